@@ -1,0 +1,169 @@
+// XMLObject: base of every rule object, report object and database record.
+//
+// A class declares its fields in its constructor as named attributes bound to
+// its own members (AddAttribute) and registers child objects and lists
+// (AddChild). From that registration the base derives XML in and out, Lua
+// tables and SQL rows. Registration order is the column order of SQL and the
+// attribute order of XML.
+//
+// Every attribute carries a NULL mark. An object built by default holds its
+// attributes' defaults, not NULL; a record class calls UseNullDefaults() so that
+// members it never sets are written as SQL NULL. Setting an attribute through
+// parsing (XML) or loading a non-NULL column clears the mark; code that assigns
+// a member directly clears it with SetAttributeNull(&member, false). NULL
+// attributes are left out of XML and Lua output.
+//
+// Children are not owned: they are members of the derived object. Objects are
+// not copyable. Not thread-safe: an object belongs to one thread at a time.
+#pragma once
+
+#include <functional>
+#include <vector>
+
+#include <wx/buffer.h>
+#include <wx/string.h>
+
+class wxOutputStream;
+class wxTextOutputStream;
+class wxXmlNode;
+class wxSQLite3Database;
+class wxSQLite3Statement;
+class wxSQLite3ResultSet;
+struct lua_State;
+
+namespace KvoCore {
+
+class XMLObject {
+public:
+    enum class AttributeType { Bool, Int, Int64, String, Blob };
+
+    // Flag of string attributes: printed in XML even when empty.
+    static const int StringAlwaysPrinted = 1;
+
+    // One registered attribute; a view handed to EnumAttributes.
+    struct Attribute {
+        wxString name;
+        AttributeType type;
+        void* member;
+        long long defaultNumber;  // bool, int and int64 defaults
+        bool isKey;
+        int flag;  // string flag
+        bool isNull;
+        bool parsed;  // set from XML
+        // The value as XML/SQL text ("true"/"false", decimal, hex for blobs).
+        wxString ToText() const;
+    };
+
+    XMLObject();
+    virtual ~XMLObject();
+    XMLObject(const XMLObject&) = delete;
+    XMLObject& operator=(const XMLObject&) = delete;
+
+    // --- Virtual slots (order matters to subclasses that override them) ---
+    virtual void AddChild(XMLObject* child);
+    // Calls fn for each attribute in registration order; stops when fn returns false.
+    virtual void EnumAttributes(const std::function<bool(const Attribute&)>& fn) const;
+    // Calls fn for each child object (list members for a list); stops when fn returns false.
+    virtual void EnumChildObjects(const std::function<bool(const XMLObject&)>& fn) const;
+    virtual wxString GetElementName() const = 0;
+    virtual bool HasChildElements() const;
+    virtual bool IsCollection() const { return false; }
+    // Writes " name=\"value\"" for every printable attribute.
+    virtual void PrintAttributes(wxTextOutputStream& out) const;
+    virtual void PrintChildElements(wxTextOutputStream& out, unsigned int indent) const;
+    // Restores every attribute's default and NULL mark, the parsed flags, and the
+    // children's defaults; a list also drops its members.
+    virtual void SetToDefaults();
+    // Pushes one table: attribute name -> value (NULL attributes left out), each
+    // child object under its element name, each child list as an array.
+    virtual void toLua(lua_State* L) const;
+    virtual void ToXML(wxOutputStream& out, unsigned int indent = 0) const;
+    virtual void ToXML(wxTextOutputStream& out, unsigned int indent = 0) const;
+
+    // SQL text; a null table means GetElementName() + "s".
+    virtual wxString GetSQLDeleteStatement(const wxChar* table = nullptr) const;
+    virtual wxString GetSQLInsertStatement(const wxChar* table = nullptr) const;
+    virtual wxString GetSQLLoadStatement(const wxChar* table = nullptr) const;
+    virtual wxString GetSQLUpdateStatement(const wxChar* table = nullptr) const;
+    // Row operations; database failures arrive as wxSQLite3Exception.
+    // Delete and update address the row by the key attribute.
+    virtual bool SQLDelete(wxSQLite3Database& db, const wxChar* table = nullptr);
+    virtual bool SQLDelete(wxSQLite3Database& db, wxSQLite3Statement& statement);
+    // Inserts one row and stores the assigned id in the key attribute; a key that
+    // is not NULL is inserted with its value. The statement form binds the
+    // attributes in registration order (prepare GetSQLInsertStatement once).
+    virtual bool SQLInsert(wxSQLite3Database& db, const wxChar* table = nullptr);
+    virtual bool SQLInsert(wxSQLite3Database& db, wxSQLite3Statement& statement);
+    // Loads the row whose key equals the key attribute; false when there is none.
+    virtual bool SQLLoad(wxSQLite3Database& db, const wxChar* table = nullptr);
+    // Fills each attribute from the same-named column of the current row.
+    virtual bool SQLLoad(wxSQLite3ResultSet& row);
+    virtual bool SQLUpdate(wxSQLite3Database& db, const wxChar* table = nullptr);
+    virtual bool SQLUpdate(wxSQLite3Database& db, wxSQLite3Statement& statement);
+
+    virtual void BeforePrint() const {}
+    virtual void DeleteChildren() {}
+    virtual bool ElementNameMatches(const wxString& name) const;
+    // Called after all attributes of an element were set, before its children.
+    virtual void EndAttributes() {}
+    // Called when the object has been filled from XML or from a row.
+    virtual void EndElement() {}
+    // The object that takes a child element of this name, or null. A wrapped
+    // list answers for its own element name; an inline list creates and
+    // appends a member for its members' element name.
+    virtual XMLObject* FindChildElement(const wxString& name);
+    virtual void OnUnhandledAttribute(const wxString& name, const wxString& value);
+    virtual void OnUnhandledChildElement(const wxString& name);
+    // Sets a registered attribute from text; false when the name is not registered.
+    virtual bool SetAttribute(const wxString& name, const wxString& value);
+
+    // --- Non-virtual operations ---
+    // Parses an element into this object. False, with the reason in error, when
+    // the element's name does not match or a value does not parse.
+    bool FromXML(const wxXmlNode* element, wxString* error = nullptr);
+    // Parses XML text whose root element is this object's element.
+    bool FromXML(const wxString& xmlText, wxString* error = nullptr);
+    // The object as XML text, each level indented by two blanks.
+    wxString toString(unsigned int indent = 0) const;
+
+    void SetAttributeNull(const void* member, bool isNull);
+    bool IsAttributeNull(const void* member) const;
+    bool AttributeWasParsed(const void* member) const;
+    // True when the object itself was filled from an XML element.
+    bool WasParsed() const { return m_parsed; }
+    wxString GetAttributeName(const void* member) const;
+    const Attribute* FindAttribute(const wxString& name) const;
+    const Attribute* GetKeyAttribute() const;
+
+protected:
+    void AddAttribute(const wxString& name, bool* member, bool defaultValue);
+    void AddAttribute(const wxString& name, int* member, int defaultValue = 0, bool isKey = false);
+    void AddAttribute(const wxString& name, long long* member, long long defaultValue, bool isKey);
+    void AddAttribute(const wxString& name, wxString* member, int flag = 0);
+    void AddAttribute(const wxString& name, wxMemoryBuffer* member);
+    // Renames a registered attribute (found by its member) and gives it a new
+    // default and key flag, keeping its position.
+    void ReplaceAttribute(const wxString& oldName, const wxString& newName, void* member,
+                          long long defaultValue, bool isKey);
+    // Marks every attribute NULL now and every attribute registered later; for
+    // record classes, whose unset members are SQL NULL.
+    void UseNullDefaults();
+
+    static wxString Indent(unsigned int indent);
+    static wxString EscapeXml(const wxString& text);
+
+    std::vector<Attribute> m_attributes;
+    std::vector<XMLObject*> m_children;
+
+private:
+    friend class XMLObjectList;
+    Attribute* FindAttributeByMember(const void* member);
+    const Attribute* FindAttributeByMember(const void* member) const;
+    void ResetAttribute(Attribute& attribute);
+    bool ParseElement(const wxXmlNode* element, wxString* error);
+
+    bool m_nullByDefault = false;
+    bool m_parsed = false;
+};
+
+}  // namespace KvoCore
