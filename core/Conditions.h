@@ -2,6 +2,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -16,9 +17,13 @@ public:
     void Raise(const std::string& name);
     // False when the name was never registered or raised.
     bool Query(const std::string& name, long long& count) const;
-    // Waits until the count exceeds lastSeen or timeoutMs passes; returns
-    // whether it does, with the current count in count.
-    bool WaitAbove(const std::string& name, long long lastSeen, unsigned int timeoutMs, long long& count);
+    // Waits until the count exceeds lastSeen, timeoutMs passes or abort()
+    // holds after a WakeAll; returns whether the count exceeds lastSeen, with
+    // the current count in count.
+    bool WaitAbove(const std::string& name, long long lastSeen, unsigned int timeoutMs, long long& count,
+                   const std::function<bool()>& abort = {});
+    // Makes every waiter re-check its abort test.
+    void WakeAll();
 
 private:
     mutable std::mutex m_lock;

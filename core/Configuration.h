@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include <wx/string.h>
 
@@ -49,6 +50,7 @@ public:
     static wxString RuleHash(const wxXmlNode& rule);
 
 private:
+    bool Parse(const std::string& bytes, const wxString& sourceName, const wxString& filePath, wxString& error);
     std::shared_ptr<const wxXmlDocument> Snapshot() const;
 
     mutable std::mutex m_lock;
