@@ -29,12 +29,16 @@ bool CAgent::Open(const wxString& dir, wxString& error) {
     wxFileName name = wxFileName::DirName(dir);
     name.MakeAbsolute();
     workdir = name.GetPath(wxPATH_GET_VOLUME);
+    struct stat st;
+    if (lstat(workdir.fn_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+        error = wxString::Format("work directory %s is not a directory", workdir);
+        return false;
+    }
     if (!wxFileName::DirExists(workdir) &&
         !wxFileName::Mkdir(workdir, 0700, wxPATH_MKDIR_FULL)) {
         error = wxString::Format("cannot create work directory %s: %s", workdir, strerror(errno));
         return false;
     }
-    struct stat st;
     if (stat(workdir.fn_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         error = wxString::Format("work directory %s is not a directory", workdir);
         return false;

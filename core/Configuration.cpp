@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <wx/log.h>
+#include <wx/thread.h>
 #include <wx/mstream.h>
 #include <wx/tokenzr.h>
 #include <wx/xml/xml.h>
@@ -129,9 +130,12 @@ bool CConfiguration::Parse(const std::string& bytes, const wxString& path, const
     wxMemoryInputStream stream(bytes.data(), bytes.size());
     auto document = std::make_shared<wxXmlDocument>();
     CaptureLog capture;
-    wxLog* previous = wxLog::SetThreadActiveTarget(&capture);
+    // wxWidgets takes a per-thread log target only off the main thread.
+    const bool isMain = wxThread::IsMain();
+    wxLog* previous = isMain ? wxLog::SetActiveTarget(&capture) : wxLog::SetThreadActiveTarget(&capture);
     bool parsed = !bytes.empty() && document->Load(stream, "UTF-8");
-    wxLog::SetThreadActiveTarget(previous);
+    if (isMain) wxLog::SetActiveTarget(previous);
+    else wxLog::SetThreadActiveTarget(previous);
     if (!parsed) {
         wxString reason = bytes.empty() ? wxString("the file is empty") : capture.text;
         if (reason.empty()) reason = "not well-formed XML";

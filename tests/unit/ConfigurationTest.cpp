@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include <wx/xml/xml.h>
+
+#include "core/Configuration.h"
+#include "tests/unit/TempDir.h"
+
+using KvoCore::CConfiguration;
+
+namespace {
+
+const char* const kRule =
+    "<IntegrityRule id=\"1\" name=\"System configuration\" identifier=\"1002\" severity=\"2\">"
+    "<FileSet base=\"/etc\"><Include key=\"**/*.conf\"/><Attributes><STANDARD/><sha256/></Attributes></FileSet>"
+    "</IntegrityRule>";
+
+wxString Document(const wxString& rules, const wxString& extra = wxString()) {
+    return "<SecurityConfiguration>" + extra + "<IntegrityRules>" + rules + "</IntegrityRules></SecurityConfiguration>";
+}
+
+wxString HashOf(const wxString& rules) {
+    CConfiguration config;
+    wxString error;
+    EXPECT_TRUE(config.LoadText(Document(rules), "test", error)) << error;
+    wxString hash;
+    EXPECT_TRUE(config.GetAttribute("/SecurityConfiguration/IntegrityRules/IntegrityRule", "hash", hash));
+    return hash;
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream(path) << text;
+}
+
+}  // namespace
+
+TEST(Configuration, RuleHashIgnoresWhatMayChangeFreely) {
+    const wxString base = HashOf(kRule);
+    ASSERT_EQ(64u, base.length());
+    const char* const same[] = {
+        // attribute order and white space
+        "<IntegrityRule severity=\"2\" identifier=\"1002\"   name=\"System configuration\" id=\"1\">\n"
+        "  <FileSet base=\"/etc\">\n    <Include key=\"**/*.conf\"/>\n"
+        "    <Attributes><STANDARD/><sha256/></Attributes>\n  </FileSet>\n</IntegrityRule>",
+        // type and confidential only
+        "<IntegrityRule id=\"1\" name=\"System configuration\" identifier=\"1002\" severity=\"2\" type=\"3\" "
+        "confidential=\"true\"><FileSet base=\"/etc\"><Include key=\"**/*.conf\"/><Attributes><STANDARD/>"
+        "<sha256/></Attributes></FileSet></IntegrityRule>",
+        // comments
+        "<IntegrityRule id=\"1\" name=\"System configuration\" identifier=\"1002\" severity=\"2\"><!-- note -->"
+        "<FileSet base=\"/etc\"><Include key=\"**/*.conf\"/><Attributes><STANDARD/><sha256/></Attributes>"
+        "</FileSet></IntegrityRule>",
+    };
+    for (const char* rule : same) EXPECT_EQ(base, HashOf(rule)) << rule;
+    const char* const different[] = {
+        "<IntegrityRule id=\"1\" name=\"System configuration\" identifier=\"1002\" severity=\"2\">"
+        "<FileSet base=\"/etc\"><Include key=\"**/*.cnf\"/><Attributes><STANDARD/><sha256/></Attributes>"
+        "</FileSet></IntegrityRule>",
+        "<IntegrityRule id=\"1\" name=\"System configuration\" identifier=\"1002\" severity=\"3\">"
+        "<FileSet base=\"/etc\"><Include key=\"**/*.conf\"/><Attributes><STANDARD/><sha256/></Attributes>"
+        "</FileSet></IntegrityRule>",
+        "<IntegrityRule id=\"1\" name=\"System configuration\" identifier=\"1002\" severity=\"2\">"
+        "<FileSet base=\"/etc\"><Include key=\"**/*.conf\"/><Attributes><STANDARD/><md5/></Attributes>"
+        "</FileSet></IntegrityRule>",
+        // a value moved between attributes must not collide
+        "<IntegrityRule id=\"1\" name=\"System configuration1002\" identifier=\"\" severity=\"2\">"
+        "<FileSet base=\"/etc\"><Include key=\"**/*.conf\"/><Attributes><STANDARD/><sha256/></Attributes>"
+        "</FileSet></IntegrityRule>",
+    };
+    for (const char* rule : different) EXPECT_NE(base, HashOf(rule)) << rule;
+}
+
+TEST(Configuration, GivenRuleHashIsKept) {
+    EXPECT_EQ("abc", HashOf("<IntegrityRule id=\"1\" name=\"x\" hash=\"abc\"/>"));
+}
+
+TEST(Configuration, ParseErrorsNameTheFileAndLine) {
+    TempDir dir;
+    CConfiguration config;
+    wxString error;
+    EXPECT_FALSE(config.Load(dir.file("missing.xml"), error));
+    EXPECT_NE(wxNOT_FOUND, error.Find("missing.xml"));
+    EXPECT_NE(wxNOT_FOUND, error.Find("No such file"));
+
+    WriteFile(dir.file("broken.xml"), "<SecurityConfiguration>\n<IntegrityRules>\n<IntegrityRule id=\"1\">\n"
+                                      "</IntegrityRules>\n</SecurityConfiguration>\n");
+    EXPECT_FALSE(config.Load(dir.file("broken.xml"), error));
+    EXPECT_NE(wxNOT_FOUND, error.Find("broken.xml")) << error;
+    EXPECT_NE(wxNOT_FOUND, error.Find("line 4")) << error;
+
+    WriteFile(dir.file("latin1.xml"), "<SecurityConfiguration>\n<AgentConfiguration name=\"caf\xe9\"/>\n"
+                                      "</SecurityConfiguration>\n");
+    EXPECT_FALSE(config.Load(dir.file("latin1.xml"), error));
+    EXPECT_NE(wxNOT_FOUND, error.Find("line 2")) << error;
+
+    WriteFile(dir.file("other.xml"), "<Other/>");
+    EXPECT_FALSE(config.Load(dir.file("other.xml"), error));
+    EXPECT_NE(wxNOT_FOUND, error.Find("SecurityConfiguration")) << error;
+
+    WriteFile(dir.file("empty.xml"), "");
+    EXPECT_FALSE(config.Load(dir.file("empty.xml"), error));
+    EXPECT_FALSE(config.IsLoaded());
+}
+
+TEST(Configuration, UnreadableFileIsRefusedForAnOrdinaryUser) {
+    TempDir dir;
+    WriteFile(dir.file("secret.xml"), "<SecurityConfiguration/>");
+    chmod(dir.file("secret.xml").c_str(), 0600);
+    chmod(dir.path().c_str(), 0755);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Root reads everything; the refusal only exists for other users.
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+        CConfiguration config;
+        wxString error;
+        bool loaded = config.Load(dir.file("secret.xml"), error);
+        _exit(!loaded && error.Find("Permission denied") != wxNOT_FOUND ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(0, WEXITSTATUS(status));
+}
+
+TEST(Configuration, FailedReloadKeepsTheConfigurationInForce) {
+    TempDir dir;
+    WriteFile(dir.file("agent.xml"), Document(kRule, "<AgentConfiguration systemIntegrityEventMode=\"2\"/>").ToStdString());
+    CConfiguration config;
+    wxString error;
+    ASSERT_TRUE(config.Load(dir.file("agent.xml"), error)) << error;
+    WriteFile(dir.file("agent.xml"), "<SecurityConfiguration><AgentConfiguration");
+    EXPECT_FALSE(config.Reload(error));
+    wxString mode;
+    EXPECT_TRUE(config.GetAttribute("/SecurityConfiguration/AgentConfiguration", "systemIntegrityEventMode", mode));
+    EXPECT_EQ("2", mode);
+    EXPECT_FALSE(config.GetAttribute("/SecurityConfiguration/AgentConfiguration", "absent", mode));
+    EXPECT_FALSE(config.GetAttribute("/SecurityConfiguration/Missing", "x", mode));
+}
+
+TEST(Configuration, EmptyMeansParsedWithoutChildElements) {
+    struct Case {
+        const char* text;
+        bool empty;
+    } cases[] = {
+        {"<SecurityConfiguration/>", true},
+        {"<SecurityConfiguration>\n  <!-- nothing -->\n</SecurityConfiguration>", true},
+        {"<SecurityConfiguration><IntegrityRules/></SecurityConfiguration>", false},
+        {"<SecurityConfiguration>", false},
+        {"", false},
+    };
+    for (const Case& c : cases) {
+        CConfiguration config;
+        wxString error;
+        config.LoadText(c.text, "test", error);
+        EXPECT_EQ(c.empty, config.IsEmpty()) << c.text;
+    }
+    CConfiguration none;
+    EXPECT_FALSE(none.IsEmpty());
+}

@@ -1,0 +1,160 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include <wx/dir.h>
+#include <wx/filename.h>
+
+#include "core/Utilities.h"
+#include "tests/unit/TempDir.h"
+
+using namespace KvoCore;
+
+TEST(Utilities, HexRoundTripAndValidation) {
+    const unsigned char bytes[] = {0x00, 0x7f, 0x80, 0xff, 0x1a};
+    wxString hex = toHexString(bytes, sizeof bytes);
+    EXPECT_EQ("007f80ff1a", hex);
+    wxMemoryBuffer back;
+    ASSERT_TRUE(fromHexString("007F80ff1A", back));
+    ASSERT_EQ(sizeof bytes, back.GetDataLen());
+    EXPECT_EQ(0, memcmp(bytes, back.GetData(), sizeof bytes));
+    for (const char* bad : {"0", "0g", "zz", "12 4"}) {
+        EXPECT_FALSE(isHexString(bad)) << bad;
+        EXPECT_FALSE(fromHexString(bad, back)) << bad;
+    }
+    EXPECT_TRUE(isHexString(""));
+}
+
+TEST(Utilities, Base64) {
+    struct Case {
+        const char* in;
+        const char* out;
+    } cases[] = {{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foobar", "Zm9vYmFy"}};
+    for (const Case& c : cases) EXPECT_EQ(c.out, toBase64String(c.in, strlen(c.in))) << c.in;
+}
+
+TEST(Utilities, Utf8Validation) {
+    struct Case {
+        std::string text;
+        bool legal;
+    } cases[] = {
+        {"plain", true},
+        {"caf\xc3\xa9", true},
+        {"\xe2\x82\xac", true},
+        {"\xf0\x9f\x98\x80", true},
+        {"caf\xe9", false},            // Latin-1
+        {"\xc3", false},               // cut short
+        {"\xc0\xaf", false},           // overlong
+        {"\xed\xa0\x80", false},       // surrogate
+        {"\xf4\x90\x80\x80", false},   // above U+10FFFF
+        {"\xff", false},
+        {std::string("a\0b", 3), true},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.legal, isLegalUTF8String(c.text.data(), c.text.size())) << c.text;
+}
+
+TEST(Utilities, TimestampConversions) {
+    EXPECT_EQ(1700000000123LL, FileTimestampToJTime(1700000000123456789LL));
+    EXPECT_EQ(0, FileTimestampToJTime(999999));
+    EXPECT_EQ(-1, FileTimestampToJTime(-1));
+    // 1970-01-01 in 100 ns units since 1601, and one second and a bit later.
+    EXPECT_EQ(0, FileTimestampToJTimeWindows(116444736000000000LL));
+    EXPECT_EQ(1001, FileTimestampToJTimeWindows(116444736000000000LL + 10010000LL + 9999));
+}
+
+TEST(Utilities, FileTimestampsOfARealFile) {
+    TempDir dir;
+    std::string path = dir.file("f");
+    std::ofstream(path) << "12345";
+    struct timespec times[2] = {{1000000000, 111}, {1100000000, 222}};
+    ASSERT_EQ(0, utimensat(AT_FDCWD, path.c_str(), times, 0));
+    long long atime = 0, mtime = 0, created = 0, size = 0;
+    struct stat st;
+    ASSERT_TRUE(GetFileTimestamps(path, &atime, &mtime, &created, &size, &st));
+    EXPECT_EQ(1000000000LL * 1000000000LL + 111, atime);
+    EXPECT_EQ(1100000000LL * 1000000000LL + 222, mtime);
+    EXPECT_EQ(5, size);
+    EXPECT_GT(created, 1600000000LL * 1000000000LL) << "birth or change time of a file made now";
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_TRUE(GetFileTimestamps(path, nullptr, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_FALSE(GetFileTimestamps(dir.file("absent"), &atime, nullptr, nullptr, nullptr, nullptr));
+    // A dangling link is examined itself, not its target.
+    ASSERT_EQ(0, symlink("absent", dir.file("link").c_str()));
+    EXPECT_TRUE(GetFileTimestamps(dir.file("link"), nullptr, nullptr, nullptr, &size, &st));
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+}
+
+TEST(Utilities, ListsAndBars) {
+    EXPECT_EQ("(7)", toList(Int64Set{7}, ',', true));
+    EXPECT_EQ("", toList(Int64Set{}, ','));
+    Int64Set ids{3, 1, 2};
+    Int64Set back;
+    ASSERT_TRUE(fromList(toList(ids, ',', true), back));
+    EXPECT_EQ(ids, back);
+    back.clear();
+    ASSERT_TRUE(fromList(" ( 4 , 5 ) ", back));
+    EXPECT_EQ((Int64Set{4, 5}), back);
+    EXPECT_FALSE(fromList("(4,x)", back));
+    WxStringSet users{"root"};
+    EXPECT_EQ("root", toList(users, '\n'));
+    EXPECT_EQ(wxNOT_FOUND, ReplaceBars("a|b||c").Find('|'));
+    EXPECT_EQ(6u, ReplaceBars("a|b||c").length());
+    MapStringToInt64Set map;
+    AddToMapSet(map, "sha1", 1);
+    AddToMapSet(map, "sha1", 2);
+    AddToMapSet(map, "sha1", 1);
+    EXPECT_EQ((Int64Set{1, 2}), map["sha1"]);
+    EXPECT_EQ("true", toString(true));
+    EXPECT_EQ("false", toString(false));
+}
+
+TEST(Utilities, ExecutableByModeOrContent) {
+    TempDir dir;
+    struct Case {
+        const char* name;
+        const char* content;
+        mode_t mode;
+        bool executable;
+    } cases[] = {
+        {"script", "#!/bin/sh\n", 0644, true},
+        {"elf", "\x7f" "ELF rest", 0644, true},
+        {"text", "hello", 0644, false},
+        {"moded", "hello", 0755, true},
+        {"empty", "", 0644, false},
+    };
+    for (const Case& c : cases) {
+        std::string path = dir.file(c.name);
+        std::ofstream(path) << c.content;
+        chmod(path.c_str(), c.mode);
+        EXPECT_EQ(c.executable, FileIsExecutable(path)) << c.name;
+        int fd = open(path.c_str(), O_RDONLY);
+        EXPECT_EQ(c.executable, FileIsExecutable(path, fd)) << c.name << " by descriptor";
+        close(fd);
+    }
+    EXPECT_FALSE(FileIsExecutable(dir.path()));
+    EXPECT_FALSE(FileIsExecutable(dir.file("absent")));
+}
+
+TEST(Utilities, NonUtf8FileNamesRoundTrip) {
+    TempDir dir;
+    std::string raw = dir.file("bad\xff" "name");
+    std::ofstream(raw) << "x";
+    wxArrayString found;
+    wxDir::GetAllFiles(wxString::FromUTF8(dir.path().c_str()), &found);
+    ASSERT_EQ(1u, found.size());
+    struct stat st;
+    EXPECT_EQ(0, lstat(found[0].fn_str(), &st)) << "a listed name must open again";
+    EXPECT_TRUE(GetFileTimestamps(found[0], nullptr, nullptr, nullptr, nullptr, nullptr));
+}
+
+TEST(Utilities, ClocksMoveForward) {
+    unsigned long tick = SystemTickCount();
+    long long now = TimeNowMillis();
+    EXPECT_GT(now, 1600000000000LL);
+    usleep(2000);
+    EXPECT_GE(SystemTickCount() - tick, 1u);
+}
