@@ -5,10 +5,19 @@
 // thread, the scanners, the real-time object and the queries share the file
 // without failing on a lock. Every connection offers the aggregate SQL function
 // HASH(value, method) (md5, sha1, sha256). A connection belongs to one thread.
+//
+// Write transactions: Begin() here starts an IMMEDIATE transaction (DEFERRED
+// on a read-only connection). In WAL mode a deferred transaction that reads
+// and then writes fails with "database is locked" at once, without waiting,
+// whenever another connection committed in between; taking the write lock at
+// BEGIN makes it wait for the busy timeout instead. Statements and the
+// methods below that return nothing report SQL errors by throwing
+// wxSQLite3Exception, as the base does.
 #pragma once
 
 #include <memory>
 
+#include <wx/arrstr.h>
 #include <wx/string.h>
 #include <wx/wxsqlite3.h>
 
@@ -28,14 +37,20 @@ public:
     // name and the reason; the result tells whether the connection is open.
     bool Open(const wxString& path, int syncMode, const wxString& journalMode, bool create = true,
               bool readOnly = false);
+    // Closes if open; an error while closing is logged, not thrown.
     void Close();
     bool IsOpenDb() const { return IsOpen(); }
+    bool IsReadOnlyDb() const { return m_readOnly; }
+    // Hides the base's Begin, whose default is DEFERRED (see above).
+    void Begin(wxSQLite3TransactionType transactionType = WXSQLITE_TRANSACTION_IMMEDIATE);
     const wxString& GetPath() const { return m_path; }
 
-    // Attaches another database file under a schema name (":memory:" allowed).
+    // Attaches another database file under a schema name (":memory:" allowed);
+    // a missing file is created with mode 0600.
     void AttachDatabase(const wxString& file, const wxString& schema);
     void DetachDatabase(const wxString& schema);
-    // Creates table in schema toSchema with the layout it has in fromSchema.
+    // Creates table in schema toSchema (unless it exists there) with the layout,
+    // AUTOINCREMENT included, it has in fromSchema. Indexes are not copied.
     void CloneTableSchema(const wxString& fromSchema, const wxString& toSchema, const wxString& table);
     long long GetFreePageCount();
     // Traces SQLite's memory figures under category.
@@ -48,11 +63,14 @@ public:
     static const int SchemaVersion;
 
 private:
+    // Throws wxSQLite3Exception; true when this call created the schema.
     bool CreateSchemaIfNeeded();
+    int GetUserVersion();
 
     CDom& m_dom;
     const char* m_traceCategory;
     wxString m_path;
+    bool m_readOnly = false;
     std::unique_ptr<CHashAggregate> m_hash;
 };
 

@@ -1,0 +1,297 @@
+#include "core/SqliteDatabase.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <sqlite3.h>
+
+#include <wx/log.h>
+
+#include "core/HashAggregate.h"
+#include "core/Log.h"
+
+namespace KvoCore {
+
+namespace {
+
+// Long enough for a scanner's largest batch commit or a purge to finish while
+// another thread waits to write; a shorter wait turns load into lost writes.
+const int kBusyTimeoutMs = 60000;
+
+bool IsMemoryName(const wxString& path) { return path.empty() || path == ":memory:"; }
+
+enum class CreateResult { Created, Exists, Failed };
+
+// SQLite would create a missing file with the process umask (usually 0644)
+// and gives its -wal and -shm files the mode of the database file, so the
+// file is made here, private, before SQLite sees it.
+CreateResult CreatePrivateFile(const wxString& path, wxString& reason) {
+    const int fd = ::open(path.fn_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        ::close(fd);
+        return CreateResult::Created;
+    }
+    const int error = errno;
+    if (error == EEXIST) return CreateResult::Exists;
+    reason = wxString::Format("cannot create the file: %s", wxSysErrorMsgStr(error));
+    return CreateResult::Failed;
+}
+
+void RemoveCreatedFiles(const wxString& path) {
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) ::unlink((path + suffix).fn_str());
+}
+
+// A schema name as an SQL identifier, whatever characters it holds.
+wxString QuoteName(const wxString& name) {
+    wxString quoted = name;
+    quoted.Replace("\"", "\"\"");
+    return "\"" + quoted + "\"";
+}
+
+bool IsJournalMode(const wxString& mode) {
+    static const char* const kModes[] = {"DELETE", "TRUNCATE", "PERSIST", "MEMORY", "WAL", "OFF"};
+    for (const char* known : kModes)
+        if (mode.IsSameAs(known, false)) return true;
+    return false;
+}
+
+// Length of the table name that starts text (bracketed, quoted or bare), 0 if none.
+size_t NameTokenLength(const wxString& text) {
+    if (text.empty()) return 0;
+    const wxChar first = text[0];
+    if (first == '[') {
+        const size_t end = text.find(']');
+        return end == wxString::npos ? 0 : end + 1;
+    }
+    if (first == '"' || first == '`') {
+        // A doubled quote inside the name stands for one.
+        for (size_t i = 1; i < text.length(); ++i) {
+            if (text[i] != first) continue;
+            if (i + 1 < text.length() && text[i + 1] == first) {
+                ++i;
+                continue;
+            }
+            return i + 1;
+        }
+        return 0;
+    }
+    size_t i = 0;
+    while (i < text.length() && (wxIsalnum(text[i]) || text[i] == '_' || text[i] == '$' || text[i] > 127)) ++i;
+    return i;
+}
+
+}  // namespace
+
+CSqliteDatabase::CSqliteDatabase(CDom& dom, const char* traceCategory)
+    : m_dom(dom), m_traceCategory(traceCategory) {}
+
+CSqliteDatabase::~CSqliteDatabase() {
+    // Closed here, while the HASH aggregate registered on the connection still exists.
+    Close();
+}
+
+bool CSqliteDatabase::Open(const wxString& path, int syncMode, const wxString& journalMode, bool create,
+                           bool readOnly) {
+    if (IsOpen()) return true;
+
+    auto fail = [&path](const wxString& reason) {
+        LogError(wxString::Format("Cannot open database '%s': %s", path, reason));
+        return false;
+    };
+    if (syncMode < 0 || syncMode > 3) return fail(wxString::Format("invalid synchronous level %d", syncMode));
+    if (!journalMode.empty() && !IsJournalMode(journalMode))
+        return fail(wxString::Format("invalid journal mode '%s'", journalMode));
+
+    const bool inMemory = IsMemoryName(path);
+    bool created = false;
+    if (!inMemory) {
+        struct stat status;
+        if (::stat(path.fn_str(), &status) != 0) {
+            const int error = errno;
+            if (error != ENOENT) return fail(wxSysErrorMsgStr(error));
+            if (!create || readOnly) return fail("the file does not exist");
+            wxString reason;
+            const CreateResult result = CreatePrivateFile(path, reason);
+            if (result == CreateResult::Failed) return fail(reason);
+            created = result == CreateResult::Created;
+        } else if (S_ISDIR(status.st_mode)) {
+            return fail("it is a directory");
+        }
+        if (!created) {
+            // SQLite would only say "unable to open database file"; the system's reason is clearer.
+            const int fd = ::open(path.fn_str(), (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC);
+            if (fd < 0) return fail(wxSysErrorMsgStr(errno));
+            ::close(fd);
+        }
+    }
+
+    // The file exists by now: never let SQLite create one with its own mode.
+    int flags = readOnly ? WXSQLITE_OPEN_READONLY : WXSQLITE_OPEN_READWRITE;
+    if (inMemory) flags |= WXSQLITE_OPEN_CREATE;
+    try {
+        // No key, ever: this build of wxSQLite3 would ignore it and write plain text.
+        wxSQLite3Database::Open(path, wxString(), flags);
+        SetBusyTimeout(kBusyTimeoutMs);
+        // The first read of the header: a file that is not a database fails here.
+        const int version = GetUserVersion();
+        if (!readOnly && !journalMode.empty()) {
+            wxSQLite3ResultSet rs = ExecuteQuery(wxString::Format("PRAGMA journal_mode=%s", journalMode.Upper()));
+            const wxString inForce = rs.NextRow() ? rs.GetString(0) : wxString();
+            rs.Finalize();
+            if (!inMemory && !inForce.IsSameAs(journalMode, false))
+                LogWarning(wxString::Format("Database '%s': journal mode %s requested, %s in force", path,
+                                            journalMode, inForce));
+        }
+        ExecuteUpdate(wxString::Format("PRAGMA synchronous=%d", syncMode));
+        // REPLACE deletes fire the delete triggers only with this on.
+        ExecuteUpdate("PRAGMA recursive_triggers=ON");
+        if (!m_hash) m_hash.reset(new CHashAggregate);
+        if (!CreateFunction("HASH", 2, *m_hash)) throw wxSQLite3Exception(SQLITE_ERROR, "cannot register HASH");
+        if (!readOnly) {
+            if (CreateSchemaIfNeeded())
+                KVO_TRACE(m_traceCategory, "Created the integrity schema (version %d) in %s", SchemaVersion, path);
+        } else if (version < SchemaVersion && !inMemory) {
+            LogWarning(wxString::Format("Database '%s' opened read-only has schema version %d, expected %d", path,
+                                        version, SchemaVersion));
+        }
+    } catch (const wxSQLite3Exception& e) {
+        if (IsOpen()) {
+            try {
+                wxSQLite3Database::Close();
+            } catch (const wxSQLite3Exception&) {
+                // Already failing; the first reason is the one worth reporting.
+            }
+        }
+        if (created) RemoveCreatedFiles(path);
+        return fail(e.GetMessage());
+    }
+    m_path = path;
+    m_readOnly = readOnly;
+    KVO_TRACE(m_traceCategory, "Opened database %s (synchronous %d, journal %s%s)", path, syncMode, journalMode,
+              readOnly ? ", read-only" : "");
+    return true;
+}
+
+int CSqliteDatabase::GetUserVersion() {
+    wxSQLite3ResultSet rs = ExecuteQuery("PRAGMA user_version");
+    return rs.NextRow() ? rs.GetInt(0) : 0;
+}
+
+bool CSqliteDatabase::CreateSchemaIfNeeded() {
+    if (GetUserVersion() >= SchemaVersion) return false;
+    // IMMEDIATE: two connections opening a new file at once take turns, and the
+    // second one sees the version the first one wrote.
+    wxSQLite3Database::Begin(WXSQLITE_TRANSACTION_IMMEDIATE);
+    try {
+        if (GetUserVersion() >= SchemaVersion) {
+            Commit();
+            return false;
+        }
+        for (const wxString& sql : SchemaStatements()) ExecuteUpdate(sql);
+        ExecuteUpdate(wxString::Format("PRAGMA user_version=%d", SchemaVersion));
+        Commit();
+    } catch (const wxSQLite3Exception&) {
+        try {
+            Rollback();
+        } catch (const wxSQLite3Exception&) {
+            // The transaction may already be gone; the original error is rethrown.
+        }
+        throw;
+    }
+    return true;
+}
+
+void CSqliteDatabase::Close() {
+    if (!IsOpen()) return;
+    try {
+        wxSQLite3Database::Close();
+    } catch (const wxSQLite3Exception& e) {
+        LogError(wxString::Format("Closing database '%s': %s", m_path, e.GetMessage()));
+    }
+    KVO_TRACE(m_traceCategory, "Closed database %s", m_path);
+    m_path.clear();
+    m_readOnly = false;
+}
+
+void CSqliteDatabase::Begin(wxSQLite3TransactionType transactionType) {
+    if (m_readOnly && transactionType == WXSQLITE_TRANSACTION_IMMEDIATE)
+        transactionType = WXSQLITE_TRANSACTION_DEFERRED;
+    wxSQLite3Database::Begin(transactionType);
+}
+
+void CSqliteDatabase::AttachDatabase(const wxString& file, const wxString& schema) {
+    bool created = false;
+    if (!IsMemoryName(file)) {
+        wxString reason;
+        const CreateResult result = CreatePrivateFile(file, reason);
+        if (result == CreateResult::Failed)
+            throw wxSQLite3Exception(SQLITE_CANTOPEN, wxString::Format("attach '%s': %s", file, reason));
+        created = result == CreateResult::Created;
+    }
+    try {
+        wxSQLite3Statement attach = PrepareStatement("ATTACH DATABASE ?1 AS " + QuoteName(schema));
+        attach.Bind(1, file);
+        attach.ExecuteUpdate();
+    } catch (const wxSQLite3Exception&) {
+        if (created) RemoveCreatedFiles(file);
+        throw;
+    }
+    KVO_TRACE(m_traceCategory, "Attached %s as %s", file, schema);
+}
+
+void CSqliteDatabase::DetachDatabase(const wxString& schema) {
+    ExecuteUpdate("DETACH DATABASE " + QuoteName(schema));
+    KVO_TRACE(m_traceCategory, "Detached %s", schema);
+}
+
+void CSqliteDatabase::CloneTableSchema(const wxString& fromSchema, const wxString& toSchema, const wxString& table) {
+    wxSQLite3Statement select =
+        PrepareStatement("SELECT [sql] FROM " + QuoteName(fromSchema) + ".sqlite_master WHERE [type]='table' AND [name]=?1");
+    select.Bind(1, table);
+    wxSQLite3ResultSet rs = select.ExecuteQuery();
+    if (!rs.NextRow())
+        throw wxSQLite3Exception(SQLITE_ERROR, wxString::Format("no table '%s' in schema '%s'", table, fromSchema));
+    const wxString sql = rs.GetString(0);
+    rs.Finalize();
+
+    // SQLite keeps the text normalised: "CREATE TABLE " then the unqualified
+    // name as written, with IF NOT EXISTS dropped.
+    const wxString prefix = "CREATE TABLE ";
+    if (!sql.Upper().StartsWith(prefix))
+        throw wxSQLite3Exception(SQLITE_ERROR, wxString::Format("unexpected definition of '%s': %s", table, sql));
+    const wxString rest = sql.Mid(prefix.length());
+    const size_t nameLength = NameTokenLength(rest);
+    if (nameLength == 0)
+        throw wxSQLite3Exception(SQLITE_ERROR, wxString::Format("unexpected definition of '%s': %s", table, sql));
+    ExecuteUpdate("CREATE TABLE IF NOT EXISTS " + QuoteName(toSchema) + "." + rest);
+    KVO_TRACE(m_traceCategory, "Cloned table %s from %s into %s", table, fromSchema, toSchema);
+}
+
+long long CSqliteDatabase::GetFreePageCount() {
+    wxSQLite3ResultSet rs = ExecuteQuery("PRAGMA freelist_count");
+    return rs.NextRow() ? rs.GetInt64(0).GetValue() : 0;
+}
+
+void CSqliteDatabase::DumpMemoryStats(const char* category) {
+    if (!LogTraceIsEnabled(category)) return;
+    const long long used = sqlite3_memory_used();
+    const long long highwater = sqlite3_memory_highwater(0);
+    if (!IsOpen()) {
+        KVO_TRACE(category, "SQLite memory: %lld bytes in use, highest %lld", used, highwater);
+        return;
+    }
+    auto* db = static_cast<sqlite3*>(GetDatabaseHandle());
+    int cacheUsed = 0, cacheHit = 0, cacheMiss = 0, cacheWrite = 0, highest = 0;
+    sqlite3_db_status(db, SQLITE_DBSTATUS_CACHE_USED, &cacheUsed, &highest, 0);
+    sqlite3_db_status(db, SQLITE_DBSTATUS_CACHE_HIT, &cacheHit, &highest, 0);
+    sqlite3_db_status(db, SQLITE_DBSTATUS_CACHE_MISS, &cacheMiss, &highest, 0);
+    sqlite3_db_status(db, SQLITE_DBSTATUS_CACHE_WRITE, &cacheWrite, &highest, 0);
+    KVO_TRACE(category,
+              "SQLite memory: %lld bytes in use, highest %lld; %s: page cache %d bytes, %d hits, %d misses, "
+              "%d writes",
+              used, highwater, m_path, cacheUsed, cacheHit, cacheMiss, cacheWrite);
+}
+
+}  // namespace KvoCore
