@@ -11,6 +11,8 @@
 #include <time.h>
 
 #include <atomic>
+#include <mutex>
+#include <string>
 
 #include <wx/string.h>
 #include <wx/thread.h>
@@ -24,15 +26,20 @@ class CDom;
 class CRunnable : public wxThread {
 public:
     explicit CRunnable(const wxString& name = wxString(), CDom* dom = nullptr);
+    // withLua: InitLua() now; cpuLimitPercent: SetCPULimit (negative: no
+    // limit); traceLifecycle: trace the thread's start and end (with its CPU
+    // time) under the category "kvo.core.thread".
+    CRunnable(bool withLua, int cpuLimitPercent, bool traceLifecycle);
 
     // Virtual slots, in order.
     // True when the thread must stop (its own request or the agent's stop).
-    virtual bool TestDestroy();
+    bool TestDestroy() override;
     ~CRunnable() override;
     ExitCode Entry() override;
     void OnDelete() override {}
     void OnKill() override {}
     void OnExit() override {}
+    // requestExit() and join(): the joinable form of wxThread::Delete.
     virtual void Delete();
     virtual wxString GetThreadName() const { return m_name; }
     // Ends the current or next wait of this thread (TestDestroy, CDom::ShouldExit) early.
@@ -40,31 +47,52 @@ public:
     virtual void interrupt() { Awaken(); }
     // Asks the thread to stop: TestDestroy returns true from now on.
     virtual void requestExit();
-    // Applies the CPU limit, then waits at most ms for a wake-up or a stop.
-    // Returns true when the thread must stop; *awakened tells a wake-up.
+    // Applies the CPU limit (on the thread itself), then waits at most ms for a
+    // wake-up or a stop. Returns true when the thread must stop; *awakened tells
+    // a wake-up. A wake-up is consumed when it is reported or ms > 0; a bare
+    // poll (0, nullptr) leaves it for the next wait.
     virtual bool TestDestroy(unsigned int ms, bool* awakened);
     virtual void OnRun() = 0;
 
-    bool start();
+    // Creates and runs the thread with the wx priority (0..100) and stack size
+    // (0: default). Agent threads are always joined by their owner, so joinable
+    // must be true. False when it cannot be started or was started before.
+    bool start(unsigned int priority = wxPRIORITY_DEFAULT, bool joinable = true,
+               unsigned int stackSize = 0);
+    // True from start() until OnRun has returned.
     bool isRunning() const { return m_running.load(); }
+    // Waits for the thread's end; does nothing when it never started, was
+    // joined already or when called on the thread itself.
     void join();
     // Requests exit and joins; traces under category when given.
     static void StopThread(CRunnable* thread, const char* category = nullptr);
     // The CRunnable whose thread is calling, or null.
     static CRunnable* This();
 
-    // Percent of one CPU this thread may use (1..100; 100 or more: no limit).
+    // Percent of one CPU this thread may use (1..100; 100 or more: no limit;
+    // 0 counts as 1). Any thread may set it; it applies from the thread's next
+    // TestDestroy(ms, awakened).
     void SetCPULimit(unsigned int percent);
-    unsigned int GetCPULimit() const { return m_cpuLimit; }
-    // The thread's CPU time so far, as text ("cpu 0.120 s").
+    unsigned int GetCPULimit() const { return m_cpuLimit.load(); }
+    // The thread's CPU time so far, as text ("cpu 0.120 s"); after the end,
+    // the time it used in all.
     wxString GetCPUTimeStr() const;
 
     CDom* GetDom() const { return m_dom; }
     void SetDom(CDom* dom) { m_dom = dom; }
 
-    // Gives the thread a Lua state of its own (standard libraries opened).
-    bool InitLua();
+    // Gives the thread a Lua state of its own (standard libraries opened when
+    // openLibs), named name (the default chunk name of Lua()). A state that
+    // exists is kept. False when no state can be created.
+    bool InitLua(const wxString& name = wxString(), bool openLibs = true);
     lua_State* L() const { return m_lua; }
+    // Runs a chunk in the thread's Lua state; its results stay on the stack.
+    // False, with the message in error and the stack as before, when there is
+    // no state or the chunk does not compile or fails.
+    bool Lua(const std::string& chunk, const wxString& chunkName, wxString& error);
+    // Called on every state InitLua creates (the host sets package.cpath
+    // there); null: none.
+    static void SetLuaSetup(void (*setup)(lua_State*));
 
     bool ExitRequested() const { return m_exitRequested.load(); }
     // Consumes a pending wake-up; used by the waits of this thread.
@@ -77,16 +105,25 @@ private:
     wxString m_name;
     CDom* m_dom;
     lua_State* m_lua = nullptr;
+    wxString m_luaName;
+    bool m_traceLifecycle = false;
+    unsigned int m_priority = wxPRIORITY_DEFAULT;
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_started{false};
     std::atomic<bool> m_exitRequested{false};
     std::atomic<bool> m_woken{false};
-    unsigned int m_cpuLimit = 100;
-    // CPU limit accounting window (thread CPU time against wall time).
+    std::atomic<unsigned int> m_cpuLimit{100};
+    std::mutex m_joinLock;
+    bool m_joined = false;
+    // Thread CPU clock, valid while the thread runs; the total once it ended.
+    clockid_t m_cpuClock{};
+    std::atomic<bool> m_cpuClockValid{false};
+    std::atomic<long long> m_finalCpuNs{-1};
+    // CPU limit accounting window (thread CPU time against wall time); only
+    // the thread itself touches these.
     struct timespec m_windowWallStart {};
     struct timespec m_windowCpuStart {};
-    clockid_t m_cpuClock{};
-    bool m_cpuClockValid = false;
+    unsigned int m_windowLimit = 0;  // 0: no window open
 };
 
 }  // namespace KvoCore

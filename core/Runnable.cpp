@@ -1,0 +1,280 @@
+#include "core/Runnable.h"
+
+#include <pthread.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <climits>
+#include <exception>
+
+#include <lua.hpp>
+
+#include "core/Dom.h"
+#include "core/Log.h"
+#include "core/WakeHub.h"
+
+namespace KvoCore {
+namespace {
+
+thread_local CRunnable* t_current = nullptr;
+std::atomic<void (*)(lua_State*)> g_luaSetup{nullptr};
+
+const char* const kThreadCategory = "kvo.core.thread";
+// Long enough to smooth out uneven work steps, short enough that idle time
+// earlier on does not buy a long burst at full speed.
+const long long kCpuWindowNs = 2000000000LL;
+
+long long Nanos(const struct timespec& t) { return t.tv_sec * 1000000000LL + t.tv_nsec; }
+
+long long ClockNanos(clockid_t clock) {
+    struct timespec t;
+    if (clock_gettime(clock, &t) != 0) return -1;
+    return Nanos(t);
+}
+
+}  // namespace
+
+CRunnable::CRunnable(const wxString& name, CDom* dom)
+    : wxThread(wxTHREAD_JOINABLE), m_name(name), m_dom(dom) {}
+
+CRunnable::CRunnable(bool withLua, int cpuLimitPercent, bool traceLifecycle)
+    : wxThread(wxTHREAD_JOINABLE), m_dom(nullptr), m_traceLifecycle(traceLifecycle) {
+    if (cpuLimitPercent >= 0) SetCPULimit(static_cast<unsigned int>(cpuLimitPercent));
+    if (withLua && !InitLua()) LogError("CRunnable: cannot create a Lua state");
+}
+
+CRunnable::~CRunnable() {
+    // Safety net only: by now the derived part is gone, so a thread still in
+    // OnRun must not get far. The owner is expected to have stopped it.
+    if (This() != this) {
+        bool pending;
+        {
+            std::lock_guard<std::mutex> guard(m_joinLock);
+            pending = m_started.load() && !m_joined;
+        }
+        if (pending) {
+            requestExit();
+            join();
+        }
+    }
+    if (m_lua) lua_close(m_lua);
+}
+
+bool CRunnable::TestDestroy() {
+    if (m_exitRequested.load()) return true;
+    CDom* dom = CDom::This();
+    return dom && dom->StopRequested();
+}
+
+wxThread::ExitCode CRunnable::Entry() {
+    t_current = this;
+    clockid_t clock;
+    if (pthread_getcpuclockid(pthread_self(), &clock) == 0) {
+        m_cpuClock = clock;
+        m_cpuClockValid.store(true);
+    }
+    m_running.store(true);
+
+    // A thread started at lower priority gets a higher nice value (the mapping
+    // wx uses: 0..100 to 20..-20). Raising it needs privileges; without them the
+    // thread keeps the creator's value.
+    if (m_priority != wxPRIORITY_DEFAULT) {
+        int nice = 20 - (2 * static_cast<int>(m_priority)) / 5;
+        if (setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), nice) != 0)
+            KVO_TRACE(kThreadCategory, "Thread %s keeps its priority (nice %d refused)",
+                      GetThreadName(), nice);
+    }
+    if (m_traceLifecycle) KVO_TRACE(kThreadCategory, "Thread %s started", GetThreadName());
+
+    struct Finish {
+        CRunnable* self;
+        ~Finish() {
+            // Also on unwinding: an owner polling isRunning() must see the end.
+            self->m_finalCpuNs.store(ClockNanos(CLOCK_THREAD_CPUTIME_ID));
+            self->m_cpuClockValid.store(false);
+            self->m_running.store(false);
+        }
+    } finish{this};
+
+    try {
+        OnRun();
+    } catch (const std::exception& e) {
+        LogError(wxString::Format("Thread %s ended by an exception: %s", GetThreadName(),
+                                  wxString::FromUTF8(e.what())));
+    }
+    if (m_traceLifecycle)
+        KVO_TRACE(kThreadCategory, "Thread %s ends, %s", GetThreadName(), GetCPUTimeStr());
+    return nullptr;
+}
+
+void CRunnable::Delete() {
+    requestExit();
+    join();
+}
+
+void CRunnable::Awaken() {
+    m_woken.store(true);
+    CWakeHub::Instance().NotifyAll();
+}
+
+void CRunnable::requestExit() {
+    m_exitRequested.store(true);
+    CWakeHub::Instance().NotifyAll();
+}
+
+bool CRunnable::TestDestroy(unsigned int ms, bool* awakened) {
+    if (This() == this) ThrottleCpu();
+    bool woken;
+    if (ms == 0 && awakened == nullptr) {
+        // Nobody learns of a wake-up here, so it stays for the next real wait
+        // (a control loop polling for a stop must not lose a scanner's wake-up).
+        woken = false;
+    } else {
+        if (ms > 0) {
+            // Looked up before the wait: the hub's lock must not nest the agent's.
+            CDom* dom = CDom::This();
+            CWakeHub::Instance().WaitFor(ms, [this, dom] {
+                return m_exitRequested.load() || m_woken.load() || (dom && dom->StopRequested());
+            });
+        }
+        woken = TakeWakeup();
+    }
+    if (awakened) *awakened = woken;
+    return TestDestroy();
+}
+
+bool CRunnable::start(unsigned int priority, bool joinable, unsigned int stackSize) {
+    if (!joinable) {
+        LogError(wxString::Format("Thread %s: agent threads are joined by their owner, "
+                                  "a detached start is refused", GetThreadName()));
+        return false;
+    }
+    std::lock_guard<std::mutex> guard(m_joinLock);
+    if (m_started.load()) return false;
+    m_priority = priority > 100 ? 100 : priority;
+    if (Create(stackSize) != wxTHREAD_NO_ERROR) return false;
+    m_started.store(true);
+    // Running from here on, so that an owner polling isRunning() right after
+    // start() never mistakes a thread that has not been scheduled yet for one that ended.
+    m_running.store(true);
+    if (Run() != wxTHREAD_NO_ERROR) {
+        m_running.store(false);
+        // The created thread waits for a Run that never comes; joining it would hang.
+        m_joined = true;
+        LogError(wxString::Format("Thread %s could not be run", GetThreadName()));
+        return false;
+    }
+    return true;
+}
+
+void CRunnable::join() {
+    if (This() == this) return;
+    std::lock_guard<std::mutex> guard(m_joinLock);
+    if (!m_started.load() || m_joined) return;
+    Wait();
+    m_joined = true;
+}
+
+void CRunnable::StopThread(CRunnable* thread, const char* category) {
+    if (!thread) return;
+    if (category) KVO_TRACE(category, "Stopping thread %s", thread->GetThreadName());
+    thread->requestExit();
+    thread->join();
+    if (category)
+        KVO_TRACE(category, "Thread %s stopped, %s", thread->GetThreadName(), thread->GetCPUTimeStr());
+}
+
+CRunnable* CRunnable::This() { return t_current; }
+
+void CRunnable::SetCPULimit(unsigned int percent) {
+    if (percent == 0) percent = 1;
+    if (percent > 100) percent = 100;
+    m_cpuLimit.store(percent);
+}
+
+void CRunnable::ThrottleCpu() {
+    unsigned int limit = m_cpuLimit.load();
+    if (limit >= 100) {
+        m_windowLimit = 0;
+        return;
+    }
+    struct timespec wall, cpu;
+    clock_gettime(CLOCK_MONOTONIC, &wall);
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu);
+    if (m_windowLimit != limit) {
+        m_windowLimit = limit;
+        m_windowWallStart = wall;
+        m_windowCpuStart = cpu;
+        return;
+    }
+    long long elapsed = Nanos(wall) - Nanos(m_windowWallStart);
+    long long used = Nanos(cpu) - Nanos(m_windowCpuStart);
+    // The wall time that this much CPU needs to stay at the limit.
+    long long due = used * 100 / limit;
+    if (due > elapsed) {
+        long long sleepMs = (due - elapsed + 999999) / 1000000;
+        if (sleepMs > UINT_MAX - 1) sleepMs = UINT_MAX - 1;
+        // Only a stop ends this sleep early; a wake-up stays pending for the
+        // wait that follows, or the limit would not hold for a thread woken often.
+        CDom* dom = CDom::This();
+        CWakeHub::Instance().WaitFor(static_cast<unsigned int>(sleepMs), [this, dom] {
+            return m_exitRequested.load() || (dom && dom->StopRequested());
+        });
+        clock_gettime(CLOCK_MONOTONIC, &wall);
+        elapsed = Nanos(wall) - Nanos(m_windowWallStart);
+    }
+    // A new window only once the old one's debt is paid, so the share holds
+    // across windows.
+    if (elapsed >= kCpuWindowNs) {
+        m_windowWallStart = wall;
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &m_windowCpuStart);
+    }
+}
+
+wxString CRunnable::GetCPUTimeStr() const {
+    long long ns = -1;
+    if (This() == this) {
+        ns = ClockNanos(CLOCK_THREAD_CPUTIME_ID);
+    } else if (m_cpuClockValid.load()) {
+        ns = ClockNanos(m_cpuClock);
+    }
+    // Ended (or just ending, when its clock is gone already): the recorded total.
+    if (ns < 0) ns = m_finalCpuNs.load();
+    if (ns < 0) ns = 0;
+    return wxString::Format("cpu %.3f s", static_cast<double>(ns) / 1e9);
+}
+
+bool CRunnable::InitLua(const wxString& name, bool openLibs) {
+    if (m_lua) return true;
+    lua_State* state = luaL_newstate();
+    if (!state) return false;
+    if (openLibs) luaL_openlibs(state);
+    if (auto setup = g_luaSetup.load()) setup(state);
+    m_lua = state;
+    m_luaName = name;
+    return true;
+}
+
+bool CRunnable::Lua(const std::string& chunk, const wxString& chunkName, wxString& error) {
+    if (!m_lua) {
+        error = "no Lua state (InitLua first)";
+        return false;
+    }
+    wxString name = !chunkName.empty() ? chunkName : !m_luaName.empty() ? m_luaName : GetThreadName();
+    // "=" keeps the name as given in Lua's messages.
+    std::string displayName = "=" + std::string(name.utf8_str());
+    int top = lua_gettop(m_lua);
+    if (luaL_loadbuffer(m_lua, chunk.data(), chunk.size(), displayName.c_str()) != LUA_OK ||
+        lua_pcall(m_lua, 0, LUA_MULTRET, 0) != LUA_OK) {
+        const char* message = lua_tostring(m_lua, -1);
+        error = message ? wxString::FromUTF8(message) : wxString("Lua error without a message");
+        lua_settop(m_lua, top);
+        return false;
+    }
+    return true;
+}
+
+void CRunnable::SetLuaSetup(void (*setup)(lua_State*)) { g_luaSetup.store(setup); }
+
+}  // namespace KvoCore
