@@ -7,11 +7,25 @@
 // attribute order of XML.
 //
 // Every attribute carries a NULL mark. An object built by default holds its
-// attributes' defaults, not NULL; a record class calls UseNullDefaults() so that
-// members it never sets are written as SQL NULL. Setting an attribute through
+// attributes' defaults (registration assigns the default to the member), not
+// NULL; a record class calls UseNullDefaults() so that members it never sets are
+// written as SQL NULL. Setting an attribute through
 // parsing (XML) or loading a non-NULL column clears the mark; code that assigns
 // a member directly clears it with SetAttributeNull(&member, false). NULL
-// attributes are left out of XML and Lua output.
+// attributes are left out of XML and Lua output, and so are empty strings and
+// blobs from XML unless registered with StringAlwaysPrinted.
+//
+// XML text: two blanks per level; attribute values escape & < > " and control
+// characters as &#xN;. XML 1.0 has no room for controls other than tab, line
+// feed and carriage return, so a value holding one prints but does not parse back.
+//
+// A plain child object is printed when it was parsed, has a printable attribute
+// or has child elements of its own; a wrapped list when it has members or was
+// parsed; an inline list prints its members only. So an optional child element
+// that was absent stays absent when the object is printed back.
+//
+// Blob members are given new buffers, never changed in place: wxMemoryBuffer
+// copies share their bytes.
 //
 // Children are not owned: they are members of the derived object. Objects are
 // not copyable. Not thread-safe: an object belongs to one thread at a time.
@@ -74,8 +88,12 @@ public:
     // Restores every attribute's default and NULL mark, the parsed flags, and the
     // children's defaults; a list also drops its members.
     virtual void SetToDefaults();
-    // Pushes one table: attribute name -> value (NULL attributes left out), each
-    // child object under its element name, each child list as an array.
+    // Pushes one table: attribute name -> value (NULL attributes left out; bool as
+    // boolean, numbers as Lua numbers, strings as UTF-8, blobs as lower-case hex),
+    // each child object under its element name as a table, each child list as an
+    // array of its members' tables: a wrapped list under its element name, an
+    // inline list under its members' element name + "s" (the name its members
+    // show in XML, as in "Tag" -> "Tags").
     virtual void toLua(lua_State* L) const;
     virtual void ToXML(wxOutputStream& out, unsigned int indent = 0) const;
     virtual void ToXML(wxTextOutputStream& out, unsigned int indent = 0) const;
@@ -94,9 +112,13 @@ public:
     // attributes in registration order (prepare GetSQLInsertStatement once).
     virtual bool SQLInsert(wxSQLite3Database& db, const wxChar* table = nullptr);
     virtual bool SQLInsert(wxSQLite3Database& db, wxSQLite3Statement& statement);
+    // Update and delete are true when a row was affected; false when no row has
+    // the key, or the class has no key attribute.
     // Loads the row whose key equals the key attribute; false when there is none.
     virtual bool SQLLoad(wxSQLite3Database& db, const wxChar* table = nullptr);
-    // Fills each attribute from the same-named column of the current row.
+    // Fills each attribute from the same-named column of the current row (the
+    // caller has moved onto it); attributes without a column keep their values.
+    // A NULL column resets the member to its default and sets the NULL mark.
     virtual bool SQLLoad(wxSQLite3ResultSet& row);
     virtual bool SQLUpdate(wxSQLite3Database& db, const wxChar* table = nullptr);
     virtual bool SQLUpdate(wxSQLite3Database& db, wxSQLite3Statement& statement);
@@ -114,14 +136,20 @@ public:
     virtual XMLObject* FindChildElement(const wxString& name);
     virtual void OnUnhandledAttribute(const wxString& name, const wxString& value);
     virtual void OnUnhandledChildElement(const wxString& name);
-    // Sets a registered attribute from text; false when the name is not registered.
+    // Sets a registered attribute from text, clears its NULL mark and marks it
+    // parsed; false, leaving it unchanged, when the name is not registered or the
+    // text does not parse for its type (bool: true/false/1/0 in any case;
+    // numbers: decimal; blob: hex of even length).
     virtual bool SetAttribute(const wxString& name, const wxString& value);
 
     // --- Non-virtual operations ---
-    // Parses an element into this object. False, with the reason in error, when
-    // the element's name does not match or a value does not parse.
+    // Parses an element into this object (values not in the element are kept).
+    // False, with the reason in error, when the element's name does not match or
+    // a value does not parse. Unregistered attributes and child elements go to
+    // the OnUnhandled* hooks, whose defaults ignore them.
     bool FromXML(const wxXmlNode* element, wxString* error = nullptr);
-    // Parses XML text whose root element is this object's element.
+    // Parses XML text whose root element is this object's element; a text that
+    // is not well-formed gives the parser's reason and line.
     bool FromXML(const wxString& xmlText, wxString* error = nullptr);
     // The object as XML text, each level indented by two blanks.
     wxString toString(unsigned int indent = 0) const;
@@ -134,6 +162,8 @@ public:
     wxString GetAttributeName(const void* member) const;
     const Attribute* FindAttribute(const wxString& name) const;
     const Attribute* GetKeyAttribute() const;
+    // True when ToXML of the owner prints this child (see the header comment).
+    bool IsPrintedAsChild() const;
 
 protected:
     void AddAttribute(const wxString& name, bool* member, bool defaultValue);
@@ -161,6 +191,8 @@ private:
     const Attribute* FindAttributeByMember(const void* member) const;
     void ResetAttribute(Attribute& attribute);
     bool ParseElement(const wxXmlNode* element, wxString* error);
+    void BindAttribute(wxSQLite3Statement& statement, int index, const Attribute& attribute) const;
+    Attribute* KeyAttribute();
 
     bool m_nullByDefault = false;
     bool m_parsed = false;

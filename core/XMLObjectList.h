@@ -36,12 +36,15 @@ public:
     XMLObject* FindChildElement(const wxString& name) override;
     void DeleteChildren() override;
 
-    // Whole-list SQL: every member in order; stops at the first failure.
+    // Whole-list SQL: every member in order, each statement prepared once per
+    // distinct SQL text; stops at the first failure. A null table means each
+    // member's own table.
     bool SQLDelete(wxSQLite3Database& db, const wxChar* table = nullptr) override;
     bool SQLInsert(wxSQLite3Database& db, const wxChar* table = nullptr) override;
     bool SQLUpdate(wxSQLite3Database& db, const wxChar* table = nullptr) override;
     // Appends one member per row of "SELECT * FROM [table]" (null: the member
-    // element name + "s"), or per remaining row of a result set.
+    // element name + "s"), or per remaining row of a result set (the current row
+    // included when the caller has already moved onto one). Existing members stay.
     bool SQLLoad(wxSQLite3Database& db, const wxChar* table = nullptr) override;
     bool SQLLoad(wxSQLite3ResultSet& rows) override;
     using XMLObject::SQLDelete;
