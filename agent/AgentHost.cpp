@@ -1,13 +1,20 @@
 #include "agent/AgentHost.h"
 
+#include <limits.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
+#include <lua.hpp>
 #include <wx/filename.h>
 
+#include "agent/ConfigReloader.h"
+#include "agent/SignalWatcher.h"
+#include "core/AgentLua.h"
 #include "core/Dom.h"
 #include "core/Log.h"
 #include "core/SqliteDatabase.h"
@@ -16,31 +23,70 @@ namespace KvoAgent {
 
 using KvoCore::CDom;
 
-void CAgentHost::PrintUsage() {
-    fprintf(stderr,
-            "usage: kvo-agent [--config FILE] [--workdir DIR] [--trace CATS] [--set KEY=VALUE]... COMMAND [ARGS]\n"
-            "commands:\n"
-            "  run        start the agent on the configuration\n");
+namespace {
+
+const char* const kVersion = "0.1.0";
+
+std::string Narrow(const wxString& text) { return std::string(text.utf8_str()); }
+
+}  // namespace
+
+void CAgentHost::PrintHelp() {
+    printf("usage: kvo-agent [--config FILE] [--workdir DIR] [--trace CATS] [--set KEY=VALUE]... COMMAND [ARGS]\n"
+           "\n"
+           "Global options (before COMMAND):\n"
+           "  --config FILE      configuration file (default examples/default.xml)\n"
+           "  --workdir DIR      work directory, created when missing (default ./kvo-work); the agent\n"
+           "                     runs inside it and keeps si.db, kvo-agent.log, agent-events.log there\n"
+           "  --trace CATS       trace categories, comma separated, * for all (also KVO_TRACE)\n"
+           "  --set KEY=VALUE    set an agent state key: true/false give a flag, an optional sign and\n"
+           "                     digits a 64-bit integer, anything else a string; may be repeated\n"
+           "  --help             this text\n"
+           "  --version          the agent's version\n"
+           "\n"
+           "Commands:\n"
+           "  exec SCRIPT.lua [ARGS]  run a Lua script in the agent; the global `dom` is the agent\n"
+           "                          object and ARGS arrive as `...`\n"
+           "  run                     check the configuration and the integrity database (the\n"
+           "                          integrity plug-in that runs here is not built yet)\n"
+           "\n"
+           "Exit status: 0 success, 64 usage error, 65 bad input (configuration that does not parse,\n"
+           "script that raises), 69 database cannot be used, 70 internal error, 75 try again.\n");
+}
+
+int CAgentHost::UsageError(const std::string& message) {
+    fprintf(stderr, "kvo-agent: %s (kvo-agent --help shows the usage)\n", message.c_str());
+    return ExitUsage;
 }
 
 int CAgentHost::Main(int argc, char** argv) {
     int next = 1;
     int status = ParseGlobalOptions(argc, argv, next);
-    if (status != ExitOk) return status;
-    if (next >= argc) {
-        fprintf(stderr, "kvo-agent: no command given\n");
-        PrintUsage();
-        return ExitUsage;
-    }
+    if (status >= 0) return status;
+    if (next >= argc) return UsageError("no command given");
     m_command = argv[next++];
     for (; next < argc; ++next) m_arguments.emplace_back(argv[next]);
+    if (m_command != "exec" && m_command != "run") return UsageError("unknown command " + m_command);
+    if (m_command == "exec" && m_arguments.empty()) return UsageError("exec needs a script");
+
+    CSignalWatcher::Block();
+    m_startDir = wxFileName::GetCwd();
     status = StartAgent();
     if (status != ExitOk) return status;
-    status = RunCommand();
+    CDom dom = *CDom::This();
+    {
+        CSignalWatcher signals(dom);
+        CConfigReloader reloader(dom);
+        reloader.start();
+        status = RunCommand();
+        dom.RequestStop();
+        KvoCore::CRunnable::StopThread(&reloader);
+    }
     CDom::Destroy();
     return status;
 }
 
+// Returns -1 to go on, or the exit status to end with.
 int CAgentHost::ParseGlobalOptions(int argc, char** argv, int& next) {
     m_config = "examples/default.xml";
     m_workdir = "./kvo-work";
@@ -48,32 +94,42 @@ int CAgentHost::ParseGlobalOptions(int argc, char** argv, int& next) {
     while (next < argc && strncmp(argv[next], "--", 2) == 0) {
         std::string option = argv[next];
         if (option == "--help") {
-            PrintUsage();
-            exit(ExitOk);
+            PrintHelp();
+            return ExitOk;
         }
-        if (next + 1 >= argc) {
-            fprintf(stderr, "kvo-agent: option %s needs a value\n", option.c_str());
-            return ExitUsage;
+        if (option == "--version") {
+            printf("kvo-agent %s\n", kVersion);
+            return ExitOk;
         }
+        if (option != "--config" && option != "--workdir" && option != "--trace" && option != "--set")
+            return UsageError("unknown option " + option);
+        if (next + 1 >= argc) return UsageError("option " + option + " needs a value");
         std::string value = argv[next + 1];
-        if (option == "--config") m_config = wxString::FromUTF8(value.c_str());
-        else if (option == "--workdir") m_workdir = wxString::FromUTF8(value.c_str());
-        else if (option == "--trace") m_trace = value;
-        else if (option == "--set") {
-            size_t eq = value.find('=');
-            if (eq == std::string::npos || eq == 0) {
-                fprintf(stderr, "kvo-agent: --set wants KEY=VALUE, got '%s'\n", value.c_str());
-                return ExitUsage;
-            }
-            m_settings.emplace_back(value.substr(0, eq), value.substr(eq + 1));
+        if (option == "--config") {
+            m_config = wxString::FromUTF8(value.c_str());
+        } else if (option == "--workdir") {
+            m_workdir = wxString::FromUTF8(value.c_str());
+        } else if (option == "--trace") {
+            m_trace = value;
         } else {
-            fprintf(stderr, "kvo-agent: unknown option %s\n", option.c_str());
-            PrintUsage();
-            return ExitUsage;
+            size_t eq = value.find('=');
+            if (eq == std::string::npos || eq == 0) return UsageError("--set wants KEY=VALUE, got '" + value + "'");
+            m_settings.emplace_back(value.substr(0, eq), value.substr(eq + 1));
         }
         next += 2;
     }
-    return ExitOk;
+    return -1;
+}
+
+std::string CAgentHost::LibraryDirectory() {
+    char exe[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0) return "lib";
+    exe[n] = '\0';
+    wxFileName lib(wxString::FromUTF8(exe));
+    lib.RemoveLastDir();
+    lib.AppendDir("lib");
+    return Narrow(lib.GetPath());
 }
 
 int CAgentHost::StartAgent() {
@@ -82,37 +138,64 @@ int CAgentHost::StartAgent() {
     config.MakeAbsolute();
     wxString error;
     if (!CDom::Create({m_workdir, config.GetFullPath()}, error)) {
-        fprintf(stderr, "kvo-agent: %s\n", static_cast<const char*>(error.utf8_str()));
+        fprintf(stderr, "kvo-agent: %s\n", Narrow(error).c_str());
         return ExitBadInput;
     }
     CDom& dom = *CDom::This();
     if (chdir(dom.GetWorkdirWx().fn_str()) != 0) {
-        fprintf(stderr, "kvo-agent: cannot enter work directory: %s\n", strerror(errno));
+        fprintf(stderr, "kvo-agent: cannot enter the work directory %s: %s\n", Narrow(dom.GetWorkdirWx()).c_str(),
+                strerror(errno));
+        CDom::Destroy();
         return ExitInternal;
     }
-    dom.Set("zel.im.dbPath", std::string((dom.GetWorkdirWx() + "/si.db").utf8_str()));
+    dom.Set("zel.im.dbPath", Narrow(dom.GetWorkdirWx() + "/si.db"));
     dom.Set("zel.im.featureOn", true);
     dom.Set("zel.im.realtimeMode", false);
+    dom.Set("kvo.lua.cpath", LibraryDirectory() + "/?.so");
     for (const auto& setting : m_settings) dom.SetFromText(setting.first, setting.second);
     return ExitOk;
 }
 
 int CAgentHost::RunCommand() {
-    CDom& dom = *CDom::This();
-    if (m_command == "run") {
-        // The plug-in is not loaded yet: the agent only proves that its
-        // configuration and database are usable.
-        KvoCore::CSqliteDatabase db(dom, "kvo.agent");
-        if (!db.Open(dom.GetWxString("zel.im.dbPath"), 1, "WAL", true, false)) return ExitDatabase;
-        db.Close();
-        printf("kvo-agent: configuration and database %s are ready; the integrity plug-in is not built yet, "
-               "so there is nothing to run\n",
-               static_cast<const char*>(dom.GetWxString("zel.im.dbPath").utf8_str()));
-        return ExitOk;
+    if (m_command == "exec") return Exec();
+    return Run();
+}
+
+int CAgentHost::Exec() {
+    // The script path was given relative to where the user stands, not to the work directory.
+    wxFileName script(wxString::FromUTF8(m_arguments[0].c_str()));
+    script.MakeAbsolute(m_startDir);
+    std::string path = Narrow(script.GetFullPath());
+    if (access(path.c_str(), R_OK) != 0) {
+        fprintf(stderr, "kvo-agent: cannot read script %s: %s\n", path.c_str(), strerror(errno));
+        return ExitBadInput;
     }
-    fprintf(stderr, "kvo-agent: unknown command %s\n", m_command.c_str());
-    PrintUsage();
-    return ExitUsage;
+    std::unique_ptr<lua_State, void (*)(lua_State*)> L(luaL_newstate(), lua_close);
+    if (!L) return ExitInternal;
+    luaL_openlibs(L.get());
+    KvoCore::OpenAgentLua(L.get(), *CDom::This());
+    std::vector<const char*> argv;
+    for (size_t i = 1; i < m_arguments.size(); ++i) argv.push_back(m_arguments[i].c_str());
+    std::string error;
+    bool ok = KvoCore::RunLuaFile(L.get(), path.c_str(), static_cast<int>(argv.size()), argv.data(), error);
+    if (!ok) fprintf(stderr, "kvo-agent: %s\n", error.c_str());
+    return ok ? ExitOk : ExitBadInput;
+}
+
+int CAgentHost::Run() {
+    CDom& dom = *CDom::This();
+    KvoCore::CSqliteDatabase db(dom, "kvo.agent");
+    wxString path = dom.GetWxString("zel.im.dbPath");
+    if (!db.Open(path, 1, "WAL", true, false)) {
+        fprintf(stderr, "kvo-agent: the integrity database %s cannot be used (see kvo-agent.log)\n",
+                Narrow(path).c_str());
+        return ExitDatabase;
+    }
+    db.Close();
+    printf("kvo-agent: the configuration and the integrity database %s are ready; the integrity plug-in "
+           "is not built yet, so there is nothing to monitor\n",
+           Narrow(path).c_str());
+    return ExitOk;
 }
 
 }  // namespace KvoAgent

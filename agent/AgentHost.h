@@ -27,10 +27,15 @@ private:
     int ParseGlobalOptions(int argc, char** argv, int& next);
     int StartAgent();
     int RunCommand();
-    static void PrintUsage();
+    int Exec();
+    int Run();
+    static std::string LibraryDirectory();
+    static void PrintHelp();
+    static int UsageError(const std::string& message);
 
     wxString m_config;
     wxString m_workdir;
+    wxString m_startDir;  // where the user stood; the agent runs in its work directory
     std::string m_trace;
     std::vector<std::pair<std::string, std::string>> m_settings;
     std::string m_command;

@@ -1,0 +1,35 @@
+# The host refuses bad command lines and bad configurations clearly, and
+# prepares a usable database for a good one.
+source "$(dirname "$0")/lib.sh" "$@"
+
+expect_status 64 "no command" -- "$AGENT" --workdir "$WORK/w"
+expect_status 64 "unknown option" -- "$AGENT" --bogus x run
+expect_text "$WORK/err" "unknown option --bogus" "unknown option is named"
+expect_status 64 "unknown command" -- "$AGENT" --workdir "$WORK/w" frobnicate
+expect_status 64 "--set without =" -- "$AGENT" --set novalue run
+
+expect_status 65 "missing configuration" -- "$AGENT" --workdir "$WORK/w" --config "$WORK/none.xml" run
+expect_text "$WORK/err" "none.xml" "missing file is named"
+
+printf '<SecurityConfiguration>\n  <IntegrityRules>\n    <IntegrityRule id="1">\n  </IntegrityRules>\n</SecurityConfiguration>\n' >"$WORK/broken.xml"
+expect_status 65 "broken configuration" -- "$AGENT" --workdir "$WORK/w" --config "$WORK/broken.xml" run
+expect_text "$WORK/err" "broken.xml" "broken file is named"
+expect_text "$WORK/err" "line 4" "parse error line"
+
+expect_status 0 "default configuration" -- "$AGENT" --workdir "$WORK/w" --config "$SRC/examples/default.xml" run
+[ "$(stat -c %a "$WORK/w/si.db")" = 600 ] && passes=$((passes + 1)) || { echo "FAIL: si.db mode"; failures=$((failures + 1)); }
+[ "$(stat -c %a "$WORK/w")" = 700 ] && passes=$((passes + 1)) || { echo "FAIL: workdir mode"; failures=$((failures + 1)); }
+tables=$(sqlite3 "$WORK/w/si.db" "SELECT COUNT(*) FROM sqlite_master WHERE type='table' AND name GLOB '*Sets';")
+[ "$tables" = 11 ] && passes=$((passes + 1)) || { echo "FAIL: expected 11 entity-set tables, found $tables"; failures=$((failures + 1)); }
+
+expect_status 69 "database in a missing directory" -- "$AGENT" --workdir "$WORK/w" --config "$SRC/examples/default.xml" \
+    --set "zel.im.dbPath=$WORK/no/such/dir/si.db" run
+expect_text "$WORK/err" "no/such/dir/si.db" "unusable database is named"
+
+printf 'this is not a database, just some text that is long enough to fill a header of a file ..........\n' >"$WORK/garbage.db"
+expect_status 69 "corrupt database" -- "$AGENT" --workdir "$WORK/w" --config "$SRC/examples/default.xml" \
+    --set "zel.im.dbPath=$WORK/garbage.db" run
+expect_text "$WORK/err" "not a database" "corrupt database reason"
+grep -q "this is not a database" "$WORK/garbage.db" && passes=$((passes + 1)) || { echo "FAIL: corrupt file was changed"; failures=$((failures + 1)); }
+
+finish
