@@ -1,6 +1,6 @@
 # The host refuses bad command lines and bad configurations clearly, and
 # prepares a usable database for a good one.
-source "$(dirname "$0")/lib.sh" "$@"
+source "$(dirname "$0")/common.bash" "$@"
 
 expect_status 64 "no command" -- "$AGENT" --workdir "$WORK/w"
 expect_status 64 "unknown option" -- "$AGENT" --bogus x run

@@ -1,4 +1,4 @@
-# Helpers shared by the whole-agent test scripts. Usage: source lib.sh AGENT SOURCE_DIR
+# Helpers shared by the whole-agent test scripts. Usage: source common.bash AGENT SOURCE_DIR
 set -u
 AGENT=$1
 SRC=$2
