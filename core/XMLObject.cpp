@@ -408,7 +408,7 @@ bool XMLObject::FromXML(const wxString& xmlText, wxString* error) {
     }
     if (!loaded || document.GetRoot() == nullptr) {
         if (error != nullptr)
-            *error = wxT("XML does not parse: ") + (reason.empty() ? wxString(wxT("unknown reason")) : reason);
+            *error = reason.empty() ? wxString(wxT("XML does not parse")) : reason;
         return false;
     }
     return FromXML(document.GetRoot(), error);

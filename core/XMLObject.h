@@ -9,9 +9,9 @@
 // Every attribute carries a NULL mark. An object built by default holds its
 // attributes' defaults (registration assigns the default to the member), not
 // NULL; a record class calls UseNullDefaults() so that members it never sets are
-// written as SQL NULL. Setting an attribute through
-// parsing (XML) or loading a non-NULL column clears the mark; code that assigns
-// a member directly clears it with SetAttributeNull(&member, false). NULL
+// written as SQL NULL. Setting an attribute through parsing (XML) or loading a
+// non-NULL column clears the mark; code that assigns a member directly clears
+// it with SetAttributeNull(&member, false). NULL
 // attributes are left out of XML and Lua output, and so are empty strings and
 // blobs from XML unless registered with StringAlwaysPrinted.
 //

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -269,10 +270,10 @@ TEST(XMLObjectXml, RoutesUnknownNamesToHooksCaseSensitively) {
     Record r;
     ASSERT_TRUE(r.FromXML(wxT("<Record Name=\"x\" colour=\"blue\" name=\"n\">"
                               "<options verbose=\"true\"/><Shape/><Tag text=\"t\"/><part/>"
-                              "</Record>")));
+                              "<Part label=\"outside its list\"/></Record>")));
     EXPECT_EQ(r.events, (std::vector<std::string>{"attribute Name=x", "attribute colour=blue",
                                                   "attributes", "child options", "child Shape",
-                                                  "child part", "end"}));
+                                                  "child part", "child Part", "end"}));
     EXPECT_EQ(r.name, wxT("n"));
     EXPECT_FALSE(r.options.verbose);
     EXPECT_EQ(r.tags.size(), 1u);
@@ -343,6 +344,19 @@ TEST(XMLObjectXml, ReportsTextThatIsNotXmlWithItsLine) {
         EXPECT_FALSE(r.FromXML(wxString::FromUTF8(text), &error));
         EXPECT_NE(error.find(wxString(line)), wxString::npos) << Str(error);
     }
+}
+
+TEST(XMLObjectXml, ReportsTheLineOnOtherThreadsToo) {
+    // Configuration reloads parse on agent threads, where wx logs per thread.
+    wxString error;
+    bool parsed = true;
+    std::thread worker([&] {
+        Record r;
+        parsed = r.FromXML(wxT("<Record>\n\n<Tag></Record>"), &error);
+    });
+    worker.join();
+    EXPECT_FALSE(parsed);
+    EXPECT_NE(error.find(wxT("line 3")), wxString::npos) << Str(error);
 }
 
 TEST(XMLObjectXml, RejectsAnotherRootElement) {
@@ -667,6 +681,20 @@ TEST_F(XMLObjectSql, LoadsARowByKeyWithBlobs) {
     Record missing;
     missing.recordId = 999;
     EXPECT_FALSE(missing.SQLLoad(db));
+}
+
+TEST_F(XMLObjectSql, BlobMembersNeverChangeACopy) {
+    const wxMemoryBuffer original = Bytes({0x01, 0x02});
+    Record r;
+    r.digest = original;  // shares the bytes with original
+    ASSERT_TRUE(r.SQLInsert(db));
+    db.ExecuteUpdate("UPDATE Records SET digest = x'0a0b0c';");
+    ASSERT_TRUE(r.SQLLoad(db));
+    r.digest = original;
+    ASSERT_TRUE(r.FromXML(wxT("<Record digest=\"ffff\"/>")));
+    r.digest = original;
+    r.SetToDefaults();
+    EXPECT_TRUE(SameBytes(original, Bytes({0x01, 0x02})));
 }
 
 TEST_F(XMLObjectSql, ResultSetColumnsAreMatchedByName) {
