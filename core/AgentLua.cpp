@@ -145,8 +145,9 @@ int Trace(lua_State* L) {
 
 int GetWorkdir(lua_State* L) {
     CDom& dom = Self(L);
-    const wxScopedCharBuffer path = dom.GetWorkdirWx().utf8_str();
-    lua_pushlstring(L, path.data(), path.length());
+    // utf8_str() of a temporary would point into a string already gone.
+    const std::string path = dom.GetWorkdirWx().utf8_string();
+    lua_pushlstring(L, path.data(), path.size());
     return 1;
 }
 

@@ -1,0 +1,56 @@
+-- A small test harness for agent scripts: checks count, failures are listed,
+-- and the script raises at the end when any check failed.
+local M = { passed = 0, failed = 0 }
+
+local function where()
+  local info = debug.getinfo(3, "Sl")
+  return info.short_src .. ":" .. info.currentline
+end
+
+function M.check(condition, message)
+  if condition then
+    M.passed = M.passed + 1
+  else
+    M.failed = M.failed + 1
+    print("FAIL " .. where() .. ": " .. tostring(message))
+  end
+end
+
+function M.equal(expected, actual, message)
+  if expected == actual then
+    M.passed = M.passed + 1
+  else
+    M.failed = M.failed + 1
+    print(string.format("FAIL %s: %s: expected %s, got %s", where(), tostring(message),
+                        tostring(expected), tostring(actual)))
+  end
+end
+
+-- The call must raise an error whose text contains pattern (plain text).
+function M.raises(pattern, fn, ...)
+  local ok, err = pcall(fn, ...)
+  if not ok and string.find(tostring(err), pattern, 1, true) then
+    M.passed = M.passed + 1
+  else
+    M.failed = M.failed + 1
+    print(string.format("FAIL %s: expected an error containing '%s', got %s", where(), pattern,
+                        ok and "no error" or tostring(err)))
+  end
+end
+
+-- Waits (up to ms) until fn() is true, polling through the agent's own waits.
+function M.eventually(fn, ms)
+  local deadline = os.time() + math.ceil(ms / 1000)
+  while os.time() <= deadline do
+    if fn() then return true end
+    dom:ShouldExit(20)
+  end
+  return fn()
+end
+
+function M.finish()
+  print(string.format("%d passed, %d failed", M.passed, M.failed))
+  if M.failed > 0 then error(M.failed .. " check(s) failed", 0) end
+end
+
+return M
