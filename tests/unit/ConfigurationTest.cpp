@@ -9,6 +9,7 @@
 #include <wx/xml/xml.h>
 
 #include "core/Configuration.h"
+#include "core/XMLObject.h"
 #include "tests/unit/TempDir.h"
 
 using KvoCore::CConfiguration;
@@ -162,4 +163,39 @@ TEST(Configuration, EmptyMeansParsedWithoutChildElements) {
     }
     CConfiguration none;
     EXPECT_FALSE(none.IsEmpty());
+}
+
+namespace {
+
+// Just enough of a rule object to read an element through the configuration.
+class RuleStub : public KvoCore::XMLObject {
+public:
+    RuleStub() {
+        AddAttribute("id", &id);
+        AddAttribute("name", &name);
+        AddAttribute("hash", &hash);
+    }
+    wxString GetElementName() const override { return "IntegrityRule"; }
+    int id = 0;
+    wxString name, hash;
+};
+
+}  // namespace
+
+TEST(Configuration, ElementsAreParsedIntoObjectsByAbsolutePath) {
+    CConfiguration config;
+    wxString error;
+    ASSERT_TRUE(config.LoadText(Document(kRule), "test", error)) << error;
+    RuleStub rule;
+    ASSERT_TRUE(config.GetXml("/SecurityConfiguration/IntegrityRules/IntegrityRule", rule));
+    EXPECT_EQ(1, rule.id);
+    EXPECT_EQ("System configuration", rule.name);
+    EXPECT_EQ(HashOf(kRule), rule.hash) << "the filled-in hash reaches the object";
+    RuleStub absent;
+    EXPECT_FALSE(config.GetXml("/SecurityConfiguration/IntegrityRules/Nothing", absent));
+    EXPECT_FALSE(config.GetXml("/Other/IntegrityRules/IntegrityRule", absent));
+    RuleStub bad;
+    ASSERT_TRUE(config.LoadText(Document("<IntegrityRule id=\"one\"/>"), "test", error));
+    EXPECT_FALSE(config.GetXml("/SecurityConfiguration/IntegrityRules/IntegrityRule", bad))
+        << "a value that does not parse fails the read";
 }
