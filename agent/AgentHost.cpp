@@ -47,6 +47,11 @@ void CAgentHost::PrintHelp() {
            "Commands:\n"
            "  exec SCRIPT.lua [ARGS]  run a Lua script in the agent; the global `dom` is the agent\n"
            "                          object and ARGS arrive as `...`\n"
+           "  rules                   print the configured rules back as the agent reads them, with\n"
+           "                          what it does not accept; exit 1 when a rule is not accepted whole\n"
+           "  glob [--base] [--windows] [--] PATTERN...\n"
+           "                          print the regular expression of each glob (--base: as a base\n"
+           "                          directory; --windows: as on a Windows host)\n"
            "  run                     check the configuration and the integrity database (the\n"
            "                          integrity plug-in that runs here is not built yet)\n"
            "\n"
@@ -66,6 +71,7 @@ int CAgentHost::Main(int argc, char** argv) {
     if (next >= argc) return UsageError("no command given");
     m_command = argv[next++];
     for (; next < argc; ++next) m_arguments.emplace_back(argv[next]);
+    if (m_command == "rules" || m_command == "glob") return RunRulesTool(argc, argv);
     if (m_command != "exec" && m_command != "run") return UsageError("unknown command " + m_command);
     if (m_command == "exec" && m_arguments.empty()) return UsageError("exec needs a script");
 
@@ -121,12 +127,29 @@ int CAgentHost::ParseGlobalOptions(int argc, char** argv, int& next) {
     return -1;
 }
 
-std::string CAgentHost::LibraryDirectory() {
+// The rule authors' tools live in their own executable beside the agent; it
+// takes the same global options, so the whole command line is handed over.
+int CAgentHost::RunRulesTool(int argc, char** argv) {
+    std::string tool = ExecutableDirectory() + "/kvo-rules";
+    std::vector<char*> args;
+    args.push_back(const_cast<char*>(tool.c_str()));
+    for (int i = 1; i < argc; ++i) args.push_back(argv[i]);
+    args.push_back(nullptr);
+    execv(tool.c_str(), args.data());
+    fprintf(stderr, "kvo-agent: cannot run %s: %s\n", tool.c_str(), strerror(errno));
+    return ExitInternal;
+}
+
+std::string CAgentHost::ExecutableDirectory() {
     char exe[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n <= 0) return "lib";
+    if (n <= 0) return ".";
     exe[n] = '\0';
-    wxFileName lib(wxString::FromUTF8(exe));
+    return Narrow(wxFileName(wxString::FromUTF8(exe)).GetPath());
+}
+
+std::string CAgentHost::LibraryDirectory() {
+    wxFileName lib = wxFileName::DirName(wxString::FromUTF8(ExecutableDirectory().c_str()));
     lib.RemoveLastDir();
     lib.AppendDir("lib");
     return Narrow(lib.GetPath());

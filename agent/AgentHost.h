@@ -29,6 +29,8 @@ private:
     int RunCommand();
     int Exec();
     int Run();
+    int RunRulesTool(int argc, char** argv);
+    static std::string ExecutableDirectory();
     static std::string LibraryDirectory();
     static void PrintHelp();
     static int UsageError(const std::string& message);
