@@ -57,6 +57,13 @@ bool IsJournalMode(const wxString& mode) {
     return false;
 }
 
+// wxSQLite3 writes "<text>[<code>]: <text>"; the text once is enough for a log line.
+wxString ReasonOf(const wxSQLite3Exception& e) {
+    const wxString message = e.GetMessage();
+    const size_t at = message.find("]: ");
+    return at == wxString::npos ? message : message.Mid(at + 3);
+}
+
 // Length of the table name that starts text (bracketed, quoted or bare), 0 if none.
 size_t NameTokenLength(const wxString& text) {
     if (text.empty()) return 0;
@@ -165,7 +172,7 @@ bool CSqliteDatabase::Open(const wxString& path, int syncMode, const wxString& j
             }
         }
         if (created) RemoveCreatedFiles(path);
-        return fail(e.GetMessage());
+        return fail(ReasonOf(e));
     }
     m_path = path;
     m_readOnly = readOnly;
@@ -208,7 +215,7 @@ void CSqliteDatabase::Close() {
     try {
         wxSQLite3Database::Close();
     } catch (const wxSQLite3Exception& e) {
-        LogError(wxString::Format("Closing database '%s': %s", m_path, e.GetMessage()));
+        LogError(wxString::Format("Closing database '%s': %s", m_path, ReasonOf(e)));
     }
     KVO_TRACE(m_traceCategory, "Closed database %s", m_path);
     m_path.clear();

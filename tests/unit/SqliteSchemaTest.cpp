@@ -324,6 +324,7 @@ TEST_F(SqliteSchemaTest, PerEntityQueriesSearchAnIndex) {
     std::vector<std::string> queries = {
         "SELECT HASH([value],'sha1') FROM (SELECT [value] FROM [Attributes] WHERE [entityId]=?1 ORDER BY [name])",
         "SELECT * FROM [Entitys] WHERE [keyCanonical]=?1 AND [entitySetId]=?2 AND [supercededBy] IS NULL",
+        "SELECT [entitySetId] FROM [Entitys] WHERE [entityType]=?1 AND [keyCanonical]=?2 AND [supercededBy] ISNULL",
         "SELECT * FROM [Entitys] WHERE [supercededBy]=0",
         "DELETE FROM [Entitys] WHERE ([supercededBy]=-1 OR [supercededBy]>0)",
         "SELECT * FROM [Entitys] WHERE [integrityRuleId]=?1",

@@ -1,0 +1,138 @@
+// HASH(value, method) as the scanners use it: a digest of an entity's ordered
+// attribute values that changes whenever the list of values changes.
+#include <openssl/evp.h>
+
+#include "core/HashAggregate.h"
+#include "tests/unit/SqliteTestSupport.h"
+
+namespace {
+
+using KvoTest::Scalar;
+using KvoTest::Text;
+
+class HashAggregateTest : public KvoTest::SqliteFixture {
+protected:
+    void SetUp() override {
+        SqliteFixture::SetUp();
+        if (HasFatalFailure()) return;
+        m_db = OpenDb();
+        m_db->ExecuteUpdate("CREATE TEMP TABLE v([g] INTEGER, [n] INTEGER, [x])");
+    }
+    void TearDown() override {
+        m_db.reset();
+        SqliteFixture::TearDown();
+    }
+
+    // Hex of HASH over the SQL values listed (as SQL literals), in that order.
+    std::string HashOf(const std::vector<std::string>& values, const std::string& method = "sha1", int group = 0) {
+        int n = 0;
+        for (const std::string& value : values)
+            m_db->ExecuteUpdate(wxString::Format("INSERT INTO v VALUES(%d,%d,%s)", group, n++, value));
+        const std::string hex = Text(*m_db, wxString::Format("SELECT lower(hex(HASH([x],'%s'))) FROM "
+                                                             "(SELECT [x] FROM v WHERE [g]=%d ORDER BY [n])",
+                                                             method, group));
+        m_db->ExecuteUpdate(wxString::Format("DELETE FROM v WHERE [g]=%d", group));
+        return hex;
+    }
+
+    std::unique_ptr<KvoCore::CSqliteDatabase> m_db;
+};
+
+// The digests are stored in Entitys.attributeHash and compared across agent
+// versions, so the framing is pinned here byte for byte.
+TEST_F(HashAggregateTest, DigestsOfKnownInputsArePinned) {
+    struct Case {
+        std::vector<std::string> values;
+        std::string method;
+        std::string hex;
+    };
+    const Case cases[] = {
+        {{"'a'"}, "sha1", "e507902e6e08c41e5708d4e5d44df9a7edc76da4"},
+        {{"'ab'", "NULL", "''"}, "sha256", "752fb0118d75762a534e5b07380473db601f451e2bb2d45101b3b995f51e2b01"},
+        {{"'x'"}, "md5", "acf6d73ff6761f5b52a8067d2dffbb43"},
+        {{"'x'"}, "MD5", "acf6d73ff6761f5b52a8067d2dffbb43"},
+        {{"'a'"}, "Sha1", "e507902e6e08c41e5708d4e5d44df9a7edc76da4"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(HashOf(c.values, c.method), c.hex) << c.method;
+    // Not the plain digest of the concatenated values.
+    EXPECT_NE(HashOf({"'a'", "'b'", "'c'"}), "a9993e364706816aba3e25717850c26c9cd0d89d");
+}
+
+TEST_F(HashAggregateTest, DifferentValueListsGiveDifferentDigests) {
+    const std::pair<std::vector<std::string>, std::vector<std::string>> pairs[] = {
+        {{"'ab'", "'c'"}, {"'a'", "'bc'"}},
+        {{"NULL"}, {"''"}},
+        {{"NULL", "NULL"}, {"NULL"}},
+        {{"''", "''"}, {"''"}},
+        {{"'a'", "'b'"}, {"'b'", "'a'"}},
+        {{"'N'"}, {"NULL"}},
+        {{"'a'", "NULL"}, {"NULL", "'a'"}},
+    };
+    for (const auto& [left, right] : pairs) {
+        const std::string a = HashOf(left), b = HashOf(right);
+        EXPECT_EQ(a.size(), 40u);
+        EXPECT_NE(a, b) << ::testing::PrintToString(left) << " vs " << ::testing::PrintToString(right);
+    }
+}
+
+TEST_F(HashAggregateTest, AValueHashesAsItsBytesWhateverItsType) {
+    EXPECT_EQ(HashOf({"5"}), HashOf({"'5'"}));
+    EXPECT_EQ(HashOf({"x'6162'"}), HashOf({"'ab'"}));
+    // Bytes beyond a NUL and beyond the size of a small buffer take part.
+    EXPECT_NE(HashOf({"x'610062'"}), HashOf({"x'610063'"}));
+    EXPECT_NE(HashOf({"zeroblob(100000)||'a'"}), HashOf({"zeroblob(100000)||'b'"}));
+}
+
+TEST_F(HashAggregateTest, ResultIsTheRawDigestOrNullForNoRows) {
+    m_db->ExecuteUpdate("INSERT INTO v VALUES(0,0,'a')");
+    EXPECT_EQ(Text(*m_db, "SELECT typeof(HASH([x],'sha256')) FROM v"), "blob");
+    EXPECT_EQ(Scalar(*m_db, "SELECT length(HASH([x],'md5')) FROM v"), 16);
+    EXPECT_EQ(Scalar(*m_db, "SELECT length(HASH([x],'sha1')) FROM v"), 20);
+    EXPECT_EQ(Scalar(*m_db, "SELECT length(HASH([x],'sha256')) FROM v"), 32);
+    EXPECT_EQ(Text(*m_db, "SELECT typeof(HASH([x],'sha1')) FROM v WHERE [g]=99"), "null");
+    // An entity without attributes, through the scanners' query.
+    EXPECT_EQ(Text(*m_db, "SELECT typeof(HASH([value],'sha1')) FROM (SELECT [value] FROM [Attributes] "
+                          "WHERE [entityId]=1 ORDER BY [name])"),
+              "null");
+}
+
+// Several groups in one statement each keep their own digest state.
+TEST_F(HashAggregateTest, GroupsAndParallelCallsDoNotShareState) {
+    const std::vector<std::string> groups[] = {{"'a'", "'b'"}, {"'c'"}, {"NULL"}};
+    std::vector<std::string> expected;
+    for (int g = 0; g < 3; ++g)
+        expected.push_back(std::to_string(g + 1) + ":" + HashOf(groups[g], "sha1") + ":" + HashOf(groups[g], "md5"));
+    // Rows of the groups interleaved in storage order.
+    m_db->ExecuteUpdate("INSERT INTO v VALUES(1,0,'a'),(2,0,'c'),(1,1,'b'),(3,0,NULL)");
+    EXPECT_EQ(KvoTest::Column(*m_db, "SELECT [g]||':'||lower(hex(HASH([x],'sha1')))||':'||lower(hex(HASH([x],'md5'))) "
+                                     "FROM (SELECT * FROM v ORDER BY [g],[n]) GROUP BY [g] ORDER BY [g]"),
+              expected);
+}
+
+TEST_F(HashAggregateTest, UnknownMethodIsAnSqlError) {
+    m_db->ExecuteUpdate("INSERT INTO v VALUES(0,0,'a')");
+    for (const char* method : {"'sha512x'", "''", "NULL"}) {
+        try {
+            m_db->ExecuteQuery(wxString::Format("SELECT HASH([x],%s) FROM v", method)).NextRow();
+            ADD_FAILURE() << "no error for method " << method;
+        } catch (const wxSQLite3Exception& e) {
+            EXPECT_NE(e.GetMessage().find("unknown digest method"), wxString::npos) << e.GetMessage();
+        }
+    }
+    // The connection stays usable afterwards.
+    EXPECT_EQ(Scalar(*m_db, "SELECT length(HASH([x],'sha1')) FROM v"), 20);
+}
+
+TEST(HashAggregateMethods, DigestForKnowsTheThreeMethodsInAnyCase) {
+    KvoCore::CHashAggregate hash;
+    const std::pair<const char*, const char*> known[] = {
+        {"md5", "MD5"}, {"MD5", "MD5"}, {"sha1", "SHA1"}, {"SHA1", "SHA1"}, {"Sha256", "SHA256"}};
+    for (const auto& [method, name] : known) {
+        const EVP_MD* md = hash.DigestFor(method);
+        ASSERT_NE(md, nullptr) << method;
+        EXPECT_TRUE(EVP_MD_is_a(md, name)) << method;
+    }
+    for (const char* unknown : {"sha512", "sha-1", "", "md4"}) EXPECT_EQ(hash.DigestFor(unknown), nullptr) << unknown;
+}
+
+}  // namespace

@@ -1,0 +1,296 @@
+// Opening, sharing and extending a connection: file modes, refusals that
+// leave nothing behind, concurrent writers, attach and clone.
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
+#include "core/Log.h"
+#include "tests/unit/SqliteTestSupport.h"
+
+namespace {
+
+using KvoTest::Column;
+using KvoTest::Scalar;
+using KvoTest::Text;
+
+bool Exists(const wxString& path) {
+    struct stat status;
+    return ::lstat(path.fn_str(), &status) == 0;
+}
+
+int ModeOf(const wxString& path) {
+    struct stat status;
+    return ::stat(path.fn_str(), &status) == 0 ? static_cast<int>(status.st_mode & 07777) : -1;
+}
+
+class SqliteDatabaseTest : public KvoTest::SqliteFixture {};
+
+TEST_F(SqliteDatabaseTest, NewFileAndItsJournalFilesArePrivateWhateverTheUmask) {
+    const mode_t previous = ::umask(0);
+    auto db = OpenDb();
+    ::umask(previous);
+    ASSERT_TRUE(db->IsOpenDb());
+    db->ExecuteUpdate("INSERT INTO [Scans]([scanId]) VALUES(1)");
+    for (const char* name : {"si.db", "si.db-wal", "si.db-shm"}) EXPECT_EQ(ModeOf(Path(name)), 0600) << name;
+    EXPECT_EQ(db->GetPath(), Path("si.db"));
+}
+
+TEST_F(SqliteDatabaseTest, OpenAppliesSyncAndJournalModesAndConnectionSettings) {
+    struct Case {
+        int sync;
+        const char* journal;
+        const char* journalInForce;
+    };
+    const Case cases[] = {{1, "WAL", "wal"}, {0, "wal", "wal"}, {2, "DELETE", "delete"}, {3, "TRUNCATE", "truncate"}};
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.journal);
+        auto db = NewDb();
+        ASSERT_TRUE(db->Open(Path("db" + std::to_string(n++)), c.sync, c.journal));
+        EXPECT_EQ(Scalar(*db, "PRAGMA synchronous"), c.sync);
+        EXPECT_EQ(Text(*db, "PRAGMA journal_mode"), c.journalInForce);
+        EXPECT_EQ(Scalar(*db, "PRAGMA recursive_triggers"), 1);
+        EXPECT_GE(Scalar(*db, "PRAGMA busy_timeout"), 10000);
+        EXPECT_EQ(Scalar(*db, "PRAGMA foreign_keys"), 0);
+    }
+}
+
+TEST_F(SqliteDatabaseTest, RefusalsAreLoggedWithFileAndReasonAndLeaveNothingBehind) {
+    ASSERT_EQ(::mkdir(Path("adir").fn_str(), 0700), 0);
+    {
+        // Not a database: a page of garbage where the header should be.
+        FILE* garbage = ::fopen(Path("corrupt.db").fn_str(), "wb");
+        ASSERT_NE(garbage, nullptr);
+        for (int i = 0; i < 8192; ++i) ::fputc((i * 7 + 3) & 0xff, garbage);
+        ::fclose(garbage);
+    }
+    struct Case {
+        std::string file;
+        int sync;
+        const char* journal;
+        bool create;
+        const char* reason;
+        bool fileRemains;
+    };
+    const Case cases[] = {
+        {"missing/si.db", 1, "WAL", true, "No such file or directory", false},
+        {"corrupt.db", 1, "WAL", true, "file is not a database", true},
+        {"absent.db", 1, "WAL", false, "does not exist", false},
+        {"adir", 1, "WAL", true, "directory", true},
+        {"badjournal.db", 1, "FAST", true, "journal mode", false},
+        {"badsync.db", 4, "WAL", true, "synchronous", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        auto db = NewDb();
+        EXPECT_FALSE(db->Open(Path(c.file), c.sync, c.journal, c.create));
+        EXPECT_FALSE(db->IsOpenDb());
+        EXPECT_TRUE(db->GetPath().empty());
+        const std::string log = LogText();
+        const size_t line = log.find("'" + Path(c.file).ToStdString() + "'");
+        ASSERT_NE(line, std::string::npos) << log;
+        EXPECT_NE(log.find(c.reason, line), std::string::npos) << log;
+        EXPECT_EQ(Exists(Path(c.file)), c.fileRemains);
+        EXPECT_FALSE(Exists(Path(c.file + "-wal")));
+        EXPECT_FALSE(Exists(Path(c.file + "-shm")));
+    }
+    EXPECT_FALSE(Exists(Path("missing")));
+    struct stat corrupt;
+    ASSERT_EQ(::stat(Path("corrupt.db").fn_str(), &corrupt), 0);
+    EXPECT_EQ(corrupt.st_size, 8192);  // not ours to remove or repair
+}
+
+TEST_F(SqliteDatabaseTest, AFileCreatedForAFailedOpenIsRemovedAgain) {
+    // SQLite can open the new file but not its shared-memory index, so the
+    // failure comes after the file was made.
+    ASSERT_EQ(::mkdir(Path("half.db-shm").fn_str(), 0700), 0);
+    auto db = NewDb();
+    EXPECT_FALSE(db->Open(Path("half.db"), 1, "WAL"));
+    EXPECT_FALSE(db->IsOpenDb());
+    EXPECT_FALSE(Exists(Path("half.db")));
+    EXPECT_FALSE(Exists(Path("half.db-wal")));
+    EXPECT_NE(LogText().find("'" + Path("half.db").ToStdString() + "'"), std::string::npos);
+}
+
+// Root may write anywhere, so these refusals are only observable from an
+// unprivileged process: a child drops to nobody (65534) before trying.
+TEST_F(SqliteDatabaseTest, UnprivilegedUserIsRefusedReadOnlyDirectoryAndPrivateFile) {
+    ASSERT_EQ(::chmod(m_dir.c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(Path("ro").fn_str(), 0755), 0);
+    OpenDb("private.db")->Close();
+    if (::geteuid() != 0) {
+        ASSERT_EQ(::chmod(Path("ro").fn_str(), 0555), 0);
+        ASSERT_EQ(::chmod(Path("private.db").fn_str(), 0), 0);
+    }
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(10);
+        if (::geteuid() == 0) ::_exit(11);
+        auto db = NewDb();
+        if (db->Open(Path("ro/si.db"), 1, "WAL")) ::_exit(1);
+        if (Exists(Path("ro/si.db"))) ::_exit(2);
+        if (db->Open(Path("private.db"), 1, "WAL")) ::_exit(3);
+        if (db->Open(Path("private.db"), 1, "WAL", false, true)) ::_exit(4);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1, 2: read-only directory accepted; 3, 4: private file opened; "
+                                         "10, 11: could not drop privileges";
+    const std::string log = LogText();
+    EXPECT_NE(log.find("'" + Path("ro/si.db").ToStdString() + "': cannot create the file: Permission denied"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("'" + Path("private.db").ToStdString() + "': Permission denied"), std::string::npos) << log;
+}
+
+TEST_F(SqliteDatabaseTest, OpeningAnOpenConnectionKeepsIt) {
+    auto db = OpenDb();
+    db->ExecuteUpdate("CREATE TEMP TABLE [marker]([x])");
+    EXPECT_TRUE(db->Open(Path("other.db"), 1, "WAL"));
+    EXPECT_EQ(db->GetPath(), Path("si.db"));
+    EXPECT_FALSE(Exists(Path("other.db")));
+    // A temporary table lives only as long as its connection.
+    EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM temp.sqlite_master WHERE [name]='marker'"), 1);
+}
+
+TEST_F(SqliteDatabaseTest, CloseIsRepeatableAndReopeningFindsTheRows) {
+    auto db = OpenDb();
+    db->ExecuteUpdate("INSERT INTO [IntegrityRules]([integrityRuleId],[name]) VALUES(7,'etc')");
+    db->Close();
+    db->Close();
+    EXPECT_FALSE(db->IsOpenDb());
+    ASSERT_TRUE(db->Open(Path("si.db"), 1, "WAL", false));
+    EXPECT_EQ(Text(*db, "SELECT [name] FROM [IntegrityRules] WHERE [integrityRuleId]=7"), "etc");
+    // HASH is registered again on the new connection.
+    EXPECT_EQ(Scalar(*db, "SELECT length(HASH([name],'sha1')) FROM [IntegrityRules]"), 20);
+}
+
+TEST_F(SqliteDatabaseTest, ReadOnlyConnectionReadsButCannotWrite) {
+    auto writer = OpenDb();
+    writer->ExecuteUpdate("INSERT INTO [Scans]([scanId],[startTime]) VALUES(1,100)");
+    auto reader = NewDb();
+    ASSERT_TRUE(reader->Open(Path("si.db"), 1, "WAL", false, true));
+    EXPECT_TRUE(reader->IsReadOnlyDb());
+    reader->Begin();  // deferred on a read-only connection
+    EXPECT_EQ(Scalar(*reader, "SELECT [startTime] FROM [Scans]"), 100);
+    reader->Commit();
+    EXPECT_THROW(reader->ExecuteUpdate("INSERT INTO [Scans]([scanId]) VALUES(2)"), wxSQLite3Exception);
+    EXPECT_EQ(Scalar(*writer, "SELECT COUNT(*) FROM [Scans]"), 1);
+}
+
+// The control thread, scanners and the real-time object write the same file.
+// Both threads open a file that does not exist yet, so they also race to
+// create it and its schema, then each runs read-then-write transactions.
+TEST_F(SqliteDatabaseTest, ConcurrentWritersNeverFailOnTheLock) {
+    const int kThreads = 3, kRounds = 150;
+    std::atomic<int> ready{0};
+    std::vector<std::string> errors(kThreads);
+    auto writer = [&](int index) {
+        try {
+            auto db = NewDb();
+            ++ready;
+            while (ready < kThreads) std::this_thread::yield();
+            if (!db->Open(Path("shared.db"), 1, "WAL")) throw std::runtime_error("open failed");
+            for (int round = 0; round < kRounds; ++round) {
+                db->Begin();
+                // Next id read inside the transaction: lost updates would collide on the key.
+                const long long next = Scalar(*db, "SELECT COALESCE(MAX([scanId]),0)+1 FROM [Scans]");
+                db->ExecuteUpdate(wxString::Format("INSERT INTO [Scans]([scanId],[incrementalScan]) VALUES(%lld,%d)",
+                                                   next, index));
+                db->Commit();
+            }
+        } catch (const wxSQLite3Exception& e) {
+            errors[index] = e.GetMessage().ToStdString();
+        } catch (const std::exception& e) {
+            errors[index] = e.what();
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) threads.emplace_back(writer, i);
+    for (std::thread& thread : threads) thread.join();
+    for (int i = 0; i < kThreads; ++i) EXPECT_EQ(errors[i], "") << "thread " << i;
+
+    auto db = OpenDb("shared.db");
+    EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM [Scans]"), kThreads * kRounds);
+    EXPECT_EQ(Scalar(*db, "SELECT MAX([scanId]) FROM [Scans]"), kThreads * kRounds);
+    for (int i = 0; i < kThreads; ++i)
+        EXPECT_EQ(Scalar(*db, wxString::Format("SELECT COUNT(*) FROM [Scans] WHERE [incrementalScan]=%d", i)), kRounds);
+}
+
+TEST_F(SqliteDatabaseTest, ClonedQueueTablesInAnAttachedCacheKeepTheirLayout) {
+    auto db = OpenDb();
+    db->AttachDatabase(":memory:", "onChange");
+    for (const char* table : {"RealtimeChanges", "ChangeDetails"}) {
+        db->CloneTableSchema("main", "onChange", table);
+        db->CloneTableSchema("main", "onChange", table);  // a second clone is harmless
+        EXPECT_EQ(Column(*db, wxString::Format("SELECT [name]||' '||[type]||' '||[pk] FROM "
+                                               "pragma_table_info('%s','onChange')",
+                                               table)),
+                  Column(*db, wxString::Format("SELECT [name]||' '||[type]||' '||[pk] FROM pragma_table_info('%s')",
+                                               table)))
+            << table;
+    }
+    db->ExecuteUpdate("INSERT INTO onChange.[RealtimeChanges]([keyCanonical]) VALUES('/a'),('/b')");
+    db->ExecuteUpdate("DELETE FROM onChange.[RealtimeChanges]");
+    db->ExecuteUpdate("INSERT INTO onChange.[RealtimeChanges]([keyCanonical]) VALUES('/c')");
+    EXPECT_EQ(Scalar(*db, "SELECT [seq] FROM onChange.sqlite_sequence WHERE [name]='RealtimeChanges'"), 3);
+    EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM main.[RealtimeChanges]"), 0);
+
+    EXPECT_THROW(db->CloneTableSchema("main", "onChange", "NoSuchTable"), wxSQLite3Exception);
+    EXPECT_THROW(db->CloneTableSchema("main", "onChange", "EntityAttributes"), wxSQLite3Exception);  // a view
+    db->DetachDatabase("onChange");
+    EXPECT_THROW(db->ExecuteQuery("SELECT * FROM onChange.[RealtimeChanges]"), wxSQLite3Exception);
+}
+
+TEST_F(SqliteDatabaseTest, AttachedFileIsCreatedPrivateAndNamesAreQuoted) {
+    auto db = OpenDb();
+    const mode_t previous = ::umask(0);
+    db->AttachDatabase(Path("onChange.db"), "on\"Change");
+    ::umask(previous);
+    db->ExecuteUpdate("CREATE TABLE \"on\"\"Change\".[t]([x])");
+    EXPECT_EQ(ModeOf(Path("onChange.db")), 0600);
+    db->DetachDatabase("on\"Change");
+    EXPECT_THROW(db->AttachDatabase(Path("missing/x.db"), "x"), wxSQLite3Exception);
+    EXPECT_FALSE(Exists(Path("missing")));
+}
+
+TEST_F(SqliteDatabaseTest, FreePagesAreCountedAndVacuumReturnsThem) {
+    auto db = OpenDb();
+    db->Begin();
+    for (int i = 0; i < 500; ++i)
+        db->ExecuteUpdate(wxString::Format("INSERT INTO [Attributes]([entityId],[value]) VALUES(%d,'%s')", i,
+                                           std::string(200, 'x')));
+    db->Commit();
+    EXPECT_EQ(db->GetFreePageCount(), 0);
+    db->ExecuteUpdate("DELETE FROM [Attributes]");
+    EXPECT_GT(db->GetFreePageCount(), 10);
+    db->Vacuum();
+    EXPECT_EQ(db->GetFreePageCount(), 0);
+}
+
+TEST_F(SqliteDatabaseTest, MemoryStatsAreTracedUnderTheGivenCategory) {
+    auto db = OpenDb();
+    KvoCore::LogSetTraceCategories("dbmem");
+    db->DumpMemoryStats("dbmem");
+    db->Close();
+    db->DumpMemoryStats("dbmem");
+    db->DumpMemoryStats("otherCategory");
+    KvoCore::LogSetTraceCategories("");
+    const std::string log = LogText();
+    EXPECT_NE(log.find("page cache"), std::string::npos) << log;
+    size_t count = 0;
+    for (size_t at = log.find("SQLite memory:"); at != std::string::npos; at = log.find("SQLite memory:", at + 1))
+        ++count;
+    EXPECT_EQ(count, 2u) << log;
+}
+
+}  // namespace
