@@ -111,6 +111,9 @@ bool CSqliteDatabase::Open(const wxString& path, int syncMode, const wxString& j
     if (!journalMode.empty() && !IsJournalMode(journalMode))
         return fail(wxString::Format("invalid journal mode '%s'", journalMode));
 
+    // SQLite would open a private temporary file for an empty name: an unset
+    // path setting must not pass for a usable database.
+    if (path.empty()) return fail("no file name given");
     const bool inMemory = IsMemoryName(path);
     bool created = false;
     if (!inMemory) {

@@ -100,6 +100,8 @@ TEST_F(SqliteDatabaseTest, RefusalsAreLoggedWithFileAndReasonAndLeaveNothingBehi
         EXPECT_FALSE(Exists(Path(c.file + "-shm")));
     }
     EXPECT_FALSE(Exists(Path("missing")));
+    EXPECT_FALSE(NewDb()->Open(wxString(), 1, "WAL"));
+    EXPECT_NE(LogText().find("Cannot open database '': no file name given"), std::string::npos);
     struct stat corrupt;
     ASSERT_EQ(::stat(Path("corrupt.db").fn_str(), &corrupt), 0);
     EXPECT_EQ(corrupt.st_size, 8192);  // not ours to remove or repair
@@ -160,6 +162,14 @@ TEST_F(SqliteDatabaseTest, OpeningAnOpenConnectionKeepsIt) {
     EXPECT_FALSE(Exists(Path("other.db")));
     // A temporary table lives only as long as its connection.
     EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM temp.sqlite_master WHERE [name]='marker'"), 1);
+}
+
+TEST_F(SqliteDatabaseTest, InMemoryConnectionHasTheSchemaAndLeavesNoFile) {
+    auto db = NewDb();
+    ASSERT_TRUE(db->Open(":memory:", 1, "WAL"));
+    EXPECT_EQ(Scalar(*db, "PRAGMA user_version"), KvoCore::CSqliteDatabase::SchemaVersion);
+    EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM sqlite_master WHERE [type]='view'"), 4);
+    EXPECT_FALSE(Exists(":memory:"));
 }
 
 TEST_F(SqliteDatabaseTest, CloseIsRepeatableAndReopeningFindsTheRows) {

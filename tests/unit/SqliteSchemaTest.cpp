@@ -337,6 +337,12 @@ TEST_F(SqliteSchemaTest, PerEntityQueriesSearchAnIndex) {
         "SELECT * FROM [RealtimeChangeDetails] WHERE [keyCanonical]=?1",
         "SELECT * FROM [ChangeDetails] WHERE [realtimeChangeId]=?1",
         "SELECT * FROM [IntegrityEvents] WHERE [recorded]<?1",
+        // What the delete triggers run for each deleted owner row.
+        "DELETE FROM [Attributes] WHERE [entityId]=?1",
+        "DELETE FROM [IncludeExcludes] WHERE [entitySetId]=?1 AND [entityType]='File'",
+        "DELETE FROM [Patterns] WHERE [includeExcludeId]=?1",
+        "DELETE FROM [Features] WHERE [includeExcludeId]=?1",
+        "DELETE FROM [ChangeDetails] WHERE [realtimeChangeId]=?1",
     };
     for (const char* type : {"Directory", "File", "Group", "InstalledSoftware", "Port", "Process", "RegistryKey",
                              "RegistryValue", "Service", "User", "Wql"})
@@ -358,6 +364,15 @@ TEST_F(SqliteSchemaTest, PerEntityQueriesSearchAnIndex) {
         EXPECT_FALSE(scansTable) << query << "\n  plan: " << text;
         EXPECT_EQ(text.find("TEMP B-TREE"), std::string::npos) << query << "\n  plan: " << text;
     }
+
+    // The control thread's rules-without-entities query walks the few rules
+    // but must not walk the baseline once per rule.
+    std::string text;
+    for (const std::string& step :
+         QueryPlan(*m_db, "SELECT [integrityRuleId],[name] FROM (SELECT * FROM [IntegrityRules] NATURAL LEFT JOIN "
+                          "[Entitys] WHERE [supercededBy] IS NULL) WHERE [entityId] IS NULL;"))
+        text += step + "; ";
+    EXPECT_NE(text.find("SEARCH Entitys USING"), std::string::npos) << text;
 }
 
 }  // namespace
