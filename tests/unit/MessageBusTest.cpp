@@ -28,6 +28,16 @@ bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 10000) {
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
+// Waits for threads blocked without a time limit; should the bus fail to end
+// their waits, release frees them so that the test fails instead of hanging.
+void JoinAll(std::vector<std::thread>& threads, const std::function<bool()>& ended,
+             const std::function<void()>& release) {
+    bool inTime = WaitUntil(ended);
+    if (!inTime) release();
+    for (auto& t : threads) t.join();
+    EXPECT_TRUE(inTime);
+}
+
 }  // namespace
 
 TEST(MessageBusQueues, FifoPerQueueAndQueuesAreIndependent) {
@@ -62,13 +72,17 @@ TEST(MessageBusQueues, DequeueTimesOutAndBlockingDequeueGetsALaterMessage) {
     EXPECT_GE(waited, 0.14);
     EXPECT_LT(waited, 5.0);
 
-    std::atomic<bool> got{false};
+    std::atomic<bool> got{false}, ended{false};
     std::string received;
-    std::thread consumer([&] { got = bus.Dequeue("q", CMessageBus::kNoTimeLimit, received); });
-    ASSERT_TRUE(WaitUntil([&] { return bus.Waiters("q") == 1; }));
+    std::vector<std::thread> consumer;
+    consumer.emplace_back([&] {
+        got = bus.Dequeue("q", CMessageBus::kNoTimeLimit, received);
+        ended = true;
+    });
+    EXPECT_TRUE(WaitUntil([&] { return bus.Waiters("q") == 1; }));
     bus.Enqueue("other", "not for q");
     bus.Enqueue("q", "late");
-    consumer.join();
+    JoinAll(consumer, [&] { return ended.load(); }, [&] { bus.Shutdown(); });
     EXPECT_TRUE(got);
     EXPECT_EQ(received, "late");
     ASSERT_TRUE(bus.Dequeue("other", 0, data));
@@ -85,25 +99,26 @@ TEST(MessageBusWake, WakeEndsEveryCurrentWaitAndLeavesNothingBehind) {
             if (bus.Dequeue("q", CMessageBus::kNoTimeLimit, data)) ++gotData;
             ++ended;
         });
-    std::thread elsewhere([&] {
+    std::vector<std::thread> elsewhere;
+    elsewhere.emplace_back([&] {
         std::string data;
         if (bus.Dequeue("other", CMessageBus::kNoTimeLimit, data)) ++gotData;
         ++ended;
     });
-    ASSERT_TRUE(WaitUntil([&] { return bus.Waiters("q") == 3 && bus.Waiters("other") == 1; }));
+    EXPECT_TRUE(WaitUntil([&] { return bus.Waiters("q") == 3 && bus.Waiters("other") == 1; }));
     bus.Wake("q");
-    for (auto& w : waiters) w.join();
+    JoinAll(waiters, [&] { return ended == 3; }, [&] { bus.Shutdown(); });
     EXPECT_EQ(ended.load(), 3);
     EXPECT_EQ(gotData.load(), 0);
     // The waiter of another queue slept on, and no wake-up is left for later.
     EXPECT_EQ(bus.Waiters("other"), 1u);
     bus.Enqueue("q", "after");
     std::string data;
-    ASSERT_TRUE(bus.Dequeue("q", 0, data));
+    EXPECT_TRUE(bus.Dequeue("q", 0, data));
     EXPECT_EQ(data, "after");
 
     bus.Enqueue("other", "for the last waiter");
-    elsewhere.join();
+    JoinAll(elsewhere, [&] { return ended == 4; }, [&] { bus.Shutdown(); });
     EXPECT_EQ(gotData.load(), 1);
 }
 
@@ -115,7 +130,7 @@ TEST(MessageBusWake, WakeWithNobodyWaitingEndsTheNextDequeues) {
     std::string data = "untouched";
     auto begin = Clock::now();
     EXPECT_FALSE(bus.Dequeue("q", 30000, data));
-    EXPECT_FALSE(bus.Dequeue("q", CMessageBus::kNoTimeLimit, data));
+    EXPECT_FALSE(bus.Dequeue("q", 30000, data));
     EXPECT_LT(Seconds(Clock::now() - begin), 5.0);
     EXPECT_EQ(data, "untouched");
     // The message waited behind the wake-ups, and other queues never saw them.
@@ -136,16 +151,19 @@ TEST(MessageBusWake, ShutdownEndsWaitsNowAndLater) {
             if (!bus.Dequeue(queue, CMessageBus::kNoTimeLimit, data)) ++ended;
         });
     bus.Enqueue("c", "dropped");
-    ASSERT_TRUE(WaitUntil([&] { return bus.Waiters("a") == 1 && bus.Waiters("b") == 1; }));
+    EXPECT_TRUE(WaitUntil([&] { return bus.Waiters("a") == 1 && bus.Waiters("b") == 1; }));
     bus.Shutdown();
-    for (auto& w : waiters) w.join();
+    JoinAll(waiters, [&] { return ended == 2; }, [&] {
+        bus.Wake("a");
+        bus.Wake("b");
+    });
     EXPECT_EQ(ended.load(), 2);
 
     std::string data;
     auto begin = Clock::now();
     EXPECT_FALSE(bus.Dequeue("c", 30000, data));
     bus.Enqueue("a", "late");
-    EXPECT_FALSE(bus.Dequeue("a", CMessageBus::kNoTimeLimit, data));
+    EXPECT_FALSE(bus.Dequeue("a", 30000, data));
     EXPECT_LT(Seconds(Clock::now() - begin), 5.0);
 }
 
