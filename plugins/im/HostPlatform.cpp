@@ -1,0 +1,35 @@
+#include "plugins/im/HostPlatform.h"
+
+#include <atomic>
+
+#include "core/Dom.h"
+
+namespace KvoPluginIm {
+
+namespace {
+
+std::atomic<int> s_forcedPlatform{0};
+
+}  // namespace
+
+bool IsWindowsHost() {
+    if (s_forcedPlatform.load() != 0) return true;
+    const KvoCore::CDom* dom = KvoCore::CDom::This();
+    return dom != nullptr && dom->IsProtectingWindows();
+}
+
+bool IsLinuxHost() {
+    const KvoCore::CDom* dom = KvoCore::CDom::This();
+    if (dom == nullptr) return s_forcedPlatform.load() == 0;
+    return dom->IsProtectingLinux();
+}
+
+wxString PlatformText(const wxString& windowsText, const wxString& linuxText) {
+    if (!windowsText.empty() && IsWindowsHost()) return windowsText;
+    if (!linuxText.empty() && IsLinuxHost()) return linuxText;
+    return wxString();
+}
+
+void SetForcePlatform(int platform) { s_forcedPlatform.store(platform); }
+
+}  // namespace KvoPluginIm

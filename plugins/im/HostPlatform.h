@@ -1,0 +1,21 @@
+// The platform test of the rule model: which host the rules are read for.
+//
+// With an agent object the agent decides (CDom::IsProtectingWindows, which
+// tests can switch with the state key "kvo.host.windows"); without one, the
+// forced-platform value does (0 Linux, anything else Windows). A forced
+// nonzero value makes IsWindowsHost true even beside an agent. The forced value
+// is process-wide; all functions are thread-safe.
+#pragma once
+
+#include <wx/string.h>
+
+namespace KvoPluginIm {
+
+bool IsWindowsHost();
+bool IsLinuxHost();
+// The Windows text when it is given and the host is Windows, else the Linux
+// text when it is given and the host is Linux, else an empty string.
+wxString PlatformText(const wxString& windowsText, const wxString& linuxText);
+void SetForcePlatform(int platform);
+
+}  // namespace KvoPluginIm
