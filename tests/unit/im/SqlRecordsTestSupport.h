@@ -1,0 +1,111 @@
+// Shared by the record tests: a fixture with a real si.db created by the
+// agent's database layer, and the table of every record class with the
+// relation it maps to.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "plugins/im/SqlAttribute.h"
+#include "plugins/im/SqlChangeDetail.h"
+#include "plugins/im/SqlDirectoryEntitySet.h"
+#include "plugins/im/SqlEntity.h"
+#include "plugins/im/SqlEntityAttribute.h"
+#include "plugins/im/SqlFeature.h"
+#include "plugins/im/SqlFileEntitySet.h"
+#include "plugins/im/SqlGroupEntitySet.h"
+#include "plugins/im/SqlIncludeExclude.h"
+#include "plugins/im/SqlIncludeExcludeFeature.h"
+#include "plugins/im/SqlIncludeExcludePattern.h"
+#include "plugins/im/SqlInstalledSoftwareEntitySet.h"
+#include "plugins/im/SqlPattern.h"
+#include "plugins/im/SqlPortEntitySet.h"
+#include "plugins/im/SqlProcessEntitySet.h"
+#include "plugins/im/SqlRealtimeChange.h"
+#include "plugins/im/SqlRealtimeChangeDetail.h"
+#include "plugins/im/SqlRegistryKeyEntitySet.h"
+#include "plugins/im/SqlRegistryValueEntitySet.h"
+#include "plugins/im/SqlScan.h"
+#include "plugins/im/SqlScanEntitySetId.h"
+#include "plugins/im/SqlScanIntegrityRuleId.h"
+#include "plugins/im/SqlServiceEntitySet.h"
+#include "plugins/im/SqlSubscan.h"
+#include "plugins/im/SqlUserEntitySet.h"
+#include "plugins/im/SqlWqlEntitySet.h"
+#include "tests/unit/SqliteTestSupport.h"
+
+namespace KvoTest {
+
+class RecordDbFixture : public SqliteFixture {
+protected:
+    void SetUp() override {
+        SqliteFixture::SetUp();
+        m_db = OpenDb();
+        ASSERT_TRUE(m_db->IsOpenDb());
+    }
+    void TearDown() override {
+        m_db.reset();
+        SqliteFixture::TearDown();
+    }
+
+    std::unique_ptr<KvoCore::CSqliteDatabase> m_db;
+};
+
+struct RecordClass {
+    std::string relation;         // table or view
+    std::string elementName;      // the record's static ElementName()
+    std::string listElementName;  // the list's static ElementName()
+    std::function<std::unique_ptr<KvoCore::XMLObject>()> make;
+    std::function<std::unique_ptr<KvoCore::XMLObjectList>()> makeList;
+    bool isView;
+    std::string viewKey;  // key attribute a view's record carries ("" none)
+};
+
+template <typename TRecord, typename TList>
+RecordClass Record(const std::string& relation, bool isView = false, const std::string& viewKey = "") {
+    return {relation,
+            TRecord::ElementName().ToStdString(),
+            TList::ElementName().ToStdString(),
+            [] { return std::make_unique<TRecord>(); },
+            [] { return std::make_unique<TList>(); },
+            isView,
+            viewKey};
+}
+
+inline const std::vector<RecordClass>& AllRecordClasses() {
+    using namespace KvoPluginIm;
+    static const std::vector<RecordClass> classes = {
+        Record<CSqlDirectoryEntitySet, CSqlDirectoryEntitySets>("DirectorySets"),
+        Record<CSqlFileEntitySet, CSqlFileEntitySets>("FileSets"),
+        Record<CSqlGroupEntitySet, CSqlGroupEntitySets>("GroupSets"),
+        Record<CSqlInstalledSoftwareEntitySet, CSqlInstalledSoftwareEntitySets>("InstalledSoftwareSets"),
+        Record<CSqlPortEntitySet, CSqlPortEntitySets>("PortSets"),
+        Record<CSqlProcessEntitySet, CSqlProcessEntitySets>("ProcessSets"),
+        Record<CSqlRegistryKeyEntitySet, CSqlRegistryKeyEntitySets>("RegistryKeySets"),
+        Record<CSqlRegistryValueEntitySet, CSqlRegistryValueEntitySets>("RegistryValueSets"),
+        Record<CSqlServiceEntitySet, CSqlServiceEntitySets>("ServiceSets"),
+        Record<CSqlUserEntitySet, CSqlUserEntitySets>("UserSets"),
+        Record<CSqlWqlEntitySet, CSqlWqlEntitySets>("WqlSets"),
+        Record<CSqlIncludeExclude, CSqlIncludeExcludes>("IncludeExcludes"),
+        Record<CSqlPattern, CSqlPatterns>("Patterns"),
+        Record<CSqlFeature, CSqlFeatures>("Features"),
+        Record<CSqlEntity, CSqlEntitys>("Entitys"),
+        Record<CSqlAttribute, CSqlAttributes>("Attributes"),
+        Record<CSqlScan, CSqlScans>("Scans"),
+        Record<CSqlSubscan, CSqlSubscans>("Subscans"),
+        Record<CSqlScanEntitySetId, CSqlScanEntitySetIds>("ScanEntitySetIds"),
+        Record<CSqlScanIntegrityRuleId, CSqlScanIntegrityRuleIds>("ScanIntegrityRuleIds"),
+        Record<CSqlRealtimeChange, CSqlRealtimeChanges>("RealtimeChanges"),
+        Record<CSqlChangeDetail, CSqlChangeDetails>("ChangeDetails"),
+        Record<CSqlEntityAttribute, CSqlEntityAttributes>("EntityAttributes", true, "entityId"),
+        Record<CSqlIncludeExcludePattern, CSqlIncludeExcludePatterns>("IncludeExcludePatterns", true),
+        Record<CSqlIncludeExcludeFeature, CSqlIncludeExcludeFeatures>("IncludeExcludeFeatures", true),
+        Record<CSqlRealtimeChangeDetail, CSqlRealtimeChangeDetails>("RealtimeChangeDetails", true,
+                                                                     "realtimeChangeId"),
+    };
+    return classes;
+}
+
+}  // namespace KvoTest
