@@ -1,0 +1,55 @@
+// CSystemIntegrityThread: the control connection to si.db.
+#include <wx/wxsqlite3.h>
+
+#include "core/Log.h"
+#include "core/SqliteDatabase.h"
+#include "plugins/im/SystemIntegrityThread.h"
+
+namespace KvoPluginIm {
+
+namespace {
+
+// Table and column names of the rule and entity records.
+const char* const kIntegrityRules = "IntegrityRules";
+const char* const kIntegrityRuleId = "integrityRuleId";
+const char* const kRuleName = "name";
+const char* const kEntitys = "Entitys";
+const char* const kEntityId = "entityId";
+const char* const kSupercededBy = "supercededBy";
+
+}  // namespace
+
+bool CSystemIntegrityThread::OpenSystemIntegrityDb() {
+    if (!m_db) m_db.reset(new KvoCore::CSqliteDatabase(m_dom, s_Trace));
+    if (!m_db->IsOpenDb()) {
+        if (!m_db->Open(m_dom.GetWxString("zel.im.dbPath"), 1, "WAL", true, false)) return false;
+    }
+    if (m_rulesWithoutEntities) return true;
+    try {
+        PrepareStatements();
+    } catch (const wxSQLite3Exception& e) {
+        // A file without the integrity tables cannot serve the control thread at all.
+        KvoCore::LogError(wxString::Format("Cannot prepare the statements of the integrity database %s: %s",
+                                           m_db->GetPath(), e.GetMessage()));
+        CloseSystemIntegrityDb();
+        return false;
+    }
+    return true;
+}
+
+void CSystemIntegrityThread::PrepareStatements() {
+    const wxString sql = wxString::Format(
+        "SELECT [%1$s],[%2$s] FROM (SELECT * FROM [%3$s] NATURAL LEFT JOIN [%4$s] WHERE [%5$s] IS NULL) "
+        "WHERE [%6$s] IS NULL;",
+        kIntegrityRuleId, kRuleName, kIntegrityRules, kEntitys, kSupercededBy, kEntityId);
+    m_rulesWithoutEntities.reset(new wxSQLite3Statement(m_db->PrepareStatement(sql)));
+}
+
+void CSystemIntegrityThread::CloseSystemIntegrityDb() {
+    if (!m_db) return;
+    m_rulesWithoutEntities.reset();
+    m_db->Close();
+    m_db.reset();
+}
+
+}  // namespace KvoPluginIm

@@ -1,0 +1,100 @@
+-- The module "im" as scripts see it: enumerations, the control-thread class,
+-- argument errors of its functions, and loading the module a second time.
+local t = require "testlib"
+
+t.equal(true, require "im", "the module returns true")
+t.equal("table", type(SLB.im), "namespace SLB.im")
+
+-- Every enumerator with its number.
+local enums = {
+  ScanStatus = { Queued = 0, InProgress = 1, Paused = 2, Cancelling = 3, Idle = 4, NotSupported = 5 },
+  ImScanType = { ImIdle = 0, ImBaseline = 1, ImIncremental = 2, ImRealtime = 3, ImPseudoRealtime = 4 },
+}
+for enum, values in pairs(enums) do
+  local count = 0
+  for _ in pairs(SLB.im[enum]) do count = count + 1 end
+  local expected = 0
+  for name, number in pairs(values) do
+    expected = expected + 1
+    local value = SLB.im[enum][name]
+    t.equal("userdata", type(value), enum .. "." .. name .. " is a binder value")
+    t.equal(number, SLB.tonumber(value), enum .. "." .. name)
+  end
+  t.equal(expected, count, enum .. " has no other enumerators")
+end
+t.check(SLB.im.ScanStatus.Idle ~= SLB.im.ImScanType.ImPseudoRealtime, "values of two enumerations differ")
+t.check(SLB.im.ScanStatus.Idle == SLB.im.ScanStatus.Idle, "a value equals itself")
+local debugRegistry = debug.getregistry()
+t.check(debugRegistry["CScanStatus::_ScanStatus"] ~= nil, "ScanStatus has its binder enum type")
+t.check(debugRegistry["KvoPluginIm::CImScanStatus::ImScanType"] ~= nil, "ImScanType has its binder enum type")
+
+-- The control-thread object, built inside its userdata; arguments are ignored.
+local cls = SLB.im.ImThread
+t.equal("table", type(cls), "class SLB.im.ImThread")
+t.equal(cls, debugRegistry["SLB.im.ImThread"], "the class is the registered metatable")
+local thread = SLB.im.ImThread()
+t.equal("userdata", type(thread), "constructed")
+t.equal(cls, getmetatable(thread), "object of the class")
+t.check(tostring(thread):find("SLB.im.ImThread", 1, true), "printed with its class name")
+t.equal("userdata", type(SLB.im.ImThread(1, "x")), "constructor ignores arguments")
+-- Argument-less statics work as methods as well.
+t.equal(4, select("#", thread:GetStats()), "GetStats as a method")
+t.equal("string", type(thread:GetRTIMExclusions()), "GetRTIMExclusions as a method")
+
+-- Members that are not part of the class surface yet are absent, not stubs.
+t.equal(nil, SLB.im.OnChange, "no SLB.im.OnChange")
+t.equal(nil, SLB.im.DecryptDatabase_l, "no DecryptDatabase_l")
+
+-- Argument errors name the position and the expected type (pcall leaves the function unnamed).
+local I = SLB.im.ImThread
+local integerFunctions = { "IncEntitiesDeletedCount", "IncEntitiesSentToTzmCount", "IncMarkersDeletedCount",
+                           "IncIncompleteDeletedCount", "SetInitialCount" }
+for _, name in ipairs(integerFunctions) do
+  t.raises("bad argument #1 to '?' (number expected, got no value)", I[name])
+  t.raises("bad argument #1 to '?' (number expected, got string)", I[name], "seven")
+  t.raises("bad argument #1 to '?' (number expected, got table)", I[name], {})
+  -- As a method the object takes the integer's place.
+  t.raises("bad argument #1", function() return thread[name](thread, 1) end)
+end
+t.raises("bad argument #1 to '?' (string expected, got no value)", I.AddRTIMMiss)
+t.raises("bad argument #1 to '?' (string expected, got table)", I.AddRTIMMiss, {})
+t.raises("bad argument #2 to '?' (number expected, got string)", I.AddRTIMMiss, "/tmp/a", "kind")
+t.raises("bad argument #1 to '?' (string expected, got no value)", I.IncEntityAttributeMetric)
+t.raises("bad argument #2 to '?' (string expected, got no value)",
+         I.IncEntityAttributeMetric, "File")
+t.raises("bad argument #2 to '?' (string expected, got boolean)",
+         I.IncEntityAttributeMetric, "File", true)
+-- A failed call changed nothing.
+local _, _, metrics, attributes = I.GetStats()
+t.equal(nil, metrics.entitiesInTable, "no counter from failed calls")
+t.equal(nil, next(attributes), "no attribute metric from failed calls")
+t.equal("", I.GetRTIMExclusions(), "no missed change from failed calls")
+
+-- Integers are narrowed to 32 bits.
+I.SetInitialCount(2^32 + 5)
+metrics = select(3, I.GetStats())
+t.equal(5, metrics.entitiesInTable, "2^32 + 5 arrives as 5")
+I.SetInitialCount(2^31)
+metrics = select(3, I.GetStats())
+t.equal(-2^31, metrics.entitiesInTable, "2^31 arrives as -2^31")
+
+-- Loading the module again keeps the class, its fields and its objects.
+cls.addedByScript = "kept"
+local idle = SLB.im.ScanStatus.Idle
+package.loaded.im = nil
+t.equal(true, require "im", "second load returns true")
+local open = package.loadlib(package.searchpath("im", package.cpath), "luaopen_im")
+t.equal(true, open(), "entry point called directly")
+t.equal(cls, SLB.im.ImThread, "one SLB.im.ImThread class")
+t.equal(cls, debugRegistry["SLB.im.ImThread"], "the registered metatable stayed")
+t.equal("kept", SLB.im.ImThread.addedByScript, "the existing class stays in use")
+t.equal(cls, getmetatable(SLB.im.ImThread()), "new objects get the existing class")
+t.equal(4, select("#", thread:GetStats()), "an object made before still works")
+t.check(idle == SLB.im.ScanStatus.Idle, "enumeration values of both loads compare equal")
+
+thread = nil
+collectgarbage()
+collectgarbage()
+t.check(true, "objects collected")
+
+t.finish()
