@@ -29,9 +29,9 @@ public:
     using Texts = std::map<wxString, wxString>;
 
     static const wxChar* const s_ElementPath;
-    static const int s_DefaultPort = 514;
-    static const int s_DefaultFormatLevel = 2;
-    static const int s_DefaultFacility = 16;
+    static constexpr int s_DefaultPort = 514;
+    static constexpr int s_DefaultFormatLevel = 2;
+    static constexpr int s_DefaultFacility = 16;
 
     // The attribute texts of the element in the configuration in force.
     static Texts ReadTexts(const CDom& dom);

@@ -26,10 +26,10 @@ namespace KvoCore {
 
 class CSyslogTransport {
 public:
-    static const int s_ConnectTimeoutMs = 5000;
-    static const int s_SendTimeoutMs = 5000;
-    static const size_t s_MaxUdpPayloadIPv4 = 65507;
-    static const size_t s_MaxUdpPayloadIPv6 = 65527;
+    static constexpr int s_ConnectTimeoutMs = 5000;
+    static constexpr int s_SendTimeoutMs = 5000;
+    static constexpr size_t s_MaxUdpPayloadIPv4 = 65507;
+    static constexpr size_t s_MaxUdpPayloadIPv6 = 65527;
 
     CSyslogTransport() = default;
     ~CSyslogTransport();

@@ -46,7 +46,7 @@ public:
     static const char* const s_Vendor;    // "kvo"
     static const char* const s_Product;   // "kvo-agent", also the RFC 5424 APP-NAME
     static const char* const s_Version;   // the agent's version
-    static const int s_Severity = 5;      // RFC 5424 notice
+    static constexpr int s_Severity = 5;      // RFC 5424 notice
 
     // facilityName becomes the RFC 5424 MSGID (printable ASCII, at most 32
     // characters; anything else is replaced by '_'). Reads the configuration.
