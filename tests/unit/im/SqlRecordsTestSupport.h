@@ -20,6 +20,8 @@
 #include "plugins/im/SqlIncludeExcludeFeature.h"
 #include "plugins/im/SqlIncludeExcludePattern.h"
 #include "plugins/im/SqlInstalledSoftwareEntitySet.h"
+#include "plugins/im/SqlIntegrityEvent.h"
+#include "plugins/im/SqlIntegrityRule.h"
 #include "plugins/im/SqlPattern.h"
 #include "plugins/im/SqlPortEntitySet.h"
 #include "plugins/im/SqlProcessEntitySet.h"
@@ -77,6 +79,7 @@ RecordClass Record(const std::string& relation, bool isView = false, const std::
 inline const std::vector<RecordClass>& AllRecordClasses() {
     using namespace KvoPluginIm;
     static const std::vector<RecordClass> classes = {
+        Record<CSqlIntegrityRule, CSqlIntegrityRules>("IntegrityRules"),
         Record<CSqlDirectoryEntitySet, CSqlDirectoryEntitySets>("DirectorySets"),
         Record<CSqlFileEntitySet, CSqlFileEntitySets>("FileSets"),
         Record<CSqlGroupEntitySet, CSqlGroupEntitySets>("GroupSets"),
@@ -93,6 +96,7 @@ inline const std::vector<RecordClass>& AllRecordClasses() {
         Record<CSqlFeature, CSqlFeatures>("Features"),
         Record<CSqlEntity, CSqlEntitys>("Entitys"),
         Record<CSqlAttribute, CSqlAttributes>("Attributes"),
+        Record<CSqlIntegrityEvent, CSqlIntegrityEvents>("IntegrityEvents"),
         Record<CSqlScan, CSqlScans>("Scans"),
         Record<CSqlSubscan, CSqlSubscans>("Subscans"),
         Record<CSqlScanEntitySetId, CSqlScanEntitySetIds>("ScanEntitySetIds"),

@@ -1,0 +1,333 @@
+// What records compute when they are loaded: the search expression of
+// directory, file and registry sets, the compiled pattern and its path
+// components of include/exclude patterns, and the file set's one operations
+// column despite its second registration.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <wx/regex.h>
+
+#include "tests/unit/im/SqlRecordsTestSupport.h"
+
+namespace {
+
+using namespace KvoPluginIm;
+using KvoTest::Scalar;
+using KvoTest::Text;
+
+std::vector<std::string> Strings(const wxArrayString& array) {
+    std::vector<std::string> strings;
+    for (const wxString& item : array) strings.push_back(item.ToStdString());
+    return strings;
+}
+
+class SqlRecordExpressions : public KvoTest::RecordDbFixture {
+protected:
+    // Inserts a FileSets row in the table's own column order, the way an older
+    // writer or another tool would, independent of the record under test.
+    long long InsertFileSetRow(const wxString& regEx) {
+        wxSQLite3Statement insert = m_db->PrepareStatement(
+            "INSERT INTO [FileSets] VALUES (NULL,7,0,'/var/log/*','/var/log',?1,1,0,"
+            "1,0,1,0,1,0,1,0,1,0,1,0,'create,delete',"
+            "1,0,1,0,1,0,1)");
+        if (regEx.empty())
+            insert.BindNull(1);
+        else
+            insert.Bind(1, regEx);
+        insert.ExecuteUpdate();
+        return m_db->GetLastRowId().GetValue();
+    }
+
+    template <typename TRecord>
+    bool LoadById(TRecord& record, long long id) {
+        record.m_entitySetId = id;
+        record.SetAttributeNull(&record.m_entitySetId, false);
+        return record.SQLLoad(*m_db);
+    }
+};
+
+TEST_F(SqlRecordExpressions, FileSetRowFillsDirectoryAndFileColumns) {
+    const long long id = InsertFileSetRow(wxT("^/var/log/[^/]*$"));
+    CSqlFileEntitySet set;
+    ASSERT_TRUE(LoadById(set, id));
+    EXPECT_EQ(set.GetEntityType(), wxT("File"));
+    EXPECT_EQ(set.m_integrityRuleId, 7);
+    EXPECT_FALSE(set.m_onChange);
+    EXPECT_EQ(set.m_directory, wxT("/var/log/*"));
+    EXPECT_EQ(set.GetSearchBase(), wxT("/var/log"));
+    EXPECT_TRUE(set.m_followLinks);
+    EXPECT_FALSE(set.m_includeRemovable);
+    const std::vector<bool> directoryFlags = {
+        set.m_monitorPermissions, set.m_monitorCreated,  set.m_monitorLastModified, set.m_monitorLastAccessed,
+        set.m_monitorOwner,       set.m_monitorGroup,    set.m_monitorFlags,        set.m_monitorFlagsAll,
+        set.m_monitorSymLinkPath, set.m_monitorInodeNumber, set.m_monitorInodeGenerationNumber,
+        set.m_monitorDeviceNumber};
+    EXPECT_EQ(directoryFlags, (std::vector<bool>{true, false, true, false, true, false, true, false, true, false,
+                                                 true, false}));
+    EXPECT_EQ(set.m_operations, wxT("create,delete"));
+    const std::vector<bool> fileFlags = {set.m_monitorSize,   set.m_monitorSha1,
+                                         set.m_monitorSha256, set.m_monitorMd5,
+                                         set.m_monitorBlocksAllocated, set.m_monitorGrowing,
+                                         set.m_monitorShrinking};
+    EXPECT_EQ(fileFlags, (std::vector<bool>{true, false, true, false, true, false, true}));
+    ASSERT_NE(set.GetSearchRegEx(), nullptr);
+    EXPECT_TRUE(set.GetSearchRegEx()->Matches(wxT("/var/log/syslog")));
+}
+
+struct SearchCase {
+    const char* name;
+    const wchar_t* regEx;  // nullptr: NULL column
+    bool compiles;
+    const wchar_t* matching;
+    const wchar_t* otherCase;  // same path in another case: no match on Linux
+};
+
+// A set whose expression is missing or broken still scans its search base.
+TEST_F(SqlRecordExpressions, DirectorySearchExpressionByColumnValue) {
+    const std::vector<SearchCase> cases = {
+        {"NULL column", nullptr, false, nullptr, nullptr},
+        {"empty", L"", false, nullptr, nullptr},
+        {"does not compile", L"^/var/(log", false, nullptr, nullptr},
+        {"unbalanced bracket", L"^/var/[log", false, nullptr, nullptr},
+        {"wildcard base", L"^/var/log/[^/]*$", true, L"/var/log/apt", L"/VAR/LOG/apt"},
+    };
+    for (const SearchCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        CSqlDirectoryEntitySet written;
+        written.SetDirectory(wxT("/var/log/*"));
+        written.SetDirectorySearchBase(wxT("/var/log"));
+        if (c.regEx != nullptr) written.SetDirectoryRegEx(c.regEx);
+        ASSERT_TRUE(written.SQLInsert(*m_db));
+
+        CSqlDirectoryEntitySet loaded;
+        ASSERT_TRUE(LoadById(loaded, written.m_entitySetId));
+        EXPECT_EQ(loaded.GetSearchBase(), wxT("/var/log"));
+        EXPECT_EQ(loaded.m_directory, wxT("/var/log/*"));
+        EXPECT_EQ(loaded.IsAttributeNull(&loaded.m_directoryRegEx), c.regEx == nullptr);
+        ASSERT_EQ(loaded.GetSearchRegEx() != nullptr, c.compiles);
+        if (!c.compiles) continue;
+        EXPECT_TRUE(loaded.GetSearchRegEx()->Matches(c.matching));
+        EXPECT_FALSE(loaded.GetSearchRegEx()->Matches(c.otherCase)) << "Linux file names keep their case";
+    }
+}
+
+// Scanners reuse one record object for row after row; a row without an
+// expression must not inherit the previous row's.
+TEST_F(SqlRecordExpressions, ReloadReplacesOrDropsTheCompiledExpression) {
+    CSqlDirectoryEntitySet withRegEx;
+    withRegEx.SetDirectoryRegEx(wxT("^/opt/[^/]*$"));
+    ASSERT_TRUE(withRegEx.SQLInsert(*m_db));
+    CSqlDirectoryEntitySet otherRegEx;
+    otherRegEx.SetDirectoryRegEx(wxT("^/srv/[^/]*$"));
+    ASSERT_TRUE(otherRegEx.SQLInsert(*m_db));
+    CSqlDirectoryEntitySet without;
+    without.SetDirectorySearchBase(wxT("/etc"));
+    ASSERT_TRUE(without.SQLInsert(*m_db));
+
+    CSqlDirectoryEntitySet reader;
+    ASSERT_TRUE(LoadById(reader, withRegEx.m_entitySetId));
+    ASSERT_NE(reader.GetSearchRegEx(), nullptr);
+    EXPECT_TRUE(reader.GetSearchRegEx()->Matches(wxT("/opt/x")));
+    ASSERT_TRUE(LoadById(reader, otherRegEx.m_entitySetId));
+    ASSERT_NE(reader.GetSearchRegEx(), nullptr);
+    EXPECT_FALSE(reader.GetSearchRegEx()->Matches(wxT("/opt/x")));
+    EXPECT_TRUE(reader.GetSearchRegEx()->Matches(wxT("/srv/x")));
+    ASSERT_TRUE(LoadById(reader, without.m_entitySetId));
+    EXPECT_EQ(reader.GetSearchRegEx(), nullptr);
+    EXPECT_EQ(reader.GetSearchBase(), wxT("/etc"));
+
+    ASSERT_TRUE(LoadById(reader, withRegEx.m_entitySetId));
+    reader.SetToDefaults();
+    EXPECT_EQ(reader.GetSearchRegEx(), nullptr);
+}
+
+// Registry paths compare without case on every host.
+TEST_F(SqlRecordExpressions, RegistrySetsIgnoreCase) {
+    CSqlRegistryKeyEntitySet keySet;
+    keySet.SetRegistryKey(wxT("HKLM/Software/*"));
+    keySet.SetRegistryKeySearchBase(wxT("hklm/software"));
+    keySet.SetRegistryKeyRegEx(wxT("^hklm/software/[^/]*$"));
+    ASSERT_TRUE(keySet.SQLInsert(*m_db));
+    CSqlRegistryValueEntitySet valueSet;
+    valueSet.SetRegistryKeySearchBase(wxT("hkcu"));
+    valueSet.SetRegistryKeyRegEx(wxT("^hkcu/run$"));
+    ASSERT_TRUE(valueSet.SQLInsert(*m_db));
+
+    CSqlRegistryKeyEntitySet loadedKeys;
+    ASSERT_TRUE(LoadById(loadedKeys, keySet.m_entitySetId));
+    EXPECT_EQ(loadedKeys.m_registryKey, wxT("HKLM/Software/*"));
+    EXPECT_EQ(loadedKeys.GetSearchBase(), wxT("hklm/software"));
+    ASSERT_NE(loadedKeys.GetSearchRegEx(), nullptr);
+    EXPECT_TRUE(loadedKeys.GetSearchRegEx()->Matches(wxT("HKLM/SOFTWARE/Vendor")));
+    EXPECT_FALSE(loadedKeys.GetSearchRegEx()->Matches(wxT("HKLM/SOFTWARE/Vendor/Sub")));
+    CSqlRegistryValueEntitySet loadedValues;
+    ASSERT_TRUE(LoadById(loadedValues, valueSet.m_entitySetId));
+    ASSERT_NE(loadedValues.GetSearchRegEx(), nullptr);
+    EXPECT_TRUE(loadedValues.GetSearchRegEx()->Matches(wxT("HKCU/Run")));
+}
+
+// Exposes the raw registrations, which EnumAttributes filters.
+class FileSetRegistrations : public CSqlFileEntitySet {
+public:
+    int Count(const wxString& name) const {
+        int count = 0;
+        for (const Attribute& attribute : m_attributes) count += attribute.name == name ? 1 : 0;
+        return count;
+    }
+};
+
+TEST_F(SqlRecordExpressions, FileSetOperationsIsOneColumnDespiteItsSecondRegistration) {
+    FileSetRegistrations set;
+    EXPECT_EQ(set.Count(wxT("operations")), 2);
+    const std::string insert = set.GetSQLInsertStatement().ToStdString();
+    EXPECT_EQ(set.GetSQLInsertStatement().Freq(wxT('?')), 28);
+    EXPECT_EQ(insert.find("[operations]"), insert.rfind("[operations]"));
+
+    set.m_operations = wxT("create,update");
+    set.SetAttributeNull(&set.m_operations, false);
+    ASSERT_TRUE(set.SQLInsert(*m_db));
+    const wxString read = wxString::Format("SELECT [operations] FROM [FileSets] WHERE [entitySetId]=%lld",
+                                           set.m_entitySetId);
+    EXPECT_EQ(Text(*m_db, read), "create,update");
+    set.m_operations = wxT("delete");
+    ASSERT_TRUE(set.SQLUpdate(*m_db));
+    EXPECT_EQ(Text(*m_db, read), "delete");
+
+    CSqlFileEntitySet loaded;
+    ASSERT_TRUE(LoadById(loaded, set.m_entitySetId));
+    EXPECT_EQ(loaded.m_operations, wxT("delete"));
+    const std::string xml = loaded.toString().ToStdString();
+    EXPECT_NE(xml.find(" operations=\"delete\""), std::string::npos) << xml;
+    EXPECT_EQ(xml.find(" operations="), xml.rfind(" operations=")) << xml;
+
+    set.SetAttributeNull(&set.m_operations, true);
+    ASSERT_TRUE(set.SQLUpdate(*m_db));
+    ASSERT_TRUE(LoadById(loaded, set.m_entitySetId));
+    EXPECT_TRUE(loaded.IsAttributeNull(&loaded.m_operations));
+    EXPECT_TRUE(loaded.m_operations.empty());
+}
+
+TEST(SqlIncludeExcludePatternTokenize, SplitsAtSeparatorsWithoutEmptyPieces) {
+    const std::vector<std::pair<const char*, std::vector<std::string>>> cases = {
+        {"/etc//ssh/**/x", {"etc", "ssh", "**", "x"}},
+        {"etc/ssh", {"etc", "ssh"}},
+        {"//a//b//", {"a", "b"}},
+        {"*.conf", {"*.conf"}},
+        {"/", {}},
+        {"", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first);
+        wxArrayString pieces;
+        CSqlIncludeExcludePattern::Tokenize(wxString::FromUTF8(c.first), wxT("/"), pieces);
+        EXPECT_EQ(Strings(pieces), c.second);
+    }
+}
+
+// caseSensitive 2 (and anything but 0 or 1) follows the host's file names.
+TEST(SqlIncludeExcludePatternCase, FlagAndHostRuleDecideWhetherCaseIsIgnored) {
+    struct Case {
+        int caseSensitive;
+        bool hostCaseSensitive;
+        bool ignoresCase;
+    };
+    const std::vector<Case> cases = {
+        {0, true, true},  {1, true, false},  {2, true, false},  {-1, true, false},
+        {0, false, true}, {1, false, false}, {2, false, true},  {7, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.caseSensitive << (c.hostCaseSensitive ? " sensitive host" : " insensitive host"));
+        EXPECT_EQ(CSqlIncludeExcludePattern::IgnoresCase(c.caseSensitive, c.hostCaseSensitive), c.ignoresCase);
+    }
+}
+
+class SqlIncludeExcludePatternLoad : public KvoTest::RecordDbFixture {
+protected:
+    long long InsertPattern(const wxString& pattern, const wxString& regEx, const int* caseSensitive) {
+        CSqlIncludeExclude include;
+        include.m_entityType = wxT("File");
+        include.SetAttributeNull(&include.m_entityType, false);
+        EXPECT_TRUE(include.SQLInsert(*m_db));
+        CSqlPattern row;
+        row.m_includeExcludeId = include.m_includeExcludeId;
+        row.m_pattern = pattern;
+        row.m_regExPattern = regEx;
+        row.SetAttributeNull(&row.m_includeExcludeId, false);
+        row.SetAttributeNull(&row.m_pattern, false);
+        row.SetAttributeNull(&row.m_regExPattern, false);
+        if (caseSensitive != nullptr) {
+            row.m_caseSensitive = *caseSensitive;
+            row.SetAttributeNull(&row.m_caseSensitive, false);
+        }
+        EXPECT_TRUE(row.SQLInsert(*m_db));
+        return include.m_includeExcludeId;
+    }
+
+    std::unique_ptr<CSqlIncludeExcludePatterns> Load(long long includeExcludeId) {
+        auto patterns = std::make_unique<CSqlIncludeExcludePatterns>();
+        wxSQLite3ResultSet rows = m_db->ExecuteQuery(wxString::Format(
+            "SELECT * FROM [IncludeExcludePatterns] WHERE [includeExcludeId]=%lld", includeExcludeId));
+        EXPECT_TRUE(patterns->SQLLoad(rows));
+        return patterns;
+    }
+};
+
+TEST_F(SqlIncludeExcludePatternLoad, CaseSensitiveColumnDecidesHowTheExpressionMatches) {
+    const int ignore = 0, exact = 1, host = 2;
+    struct Case {
+        const char* name;
+        const int* caseSensitive;
+        bool matchesOtherCase;
+    };
+    // This host's file names are case-sensitive, so 2 and NULL compare exactly.
+    const std::vector<Case> cases = {
+        {"0 ignores case", &ignore, true},
+        {"1 respects case", &exact, false},
+        {"2 follows the host", &host, false},
+        {"NULL follows the host", nullptr, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const long long id = InsertPattern(wxT("/etc/ssh/sshd_config"), wxT("^etc/ssh/sshd_config$"), c.caseSensitive);
+        std::unique_ptr<CSqlIncludeExcludePatterns> patterns = Load(id);
+        ASSERT_EQ(patterns->size(), 1u);
+        const CSqlIncludeExcludePattern& pattern = patterns->at(0);
+        EXPECT_EQ(pattern.m_entityType, wxT("File"));
+        ASSERT_NE(pattern.GetRegEx(), nullptr);
+        EXPECT_TRUE(pattern.GetRegEx()->Matches(wxT("etc/ssh/sshd_config")));
+        EXPECT_EQ(pattern.GetRegEx()->Matches(wxT("etc/SSH/sshd_Config")), c.matchesOtherCase);
+    }
+}
+
+TEST_F(SqlIncludeExcludePatternLoad, PathComponentsAndExpressionComeWithEveryRow) {
+    const int host = 2;
+    const long long id = InsertPattern(wxT("/etc//ssh/**/x"), wxT("^etc/ssh/(.*/)?x$"), &host);
+    CSqlPattern second;
+    second.m_includeExcludeId = id;
+    second.m_pattern = wxT("var/(broken");
+    second.m_regExPattern = wxT("^var/(broken$");
+    second.SetAttributeNull(&second.m_includeExcludeId, false);
+    second.SetAttributeNull(&second.m_pattern, false);
+    second.SetAttributeNull(&second.m_regExPattern, false);
+    ASSERT_TRUE(second.SQLInsert(*m_db));
+
+    wxSQLite3ResultSet rows = m_db->ExecuteQuery(
+        wxString::Format("SELECT * FROM [IncludeExcludePatterns] WHERE [includeExcludeId]=%lld", id));
+    // One object reading both rows: the second row's components replace the first's.
+    CSqlIncludeExcludePattern reader;
+    ASSERT_TRUE(rows.NextRow());
+    ASSERT_TRUE(reader.SQLLoad(rows));
+    EXPECT_EQ(Strings(reader.GetPathComponents()), (std::vector<std::string>{"etc", "ssh", "**", "x"}));
+    ASSERT_NE(reader.GetRegEx(), nullptr);
+    EXPECT_TRUE(reader.GetRegEx()->Matches(wxT("etc/ssh/a/b/x")));
+    ASSERT_TRUE(rows.NextRow());
+    ASSERT_TRUE(reader.SQLLoad(rows));
+    EXPECT_EQ(Strings(reader.GetPathComponents()), (std::vector<std::string>{"var", "(broken"}));
+    EXPECT_EQ(reader.GetRegEx(), nullptr) << "an expression that does not compile is dropped";
+
+    reader.SetToDefaults();
+    EXPECT_TRUE(reader.GetPathComponents().IsEmpty());
+}
+
+}  // namespace
