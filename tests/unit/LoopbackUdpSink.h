@@ -13,11 +13,13 @@
 
 class LoopbackUdpSink {
 public:
-    LoopbackUdpSink() {
+    // port 0 picks a free port.
+    explicit LoopbackUdpSink(int port = 0) {
         m_fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         struct sockaddr_in address = {};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<uint16_t>(port));
         socklen_t length = sizeof address;
         if (m_fd < 0 || bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
             getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)

@@ -441,6 +441,25 @@ TEST_F(SysloggerTest, UdpLineTooLongForADatagramIsCutAtACharacterBoundary) {
     }
 }
 
+TEST_F(SysloggerTest, UdpLineAfterTheServerRestartedArrives) {
+    auto sink = std::make_unique<LoopbackUdpSink>();
+    const int port = sink->Port();
+    ASSERT_NE(0, port);
+    StartAgent(SyslogElement("127.0.0.1", port, "udp"));
+    CSyslogger syslogger(*m_dom, "integrity");
+    sink.reset();
+    // Unanswered: the "port unreachable" reply is left on the socket.
+    syslogger.Send("while down", 0);
+    sink = std::make_unique<LoopbackUdpSink>(port);
+    ASSERT_EQ(port, sink->Port());
+    EXPECT_TRUE(syslogger.Send("back up", 0)) << strerror(errno);
+    std::string datagram;
+    ASSERT_TRUE(sink->Receive(datagram));
+    Rfc5424 parsed;
+    ASSERT_TRUE(ParseRfc5424(datagram, parsed));
+    EXPECT_EQ("back up", parsed.msg);
+}
+
 TEST_F(SysloggerTest, TcpFramesAreOctetCounted) {
     LoopbackTcpSink sink;
     ASSERT_NE(0, sink.Port());
