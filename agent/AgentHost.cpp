@@ -18,14 +18,13 @@
 #include "core/Dom.h"
 #include "core/Log.h"
 #include "core/SqliteDatabase.h"
+#include "core/Version.h"
 
 namespace KvoAgent {
 
 using KvoCore::CDom;
 
 namespace {
-
-const char* const kVersion = "0.1.0";
 
 std::string Narrow(const wxString& text) { return std::string(text.utf8_str()); }
 
@@ -104,7 +103,7 @@ int CAgentHost::ParseGlobalOptions(int argc, char** argv, int& next) {
             return ExitOk;
         }
         if (option == "--version") {
-            printf("kvo-agent %s\n", kVersion);
+            printf("kvo-agent %s\n", KvoCore::kAgentVersion);
             return ExitOk;
         }
         if (option != "--config" && option != "--workdir" && option != "--trace" && option != "--set")

@@ -1,4 +1,5 @@
 #include "core/Syslogger.h"
+#include "core/Version.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -16,7 +17,7 @@ namespace KvoCore {
 
 const char* const CSyslogger::s_Vendor = "kvo";
 const char* const CSyslogger::s_Product = "kvo-agent";
-const char* const CSyslogger::s_Version = "0.1.0";
+const char* const CSyslogger::s_Version = kAgentVersion;
 
 namespace {
 
