@@ -22,7 +22,7 @@ public:
     long long m_endTime = 0;
     wxString m_entityType;
     long long m_numEntitiesDeleted = 0;
-    int m_scanStep = 0;        // the next step to run
+    int m_scanStep = 0;         // the next step to run
     wxString m_checkpointInfo;  // where the step got to
 };
 

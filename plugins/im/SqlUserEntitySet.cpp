@@ -14,7 +14,8 @@ CSqlUserEntitySet::CSqlUserEntitySet() {
     AddAttribute(wxT("monitorLockedOut"), &m_monitorLockedOut, false);
     AddAttribute(wxT("monitorLogonScript"), &m_monitorLogonScript, false);
     AddAttribute(wxT("monitorLogonShell"), &m_monitorLogonShell, false);
-    AddAttribute(wxT("monitorPasswordExpiredDaysBeforeDisabled"), &m_monitorPasswordExpiredDaysBeforeDisabled, false);
+    AddAttribute(wxT("monitorPasswordExpiredDaysBeforeDisabled"), &m_monitorPasswordExpiredDaysBeforeDisabled,
+                 false);
     AddAttribute(wxT("monitorPasswordExpiry"), &m_monitorPasswordExpiry, false);
     AddAttribute(wxT("monitorPasswordExpiryInDays"), &m_monitorPasswordExpiryInDays, false);
     AddAttribute(wxT("monitorPasswordHasExpired"), &m_monitorPasswordHasExpired, false);

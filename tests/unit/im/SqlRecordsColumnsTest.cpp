@@ -34,8 +34,15 @@ std::vector<Column> TableInfo(wxSQLite3Database& db, const std::string& relation
 
 // Integer columns hold one of three member types; which one is fixed by the
 // column's meaning: flags are bool, these few are 32-bit, every id and time is 64-bit.
-const std::set<std::string> kInt32Columns = {"integrityRuleSeverity", "incrementalScan", "scanStep", "change",
-                                             "caseSensitive", "timeout", "status", "severity", "type"};
+const std::set<std::string> kInt32Columns = {"integrityRuleSeverity",
+                                             "incrementalScan",
+                                             "scanStep",
+                                             "change",
+                                             "caseSensitive",
+                                             "timeout",
+                                             "status",
+                                             "severity",
+                                             "type"};
 
 std::string ExpectedType(const std::string& table, const std::string& column, const std::string& sqlType) {
     if (sqlType == "TEXT") return "string";
@@ -45,17 +52,23 @@ std::string ExpectedType(const std::string& table, const std::string& column, co
         column == "confidential")
         return "bool";
     // Events and rules carry the rule id as the rule model's 32-bit id.
-    if (column == "integrityRuleId" && (table == "IntegrityEvents" || table == "IntegrityRules")) return "int";
+    if (column == "integrityRuleId" && (table == "IntegrityEvents" || table == "IntegrityRules"))
+        return "int";
     return kInt32Columns.count(column) != 0 ? "int" : "int64";
 }
 
 std::string TypeName(XMLObject::AttributeType type) {
     switch (type) {
-        case XMLObject::AttributeType::Bool: return "bool";
-        case XMLObject::AttributeType::Int: return "int";
-        case XMLObject::AttributeType::Int64: return "int64";
-        case XMLObject::AttributeType::String: return "string";
-        case XMLObject::AttributeType::Blob: return "blob";
+        case XMLObject::AttributeType::Bool:
+            return "bool";
+        case XMLObject::AttributeType::Int:
+            return "int";
+        case XMLObject::AttributeType::Int64:
+            return "int64";
+        case XMLObject::AttributeType::String:
+            return "string";
+        case XMLObject::AttributeType::Blob:
+            return "blob";
     }
     return "?";
 }
@@ -149,8 +162,8 @@ TEST_F(SqlRecordColumns, EntitySetKindsNameTheirTypeAndTable) {
         Kind<CSqlWqlEntitySet>("Wql", false),
     };
     std::set<std::string> setTables;
-    wxSQLite3ResultSet rs = m_db->ExecuteQuery(
-        "SELECT NAME FROM sqlite_master WHERE TYPE='table' AND NAME GLOB '*Sets';");
+    wxSQLite3ResultSet rs =
+        m_db->ExecuteQuery("SELECT NAME FROM sqlite_master WHERE TYPE='table' AND NAME GLOB '*Sets';");
     while (rs.NextRow()) setTables.insert(rs.GetString(0).ToStdString());
     EXPECT_EQ(setTables.size(), kinds.size());
 

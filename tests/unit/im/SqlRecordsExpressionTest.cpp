@@ -58,17 +58,27 @@ TEST_F(SqlRecordExpressions, FileSetRowFillsDirectoryAndFileColumns) {
     EXPECT_EQ(set.GetSearchBase(), wxT("/var/log"));
     EXPECT_TRUE(set.m_followLinks);
     EXPECT_FALSE(set.m_includeRemovable);
-    const std::vector<bool> directoryFlags = {
-        set.m_monitorPermissions, set.m_monitorCreated,  set.m_monitorLastModified, set.m_monitorLastAccessed,
-        set.m_monitorOwner,       set.m_monitorGroup,    set.m_monitorFlags,        set.m_monitorFlagsAll,
-        set.m_monitorSymLinkPath, set.m_monitorInodeNumber, set.m_monitorInodeGenerationNumber,
-        set.m_monitorDeviceNumber};
-    EXPECT_EQ(directoryFlags, (std::vector<bool>{true, false, true, false, true, false, true, false, true, false,
-                                                 true, false}));
+    const std::vector<bool> directoryFlags = {set.m_monitorPermissions,
+                                              set.m_monitorCreated,
+                                              set.m_monitorLastModified,
+                                              set.m_monitorLastAccessed,
+                                              set.m_monitorOwner,
+                                              set.m_monitorGroup,
+                                              set.m_monitorFlags,
+                                              set.m_monitorFlagsAll,
+                                              set.m_monitorSymLinkPath,
+                                              set.m_monitorInodeNumber,
+                                              set.m_monitorInodeGenerationNumber,
+                                              set.m_monitorDeviceNumber};
+    EXPECT_EQ(directoryFlags, (std::vector<bool>{true, false, true, false, true, false, true, false, true,
+                                                 false, true, false}));
     EXPECT_EQ(set.m_operations, wxT("create,delete"));
-    const std::vector<bool> fileFlags = {set.m_monitorSize,   set.m_monitorSha1,
-                                         set.m_monitorSha256, set.m_monitorMd5,
-                                         set.m_monitorBlocksAllocated, set.m_monitorGrowing,
+    const std::vector<bool> fileFlags = {set.m_monitorSize,
+                                         set.m_monitorSha1,
+                                         set.m_monitorSha256,
+                                         set.m_monitorMd5,
+                                         set.m_monitorBlocksAllocated,
+                                         set.m_monitorGrowing,
                                          set.m_monitorShrinking};
     EXPECT_EQ(fileFlags, (std::vector<bool>{true, false, true, false, true, false, true}));
     ASSERT_NE(set.GetSearchRegEx(), nullptr);
@@ -187,8 +197,8 @@ TEST_F(SqlRecordExpressions, FileSetOperationsIsOneColumnDespiteItsSecondRegistr
     set.m_operations = wxT("create,update");
     set.SetAttributeNull(&set.m_operations, false);
     ASSERT_TRUE(set.SQLInsert(*m_db));
-    const wxString read = wxString::Format("SELECT [operations] FROM [FileSets] WHERE [entitySetId]=%lld",
-                                           set.m_entitySetId);
+    const wxString read =
+        wxString::Format("SELECT [operations] FROM [FileSets] WHERE [entitySetId]=%lld", set.m_entitySetId);
     EXPECT_EQ(Text(*m_db, read), "create,update");
     set.m_operations = wxT("delete");
     ASSERT_TRUE(set.SQLUpdate(*m_db));
@@ -233,12 +243,14 @@ TEST(SqlIncludeExcludePatternCase, FlagAndHostRuleDecideWhetherCaseIsIgnored) {
         bool ignoresCase;
     };
     const std::vector<Case> cases = {
-        {0, true, true},  {1, true, false},  {2, true, false},  {-1, true, false},
-        {0, false, true}, {1, false, false}, {2, false, true},  {7, false, true},
+        {0, true, true},  {1, true, false},  {2, true, false}, {-1, true, false},
+        {0, false, true}, {1, false, false}, {2, false, true}, {7, false, true},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.caseSensitive << (c.hostCaseSensitive ? " sensitive host" : " insensitive host"));
-        EXPECT_EQ(CSqlIncludeExcludePattern::IgnoresCase(c.caseSensitive, c.hostCaseSensitive), c.ignoresCase);
+        SCOPED_TRACE(testing::Message()
+                     << c.caseSensitive << (c.hostCaseSensitive ? " sensitive host" : " insensitive host"));
+        EXPECT_EQ(CSqlIncludeExcludePattern::IgnoresCase(c.caseSensitive, c.hostCaseSensitive),
+                  c.ignoresCase);
     }
 }
 
@@ -289,7 +301,8 @@ TEST_F(SqlIncludeExcludePatternLoad, CaseSensitiveColumnDecidesHowTheExpressionM
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const long long id = InsertPattern(wxT("/etc/ssh/sshd_config"), wxT("^etc/ssh/sshd_config$"), c.caseSensitive);
+        const long long id =
+            InsertPattern(wxT("/etc/ssh/sshd_config"), wxT("^etc/ssh/sshd_config$"), c.caseSensitive);
         std::unique_ptr<CSqlIncludeExcludePatterns> patterns = Load(id);
         ASSERT_EQ(patterns->size(), 1u);
         const CSqlIncludeExcludePattern& pattern = patterns->at(0);

@@ -24,11 +24,16 @@ using KvoTest::Text;
 // type and the member's type agree (64-bit values above 32 bits, non-ASCII text).
 wxString ValueFor(XMLObject::AttributeType type, int index) {
     switch (type) {
-        case XMLObject::AttributeType::Bool: return index % 2 == 0 ? wxT("true") : wxT("false");
-        case XMLObject::AttributeType::Int: return wxString::Format(wxT("%d"), 1000 + index);
-        case XMLObject::AttributeType::Int64: return wxString::Format(wxT("%lld"), 5000000000LL + index);
-        case XMLObject::AttributeType::String: return wxString::Format(wxT("v%d-\u00e9\u4e2d"), index);
-        case XMLObject::AttributeType::Blob: return wxString::Format(wxT("00ff%02x"), index);
+        case XMLObject::AttributeType::Bool:
+            return index % 2 == 0 ? wxT("true") : wxT("false");
+        case XMLObject::AttributeType::Int:
+            return wxString::Format(wxT("%d"), 1000 + index);
+        case XMLObject::AttributeType::Int64:
+            return wxString::Format(wxT("%lld"), 5000000000LL + index);
+        case XMLObject::AttributeType::String:
+            return wxString::Format(wxT("v%d-\u00e9\u4e2d"), index);
+        case XMLObject::AttributeType::Blob:
+            return wxString::Format(wxT("00ff%02x"), index);
     }
     return wxString();
 }
@@ -40,7 +45,8 @@ void FillEveryColumnButTheKey(XMLObject& record, int seed) {
         if (!attribute.isKey) values.emplace_back(attribute.name, ValueFor(attribute.type, index++));
         return true;
     });
-    for (const auto& value : values) ASSERT_TRUE(record.SetAttribute(value.first, value.second)) << value.first;
+    for (const auto& value : values)
+        ASSERT_TRUE(record.SetAttribute(value.first, value.second)) << value.first;
 }
 
 // name -> value text, or "NULL".
@@ -95,7 +101,8 @@ TEST_F(SqlRecordRoundTrip, KeyedRowsUpdateAndDeleteByTheirKey) {
         FillEveryColumnButTheKey(*written, 100);
         EXPECT_TRUE(written->SQLUpdate(*m_db));
         std::unique_ptr<XMLObject> loaded = record.make();
-        ASSERT_TRUE(loaded->SetAttribute(written->GetKeyAttribute()->name, written->GetKeyAttribute()->ToText()));
+        ASSERT_TRUE(
+            loaded->SetAttribute(written->GetKeyAttribute()->name, written->GetKeyAttribute()->ToText()));
         ASSERT_TRUE(loaded->SQLLoad(*m_db));
         EXPECT_EQ(Snapshot(*loaded), Snapshot(*written));
 
@@ -171,7 +178,8 @@ TEST_F(SqlRecordRoundTrip, EntityHashBlobKeepsItsBytesAndItsRoom) {
     entity.m_attributeHash = hash;
     entity.SetAttributeNull(&entity.m_attributeHash, false);
     ASSERT_TRUE(entity.SQLInsert(*m_db));
-    EXPECT_EQ(Text(*m_db, "SELECT hex([attributeHash]) FROM [Entitys]"), "DA39A3EE5E6B4B0D3255BFEF95601890AFD80709");
+    EXPECT_EQ(Text(*m_db, "SELECT hex([attributeHash]) FROM [Entitys]"),
+              "DA39A3EE5E6B4B0D3255BFEF95601890AFD80709");
 
     CSqlEntity loaded;
     loaded.m_entityId = entity.m_entityId;
@@ -223,14 +231,14 @@ TEST_F(SqlRecordRoundTrip, EntityOwnsItsAttributeChildrenAndTheyLoadThroughTheJo
         entity.SetAttributeNull(member, false);
     ASSERT_TRUE(entity.SQLInsert(*m_db));
     const std::vector<std::pair<wxString, wxString>> values = {{wxT("size"), wxT("120")},
-                                                                {wxT("owner"), wxT("root")}};
+                                                               {wxT("owner"), wxT("root")}};
     for (const auto& value : values) {
         auto* attribute = new CSqlAttribute();
         attribute->m_entityId = entity.m_entityId;
         attribute->m_name = value.first;
         attribute->m_value = value.second;
-        for (void* member : {static_cast<void*>(&attribute->m_entityId), static_cast<void*>(&attribute->m_name),
-                             static_cast<void*>(&attribute->m_value)})
+        for (void* member : {static_cast<void*>(&attribute->m_entityId),
+                             static_cast<void*>(&attribute->m_name), static_cast<void*>(&attribute->m_value)})
             attribute->SetAttributeNull(member, false);
         entity.AppendAttribute(attribute);
     }
@@ -280,8 +288,9 @@ TEST_F(SqlRecordRoundTrip, RealtimeChangeDetailsJoinChangeAndDetailColumns) {
         detail->m_change = kind;
         detail->m_whenChangedFirst = 1700000000000LL + kind;
         detail->m_user = wxT("alice");
-        for (void* member : {static_cast<void*>(&detail->m_realtimeChangeId), static_cast<void*>(&detail->m_change),
-                             static_cast<void*>(&detail->m_whenChangedFirst), static_cast<void*>(&detail->m_user)})
+        for (void* member :
+             {static_cast<void*>(&detail->m_realtimeChangeId), static_cast<void*>(&detail->m_change),
+              static_cast<void*>(&detail->m_whenChangedFirst), static_cast<void*>(&detail->m_user)})
             detail->SetAttributeNull(member, false);
         if (kind == 4) {
             detail->m_keyCanonicalOld = wxT("/srv/old");
@@ -292,7 +301,8 @@ TEST_F(SqlRecordRoundTrip, RealtimeChangeDetailsJoinChangeAndDetailColumns) {
     ASSERT_TRUE(details.SQLInsert(*m_db));
 
     CSqlRealtimeChangeDetails joined;
-    wxSQLite3ResultSet rows = m_db->ExecuteQuery("SELECT * FROM [RealtimeChangeDetails] ORDER BY [change] DESC");
+    wxSQLite3ResultSet rows =
+        m_db->ExecuteQuery("SELECT * FROM [RealtimeChangeDetails] ORDER BY [change] DESC");
     ASSERT_TRUE(joined.SQLLoad(rows));
     ASSERT_EQ(joined.size(), 2u);
     const CSqlRealtimeChangeDetail& rename = joined.at(0);
@@ -313,8 +323,8 @@ TEST_F(SqlRecordRoundTrip, IncludeExcludeFeaturesJoinOwnerAndFeatureColumns) {
     exclude.m_entityType = wxT("File");
     exclude.m_entitySetId = 9;
     exclude.m_exclude = true;
-    for (void* member : {static_cast<void*>(&exclude.m_entityType), static_cast<void*>(&exclude.m_entitySetId),
-                         static_cast<void*>(&exclude.m_exclude)})
+    for (void* member : {static_cast<void*>(&exclude.m_entityType),
+                         static_cast<void*>(&exclude.m_entitySetId), static_cast<void*>(&exclude.m_exclude)})
         exclude.SetAttributeNull(member, false);
     ASSERT_TRUE(exclude.SQLInsert(*m_db));
     CSqlFeature feature;

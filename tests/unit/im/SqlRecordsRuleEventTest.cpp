@@ -17,10 +17,11 @@ class SqlRuleAndEventRecords : public KvoTest::RecordDbFixture {};
 TEST_F(SqlRuleAndEventRecords, ParsedRuleIsStoredUnderItsConfiguredId) {
     CIntegrityRule rule;
     wxString error;
-    ASSERT_TRUE(rule.FromXML(wxString(wxT("<IntegrityRule id=\"1002\" name=\"System \u00e9tc\" allowOnChange=\"true\" "
-                                          "hash=\"ab12\" identifier=\"R-7\" severity=\"3\" type=\"2\">"
-                                          "<FileSet base=\"/etc\"/></IntegrityRule>")),
-                             &error))
+    ASSERT_TRUE(rule.FromXML(
+        wxString(wxT("<IntegrityRule id=\"1002\" name=\"System \u00e9tc\" allowOnChange=\"true\" "
+                     "hash=\"ab12\" identifier=\"R-7\" severity=\"3\" type=\"2\">"
+                     "<FileSet base=\"/etc\"/></IntegrityRule>")),
+        &error))
         << error;
     CSqlIntegrityRule row;
     ASSERT_TRUE(row.AssignFrom(rule));
@@ -64,11 +65,12 @@ TEST_F(SqlRuleAndEventRecords, EventColumnsSetThroughTheRecordAreWrittenTheRestS
     ASSERT_TRUE(event.SQLInsert(*m_db));
     EXPECT_GT(event.GetIntegrityEventId(), 0);
 
-    EXPECT_EQ(Column(*m_db, "SELECT quote([recorded])||' '||quote([status])||' '||quote([integrityRuleId])||' '||"
-                            "quote([change])||' '||quote([severity])||' '||quote([wasEntity])||' '||"
-                            "quote([isEntity])||' '||quote([user])||' '||quote([process])||' '||"
-                            "quote([entityType])||' '||quote([key])||' '||quote([description]) "
-                            "FROM [IntegrityEvents]"),
+    EXPECT_EQ(Column(*m_db,
+                     "SELECT quote([recorded])||' '||quote([status])||' '||quote([integrityRuleId])||' '||"
+                     "quote([change])||' '||quote([severity])||' '||quote([wasEntity])||' '||"
+                     "quote([isEntity])||' '||quote([user])||' '||quote([process])||' '||"
+                     "quote([entityType])||' '||quote([key])||' '||quote([description]) "
+                     "FROM [IntegrityEvents]"),
               std::vector<std::string>{"1700000000123 -1 1002 3 NULL 5000000001 NULL NULL NULL 'File' "
                                        "'/etc/gone' NULL"});
 
@@ -85,7 +87,8 @@ TEST_F(SqlRuleAndEventRecords, EventColumnsSetThroughTheRecordAreWrittenTheRestS
     loaded.SetUser(wxT("root"));
     loaded.SetDescription(wxT("size:MTA=_MjA="));
     ASSERT_TRUE(loaded.SQLUpdate(*m_db));
-    EXPECT_EQ(Text(*m_db, "SELECT [isEntity]||[user]||[description] FROM [IntegrityEvents]"), "77rootsize:MTA=_MjA=");
+    EXPECT_EQ(Text(*m_db, "SELECT [isEntity]||[user]||[description] FROM [IntegrityEvents]"),
+              "77rootsize:MTA=_MjA=");
 }
 
 }  // namespace

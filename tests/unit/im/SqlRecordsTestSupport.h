@@ -107,7 +107,7 @@ inline const std::vector<RecordClass>& AllRecordClasses() {
         Record<CSqlIncludeExcludePattern, CSqlIncludeExcludePatterns>("IncludeExcludePatterns", true),
         Record<CSqlIncludeExcludeFeature, CSqlIncludeExcludeFeatures>("IncludeExcludeFeatures", true),
         Record<CSqlRealtimeChangeDetail, CSqlRealtimeChangeDetails>("RealtimeChangeDetails", true,
-                                                                     "realtimeChangeId"),
+                                                                    "realtimeChangeId"),
     };
     return classes;
 }
