@@ -1,0 +1,158 @@
+#include "plugins/im/tool/RulesTool.h"
+
+#include <wx/filename.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/Dom.h"
+#include "core/Log.h"
+#include "plugins/im/tool/GlobCommand.h"
+#include "plugins/im/tool/RulesCommand.h"
+
+namespace KvoPluginIm {
+
+using KvoCore::CDom;
+
+namespace {
+
+const char* const kVersion = "0.1.0";
+
+// Ends the agent object on every way out of a command.
+class AgentScope {
+public:
+    ~AgentScope() {
+        if (CDom::This() != nullptr) CDom::Destroy();
+    }
+};
+
+}  // namespace
+
+void CRulesTool::PrintHelp() {
+    printf(
+        "usage: kvo-rules [--config FILE] [--workdir DIR] [--trace CATS] [--set KEY=VALUE]... COMMAND "
+        "[ARGS]\n"
+        "\n"
+        "Tools for authors of integrity rules; they read rules exactly as the agent does.\n"
+        "\n"
+        "Global options (before COMMAND):\n"
+        "  --config FILE      configuration file (default examples/default.xml)\n"
+        "  --workdir DIR      work directory, created when missing (default ./kvo-work)\n"
+        "  --trace CATS       trace categories, comma separated, * for all (also KVO_TRACE)\n"
+        "  --set KEY=VALUE    set an agent state key: true/false give a flag, an optional sign and\n"
+        "                     digits a 64-bit integer, anything else a string; may be repeated\n"
+        "                     (--set kvo.host.windows=true reads rules as on a Windows host)\n"
+        "  --help             this text\n"
+        "  --version          the tool's version\n"
+        "\n"
+        "Commands:\n"
+        "  rules              read /SecurityConfiguration/IntegrityRules of the configuration, print\n"
+        "                     each rule back as the agent understands it (attributes, sets and\n"
+        "                     features it does not take are shown, with the value \"unknown\" or\n"
+        "                     \"unsupported\" for attributes), then one line per rule: `rule ID \"NAME\":\n"
+        "                     accepted` or the problems found, separated by \"; \"\n"
+        "  glob [--base] [--windows] [--] PATTERN...\n"
+        "                     print the regular expression stored for each glob, one per line:\n"
+        "                     as an include/exclude pattern, or with --base as a base directory\n"
+        "                     (it then matches everything below it too); --windows translates as\n"
+        "                     on a Windows host; -- ends the options. glob reads no configuration.\n"
+        "\n"
+        "Exit status: 0 success, 1 (rules) some rule was not accepted whole, 64 usage error,\n"
+        "65 configuration or rules that do not parse, 70 internal error.\n");
+}
+
+int CRulesTool::UsageError(const std::string& message) {
+    fprintf(stderr, "kvo-rules: %s (kvo-rules --help shows the usage)\n", message.c_str());
+    return ExitUsage;
+}
+
+int CRulesTool::Main(int argc, char** argv) {
+    int next = 1;
+    const int status = ParseGlobalOptions(argc, argv, next);
+    if (status >= 0) return status;
+    if (next >= argc) return UsageError("no command given");
+    m_command = argv[next++];
+    for (; next < argc; ++next) m_arguments.emplace_back(argv[next]);
+    if (m_command == "rules") return RunRules();
+    if (m_command == "glob") return RunGlob();
+    return UsageError("unknown command " + m_command);
+}
+
+int CRulesTool::ParseGlobalOptions(int argc, char** argv, int& next) {
+    m_config = wxT("examples/default.xml");
+    m_workdir = wxT("./kvo-work");
+    if (const char* env = getenv("KVO_TRACE")) m_trace = env;
+    while (next < argc && strncmp(argv[next], "--", 2) == 0) {
+        const std::string option = argv[next];
+        if (option == "--help") {
+            PrintHelp();
+            return ExitOk;
+        }
+        if (option == "--version") {
+            printf("kvo-rules %s\n", kVersion);
+            return ExitOk;
+        }
+        if (option != "--config" && option != "--workdir" && option != "--trace" && option != "--set")
+            return UsageError("unknown option " + option);
+        if (next + 1 >= argc) return UsageError("option " + option + " needs a value");
+        const std::string value = argv[next + 1];
+        if (option == "--config") {
+            m_config = wxString::FromUTF8(value.c_str());
+        } else if (option == "--workdir") {
+            m_workdir = wxString::FromUTF8(value.c_str());
+        } else if (option == "--trace") {
+            m_trace = value;
+        } else {
+            const size_t eq = value.find('=');
+            if (eq == std::string::npos || eq == 0)
+                return UsageError("--set wants KEY=VALUE, got '" + value + "'");
+            m_settings.emplace_back(value.substr(0, eq), value.substr(eq + 1));
+        }
+        next += 2;
+    }
+    return -1;
+}
+
+int CRulesTool::StartAgent(bool readConfiguration) {
+    KvoCore::LogSetTraceCategories(m_trace);
+    wxString config;
+    if (readConfiguration) {
+        wxFileName absolute(m_config);
+        absolute.MakeAbsolute();
+        config = absolute.GetFullPath();
+    }
+    wxString error;
+    if (!CDom::Create({m_workdir, config}, error)) {
+        fprintf(stderr, "kvo-rules: %s\n", error.utf8_str().data());
+        return ExitBadInput;
+    }
+    CDom& dom = *CDom::This();
+    for (const auto& setting : m_settings) dom.SetFromText(setting.first, setting.second);
+    return ExitOk;
+}
+
+int CRulesTool::RunRules() {
+    if (!m_arguments.empty()) return UsageError("rules takes no arguments, got " + m_arguments[0]);
+    AgentScope scope;
+    const int status = StartAgent(true);
+    if (status != ExitOk) return status;
+    return CRulesCommand::Run(*CDom::This(), m_config);
+}
+
+int CRulesTool::RunGlob() {
+    CGlobCommand glob;
+    std::string error;
+    if (!glob.Parse(m_arguments, error)) return UsageError(error);
+    if (glob.WantsHelp()) {
+        PrintHelp();
+        return ExitOk;
+    }
+    AgentScope scope;
+    const int status = StartAgent(false);
+    if (status != ExitOk) return status;
+    if (glob.WantsWindows()) CDom::This()->Set("kvo.host.windows", true);
+    return glob.Run(*CDom::This());
+}
+
+}  // namespace KvoPluginIm

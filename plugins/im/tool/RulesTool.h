@@ -1,0 +1,45 @@
+// CRulesTool: the command line of kvo-rules, the rule authors' tool. It takes
+// the agent's global options (and kvo-agent hands it its whole command line),
+// creates the agent object and runs one command: `rules` or `glob`.
+#pragma once
+
+#include <wx/string.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace KvoPluginIm {
+
+class CRulesTool {
+public:
+    // The agent's exit statuses that this tool uses.
+    enum ExitStatus {
+        ExitOk = 0,
+        ExitNotAccepted = 1,
+        ExitUsage = 64,
+        ExitBadInput = 65,
+        ExitInternal = 70,
+    };
+
+    int Main(int argc, char** argv);
+
+private:
+    // -1 to go on, or the exit status to end with.
+    int ParseGlobalOptions(int argc, char** argv, int& next);
+    // Creates the agent object; the configuration is read only when wanted.
+    int StartAgent(bool readConfiguration);
+    int RunRules();
+    int RunGlob();
+    static void PrintHelp();
+    static int UsageError(const std::string& message);
+
+    wxString m_config;
+    wxString m_workdir;
+    std::string m_trace;
+    std::vector<std::pair<std::string, std::string>> m_settings;
+    std::string m_command;
+    std::vector<std::string> m_arguments;
+};
+
+}  // namespace KvoPluginIm
