@@ -19,14 +19,6 @@ namespace {
 
 const char* const kVersion = "0.1.0";
 
-// Ends the agent object on every way out of a command.
-class AgentScope {
-public:
-    ~AgentScope() {
-        if (CDom::This() != nullptr) CDom::Destroy();
-    }
-};
-
 }  // namespace
 
 void CRulesTool::PrintHelp() {
@@ -74,9 +66,10 @@ int CRulesTool::Main(int argc, char** argv) {
     if (next >= argc) return UsageError("no command given");
     m_command = argv[next++];
     for (; next < argc; ++next) m_arguments.emplace_back(argv[next]);
-    if (m_command == "rules") return RunRules();
-    if (m_command == "glob") return RunGlob();
-    return UsageError("unknown command " + m_command);
+    if (m_command != "rules" && m_command != "glob") return UsageError("unknown command " + m_command);
+    const int commandStatus = m_command == "rules" ? RunRules() : RunGlob();
+    if (CDom::This() != nullptr) CDom::Destroy();
+    return commandStatus;
 }
 
 int CRulesTool::ParseGlobalOptions(int argc, char** argv, int& next) {
@@ -134,7 +127,6 @@ int CRulesTool::StartAgent(bool readConfiguration) {
 
 int CRulesTool::RunRules() {
     if (!m_arguments.empty()) return UsageError("rules takes no arguments, got " + m_arguments[0]);
-    AgentScope scope;
     const int status = StartAgent(true);
     if (status != ExitOk) return status;
     return CRulesCommand::Run(*CDom::This(), m_config);
@@ -148,7 +140,6 @@ int CRulesTool::RunGlob() {
         PrintHelp();
         return ExitOk;
     }
-    AgentScope scope;
     const int status = StartAgent(false);
     if (status != ExitOk) return status;
     if (glob.WantsWindows()) CDom::This()->Set("kvo.host.windows", true);

@@ -1,5 +1,5 @@
-// Shared by the rule model tests: choosing the platform the rules are read
-// for, parsing a rule from text, and comparing name sets.
+// Shared by the rule model tests: test data, parsing a rule from text, and
+// comparing name sets and printed texts.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,45 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "core/Dom.h"
 #include "core/Utilities.h"
-#include "plugins/im/HostPlatform.h"
 #include "plugins/im/IntegrityRule.h"
-#include "tests/unit/TempDir.h"
+#include "tests/unit/im/ForcedPlatform.h"
+#include "tests/unit/im/ScopedAgent.h"
 
 namespace KvoTest {
-
-// Reads rules as on Windows (true) or Linux for one scope, through the forced
-// platform value, which counts while no agent object exists.
-class ForcedPlatform {
-public:
-    explicit ForcedPlatform(bool windows) { KvoPluginIm::SetForcePlatform(windows ? 1 : 0); }
-    ~ForcedPlatform() { KvoPluginIm::SetForcePlatform(0); }
-    ForcedPlatform(const ForcedPlatform&) = delete;
-    ForcedPlatform& operator=(const ForcedPlatform&) = delete;
-};
-
-// An agent object for one scope, in a temporary work directory, with an
-// optional configuration file; the platform follows "kvo.host.windows".
-class ScopedAgent {
-public:
-    explicit ScopedAgent(bool windows, const std::string& config = std::string()) {
-        wxString error;
-        m_created = KvoCore::CDom::Create({wxString(m_dir.file("work")), wxString(config)}, error);
-        EXPECT_TRUE(m_created) << error;
-        if (m_created) KvoCore::CDom::This()->Set("kvo.host.windows", windows);
-    }
-    ~ScopedAgent() {
-        if (m_created) KvoCore::CDom::Destroy();
-    }
-    ScopedAgent(const ScopedAgent&) = delete;
-    ScopedAgent& operator=(const ScopedAgent&) = delete;
-    bool ok() const { return m_created; }
-
-private:
-    TempDir m_dir;
-    bool m_created = false;
-};
 
 inline std::string TestData(const std::string& name) {
     const char* dir = getenv("KVO_TEST_DATA");
