@@ -1,20 +1,247 @@
-// CIntegrityScanThread: the scanner thread framework shared by every entity
-// type. The framework (steps, checkpoints, recording, events) grows here; for
-// now it offers the host's path format, which the glob translation and the
-// scanners share.
+// CIntegrityScanThread: abstract base of the scanner threads, one per subscan
+// (one entity type of one scan).
+//
+// The control thread creates a scanner with CreateIntegrityScanThread (which
+// takes ownership of the subscan row object), sets the highest entity id at
+// the start of the scan, starts it, and learns of its end through a wake-up
+// (Awaken on the parent) and IsFinished(). Deleting the object stops a thread
+// that still runs.
+//
+// A scan is a resumable sequence of numbered steps (ScanStep), each a virtual
+// hook; the next step and a checkpoint are written to the subscan row after
+// every step. The base owns the thread's own connection to si.db with the
+// statements every hook shares, and the syslog sender.
+//
+// Thread safety: GetScanId, GetEntityType, GetScanType, IsFinished and
+// GetParent may be called from any thread; everything else belongs to the
+// scanner's own thread (or to the owner before start).
 #pragma once
 
+#include <atomic>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <wx/buffer.h>
 #include <wx/filename.h>
+#include <wx/string.h>
+#include <wx/thread.h>
 
 #include "core/Dom.h"
+#include "core/Runnable.h"
+#include "core/Syslogger.h"
+#include "core/Utilities.h"
+
+class wxSQLite3Statement;
+
+namespace KvoCore {
+class CSqliteDatabase;
+class XMLObjectList;
+}  // namespace KvoCore
 
 namespace KvoPluginIm {
 
-class CIntegrityScanThread {
+class CSqlEntity;
+class CSqlEntitySet;
+class CSqlIntegrityRule;
+class CSqlSubscan;
+
+class CIntegrityScanThread : public KvoCore::CRunnable {
 public:
-    // The path format of the host the agent protects: wxPATH_DOS for Windows,
-    // otherwise the native format.
-    static wxPathFormat GetPathFormat(KvoCore::CDom& agent);
+    // Values of the subscan's scanStep: the step that runs next.
+    enum ScanStep : int {
+        StepInit = 0,
+        StepResetSupersededBy = 100000,
+        StepMatchEntities = 200000,
+        StepProcessRealtimeChanges = 250000,
+        StepGatherAttributeValues = 300000,
+        StepProcessExternalEntities = 350000,
+        StepScanPostProcessing = 400000,
+        StepFinished = 999999999,
+    };
+
+    // SHA-1 of empty input: the attribute hash of an entity without attributes.
+    static const unsigned char s_AttributeHashNull[20];
+    // Operations that take this long or less are not traced under s_TraceStats.
+    static const unsigned int s_StatsMinMsec;
+    static const char* const s_TraceStats;  // "zel.im.stats"
+
+    // A new, unstarted scanner for the subscan's entity type (compared without
+    // case); it owns subscan and wakes parent when it ends. Null, with the
+    // error logged, for a type that has no scanner here; subscan then stays
+    // with the caller.
+    static CIntegrityScanThread* CreateIntegrityScanThread(KvoCore::CDom& dom, KvoCore::CRunnable* parent,
+                                                           CSqlSubscan* subscan);
+    // wxPATH_DOS when the agent protects a Windows host, else wxPATH_NATIVE.
+    static wxPathFormat GetPathFormat(const KvoCore::CDom& agent);
+
+    ~CIntegrityScanThread() override;
+    CIntegrityScanThread(const CIntegrityScanThread&) = delete;
+    CIntegrityScanThread& operator=(const CIntegrityScanThread&) = delete;
+
+    // --- Virtual slots, in order ---
+    // Closes the database, records whether the subscan finished, wakes the parent.
+    void OnExit() override;
+    wxString GetThreadName() const override = 0;
+    // The step loop.
+    void OnRun() override;
+    // A new, empty entity-set record of the type, and a list of them; owned by the caller.
+    virtual CSqlEntitySet* CreateEntitySetObject() const = 0;
+    virtual KvoCore::XMLObjectList* CreateEntitySetCollection() const = 0;
+    // A step number without a hook of its own: an error (false) in the base.
+    virtual bool OnCustomStep(int step);
+    virtual void OnEntityUnchanged(const CSqlEntity& current, const CSqlEntity& previous);
+    // A step failed: agent event 3010 and the subscan marked finished, so that
+    // it is not resumed.
+    virtual void OnError();
+    // Step hooks; each sets the next step and saves the subscan, returns false
+    // when the scan must be aborted.
+    virtual bool OnInit();
+    virtual bool OnGatherAttributeValues();
+    virtual bool OnMatchEntities();
+    virtual bool OnProcessExternalEntities();
+    virtual bool OnProcessRealtimeChanges();
+    // Content reading for hashing; the base has no content.
+    virtual bool OnReadContentBegin(const wxString& key, unsigned long& handle);
+    virtual bool OnReadContent(const wxString& key, unsigned long handle, unsigned long long offset, void*& data,
+                               unsigned long& length);
+    virtual bool OnReadContentEnd(const wxString& key, unsigned long handle);
+    virtual bool OnResetSupersededBy();
+    virtual bool OnScanPostProcessing();
+    // The scanner's trace category, e.g. "zel.im.scanner.file".
+    virtual const char* GetTraceMask() const = 0;
+    // Reads the scope of the scan (scan type, entity sets and rules);
+    // subclasses call it first.
+    virtual bool OnThreadStartup();
+
+    // --- For the control thread ---
+    void SetHighestEntityIdAtStartOfScan(long long id) { m_highestEntityIdAtStartOfScan = id; }
+    long long GetHighestEntityIdAtStartOfScan() const { return m_highestEntityIdAtStartOfScan; }
+    // The subscan's scanId (0 without a subscan) and entityType.
+    long long GetScanId();
+    wxString GetEntityType();
+    // The scan's incrementalScan value (0 baseline, 1 incremental, 2 real-time,
+    // 3 pseudo-real-time); 0 until the thread has read its scan row.
+    int GetScanType() const { return m_scanType.load(); }
+    // True when the subscan ran to StepFinished; settled once isRunning() is false.
+    bool IsFinished() const { return m_finished.load(); }
+    // The thread woken at the end; null once woken.
+    KvoCore::CRunnable* GetParent() const { return m_parent.load(); }
+
+    // --- Common operations ---
+    // The agent stops, or this thread was asked to exit.
+    bool ShouldShutdown();
+    // Opens the scanner's connection (path in "zel.im.dbPath") and prepares the
+    // shared statements once. False, with nothing prepared, when it cannot.
+    bool OpenSystemIntegrityDb();
+    void CloseSystemIntegrityDb();
+    bool IsDbOpen() const;
+    // Loads the rule row ruleId into rule; false when there is none.
+    static bool GetIntegrityRule(KvoCore::CSqliteDatabase& db, long long ruleId, CSqlIntegrityRule& rule);
+
+    // Scope read by OnThreadStartup: empty means every entity set (rule) of the type.
+    const KvoCore::Int64Set& GetEntitySetIdsInScope() const { return m_entitySetIdsInScope; }
+    const KvoCore::Int64Set& GetRuleIdsInScope() const { return m_ruleIdsInScope; }
+    int GetCommitIntervalMsec() const { return m_commitIntervalMsec; }
+    long long GetMinContentSizeForRenameDetection() const { return m_minContentSizeForRenameDetection; }
+
+protected:
+    // Takes ownership of subscan.
+    CIntegrityScanThread(KvoCore::CDom& dom, CSqlSubscan* subscan);
+
+    // Sets the next step, clears checkpointInfo, and saves the subscan.
+    void SetNextStep(int step);
+    // Writes the subscan row now through the prepared update.
+    void SaveSubscan();
+    // Appends to sets the entity sets of the type within the scan's scope, by entitySetId.
+    void LoadEntitySetsInScope(KvoCore::XMLObjectList& sets);
+
+    CSqlSubscan& Subscan() { return *m_subscan; }
+    KvoCore::CSqliteDatabase& Db() { return *m_db; }
+    KvoCore::CDom& Dom() { return m_dom; }
+
+    // The statements every hook shares, prepared once per connection; each user
+    // resets it and clears its bindings after use.
+    struct Statements {
+        Statements();
+        ~Statements();
+        // Each statement with its name, in preparation order.
+        std::vector<std::pair<const char*, wxSQLite3Statement*>> List() const;
+
+        std::unique_ptr<wxSQLite3Statement> attributeHash;         // ?1 entityId
+        std::unique_ptr<wxSQLite3Statement> copyAttributes;        // ?1 to entityId, ?2 from entityId
+        std::unique_ptr<wxSQLite3Statement> deleteEntity;          // by entityId
+        std::unique_ptr<wxSQLite3Statement> deleteRealtimeChange;  // ?1 entityType, ?2 keyCanonical
+        // ?1 entityId below, ?2 entityType, ?3 attribute name, ?4 attribute value
+        std::unique_ptr<wxSQLite3Statement> entityIdsWithAttributeValue;
+        // ?1 entityId below, ?2 keyCanonical, ?3 entityType, ?4 entitySetId, ?5 integrityRuleId
+        std::unique_ptr<wxSQLite3Statement> olderEntityNotSeenAgain;
+        std::unique_ptr<wxSQLite3Statement> olderCurrentEntitiesNewestFirst;
+        std::unique_ptr<wxSQLite3Statement> previousVersionsOfEntity;
+        std::unique_ptr<wxSQLite3Statement> attributesOfTwoEntities;  // ?1, ?2 entityId
+        std::unique_ptr<wxSQLite3Statement> attributesOfEntity;       // ?1 entityId
+        std::unique_ptr<wxSQLite3Statement> attributeOfEntity;        // ?1 entityId, ?2 name
+        std::unique_ptr<wxSQLite3Statement> currentEntitiesAtKey;     // ?1 entityType, ?2 keyCanonical
+        std::unique_ptr<wxSQLite3Statement> realtimeChangeKeys;       // ?1 entityType
+        std::unique_ptr<wxSQLite3Statement> realtimeChangeDetailsOfKey;  // ?1 entityType, ?2 keyCanonical
+        // ?1 entityId above, ?2 keyCanonical above, ?3 entityType
+        std::unique_ptr<wxSQLite3Statement> subscanEntitys;
+        std::unique_ptr<wxSQLite3Statement> insertAttribute;
+        std::unique_ptr<wxSQLite3Statement> insertEntity;
+        std::unique_ptr<wxSQLite3Statement> insertIntegrityEvent;
+        std::unique_ptr<wxSQLite3Statement> updateAttributeHash;  // ?1 hash, ?2 whenScanned, ?3 entityId
+        std::unique_ptr<wxSQLite3Statement> updateEntity;
+        std::unique_ptr<wxSQLite3Statement> updateSubscan;
+    };
+    // Valid while the database is open.
+    Statements& Stmt() { return *m_statements; }
+
+    std::atomic<bool> m_finished{false};
+    bool m_traceStats;
+    bool m_trace = false;
+    bool m_inTransaction = false;
+    const wchar_t* m_hashAlgorithm = L"sha1";
+    wxMemoryBuffer m_attributeHash{20};
+    int m_commitIntervalMsec = 0;
+    long long m_highestEntityIdAtStartOfScan = 0;
+    KvoCore::Int64Set m_entitySetIdsInScope;
+    KvoCore::Int64Set m_ruleIdsInScope;
+    long long m_minContentSizeForRenameDetection = 17;
+    std::unique_ptr<KvoCore::CSqliteDatabase> m_db;
+    std::atomic<KvoCore::CRunnable*> m_parent{nullptr};
+    std::unique_ptr<CSqlSubscan> m_subscan;
+    wxMutex m_subscanMutex;
+    std::atomic<int> m_scanType{0};
+    std::unique_ptr<Statements> m_statements;
+    KvoCore::CSyslogger m_syslog;
+    // Scratch texts of event formatting, kept to spare allocations per event.
+    std::string m_eventNarrow[3];
+    wxString m_eventWide[6];
+
+private:
+    bool RunStep(int step);
+    void RunSteps();
+    void PrepareStatements();
+    // Undoes what an exception left behind: open transaction, connection.
+    void DiscardDbAfterException();
+    bool StepNotAvailable(int step, const char* hook);
+    bool LoadScanType();
+    void LoadRuleIdsInScope();
+    void AddEntitySetIds(const wxString& sql);
+    bool IsSubscanFinished() const;
+    std::string EntityTypeAscii();
+
+    KvoCore::CDom m_dom;
 };
 
 }  // namespace KvoPluginIm
+
+// Inside the scanner's members: traces under its own category when that was on
+// at the start of OnRun.
+#define KVO_SCANNER_TRACE(...)                                                              \
+    do {                                                                                    \
+        if (m_trace)                                                                        \
+            ::KvoCore::LogTrace(GetTraceMask(), __FILE__, __LINE__, __func__,               \
+                                wxString::Format(__VA_ARGS__));                             \
+    } while (0)

@@ -1,0 +1,201 @@
+// CIntegrityScanThread: the scanner's own connection to si.db and the
+// statements its hooks share.
+#include <wx/wxsqlite3.h>
+
+#include "core/Log.h"
+#include "core/SqliteDatabase.h"
+#include "plugins/im/SqlAttribute.h"
+#include "plugins/im/SqlChangeDetail.h"
+#include "plugins/im/SqlEntity.h"
+#include "plugins/im/SqlEntityAttribute.h"
+#include "plugins/im/SqlEntitySet.h"
+#include "plugins/im/SqlIntegrityEvent.h"
+#include "plugins/im/SqlIntegrityRule.h"
+#include "plugins/im/SqlRealtimeChange.h"
+#include "plugins/im/SqlRealtimeChangeDetail.h"
+#include "plugins/im/SqlSubscan.h"
+#include "plugins/im/SystemIntegrityScannerThread.h"
+
+namespace KvoPluginIm {
+
+CIntegrityScanThread::Statements::Statements() = default;
+CIntegrityScanThread::Statements::~Statements() = default;
+
+std::vector<std::pair<const char*, wxSQLite3Statement*>> CIntegrityScanThread::Statements::List() const {
+    return {
+        {"attributeHash", attributeHash.get()},
+        {"copyAttributes", copyAttributes.get()},
+        {"deleteEntity", deleteEntity.get()},
+        {"deleteRealtimeChange", deleteRealtimeChange.get()},
+        {"entityIdsWithAttributeValue", entityIdsWithAttributeValue.get()},
+        {"olderEntityNotSeenAgain", olderEntityNotSeenAgain.get()},
+        {"olderCurrentEntitiesNewestFirst", olderCurrentEntitiesNewestFirst.get()},
+        {"previousVersionsOfEntity", previousVersionsOfEntity.get()},
+        {"attributesOfTwoEntities", attributesOfTwoEntities.get()},
+        {"attributesOfEntity", attributesOfEntity.get()},
+        {"attributeOfEntity", attributeOfEntity.get()},
+        {"currentEntitiesAtKey", currentEntitiesAtKey.get()},
+        {"realtimeChangeKeys", realtimeChangeKeys.get()},
+        {"realtimeChangeDetailsOfKey", realtimeChangeDetailsOfKey.get()},
+        {"subscanEntitys", subscanEntitys.get()},
+        {"insertAttribute", insertAttribute.get()},
+        {"insertEntity", insertEntity.get()},
+        {"insertIntegrityEvent", insertIntegrityEvent.get()},
+        {"updateAttributeHash", updateAttributeHash.get()},
+        {"updateEntity", updateEntity.get()},
+        {"updateSubscan", updateSubscan.get()},
+    };
+}
+
+bool CIntegrityScanThread::OpenSystemIntegrityDb() {
+    if (!m_db) m_db.reset(new KvoCore::CSqliteDatabase(m_dom, GetTraceMask()));
+    if (!m_db->IsOpenDb() && !m_db->Open(m_dom.GetWxString("zel.im.dbPath"), 1, "WAL", true, false)) return false;
+    if (m_statements) return true;
+    try {
+        PrepareStatements();
+    } catch (const wxSQLite3Exception& e) {
+        // Without its statements a scanner can do nothing; a file lacking the
+        // integrity tables is no database for it.
+        KvoCore::LogError(wxString::Format("%s cannot prepare its statements on %s: %s", GetThreadName(),
+                                           m_db->GetPath(), e.GetMessage()));
+        CloseSystemIntegrityDb();
+        return false;
+    }
+    return true;
+}
+
+void CIntegrityScanThread::CloseSystemIntegrityDb() {
+    // Statements are finalized before their connection goes.
+    m_statements.reset();
+    m_inTransaction = false;
+    if (m_db) m_db->Close();
+}
+
+bool CIntegrityScanThread::IsDbOpen() const { return m_db && m_db->IsOpenDb() && m_statements; }
+
+void CIntegrityScanThread::DiscardDbAfterException() {
+    if (m_db && m_db->IsOpenDb() && !m_db->GetAutoCommit()) {
+        try {
+            m_db->Rollback();
+        } catch (const wxSQLite3Exception&) {
+            // The connection is dropped next; what it could not undo, SQLite undoes on close.
+        }
+    }
+    CloseSystemIntegrityDb();
+    m_db.reset();
+}
+
+void CIntegrityScanThread::PrepareStatements() {
+    const CSqlAttribute attribute;
+    const CSqlEntity entity;
+    const CSqlEntityAttribute entityAttribute;
+    const CSqlRealtimeChange change;
+    const CSqlChangeDetail detail;
+    const CSqlRealtimeChangeDetail changeDetail;
+    const CSqlIntegrityEvent event;
+    const CSqlSubscan subscan;
+    const std::unique_ptr<CSqlEntitySet> entitySet(CreateEntitySetObject());
+
+    const wxString attributes = CSqlAttribute::ElementName() + "s";
+    const wxString aEntityId = attribute.GetAttributeName(&attribute.m_entityId);
+    const wxString aName = attribute.GetAttributeName(&attribute.m_name);
+    const wxString aValue = attribute.GetAttributeName(&attribute.m_value);
+    const wxString entitys = CSqlEntity::ElementName() + "s";
+    const wxString eId = entity.GetAttributeName(&entity.m_entityId);
+    const wxString eType = entity.GetAttributeName(&entity.m_entityType);
+    const wxString eSetId = entity.GetAttributeName(&entity.m_entitySetId);
+    const wxString eRuleId = entity.GetAttributeName(&entity.m_integrityRuleId);
+    const wxString eKey = entity.GetAttributeName(&entity.m_keyCanonical);
+    const wxString eSuperceded = entity.GetAttributeName(&entity.m_supercededBy);
+    const wxString changes = CSqlRealtimeChange::ElementName() + "s";
+    const wxString details = CSqlChangeDetail::ElementName() + "s";
+    const wxString changeId = change.GetAttributeName(&change.m_realtimeChangeId);
+
+    auto prepare = [this](std::unique_ptr<wxSQLite3Statement>& statement, const wxString& sql) {
+        statement.reset(new wxSQLite3Statement(m_db->PrepareStatement(sql)));
+    };
+    std::unique_ptr<Statements> s(new Statements());
+    prepare(s->attributeHash, wxString::Format("SELECT HASH([%s], '%s') FROM (SELECT [%s] FROM [%s] WHERE [%s]=?1 "
+                                               "ORDER BY [%s]);",
+                                               aValue, m_hashAlgorithm, aValue, attributes, aEntityId, aName));
+    prepare(s->copyAttributes,
+            wxString::Format("INSERT INTO [%1$s] SELECT NULL AS [%2$s],?1 AS [%3$s],[%4$s],[%5$s],[%6$s],[%7$s] FROM "
+                             "[%1$s] where [%3$s]=?2",
+                             attributes, attribute.GetAttributeName(&attribute.m_attributeId), aEntityId, aName,
+                             aValue, attribute.GetAttributeName(&attribute.m_friendlyValue),
+                             attribute.GetAttributeName(&attribute.m_internalValue)));
+    prepare(s->deleteEntity, entity.GetSQLDeleteStatement());
+    prepare(s->deleteRealtimeChange,
+            wxString::Format("DELETE FROM [%s] WHERE [%s]=?1 AND [%s]=?2;", changes,
+                             change.GetAttributeName(&change.m_entityType),
+                             change.GetAttributeName(&change.m_keyCanonical)));
+    prepare(s->entityIdsWithAttributeValue,
+            wxString::Format("SELECT [%1$s] FROM [%2$s] WHERE [%1$s]<?1 AND [%3$s]=?2 AND [%4$s]=?3 AND [%5$s]=?4 "
+                             "AND ([%6$s]=0 OR [%6$s] ISNULL);",
+                             entityAttribute.GetAttributeName(&entityAttribute.m_entityId),
+                             CSqlEntityAttribute::ElementName() + "s",
+                             entityAttribute.GetAttributeName(&entityAttribute.m_entityType),
+                             entityAttribute.GetAttributeName(&entityAttribute.m_name),
+                             entityAttribute.GetAttributeName(&entityAttribute.m_value),
+                             entityAttribute.GetAttributeName(&entityAttribute.m_supercededBy)));
+    prepare(s->olderEntityNotSeenAgain,
+            wxString::Format("SELECT * FROM [%s] WHERE [%s]<?1 AND [%s]=?2 AND [%s]=0 AND [%s]=?3 AND [%s]=?4 AND "
+                             "[%s]=?5 LIMIT 1;",
+                             entitys, eId, eKey, eSuperceded, eType, eSetId, eRuleId));
+    prepare(s->olderCurrentEntitiesNewestFirst,
+            wxString::Format("SELECT * FROM [%s] WHERE [%s]<?1 AND [%s]=?2 AND [%s] ISNULL AND [%s]=?3 AND [%s]=?4 "
+                             "AND [%s]=?5 ORDER BY [%s] DESC;",
+                             entitys, eId, eKey, eSuperceded, eType, eSetId, eRuleId, eId));
+    prepare(s->previousVersionsOfEntity,
+            wxString::Format("SELECT * FROM [%s] WHERE [%s]<?1 AND [%s]=?2 AND ( [%s] ISNULL OR [%s]>=0 ) AND "
+                             "[%s]=?3 AND [%s]=?4 AND [%s]=?5 ORDER BY [%s] ;",
+                             entitys, eId, eKey, eSuperceded, eSuperceded, eType, eSetId, eRuleId, eId));
+    prepare(s->attributesOfTwoEntities,
+            wxString::Format("SELECT * FROM [%1$s] WHERE [%2$s]=?1 OR [%2$s]=?2 ORDER BY [%3$s],[%2$s];", attributes,
+                             aEntityId, aName));
+    prepare(s->attributesOfEntity, wxString::Format("SELECT * FROM [%1$s] WHERE [%2$s]=?1 ORDER BY [%3$s],[%2$s];",
+                                                    attributes, aEntityId, aName));
+    prepare(s->attributeOfEntity,
+            wxString::Format("SELECT * FROM [%s] WHERE [%s]=?1 AND [%s]=?2;", attributes, aEntityId, aName));
+    prepare(s->currentEntitiesAtKey, wxString::Format("SELECT * FROM [%s] WHERE [%s]=?1 AND [%s]=?2 AND [%s] ISNULL;",
+                                                      entitys, eType, eKey, eSuperceded));
+    prepare(s->realtimeChangeKeys,
+            wxString::Format("SELECT DISTINCT %s.%s,%s.%s FROM %s INNER JOIN %s ON %s.%s=%s.%s WHERE %s.%s=?1 ORDER "
+                             "BY %s.%s",
+                             changes, change.GetAttributeName(&change.m_keyCanonical), changes,
+                             change.GetAttributeName(&change.m_entitySetIds), changes, details, changes, changeId,
+                             details, detail.GetAttributeName(&detail.m_realtimeChangeId), changes,
+                             change.GetAttributeName(&change.m_entityType), details,
+                             detail.GetAttributeName(&detail.m_whenChangedLast)));
+    prepare(s->realtimeChangeDetailsOfKey,
+            wxString::Format("SELECT * FROM [%s] WHERE [%s]=?1 AND [%s]=?2 ORDER BY [%s] ASC;",
+                             CSqlRealtimeChangeDetail::ElementName() + "s",
+                             changeDetail.GetAttributeName(&changeDetail.m_entityType),
+                             changeDetail.GetAttributeName(&changeDetail.m_keyCanonical),
+                             changeDetail.GetAttributeName(&changeDetail.m_whenChangedFirst)));
+    prepare(s->subscanEntitys,
+            wxString::Format("SELECT * FROM [%1$s] NATURAL JOIN [%2$ss] WHERE [%3$s]>?1 AND [%4$s]>?2 AND [%5$s]=?3 "
+                             "ORDER BY [%4$s];",
+                             entitys, entitySet->GetElementName(), eId, eKey, eType));
+    prepare(s->insertAttribute, attribute.GetSQLInsertStatement());
+    prepare(s->insertEntity, entity.GetSQLInsertStatement());
+    prepare(s->insertIntegrityEvent, event.GetSQLInsertStatement());
+    prepare(s->updateAttributeHash,
+            wxString::Format("UPDATE [%s] SET [%s]=?1, [%s]=?2 WHERE [%s]=?3;", entitys,
+                             entity.GetAttributeName(&entity.m_attributeHash),
+                             entity.GetAttributeName(&entity.m_whenScanned), eId));
+    prepare(s->updateEntity, entity.GetSQLUpdateStatement());
+    prepare(s->updateSubscan, subscan.GetSQLUpdateStatement());
+    m_statements = std::move(s);
+}
+
+bool CIntegrityScanThread::GetIntegrityRule(KvoCore::CSqliteDatabase& db, long long ruleId, CSqlIntegrityRule& rule) {
+    const wxString sql =
+        wxString::Format("SELECT * FROM [%ss] WHERE [%s]=%lld;", CSqlIntegrityRule::ElementName(),
+                         rule.GetKeyAttribute()->name, ruleId);
+    wxSQLite3ResultSet row = db.ExecuteQuery(sql);
+    if (!row.NextRow()) return false;
+    return rule.SQLLoad(row);
+}
+
+}  // namespace KvoPluginIm
