@@ -8,6 +8,7 @@
 // thread only; the static counters may be called from any thread.
 #pragma once
 
+#include <atomic>
 #include <deque>
 #include <list>
 #include <memory>
@@ -82,6 +83,41 @@ public:
     // The free-disk minimum for which the low-disk warning was last given.
     static int s_WarnedOfLowDiskMb;
 
+    // Queries
+    //
+    // Each runs on its caller's thread with a connection of its own on
+    // "zel.im.dbPath". A result is a new object owned by the caller; null (or 0)
+    // means refused while a scan runs, or failed: message says why, status
+    // becomes 500 when si.db cannot be used.
+    //
+    // Entity versions after lastId, at most maxCount (a CEntitys); first deletes
+    // the superseded and deleted versions up to lastId, which the caller holds.
+    static KvoCore::XMLObject* GetEntities(KvoCore::CDom& dom, long long lastId, int maxCount, int& status,
+                                           wxString& message);
+    // Integrity events after lastEventId, never one that refers to an entity id
+    // above maxEntityId (0: any). recordedFrom or recordedTo above 0 select a
+    // time window (a CSqlIntegrityEvents with every column, served during
+    // scans); otherwise pages by id (a CIntegrityEvents). limit is kept to
+    // 1..20000. Events up to lastEventId minus "zel.im.eventsToRetain" are deleted.
+    static KvoCore::XMLObject* GetEvents(KvoCore::CDom& dom, long long lastEventId, long long maxEntityId,
+                                         long long recordedFrom, long long recordedTo, int limit, int& status,
+                                         wxString& message);
+    // A CImScanStatus, never null; counts s_DenormalizedHeartbeat in event mode 2.
+    static KvoCore::XMLObject* GetStatus(KvoCore::CDom& dom);
+    // Writes the current entity versions to "im_baseline.txt" in the plug-in's
+    // working directory; the number written. message: the file, or why none was written.
+    static int DumpBaseline(KvoCore::CDom& dom, wxString& message);
+    // "lastModified", "created" and "lastAccessed".
+    static bool IsTimestampAttribute(const wxString& name);
+    // Control thread only, on its own connection: in event mode 2, deletes the
+    // superseded and deleted entity versions, at most once a minute and only
+    // after three GetStatus calls since its first call. The second form takes
+    // the tick (milliseconds, 32-bit wrapping) instead of reading it.
+    void purgeEntitiesInDenormalizedMode();
+    void purgeEntitiesInDenormalizedMode(unsigned int now);
+    // GetStatus calls in event mode 2, counted up to 3; process-wide.
+    static std::atomic<int> s_DenormalizedHeartbeat;
+
 private:
     static const KvoCore::CDom& TheAgent();
     static long long ComputeScannersRunningLimit(const KvoCore::CDom& dom);
@@ -110,6 +146,11 @@ private:
     std::unique_ptr<wxSQLite3Statement> m_rulesWithoutEntities;
     wxMutex m_legacyLock{wxMUTEX_RECURSIVE};
     CSystemIntegrityOnChangeThreadLegacy* m_legacyThread = nullptr;
+
+    // Queries
+    // Set by the first purge call in event mode 2 since the module was loaded.
+    static std::atomic<bool> s_bDenormalizedPurgeArmed;
+    unsigned int m_lastPurgeTick = 0;  // control thread only
 };
 
 }  // namespace KvoPluginIm

@@ -10,11 +10,13 @@
 #include <sys/stat.h>
 
 #include <exception>
+#include <memory>
 
 #include <wx/strconv.h>
 #include <wx/thread.h>
 
 #include "core/Log.h"
+#include "plugins/im/ImScanStatus.h"  // Queries
 #include "plugins/im/SystemIntegrityThread.h"
 #include "slb/Class.h"
 #include "slb/Enum.h"
@@ -228,6 +230,100 @@ int LuaIncEntityAttributeMetric(lua_State* L) {
     return 0;
 }
 
+// Queries
+
+const char* const kDomClass = "SLB.Dom";
+
+// Argument 1 of every query: the agent object, non-const.
+KvoCore::CDom& CheckDom(lua_State* L) {
+    void* dom = SLB::TestObject(L, 1, kDomClass, false);
+    if (dom == nullptr) luaL_argerror(L, 1, "kvo.Dom object expected");
+    return *static_cast<KvoCore::CDom*>(dom);
+}
+
+// Lua numbers are truncated toward zero.
+long long CheckInt64(lua_State* L, int idx) { return static_cast<long long>(luaL_checknumber(L, idx)); }
+
+// The table of a query result, or nil, the status and the message.
+int PushQueryResult(lua_State* L, KvoCore::XMLObject* result, int status, const wxString& message) {
+    if (result != nullptr) {
+        const std::unique_ptr<KvoCore::XMLObject> owned(result);
+        owned->toLua(L);
+        return 1;
+    }
+    lua_pushnil(L);
+    lua_pushinteger(L, status);
+    PushString(L, message);
+    return 3;
+}
+
+int CallGetEntities(lua_State* L, KvoCore::CDom& dom, long long lastId, int maxCount) {
+    int status = 0;
+    wxString message;
+    KvoCore::XMLObject* result = CSystemIntegrityThread::GetEntities(dom, lastId, maxCount, status, message);
+    return PushQueryResult(L, result, status, message);
+}
+
+int GetEntities(lua_State* L) {
+    KvoCore::CDom& dom = CheckDom(L);
+    const long long lastId = CheckInt64(L, 2);
+    const int maxCount = CheckInt32(L, 3);
+    return CallGetEntities(L, dom, lastId, maxCount);
+}
+
+struct EventQuery {
+    long long lastEventId, maxEntityId, recordedFrom, recordedTo;
+    int limit;
+};
+
+int CallGetEvents(lua_State* L, KvoCore::CDom& dom, const EventQuery& q) {
+    int status = 0;
+    wxString message;
+    KvoCore::XMLObject* result = CSystemIntegrityThread::GetEvents(dom, q.lastEventId, q.maxEntityId, q.recordedFrom,
+                                                                   q.recordedTo, q.limit, status, message);
+    return PushQueryResult(L, result, status, message);
+}
+
+int GetEvents(lua_State* L) {
+    KvoCore::CDom& dom = CheckDom(L);
+    EventQuery q;
+    q.lastEventId = CheckInt64(L, 2);
+    q.maxEntityId = CheckInt64(L, 3);
+    // The window bounds are narrowed to 32 bits like every Lua integer of the module.
+    q.recordedFrom = CheckInt32(L, 4);
+    q.recordedTo = CheckInt32(L, 5);
+    q.limit = CheckInt32(L, 6);
+    return CallGetEvents(L, dom, q);
+}
+
+int CallGetStatus(lua_State* L, KvoCore::CDom& dom) {
+    wxMutexLocker lock(s_statusLock);
+    std::unique_ptr<KvoCore::XMLObject> result(CSystemIntegrityThread::GetStatus(dom));
+    const CImScanStatus* status = dynamic_cast<const CImScanStatus*>(result.get());
+    if (status == nullptr) {
+        KvoCore::LogError("im-plugin::GetStatus - CSystemIntegrity::GetStatus returned an invalid object reference");
+        lua_pushnil(L);
+        return 1;
+    }
+    KVO_TRACE(CSystemIntegrityThread::s_Trace, "im-plugin::GetStatus returned %s", status->toString(1));
+    status->toLua(L);
+    return 1;
+}
+
+// The argument is checked before the lock is taken: a Lua error must not leave it held.
+int GetStatus(lua_State* L) { return CallGetStatus(L, CheckDom(L)); }
+
+int CallDumpBaseline(lua_State* L, KvoCore::CDom& dom) {
+    wxString message;
+    const int written = CSystemIntegrityThread::DumpBaseline(dom, message);
+    lua_pushinteger(L, written);
+    if (written != 0) return 1;
+    PushString(L, message);
+    return 2;
+}
+
+int DumpBaseline(lua_State* L) { return CallDumpBaseline(L, CheckDom(L)); }
+
 void RegisterEnumerations(lua_State* L) {
     SLB::Enum(L, "SLB.im.ScanStatus", "CScanStatus::_ScanStatus",
               {{"Queued", 0}, {"InProgress", 1}, {"Paused", 2}, {"Cancelling", 3}, {"Idle", 4}, {"NotSupported", 5}});
@@ -235,15 +331,18 @@ void RegisterEnumerations(lua_State* L) {
               {{"ImIdle", 0}, {"ImBaseline", 1}, {"ImIncremental", 2}, {"ImRealtime", 3}, {"ImPseudoRealtime", 4}});
 }
 
-// Members are registered in their documented order: "main",
-// "HandleVmotionStartup", "GetEntities", "GetEvents" and "GetStatus" belong
-// before "GetStats", and "DumpBaseline" after "GetRuleIdAndName".
+// Members are registered in their documented order: "main" and
+// "HandleVmotionStartup" belong before "GetEntities".
 void RegisterImThread(lua_State* L) {
     SLB::Class imThread(L, kThreadClass);
     if (imThread.Existed()) return;
     imThread.Constructor(NewImThread)
+        .Static("GetEntities", GetEntities)  // Queries
+        .Static("GetEvents", GetEvents)
+        .Static("GetStatus", GetStatus)
         .StaticNoArgs("GetStats", GetStats)
         .StaticNoArgs("GetRuleIdAndName", GetRuleIdAndName)
+        .Static("DumpBaseline", DumpBaseline)  // Queries
         .Static("AddRTIMMiss", LuaAddRTIMMiss)
         .StaticNoArgs("ClearRTIMMisses", LuaClearRTIMMisses)
         .StaticNoArgs("GetRTIMMissStats", GetRTIMMissStats)
