@@ -24,12 +24,34 @@ class wxSQLite3Statement;
 
 namespace KvoCore {
 class CSqliteDatabase;
+class XMLObjectList;  // Rule storage and rule change detection
 }
 
 namespace KvoPluginIm {
 
 class CIntegrityScanThread;
 class CSystemIntegrityOnChangeThreadLegacy;
+// Rule storage and rule change detection
+class CIntegrityRule;
+class CEntitySet;
+class CFileOrDirSet;
+class CFileSet;
+class CGroupSet;
+class CInstalledSoftwareSet;
+class CPortSet;
+class CProcessSet;
+class CUserSet;
+class CSqlEntitySet;
+class CSqlDirectoryEntitySet;
+class CSqlFileEntitySet;
+class CSqlGroupEntitySet;
+class CSqlInstalledSoftwareEntitySet;
+class CSqlPortEntitySet;
+class CSqlProcessEntitySet;
+class CSqlUserEntitySet;
+class CSqlIntegrityRule;
+class CSqlIntegrityRules;
+class CIntegrityRules;
 
 // ScanningEventMode, the process-wide event mode: 0 until settings were first
 // read, then 1 or 2 (2: denormalized integrity events).
@@ -118,6 +140,77 @@ public:
     // GetStatus calls in event mode 2, counted up to 3; process-wide.
     static std::atomic<int> s_DenormalizedHeartbeat;
 
+    // Rule storage and rule change detection
+    //
+    // Compares the configured rules with the stored ones, retires the entities
+    // of changed and removed rules and stores new and changed rules, all in one
+    // transaction on the control connection; scanners must be stopped first.
+    // Rules to rebuild land in IncrementalRuleIds(), and "zel.im.bNeedRebuildBaseline"
+    // is set. A database error rolls the pass back and leaves "zel.im.bRulesChanged"
+    // set, so that the loop tries again.
+    void OnRulesChanged();
+    // Sets "zel.im.bRulesChanged" when the stored rules differ from the configured ones.
+    void OnStartupConfigCheck();
+    // The configuration became empty: stops scanners, forgets all rules, entities, scans and events.
+    void OnDeactivated();
+    // Stops and deletes the running scanners; deletes the queued ones.
+    void StopScannerThreads();
+    void DeleteScannersWaiting();
+    // Rebuilds the module's rule-name table from the stored rules, on a connection of its own.
+    static void GetNames(KvoCore::CDom& dom);
+
+    // Storing one rule as rows. Run inside the caller's transaction on an open
+    // connection; database errors propagate. Problems in the rule become agent
+    // events 8003 to 8011 and set the rule-problem flag.
+    void AddRuleToDb(const CIntegrityRule& rule);
+    // Each is true when the set's row was written.
+    bool PopulateEntitySet(const CIntegrityRule& rule, const CFileSet& set, CSqlFileEntitySet& record);
+    bool PopulateEntitySet(const CIntegrityRule& rule, const CFileOrDirSet& set, CSqlDirectoryEntitySet& record);
+    bool PopulateEntitySet(const CIntegrityRule& rule, const CGroupSet& set, CSqlGroupEntitySet& record);
+    bool PopulateEntitySet(const CIntegrityRule& rule, const CInstalledSoftwareSet& set,
+                           CSqlInstalledSoftwareEntitySet& record);
+    bool PopulateEntitySet(const CIntegrityRule& rule, const CPortSet& set, CSqlPortEntitySet& record);
+    bool PopulateEntitySet(const CIntegrityRule& rule, const CProcessSet& set, CSqlProcessEntitySet& record);
+    bool PopulateEntitySet(const CIntegrityRule& rule, const CUserSet& set, CSqlUserEntitySet& record);
+    bool PopulateEntitySet(const CIntegrityRule& rule, const CEntitySet& set, CSqlEntitySet& record);
+    using DirectorySetter = void (CSqlDirectoryEntitySet::*)(const wxString&);
+    // Search base and expression of a base directory; false when it is unusable
+    // (events 8003 and 8004 only when report is set).
+    bool PopulateSearchBaseInfo(const CIntegrityRule& rule, const wxString& base, bool checkBase, bool report,
+                                CSqlDirectoryEntitySet& record, DirectorySetter setKey, DirectorySetter setSearchBase,
+                                DirectorySetter setRegEx) const;
+    // list holds CInclude (exclude false) or CExclude (exclude true) elements.
+    void PopulateIncludeExcludes(const CIntegrityRule& rule, const CSqlEntitySet& record,
+                                 const KvoCore::XMLObjectList& list, bool exclude);
+    void PopulatePattern(long long includeExcludeId, const wxString& pattern, const wxString& caseSensitiveText,
+                         bool hierarchical);
+    void PopulateFeature(long long includeExcludeId, const wxString& name, const wxString& value,
+                         const wxString& caseSensitiveText);
+
+    // Rule comparisons against the stored rows and settings.
+    bool RuleExpansionDiffers(const CIntegrityRule& rule) const;
+    bool RuleExpansionDiffersFileOrDir(const CIntegrityRule& rule, size_t setsInXml, const wxString& table) const;
+    bool RuleHashesDiffer(const CIntegrityRule& rule, const wxString& oldMapping, const wxString& newMapping) const;
+    bool RuleHashesDiffer(const KvoCore::XMLObjectList& sets, const wxString& oldMapping,
+                          const wxString& newMapping) const;
+    // True when a file set of the rule monitors md5 by name.
+    bool RuleHashesScan(const CIntegrityRule& rule) const;
+    bool RuleHashesScan(const KvoCore::XMLObjectList& sets) const;
+    // Sets supercededBy to -1 on the entity rows matching where, after one
+    // retirement event (change 5) per run of consecutive ids; returns the rows changed.
+    static int MarkExistingEntitiesAsDeprecated(KvoCore::CSqliteDatabase& db, const wxString& where);
+
+    // A rule problem was reported while the rules were last stored.
+    bool HasRuleProblem() const { return m_bRuleProblem; }
+    // Rules the next scan is limited to: those a rule change needs rescanned,
+    // or those named for an incremental scan; empty means all.
+    const KvoCore::Int64Set& IncrementalRuleIds() const { return m_incrementalRuleIds; }
+    unsigned int LastPseudoRealtimeTick() const { return m_lastPseudoRealtimeTick; }
+    long long PseudoRealtimeGate() const { return m_pseudoRealtimeGate; }
+    // For tests, whose hosts have no FIPS provider: 0 or 1 pretends the crypto
+    // library is out of or in FIPS mode; -1 asks the library again.
+    static void SetFipsModeForTesting(int mode);
+
 private:
     static const KvoCore::CDom& TheAgent();
     static long long ComputeScannersRunningLimit(const KvoCore::CDom& dom);
@@ -151,6 +244,37 @@ private:
     // Set by the first purge call in event mode 2 since the module was loaded.
     static std::atomic<bool> s_bDenormalizedPurgeArmed;
     unsigned int m_lastPurgeTick = 0;  // control thread only
+
+    // Rule storage and rule change detection
+    bool EnsureDbOpen();
+    void CompareStoredRules(CSqlIntegrityRules& stored, const CIntegrityRules& configured, bool mappingChanged,
+                            const wxString& oldMapping, KvoCore::Int64Set& unchanged, KvoCore::Int64Set& retired);
+    bool StoredRuleChanged(const CSqlIntegrityRule& stored, const CIntegrityRule& configured, bool mappingChanged,
+                           const wxString& oldMapping) const;
+    void RetireStoredRule(CSqlIntegrityRule& stored, bool stillConfigured, KvoCore::Int64Set& retired);
+    void RetireEntitiesOfRules(const KvoCore::Int64Set& retired);
+    void StoreConfiguredRules(const CIntegrityRules& configured, const KvoCore::Int64Set& unchanged);
+    void ReportDeprecatedHashes(const CIntegrityRule& rule);
+    void FlagRulesForBaseline(size_t configuredRules);
+    void AfterRulesCommitted(bool ruleProblem);
+    static bool RuleHeaderDiffers(const CIntegrityRule& stored, const CIntegrityRule& configured);
+    static bool IsFipsModeEnabled();
+    // Adds the names "contents" stands for under mapping ("sha1" when empty).
+    static void AddContentNames(const wxString& mapping, KvoCore::WxStringSet& names);
+    template <typename TSet, typename TRecord>
+    void StoreSets(const CIntegrityRule& rule, const KvoCore::XMLObjectList& sets);
+    bool PopulateFileOrDirSet(const CIntegrityRule& rule, const CFileOrDirSet& set, CSqlDirectoryEntitySet& record,
+                              const KvoCore::WxStringSet& monitored);
+    void CountAndSetMonitorColumns(CSqlEntitySet& record, const KvoCore::WxStringSet& monitored);
+    void ReportSetProblems(const CIntegrityRule& rule, const CEntitySet& set);
+    bool ExpandBaseVariables(const CIntegrityRule& rule, wxString& path, bool report) const;
+    // Writes an agent event about the rule and raises the rule-problem flag.
+    void ReportRuleProblem(int id, const wxString& text) const;
+
+    // Mutable: the search-base computation is const so that the expansion
+    // check can share it, and when storing it reports problems through this flag.
+    mutable bool m_bRuleProblem = false;
+    static int s_FipsModeForTesting;
 };
 
 }  // namespace KvoPluginIm
