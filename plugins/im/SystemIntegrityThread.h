@@ -76,6 +76,9 @@ public:
     // connection is open; a failure leaves nothing behind.
     bool OpenSystemIntegrityDb();
     void CloseSystemIntegrityDb();
+    // Lists (integrityRuleId, name) of the rules that have no entity row at all;
+    // prepared once per connection, null while none is open. Reset it after use.
+    wxSQLite3Statement* GetRulesWithoutEntitiesStatement() const { return m_rulesWithoutEntities.get(); }
 
     // The anchored regular expression of a glob (see CGlobTranslator), for
     // this agent's host path format.

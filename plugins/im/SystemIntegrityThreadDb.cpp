@@ -3,21 +3,11 @@
 
 #include "core/Log.h"
 #include "core/SqliteDatabase.h"
+#include "plugins/im/SqlEntity.h"
+#include "plugins/im/SqlIntegrityRule.h"
 #include "plugins/im/SystemIntegrityThread.h"
 
 namespace KvoPluginIm {
-
-namespace {
-
-// Table and column names of the rule and entity records.
-const char* const kIntegrityRules = "IntegrityRules";
-const char* const kIntegrityRuleId = "integrityRuleId";
-const char* const kRuleName = "name";
-const char* const kEntitys = "Entitys";
-const char* const kEntityId = "entityId";
-const char* const kSupercededBy = "supercededBy";
-
-}  // namespace
 
 bool CSystemIntegrityThread::OpenSystemIntegrityDb() {
     if (!m_db) m_db.reset(new KvoCore::CSqliteDatabase(m_dom, s_Trace));
@@ -38,10 +28,14 @@ bool CSystemIntegrityThread::OpenSystemIntegrityDb() {
 }
 
 void CSystemIntegrityThread::PrepareStatements() {
+    const CSqlIntegrityRule rule;
+    const CSqlEntity entity;
     const wxString sql = wxString::Format(
         "SELECT [%1$s],[%2$s] FROM (SELECT * FROM [%3$s] NATURAL LEFT JOIN [%4$s] WHERE [%5$s] IS NULL) "
         "WHERE [%6$s] IS NULL;",
-        kIntegrityRuleId, kRuleName, kIntegrityRules, kEntitys, kSupercededBy, kEntityId);
+        rule.GetKeyAttribute()->name, rule.GetAttributeName(&rule.GetName()), CSqlIntegrityRule::ElementName() + "s",
+        CSqlEntity::ElementName() + "s", entity.GetAttributeName(&entity.m_supercededBy),
+        entity.GetAttributeName(&entity.m_entityId));
     m_rulesWithoutEntities.reset(new wxSQLite3Statement(m_db->PrepareStatement(sql)));
 }
 

@@ -1,0 +1,53 @@
+// Fixture of the control-thread tests: the process's agent object, working in
+// a private temporary directory, with a configuration file the test rewrites.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "core/Dom.h"
+#include "tests/unit/TempDir.h"
+
+namespace KvoTest {
+
+class ControlThreadFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        WriteConfig("");
+        wxString error;
+        ASSERT_TRUE(KvoCore::CDom::Create({Path("work"), Path("config.xml")}, error)) << error;
+        m_dom = KvoCore::CDom::This();
+    }
+    void TearDown() override {
+        if (m_dom != nullptr) KvoCore::CDom::Destroy();
+    }
+
+    wxString Path(const std::string& name) const { return wxString::FromUTF8(m_dir.file(name)); }
+
+    // A configuration whose AgentConfiguration element carries these attributes (XML text).
+    void WriteConfig(const std::string& agentAttributes) {
+        std::ofstream out(m_dir.file("config.xml"));
+        out << "<SecurityConfiguration><AgentConfiguration " << agentAttributes
+            << "/><IntegrityRules/></SecurityConfiguration>\n";
+    }
+    void ReloadConfig(const std::string& agentAttributes) {
+        WriteConfig(agentAttributes);
+        wxString error;
+        ASSERT_TRUE(m_dom->ConfigReload(error)) << error;
+    }
+
+    static std::string ReadFile(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    TempDir m_dir;
+    KvoCore::CDom* m_dom = nullptr;
+};
+
+}  // namespace KvoTest

@@ -1,0 +1,166 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include <wx/wxsqlite3.h>
+
+#include "core/SqliteDatabase.h"
+#include "plugins/im/SystemIntegrityThread.h"
+#include "tests/unit/im/ControlThreadFixture.h"
+
+using KvoPluginIm::CSystemIntegrityThread;
+namespace fs = std::filesystem;
+
+namespace {
+
+class ControlDbTest : public KvoTest::ControlThreadFixture {
+protected:
+    void SetUp() override {
+        KvoTest::ControlThreadFixture::SetUp();
+        if (HasFatalFailure()) return;
+        m_thread = std::make_unique<CSystemIntegrityThread>();
+    }
+    void TearDown() override {
+        m_thread.reset();
+        KvoTest::ControlThreadFixture::TearDown();
+    }
+
+    void UseDb(const std::string& name) { m_dom->Set("zel.im.dbPath", m_dir.file(name)); }
+
+    // Every file below the temporary directory with its size, except the log.
+    std::map<std::string, uintmax_t> Listing() const {
+        std::map<std::string, uintmax_t> files;
+        for (const auto& entry : fs::recursive_directory_iterator(m_dir.path())) {
+            const std::string path = entry.path().string();
+            if (path == m_dir.file("work/kvo-agent.log")) continue;
+            files[path] = entry.is_regular_file() ? entry.file_size() : 0;
+        }
+        return files;
+    }
+
+    // Runs sql on a connection of its own, as another thread would.
+    void ExecuteElsewhere(const std::string& name, const wxString& sql) {
+        KvoCore::CSqliteDatabase other(*m_dom, "test");
+        ASSERT_TRUE(other.Open(Path(name), 1, "WAL", true, false));
+        try {
+            other.ExecuteUpdate(sql);
+        } catch (const wxSQLite3Exception& e) {
+            ADD_FAILURE() << sql << ": " << e.GetMessage();
+        }
+        other.Close();
+    }
+
+    static wxString SchemaStatementOf(const wxString& table) {
+        for (const wxString& statement : KvoCore::CSqliteDatabase::SchemaStatements())
+            if (statement.StartsWith("CREATE TABLE IF NOT EXISTS [" + table + "]")) return statement;
+        return wxString();
+    }
+
+    std::unique_ptr<CSystemIntegrityThread> m_thread;
+};
+
+TEST_F(ControlDbTest, UnusablePathFailsAndLeavesNothingBehind) {
+    fs::create_directory(m_dir.file("a-directory"));
+    std::ofstream(m_dir.file("garbage.db")) << std::string(8192, 'x');
+    const struct {
+        const char* label;
+        std::function<void(KvoCore::CDom&)> set;
+    } cases[] = {
+        {"unset", [](KvoCore::CDom& dom) { dom.SetNil("zel.im.dbPath"); }},
+        {"empty", [](KvoCore::CDom& dom) { dom.Set("zel.im.dbPath", ""); }},
+        {"not a string", [](KvoCore::CDom& dom) { dom.Set("zel.im.dbPath", true); }},
+        {"missing directory", [this](KvoCore::CDom& dom) { dom.Set("zel.im.dbPath", m_dir.file("missing/si.db")); }},
+        {"a directory", [this](KvoCore::CDom& dom) { dom.Set("zel.im.dbPath", m_dir.file("a-directory")); }},
+        {"not a database", [this](KvoCore::CDom& dom) { dom.Set("zel.im.dbPath", m_dir.file("garbage.db")); }},
+    };
+    for (const auto& c : cases) {
+        c.set(*m_dom);
+        const auto before = Listing();
+        EXPECT_FALSE(m_thread->OpenSystemIntegrityDb()) << c.label;
+        EXPECT_EQ(before, Listing()) << c.label << ": files were created or changed";
+        EXPECT_FALSE(m_thread->OpenSystemIntegrityDb()) << c.label << ", asked again";
+    }
+    EXPECT_EQ(std::string(8192, 'x'), ReadFile(m_dir.file("garbage.db")));
+
+    // The failures left the object as it was: a usable path now opens.
+    UseDb("si.db");
+    EXPECT_TRUE(m_thread->OpenSystemIntegrityDb());
+    EXPECT_TRUE(fs::exists(m_dir.file("si.db")));
+}
+
+TEST_F(ControlDbTest, SecondOpenKeepsTheConnection) {
+    UseDb("si.db");
+    ASSERT_TRUE(m_thread->OpenSystemIntegrityDb());
+    for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(m_dir.file(std::string("si.db") + suffix));
+    // Opening again would create a new file at the path.
+    EXPECT_TRUE(m_thread->OpenSystemIntegrityDb());
+    EXPECT_FALSE(fs::exists(m_dir.file("si.db")));
+}
+
+TEST_F(ControlDbTest, StatementIsPreparedOncePerConnection) {
+    EXPECT_EQ(nullptr, m_thread->GetRulesWithoutEntitiesStatement());
+    UseDb("si.db");
+    ASSERT_TRUE(m_thread->OpenSystemIntegrityDb());
+    wxSQLite3Statement* first = m_thread->GetRulesWithoutEntitiesStatement();
+    ASSERT_NE(nullptr, first);
+    ASSERT_TRUE(m_thread->OpenSystemIntegrityDb());
+    EXPECT_EQ(first, m_thread->GetRulesWithoutEntitiesStatement());
+    m_thread->CloseSystemIntegrityDb();
+    EXPECT_EQ(nullptr, m_thread->GetRulesWithoutEntitiesStatement());
+}
+
+// A file without the tables the statement reads is refused whole.
+TEST_F(ControlDbTest, FileWithoutTheIntegrityTablesIsRefused) {
+    UseDb("si.db");
+    ASSERT_TRUE(m_thread->OpenSystemIntegrityDb());
+    m_thread->CloseSystemIntegrityDb();
+    const wxString entitys = SchemaStatementOf("Entitys");
+    ASSERT_FALSE(entitys.empty());
+    ExecuteElsewhere("si.db", "DROP TABLE [Entitys]");
+    EXPECT_FALSE(m_thread->OpenSystemIntegrityDb());
+    EXPECT_EQ(nullptr, m_thread->GetRulesWithoutEntitiesStatement());
+    ExecuteElsewhere("si.db", entitys);
+    EXPECT_TRUE(m_thread->OpenSystemIntegrityDb()) << "the refusal kept nothing half open";
+}
+
+TEST_F(ControlDbTest, StatementListsTheRulesWithoutEntityRows) {
+    UseDb("si.db");
+    ASSERT_TRUE(m_thread->OpenSystemIntegrityDb());
+    ExecuteElsewhere("si.db",
+                     "INSERT INTO [IntegrityRules]([integrityRuleId],[name]) VALUES (1,'no entities'),"
+                     "(2,'current entity'),(3,'superseded entity only'),(4,'also none')");
+    ExecuteElsewhere("si.db",
+                     "INSERT INTO [Entitys]([entityId],[integrityRuleId],[supercededBy]) VALUES "
+                     "(10,2,NULL),(11,3,12),(12,3,-1)");
+    wxSQLite3Statement* statement = m_thread->GetRulesWithoutEntitiesStatement();
+    ASSERT_NE(nullptr, statement);
+    for (int round = 0; round < 2; ++round) {
+        std::map<int, std::string> rules;
+        try {
+            wxSQLite3ResultSet rows = statement->ExecuteQuery();
+            while (rows.NextRow()) rules[rows.GetInt(0)] = rows.GetString(1).utf8_string();
+            statement->Reset();
+        } catch (const wxSQLite3Exception& e) {
+            ADD_FAILURE() << e.GetMessage();
+        }
+        EXPECT_EQ((std::map<int, std::string>{{1, "no entities"}, {4, "also none"}}), rules) << "round " << round;
+    }
+}
+
+TEST_F(ControlDbTest, CloseReleasesTheConnection) {
+    m_thread->CloseSystemIntegrityDb();  // nothing open: nothing to do
+    UseDb("si.db");
+    ASSERT_TRUE(m_thread->OpenSystemIntegrityDb());
+    m_thread->CloseSystemIntegrityDb();
+    m_thread->CloseSystemIntegrityDb();
+    for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(m_dir.file(std::string("si.db") + suffix));
+    EXPECT_TRUE(m_thread->OpenSystemIntegrityDb());
+    EXPECT_TRUE(fs::exists(m_dir.file("si.db"))) << "a closed connection is opened anew";
+}
+
+}  // namespace
