@@ -1,9 +1,9 @@
 // CIntegrityScanThread: lifecycle and the step loop.
 #include "plugins/im/SystemIntegrityScannerThread.h"
 
-#include <exception>
-
 #include <wx/wxsqlite3.h>
+
+#include <exception>
 
 #include "core/Log.h"
 #include "core/SqliteDatabase.h"
@@ -17,9 +17,9 @@ const char* const kMemoryStatsTrace = "kvo.core.memory";
 
 }  // namespace
 
-const unsigned char CIntegrityScanThread::s_AttributeHashNull[20] = {
-    0xda, 0x39, 0xa3, 0xee, 0x5e, 0x6b, 0x4b, 0x0d, 0x32, 0x55,
-    0xbf, 0xef, 0x95, 0x60, 0x18, 0x90, 0xaf, 0xd8, 0x07, 0x09};
+const unsigned char CIntegrityScanThread::s_AttributeHashNull[20] = {0xda, 0x39, 0xa3, 0xee, 0x5e, 0x6b, 0x4b,
+                                                                     0x0d, 0x32, 0x55, 0xbf, 0xef, 0x95, 0x60,
+                                                                     0x18, 0x90, 0xaf, 0xd8, 0x07, 0x09};
 const unsigned int CIntegrityScanThread::s_StatsMinMsec = 100;
 const char* const CIntegrityScanThread::s_TraceStats = "zel.im.stats";
 
@@ -127,14 +127,22 @@ void CIntegrityScanThread::RunSteps() {
 
 bool CIntegrityScanThread::RunStep(int step) {
     switch (step) {
-        case StepInit: return OnInit();
-        case StepResetSupersededBy: return OnResetSupersededBy();
-        case StepMatchEntities: return OnMatchEntities();
-        case StepProcessRealtimeChanges: return OnProcessRealtimeChanges();
-        case StepGatherAttributeValues: return OnGatherAttributeValues();
-        case StepProcessExternalEntities: return OnProcessExternalEntities();
-        case StepScanPostProcessing: return OnScanPostProcessing();
-        default: return OnCustomStep(step);
+        case StepInit:
+            return OnInit();
+        case StepResetSupersededBy:
+            return OnResetSupersededBy();
+        case StepMatchEntities:
+            return OnMatchEntities();
+        case StepProcessRealtimeChanges:
+            return OnProcessRealtimeChanges();
+        case StepGatherAttributeValues:
+            return OnGatherAttributeValues();
+        case StepProcessExternalEntities:
+            return OnProcessExternalEntities();
+        case StepScanPostProcessing:
+            return OnScanPostProcessing();
+        default:
+            return OnCustomStep(step);
     }
 }
 
@@ -175,8 +183,7 @@ void CIntegrityScanThread::OnEntityUnchanged(const CSqlEntity&, const CSqlEntity
 
 bool CIntegrityScanThread::OnReadContentBegin(const wxString&, unsigned long&) { return false; }
 
-bool CIntegrityScanThread::OnReadContent(const wxString&, unsigned long, unsigned long long, void*&,
-                                         unsigned long&) {
+bool CIntegrityScanThread::OnReadContent(const wxString&, unsigned long, unsigned long long, void*&, unsigned long&) {
     return false;
 }
 
@@ -187,13 +194,9 @@ bool CIntegrityScanThread::OnReadContentEnd(const wxString&, unsigned long) { re
 // rather than reported as complete with nothing recorded.
 bool CIntegrityScanThread::OnResetSupersededBy() { return StepNotAvailable(StepResetSupersededBy, __func__); }
 
-bool CIntegrityScanThread::OnGatherAttributeValues() {
-    return StepNotAvailable(StepGatherAttributeValues, __func__);
-}
+bool CIntegrityScanThread::OnGatherAttributeValues() { return StepNotAvailable(StepGatherAttributeValues, __func__); }
 
-bool CIntegrityScanThread::OnProcessRealtimeChanges() {
-    return StepNotAvailable(StepProcessRealtimeChanges, __func__);
-}
+bool CIntegrityScanThread::OnProcessRealtimeChanges() { return StepNotAvailable(StepProcessRealtimeChanges, __func__); }
 
 bool CIntegrityScanThread::OnProcessExternalEntities() {
     return StepNotAvailable(StepProcessExternalEntities, __func__);
@@ -202,8 +205,9 @@ bool CIntegrityScanThread::OnProcessExternalEntities() {
 bool CIntegrityScanThread::OnScanPostProcessing() { return StepNotAvailable(StepScanPostProcessing, __func__); }
 
 bool CIntegrityScanThread::StepNotAvailable(int step, const char* hook) {
-    KvoCore::LogError(wxString::Format("CIntegrityScanThread - step %d (%s) is not available in %s integrity scan thread.",
-                                       step, hook, GetThreadName()));
+    KvoCore::LogError(
+        wxString::Format("CIntegrityScanThread - step %d (%s) is not available in %s integrity scan thread.", step,
+                         hook, GetThreadName()));
     return false;
 }
 
@@ -224,8 +228,6 @@ void CIntegrityScanThread::SaveSubscan() {
 
 bool CIntegrityScanThread::IsSubscanFinished() const { return m_subscan && m_subscan->m_scanStep == StepFinished; }
 
-std::string CIntegrityScanThread::EntityTypeAscii() {
-    return std::string(GetEntityType().ToAscii());
-}
+std::string CIntegrityScanThread::EntityTypeAscii() { return std::string(GetEntityType().ToAscii()); }
 
 }  // namespace KvoPluginIm

@@ -17,16 +17,16 @@
 // scanner's own thread (or to the owner before start).
 #pragma once
 
+#include <wx/buffer.h>
+#include <wx/filename.h>
+#include <wx/string.h>
+#include <wx/thread.h>
+
 #include <atomic>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <wx/buffer.h>
-#include <wx/filename.h>
-#include <wx/string.h>
-#include <wx/thread.h>
 
 #include "core/Dom.h"
 #include "core/Runnable.h"
@@ -96,7 +96,10 @@ public:
     // it is not resumed.
     virtual void OnError();
     // Step hooks; each sets the next step and saves the subscan, returns false
-    // when the scan must be aborted.
+    // when the scan must be aborted. The base versions of the recording,
+    // gathering, real-time and external-entity steps abort the scan, and the
+    // base matching step aborts it when there are entity sets to match: this
+    // build has no entity recording or key matching yet.
     virtual bool OnInit();
     virtual bool OnGatherAttributeValues();
     virtual bool OnMatchEntities();
@@ -179,11 +182,11 @@ protected:
         std::unique_ptr<wxSQLite3Statement> olderEntityNotSeenAgain;
         std::unique_ptr<wxSQLite3Statement> olderCurrentEntitiesNewestFirst;
         std::unique_ptr<wxSQLite3Statement> previousVersionsOfEntity;
-        std::unique_ptr<wxSQLite3Statement> attributesOfTwoEntities;  // ?1, ?2 entityId
-        std::unique_ptr<wxSQLite3Statement> attributesOfEntity;       // ?1 entityId
-        std::unique_ptr<wxSQLite3Statement> attributeOfEntity;        // ?1 entityId, ?2 name
-        std::unique_ptr<wxSQLite3Statement> currentEntitiesAtKey;     // ?1 entityType, ?2 keyCanonical
-        std::unique_ptr<wxSQLite3Statement> realtimeChangeKeys;       // ?1 entityType
+        std::unique_ptr<wxSQLite3Statement> attributesOfTwoEntities;     // ?1, ?2 entityId
+        std::unique_ptr<wxSQLite3Statement> attributesOfEntity;          // ?1 entityId
+        std::unique_ptr<wxSQLite3Statement> attributeOfEntity;           // ?1 entityId, ?2 name
+        std::unique_ptr<wxSQLite3Statement> currentEntitiesAtKey;        // ?1 entityType, ?2 keyCanonical
+        std::unique_ptr<wxSQLite3Statement> realtimeChangeKeys;          // ?1 entityType
         std::unique_ptr<wxSQLite3Statement> realtimeChangeDetailsOfKey;  // ?1 entityType, ?2 keyCanonical
         // ?1 entityId above, ?2 keyCanonical above, ?3 entityType
         std::unique_ptr<wxSQLite3Statement> subscanEntitys;
@@ -239,9 +242,7 @@ private:
 
 // Inside the scanner's members: traces under its own category when that was on
 // at the start of OnRun.
-#define KVO_SCANNER_TRACE(...)                                                              \
-    do {                                                                                    \
-        if (m_trace)                                                                        \
-            ::KvoCore::LogTrace(GetTraceMask(), __FILE__, __LINE__, __func__,               \
-                                wxString::Format(__VA_ARGS__));                             \
+#define KVO_SCANNER_TRACE(...)                                                                                         \
+    do {                                                                                                               \
+        if (m_trace) ::KvoCore::LogTrace(GetTraceMask(), __FILE__, __LINE__, __func__, wxString::Format(__VA_ARGS__)); \
     } while (0)

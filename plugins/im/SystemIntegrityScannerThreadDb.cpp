@@ -121,14 +121,13 @@ void CIntegrityScanThread::PrepareStatements() {
     prepare(s->copyAttributes,
             wxString::Format("INSERT INTO [%1$s] SELECT NULL AS [%2$s],?1 AS [%3$s],[%4$s],[%5$s],[%6$s],[%7$s] FROM "
                              "[%1$s] where [%3$s]=?2",
-                             attributes, attribute.GetAttributeName(&attribute.m_attributeId), aEntityId, aName,
-                             aValue, attribute.GetAttributeName(&attribute.m_friendlyValue),
+                             attributes, attribute.GetAttributeName(&attribute.m_attributeId), aEntityId, aName, aValue,
+                             attribute.GetAttributeName(&attribute.m_friendlyValue),
                              attribute.GetAttributeName(&attribute.m_internalValue)));
     prepare(s->deleteEntity, entity.GetSQLDeleteStatement());
-    prepare(s->deleteRealtimeChange,
-            wxString::Format("DELETE FROM [%s] WHERE [%s]=?1 AND [%s]=?2;", changes,
-                             change.GetAttributeName(&change.m_entityType),
-                             change.GetAttributeName(&change.m_keyCanonical)));
+    prepare(s->deleteRealtimeChange, wxString::Format("DELETE FROM [%s] WHERE [%s]=?1 AND [%s]=?2;", changes,
+                                                      change.GetAttributeName(&change.m_entityType),
+                                                      change.GetAttributeName(&change.m_keyCanonical)));
     prepare(s->entityIdsWithAttributeValue,
             wxString::Format("SELECT [%1$s] FROM [%2$s] WHERE [%1$s]<?1 AND [%3$s]=?2 AND [%4$s]=?3 AND [%5$s]=?4 "
                              "AND ([%6$s]=0 OR [%6$s] ISNULL);",
@@ -180,19 +179,17 @@ void CIntegrityScanThread::PrepareStatements() {
     prepare(s->insertAttribute, attribute.GetSQLInsertStatement());
     prepare(s->insertEntity, entity.GetSQLInsertStatement());
     prepare(s->insertIntegrityEvent, event.GetSQLInsertStatement());
-    prepare(s->updateAttributeHash,
-            wxString::Format("UPDATE [%s] SET [%s]=?1, [%s]=?2 WHERE [%s]=?3;", entitys,
-                             entity.GetAttributeName(&entity.m_attributeHash),
-                             entity.GetAttributeName(&entity.m_whenScanned), eId));
+    prepare(s->updateAttributeHash, wxString::Format("UPDATE [%s] SET [%s]=?1, [%s]=?2 WHERE [%s]=?3;", entitys,
+                                                     entity.GetAttributeName(&entity.m_attributeHash),
+                                                     entity.GetAttributeName(&entity.m_whenScanned), eId));
     prepare(s->updateEntity, entity.GetSQLUpdateStatement());
     prepare(s->updateSubscan, subscan.GetSQLUpdateStatement());
     m_statements = std::move(s);
 }
 
 bool CIntegrityScanThread::GetIntegrityRule(KvoCore::CSqliteDatabase& db, long long ruleId, CSqlIntegrityRule& rule) {
-    const wxString sql =
-        wxString::Format("SELECT * FROM [%ss] WHERE [%s]=%lld;", CSqlIntegrityRule::ElementName(),
-                         rule.GetKeyAttribute()->name, ruleId);
+    const wxString sql = wxString::Format("SELECT * FROM [%ss] WHERE [%s]=%lld;", CSqlIntegrityRule::ElementName(),
+                                          rule.GetKeyAttribute()->name, ruleId);
     wxSQLite3ResultSet row = db.ExecuteQuery(sql);
     if (!row.NextRow()) return false;
     return rule.SQLLoad(row);

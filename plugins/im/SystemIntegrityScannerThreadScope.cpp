@@ -1,8 +1,8 @@
 // CIntegrityScanThread: what a scan covers (scan type, entity sets, rules)
 // and the matching step over the entity sets in scope.
-#include <memory>
-
 #include <wx/wxsqlite3.h>
+
+#include <memory>
 
 #include "core/Log.h"
 #include "core/SqliteDatabase.h"
@@ -43,9 +43,9 @@ bool CIntegrityScanThread::OnThreadStartup() {
 void CIntegrityScanThread::LoadRuleIdsInScope() {
     CSqlScanIntegrityRuleIds rows;
     const CSqlScanIntegrityRuleId row;
-    wxSQLite3ResultSet result =
-        m_db->ExecuteQuery(wxString::Format("SELECT * FROM [%ss] WHERE [%s]=%lld;", CSqlScanIntegrityRuleId::ElementName(),
-                                            row.GetAttributeName(&row.m_scanId), m_subscan->m_scanId));
+    wxSQLite3ResultSet result = m_db->ExecuteQuery(
+        wxString::Format("SELECT * FROM [%ss] WHERE [%s]=%lld;", CSqlScanIntegrityRuleId::ElementName(),
+                         row.GetAttributeName(&row.m_scanId), m_subscan->m_scanId));
     rows.SQLLoad(result);
     for (size_t i = 0; i < rows.size(); ++i) m_ruleIdsInScope.insert(rows.at(i).m_integrityRuleId);
 }
@@ -53,9 +53,9 @@ void CIntegrityScanThread::LoadRuleIdsInScope() {
 bool CIntegrityScanThread::LoadScanType() {
     const CSqlScan scan;
     const long long scanId = m_subscan->m_scanId;
-    wxSQLite3ResultSet row = m_db->ExecuteQuery(wxString::Format(
-        "SELECT [%s] FROM [%ss] WHERE [%s]=%lld;", scan.GetAttributeName(&scan.m_incrementalScan),
-        CSqlScan::ElementName(), scan.GetAttributeName(&scan.m_scanId), scanId));
+    wxSQLite3ResultSet row = m_db->ExecuteQuery(
+        wxString::Format("SELECT [%s] FROM [%ss] WHERE [%s]=%lld;", scan.GetAttributeName(&scan.m_incrementalScan),
+                         CSqlScan::ElementName(), scan.GetAttributeName(&scan.m_scanId), scanId));
     if (!row.NextRow()) {
         KvoCore::LogError(wxString::Format("Unable to retrieve data for scan ID %lld;", scanId));
         return false;
@@ -92,9 +92,10 @@ bool CIntegrityScanThread::OnMatchEntities() {
     if (!sets->empty()) {
         // Matching keys against a set's includes and excludes needs the key
         // matcher, which is not part of this build yet.
-        KvoCore::LogError(wxString::Format("CIntegrityScanThread - %s integrity scan thread cannot match the keys of "
-                                           "its %u entity sets: no key matcher.",
-                                           GetThreadName(), static_cast<unsigned>(sets->size())));
+        KvoCore::LogError(
+            wxString::Format("CIntegrityScanThread - %s integrity scan thread cannot match the keys of "
+                             "its %u entity sets: no key matcher.",
+                             GetThreadName(), static_cast<unsigned>(sets->size())));
         return false;
     }
     if (ShouldShutdown()) return true;

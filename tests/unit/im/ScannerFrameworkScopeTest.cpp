@@ -1,0 +1,169 @@
+// What a scan covers: the scope a scanner reads from its scan's rows, the
+// entity sets it loads for matching, and which entity types get a scanner.
+#include <algorithm>
+
+#include "core/XMLObjectList.h"
+#include "tests/unit/im/ScannerFrameworkTestSupport.h"
+
+namespace KvoTest {
+namespace {
+
+using KvoPluginIm::CSqlSubscan;
+using KvoPluginIm::CSqlUserEntitySets;
+using Step = CIntegrityScanThread::ScanStep;
+
+std::vector<long long> Sorted(const KvoCore::Int64Set& ids) {
+    std::vector<long long> sorted(ids.begin(), ids.end());
+    std::sort(sorted.begin(), sorted.end());
+    return sorted;
+}
+
+class ScannerScopeTest : public ScannerFrameworkFixture {
+protected:
+    // User sets 1 to 4: rules 1, 1, 2, 3; only sets 1 and 3 take part in real time.
+    void AddUserSets() {
+        m_db->ExecuteUpdate(
+            "INSERT INTO [UserSets] ([entitySetId],[integrityRuleId],[onChange]) VALUES "
+            "(1,1,1),(2,1,0),(3,2,1),(4,3,0);");
+    }
+    void AddScopeRows(long long scanId, const std::string& setIds, const std::string& ruleIds) {
+        for (const std::string& id : Split(setIds))
+            m_db->ExecuteUpdate(wxString::Format(
+                "INSERT INTO [ScanEntitySetIds] ([scanId],[entityType],[entitySetId]) VALUES (%lld,'User',%s);", scanId,
+                id));
+        for (const std::string& id : Split(ruleIds))
+            m_db->ExecuteUpdate(wxString::Format(
+                "INSERT INTO [ScanIntegrityRuleIds] ([scanId],[integrityRuleId]) VALUES (%lld,%s);", scanId, id));
+    }
+    static std::vector<std::string> Split(const std::string& list) {
+        std::vector<std::string> items;
+        std::stringstream in(list);
+        for (std::string item; std::getline(in, item, ',');)
+            if (!item.empty()) items.push_back(item);
+        return items;
+    }
+};
+
+struct StartupCase {
+    int scanType;
+    std::vector<long long> entitySets;
+};
+
+// Rules listed for the scan limit every type; entity sets are listed for an
+// incremental scan and are the real-time sets for a pseudo-real-time scan.
+// Rows of another scan never leak in.
+TEST_F(ScannerScopeTest, StartupReadsScopeOfItsOwnScan) {
+    AddUserSets();
+    const std::vector<StartupCase> cases = {
+        {0, {}},
+        {1, {2, 4}},
+        {2, {}},
+        {3, {1, 3}},
+    };
+    for (const StartupCase& c : cases) {
+        SCOPED_TRACE(c.scanType);
+        const long long other = AddScan(c.scanType);
+        const long long scanId = AddScan(c.scanType);
+        AddScopeRows(other, "1,3", "9");
+        AddScopeRows(scanId, "2,4", "1,3");
+        auto scanner = NewScanner(AddSubscan(scanId, 0), Step::StepInit);
+        ASSERT_TRUE(scanner->OpenSystemIntegrityDb());
+        ASSERT_TRUE(scanner->OnThreadStartup());
+        EXPECT_EQ(c.scanType, scanner->GetScanType());
+        EXPECT_EQ(c.entitySets, Sorted(scanner->GetEntitySetIdsInScope()));
+        EXPECT_EQ((std::vector<long long>{1, 3}), Sorted(scanner->GetRuleIdsInScope()));
+        EXPECT_EQ(3000, scanner->GetCommitIntervalMsec());
+    }
+}
+
+TEST_F(ScannerScopeTest, StartupWithoutScanRowAbortsTheScan) {
+    const long long subscanId = AddSubscan(4711, 0);
+    auto scanner = NewScanner(subscanId, Step::StepInit);
+    ASSERT_TRUE(scanner->OpenSystemIntegrityDb());
+    EXPECT_FALSE(scanner->OnThreadStartup());
+    scanner->CloseSystemIntegrityDb();
+    Run(*scanner);
+    EXPECT_TRUE(scanner->Visits().empty());
+    EXPECT_TRUE(scanner->IsFinished());
+    EXPECT_EQ(999999999, Stored(subscanId).scanStep);
+    EXPECT_NE(std::string::npos, LogText().find("Unable to retrieve data for scan ID 4711;"));
+    EXPECT_NE(std::string::npos, AgentEvents().find("3010|User scan aborted"));
+}
+
+struct SetFilterCase {
+    const char* name;
+    KvoCore::Int64Set entitySets;
+    KvoCore::Int64Set rules;
+    std::vector<long long> loaded;
+};
+
+TEST_F(ScannerScopeTest, EntitySetsInScopeFilterBySetAndRule) {
+    AddUserSets();
+    const std::vector<SetFilterCase> cases = {
+        {"no scope: every set of the type", {}, {}, {1, 2, 3, 4}},
+        {"listed sets", {2, 3}, {}, {2, 3}},
+        {"listed rules", {}, {1}, {1, 2}},
+        {"both", {2, 3}, {1}, {2}},
+        {"nothing in common", {4}, {1}, {}},
+    };
+    auto scanner = NewScanner(AddSubscan(AddScan(1), 0), Step::StepInit);
+    ASSERT_TRUE(scanner->OpenSystemIntegrityDb());
+    for (const SetFilterCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        scanner->m_entitySetIdsInScope = c.entitySets;
+        scanner->m_ruleIdsInScope = c.rules;
+        CSqlUserEntitySets sets;
+        scanner->LoadEntitySetsInScope(sets);
+        std::vector<long long> loaded;
+        for (size_t i = 0; i < sets.size(); ++i) loaded.push_back(sets.at(i).m_entitySetId);
+        EXPECT_EQ(c.loaded, loaded) << "in entitySetId order";
+    }
+}
+
+// Matching needs the key matcher: with nothing to match the step moves on,
+// with sets in scope the scan is aborted rather than finished empty.
+TEST_F(ScannerScopeTest, BaseMatchingStepNeedsSetsOnlyWhenThereAreAny) {
+    HookScript script;
+    script.baseHooks = {200000};
+    const long long emptyScope = AddSubscan(AddScan(0), 0);
+    auto nothingToMatch = NewScanner(emptyScope, Step::StepInit, script);
+    Run(*nothingToMatch);
+    const std::vector<HookVisit> through = {
+        {100000, 100000, true}, {200000, 200000, true}, {300000, 300000, true}, {400000, 400000, true}};
+    EXPECT_EQ(through, nothingToMatch->Visits());
+    EXPECT_EQ(std::string::npos, AgentEvents().find("3010|"));
+
+    AddUserSets();
+    const long long withSets = AddSubscan(AddScan(0), 0);
+    auto needsMatcher = NewScanner(withSets, Step::StepInit, script);
+    Run(*needsMatcher);
+    const std::vector<HookVisit> stopped = {{100000, 100000, true}, {200000, 200000, true}};
+    EXPECT_EQ(stopped, needsMatcher->Visits());
+    EXPECT_EQ(999999999, Stored(withSets).scanStep);
+    EXPECT_NE(std::string::npos, LogText().find("cannot match the keys of its 4 entity sets"));
+    EXPECT_NE(std::string::npos, AgentEvents().find("3010|User scan aborted"));
+}
+
+// No entity type has a scanner class in this build: each is refused by name,
+// and the subscan stays with the caller, who deletes its row.
+TEST_F(ScannerScopeTest, FactoryRefusesTypesWithoutScanner) {
+    const char* const types[] = {
+        "File",    "Directory", "Group", "InstalledSoftware", "Port", "Process", "User", "RegistryKey", "RegistryValue",
+        "Service", "Wql",       "file",  "NoSuchType",        ""};
+    for (bool vmSafeGuest : {false, true}) {
+        m_dom->Set("kvo.mode.vmsafeGuest", vmSafeGuest);
+        for (const char* type : types) {
+            SCOPED_TRACE(type);
+            auto subscan = std::make_unique<CSqlSubscan>();
+            subscan->m_entityType = type;
+            EXPECT_EQ(nullptr, CIntegrityScanThread::CreateIntegrityScanThread(*m_dom, nullptr, subscan.get()));
+            EXPECT_EQ(type, subscan->m_entityType) << "the refused subscan is still the caller's";
+            EXPECT_NE(
+                std::string::npos,
+                LogText().find(std::string("Unknown/unsupported integrity monitoring entity type: '") + type + "'"));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace KvoTest
