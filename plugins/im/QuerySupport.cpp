@@ -12,7 +12,6 @@
 namespace KvoPluginIm {
 namespace QuerySupport {
 
-const char* const kStatsTrace = "zel.im.stats";
 const char* const kScanInProgress = "Integrity scan in progress";
 const char* const kCannotOpenDb = "Error opening integrity monitoring database.";
 
@@ -37,10 +36,9 @@ bool IsDeliverable(const CSqlEntity& entity) {
 
 wxSQLite3ResultSet SelectAttributes(wxSQLite3Database& db, long long entityId) {
     const CSqlAttribute attribute;
-    return db.ExecuteQuery(wxString::Format("SELECT * FROM [%ss] WHERE [%s]=%lld ORDER BY [%s];",
-                                            CSqlAttribute::ElementName(),
-                                            attribute.GetAttributeName(&attribute.m_entityId), entityId,
-                                            attribute.GetAttributeName(&attribute.m_name)));
+    return db.ExecuteQuery(wxString::Format(
+        "SELECT * FROM [%ss] WHERE [%s]=%lld ORDER BY [%s];", CSqlAttribute::ElementName(),
+        attribute.GetAttributeName(&attribute.m_entityId), entityId, attribute.GetAttributeName(&attribute.m_name)));
 }
 
 std::string ToBytes(const wxString& text) {

@@ -23,10 +23,6 @@ class CSqlEntity;
 
 namespace QuerySupport {
 
-// Timings are traced under this category, and only when slower than kStatsMinMsec.
-extern const char* const kStatsTrace;  // "zel.im.stats"
-constexpr unsigned int kStatsMinMsec = 100;
-
 // "Integrity scan in progress" and "Error opening integrity monitoring database."
 extern const char* const kScanInProgress;
 extern const char* const kCannotOpenDb;

@@ -97,7 +97,8 @@ std::string AttributeList(KvoCore::CSqliteDatabase& db, long long entityId) {
 std::string EntityLine(KvoCore::CSqliteDatabase& db, const CSqlEntity& entity, const RuleNames& rules) {
     const auto rule = rules.find(entity.m_integrityRuleId);
     std::string line = std::to_string(entity.m_entityId) + ";";
-    line += entity.IsAttributeNull(&entity.m_supercededBy) ? std::string("NULL") : std::to_string(entity.m_supercededBy);
+    line +=
+        entity.IsAttributeNull(&entity.m_supercededBy) ? std::string("NULL") : std::to_string(entity.m_supercededBy);
     line += ";" + (rule == rules.end() ? std::string("none") : rule->second);
     line += ";" + ToBytes(entity.m_entityType) + ";" + ToBytes(entity.m_key) + ";" + ScanTimeText(entity.m_whenScanned);
     const std::string attributes = AttributeList(db, entity.m_entityId);
@@ -133,8 +134,8 @@ int CSystemIntegrityThread::DumpBaseline(KvoCore::CDom& dom, wxString& message) 
         const CSqlEntity names;
         const wxString supercededBy = names.GetAttributeName(&names.m_supercededBy);
         wxSQLite3ResultSet rows = db->ExecuteQuery(wxString::Format(
-            "SELECT * FROM [%ss] where [%s] is NULL or [%s]=0 ORDER BY [%s];", CSqlEntity::ElementName(),
-            supercededBy, supercededBy, names.GetAttributeName(&names.m_entityId)));
+            "SELECT * FROM [%ss] where [%s] is NULL or [%s]=0 ORDER BY [%s];", CSqlEntity::ElementName(), supercededBy,
+            supercededBy, names.GetAttributeName(&names.m_entityId)));
         std::unique_ptr<FILE, FileCloser> file(fopen(path.fn_str(), "w"));
         if (!file) return RefuseUnwritable(path, message);
         fputs(kHeader, file.get());

@@ -11,6 +11,7 @@
 #include "plugins/im/QuerySupport.h"
 #include "plugins/im/SqlEntity.h"
 #include "plugins/im/SqlIntegrityEvent.h"
+#include "plugins/im/SystemIntegrityScannerThread.h"
 #include "plugins/im/SystemIntegrityThread.h"
 #include "plugins/im/im-plugin.h"
 
@@ -49,15 +50,16 @@ void DeleteConfirmedEntities(KvoCore::CSqliteDatabase& db, long long lastId) {
     const wxString supercededBy = entity.GetAttributeName(&entity.m_supercededBy);
     const unsigned int start = TickNow();
     try {
-        const int deleted = db.ExecuteUpdate(wxString::Format(
-            "DELETE FROM [%ss] WHERE [%s]<=%lld AND ([%s]=-1 OR [%s]>0);", CSqlEntity::ElementName(),
-            entity.GetAttributeName(&entity.m_entityId), lastId, supercededBy, supercededBy));
+        const int deleted = db.ExecuteUpdate(
+            wxString::Format("DELETE FROM [%ss] WHERE [%s]<=%lld AND ([%s]=-1 OR [%s]>0);", CSqlEntity::ElementName(),
+                             entity.GetAttributeName(&entity.m_entityId), lastId, supercededBy, supercededBy));
         CSystemIntegrityThread::IncEntitiesDeletedCount(deleted);
         const unsigned int elapsed = ElapsedMs(start);
-        if (elapsed > kStatsMinMsec) KVO_TRACE(kStatsTrace, "%u msec purging %d entity records.", elapsed, deleted);
+        if (elapsed > CIntegrityScanThread::s_StatsMinMsec)
+            KVO_TRACE(CIntegrityScanThread::s_TraceStats, "%u msec purging %d entity records.", elapsed, deleted);
     } catch (const wxSQLite3Exception& e) {
-        KvoCore::LogError(wxString::Format(
-            "GetEntities() error deleting already commited entities from si.db: %s", e.GetMessage()));
+        KvoCore::LogError(
+            wxString::Format("GetEntities() error deleting already commited entities from si.db: %s", e.GetMessage()));
     }
 }
 
@@ -86,9 +88,9 @@ void LoadEntityAttributes(KvoCore::CSqliteDatabase& db, const KvoCore::CDom& dom
         ++count;
     }
     const unsigned int elapsed = ElapsedMs(start);
-    if (elapsed > kStatsMinMsec)
-        KVO_TRACE(kStatsTrace, "%u msec loading %u attribute records for %s entity %s", elapsed, count,
-                  entity.GetType(), entity.GetKey());
+    if (elapsed > CIntegrityScanThread::s_StatsMinMsec)
+        KVO_TRACE(CIntegrityScanThread::s_TraceStats, "%u msec loading %u attribute records for %s entity %s", elapsed,
+                  count, entity.GetType(), entity.GetKey());
 }
 
 CEntity* NewEntity(const CSqlEntity& row) {
@@ -108,12 +110,13 @@ void DeleteRetiredEvents(KvoCore::CSqliteDatabase& db, long long lastEventId, lo
     if (retain >= lastEventId) return;
     const unsigned int start = TickNow();
     try {
-        const int deleted = db.ExecuteUpdate(wxString::Format("DELETE FROM [%s] WHERE [%s]<=%lld;",
-                                                              CSqlIntegrityEvents::ElementName(), kIntegrityEventId,
-                                                              lastEventId - retain));
+        const int deleted =
+            db.ExecuteUpdate(wxString::Format("DELETE FROM [%s] WHERE [%s]<=%lld;", CSqlIntegrityEvents::ElementName(),
+                                              kIntegrityEventId, lastEventId - retain));
         const unsigned int elapsed = ElapsedMs(start);
-        if (elapsed > kStatsMinMsec)
-            KVO_TRACE(kStatsTrace, "%u msec purging %d integrity event records.", elapsed, deleted);
+        if (elapsed > CIntegrityScanThread::s_StatsMinMsec)
+            KVO_TRACE(CIntegrityScanThread::s_TraceStats, "%u msec purging %d integrity event records.", elapsed,
+                      deleted);
     } catch (const wxSQLite3Exception& e) {
         KVO_TRACE(CSystemIntegrityThread::s_Trace, "GetEvents() error deleting old events from si.db: %s",
                   e.GetMessage());
@@ -177,8 +180,8 @@ bool CSystemIntegrityThread::IsTimestampAttribute(const wxString& name) {
     return name == "lastModified" || name == "created" || name == "lastAccessed";
 }
 
-KvoCore::XMLObject* CSystemIntegrityThread::GetEntities(KvoCore::CDom& dom, long long lastId, int maxCount,
-                                                        int& status, wxString& message) {
+KvoCore::XMLObject* CSystemIntegrityThread::GetEntities(KvoCore::CDom& dom, long long lastId, int maxCount, int& status,
+                                                        wxString& message) {
     if (RefuseEntitiesWhileScanning(dom, message)) return nullptr;
     std::unique_ptr<KvoCore::CSqliteDatabase> db = OpenQueryDb(dom);
     if (!db) {
@@ -191,10 +194,12 @@ KvoCore::XMLObject* CSystemIntegrityThread::GetEntities(KvoCore::CDom& dom, long
         const CSqlEntity names;
         const wxString entityId = names.GetAttributeName(&names.m_entityId);
         unsigned int start = TickNow();
-        wxSQLite3ResultSet rows = db->ExecuteQuery(wxString::Format(
-            "SELECT * FROM [%ss] WHERE [%s]>%lld ORDER BY [%s];", CSqlEntity::ElementName(), entityId, lastId, entityId));
+        wxSQLite3ResultSet rows =
+            db->ExecuteQuery(wxString::Format("SELECT * FROM [%ss] WHERE [%s]>%lld ORDER BY [%s];",
+                                              CSqlEntity::ElementName(), entityId, lastId, entityId));
         unsigned int elapsed = ElapsedMs(start);
-        if (elapsed > kStatsMinMsec) KVO_TRACE(kStatsTrace, "%u msec fetching entity records.", elapsed);
+        if (elapsed > CIntegrityScanThread::s_StatsMinMsec)
+            KVO_TRACE(CIntegrityScanThread::s_TraceStats, "%u msec fetching entity records.", elapsed);
 
         auto entities = std::make_unique<CEntitys>();
         int rowsTotal = 0, rowsProcessed = 0, rowsSkipped = 0;
@@ -243,8 +248,10 @@ KvoCore::XMLObject* CSystemIntegrityThread::GetEvents(KvoCore::CDom& dom, long l
     dom.Get("zel.im.eventsToRetain", retain);
 
     std::unique_ptr<KvoCore::XMLObjectList> events;
-    if (windowMode) events = std::make_unique<CSqlIntegrityEvents>();
-    else events = std::make_unique<CIntegrityEvents>();
+    if (windowMode)
+        events = std::make_unique<CSqlIntegrityEvents>();
+    else
+        events = std::make_unique<CIntegrityEvents>();
     try {
         db->Begin();
         DeleteRetiredEvents(*db, lastEventId, retain);
@@ -255,8 +262,8 @@ KvoCore::XMLObject* CSystemIntegrityThread::GetEvents(KvoCore::CDom& dom, long l
         LoadEvents(rows, maxEntityId, *events);
         rows.Finalize();
         const unsigned int elapsed = ElapsedMs(start);
-        if (elapsed > kStatsMinMsec)
-            KVO_TRACE(kStatsTrace, "%u msec loading %d integrity event records.", elapsed,
+        if (elapsed > CIntegrityScanThread::s_StatsMinMsec)
+            KVO_TRACE(CIntegrityScanThread::s_TraceStats, "%u msec loading %d integrity event records.", elapsed,
                       static_cast<int>(events->size()));
         db->Commit();
         db->Close();

@@ -11,6 +11,7 @@
 #include "plugins/im/SqlEntity.h"
 #include "plugins/im/SqlScan.h"
 #include "plugins/im/SqlSubscan.h"
+#include "plugins/im/SystemIntegrityScannerThread.h"
 #include "plugins/im/SystemIntegrityThread.h"
 
 namespace KvoPluginIm {
@@ -72,17 +73,17 @@ int SubscansDonePercent(KvoCore::CSqliteDatabase& db, long long scanId) {
     const wxString scanColumn = subscan.GetAttributeName(&subscan.m_scanId);
     const int total = static_cast<int>(
         CountOf(db, wxString::Format("SELECT COUNT(*) FROM [%s] WHERE [%s]=%lld;", table, scanColumn, scanId)));
-    const int done = static_cast<int>(CountOf(
-        db, wxString::Format("SELECT COUNT(*) FROM [%s] WHERE [%s]=%lld AND [%s] NOT NULL;", table, scanColumn,
-                             scanId, subscan.GetAttributeName(&subscan.m_endTime))));
+    const int done = static_cast<int>(
+        CountOf(db, wxString::Format("SELECT COUNT(*) FROM [%s] WHERE [%s]=%lld AND [%s] NOT NULL;", table, scanColumn,
+                                     scanId, subscan.GetAttributeName(&subscan.m_endTime))));
     return total == 0 ? 0 : (1000 * done / total + 5) / 10;
 }
 
 // The scan that has started and not ended, if any.
 bool LoadOpenScan(KvoCore::CSqliteDatabase& db, CSqlScan& scan) {
-    wxSQLite3ResultSet rows = db.ExecuteQuery(wxString::Format(
-        "SELECT * FROM [%s] WHERE [%s] NOT NULL AND [%s] IS NULL LIMIT 1;", CSqlScans::ElementName(),
-        scan.GetAttributeName(&scan.m_startTime), scan.GetAttributeName(&scan.m_endTime)));
+    wxSQLite3ResultSet rows = db.ExecuteQuery(
+        wxString::Format("SELECT * FROM [%s] WHERE [%s] NOT NULL AND [%s] IS NULL LIMIT 1;", CSqlScans::ElementName(),
+                         scan.GetAttributeName(&scan.m_startTime), scan.GetAttributeName(&scan.m_endTime)));
     return rows.NextRow() && scan.SQLLoad(rows);
 }
 
@@ -100,8 +101,8 @@ void ReadDatabaseStatus(KvoCore::CSqliteDatabase& db, bool vmSafeGuest, CImScanS
 }
 
 void LogPurgeError(const wxString& reason) {
-    KvoCore::LogError(wxString::Format(
-        "purgeEntitiesInDenormalizedMode() error deleting redundant entities from si.db: %s", reason));
+    KvoCore::LogError(
+        wxString::Format("purgeEntitiesInDenormalizedMode() error deleting redundant entities from si.db: %s", reason));
 }
 
 // Deletes every superseded and every deleted version: in event mode 2 the events
@@ -119,7 +120,8 @@ void PurgeRedundantEntities(KvoCore::CSqliteDatabase* db) {
                                                                CSqlEntity::ElementName(), supercededBy, supercededBy));
         CSystemIntegrityThread::IncEntitiesDeletedCount(deleted);
         const unsigned int elapsed = ElapsedMs(start);
-        if (elapsed > kStatsMinMsec) KVO_TRACE(kStatsTrace, "%u msec purging %d entity records.", elapsed, deleted);
+        if (elapsed > CIntegrityScanThread::s_StatsMinMsec)
+            KVO_TRACE(CIntegrityScanThread::s_TraceStats, "%u msec purging %d entity records.", elapsed, deleted);
         KVO_TRACE(CSystemIntegrityThread::s_Trace, "Purged %d redundant entities from si.db", deleted);
     } catch (const wxSQLite3Exception& e) {
         LogPurgeError(e.GetMessage());
@@ -151,9 +153,7 @@ KvoCore::XMLObject* CSystemIntegrityThread::GetStatus(KvoCore::CDom& dom) {
     return status.release();
 }
 
-void CSystemIntegrityThread::purgeEntitiesInDenormalizedMode() {
-    purgeEntitiesInDenormalizedMode(TickNow());
-}
+void CSystemIntegrityThread::purgeEntitiesInDenormalizedMode() { purgeEntitiesInDenormalizedMode(TickNow()); }
 
 void CSystemIntegrityThread::purgeEntitiesInDenormalizedMode(unsigned int now) {
     if (KvoPluginIm::GetEventMode() != 2) return;

@@ -1,0 +1,131 @@
+// DumpBaseline on a real si.db: the exact text of "im_baseline.txt", which
+// rows it holds, the cut of long attribute lists, refusals and errors.
+#include <fstream>
+#include <string>
+
+#include "tests/unit/im/QueriesTestSupport.h"
+
+namespace {
+
+using KvoPluginIm::CSystemIntegrityThread;
+
+const char* const kHeader = "EntityId;SupercededBy;RuleID-RuleName;Type;Key;Recorded;Attributes\n";
+
+class QueriesDumpTest : public KvoTest::QueriesFixture {
+protected:
+    int Dump() {
+        m_message.clear();
+        return CSystemIntegrityThread::DumpBaseline(*m_dom, m_message);
+    }
+    std::string DumpFile() const { return m_dir.file("work/im/im_baseline.txt"); }
+    std::string DumpText() const { return ReadFile(DumpFile()); }
+
+    wxString m_message;
+};
+
+TEST_F(QueriesDumpTest, WritesOneLinePerCurrentEntityExactly) {
+    AddRule(1, "1002", "Ssh");
+    AddRule(2, "", "Users");
+    // whenScanned 1700000000123 ms is Tue Nov 14 22:13:20 2023 UTC.
+    const long long withAttributes = AddEntity("/etc/ssh/sshd_config");
+    AddAttribute(withAttributes, "uid", "0", "root");
+    AddAttribute(withAttributes, "mode", "644", "rw-r--r--");
+    AddEntity("/etc/old", {{"supercededBy", "5"}});
+    AddEntity("/etc/gone", {{"supercededBy", "-1"}});
+    AddEntity("alice", {{"entityType", "User"}, {"integrityRuleId", "2"}, {"supercededBy", "0"}, {"whenScanned", "0"}});
+    AddEntity("/etc/orphan", {{"integrityRuleId", "9"}, {"whenScanned", "1700000000999"}});
+    AddEntity("", {});
+    AddEntity("/etc/unhashed", {{"attributeHash", ""}});
+    AddEntity("/etc/norule", {{"integrityRuleId", "0"}});
+
+    EXPECT_EQ(3, Dump());
+    EXPECT_EQ(DumpFile(), m_message.utf8_string());
+    EXPECT_EQ(std::string(kHeader) +
+                  "1;NULL;1002 - Ssh;File;/etc/ssh/sshd_config;Tue Nov 14 22:13:20 2023;[mode=644,uid=0]\n"
+                  "4;0; - Users;User;alice;Thu Jan  1 00:00:00 1970\n"
+                  "5;NULL;none;File;/etc/orphan;Tue Nov 14 22:13:20 2023\n",
+              DumpText());
+}
+
+// The list was built in a buffer of 4096 bytes: its first 4095 bytes are
+// kept, the last of them is dropped and "]" closes it.
+TEST_F(QueriesDumpTest, LongAttributeListsAreCutAt4095Bytes) {
+    // "[a=" + value + "," is the value's length + 4 bytes.
+    const struct {
+        size_t valueLength;
+        size_t keptLength;
+    } cases[] = {{4090, 4090}, {4091, 4091}, {4092, 4091}, {5000, 4091}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.valueLength);
+        m_db->ExecuteUpdate("DELETE FROM Entitys;");
+        AddAttribute(AddEntity("/big"), "a", std::string(c.valueLength, 'x'));
+        ASSERT_EQ(1, Dump());
+        const std::string text = DumpText();
+        const std::string tail = ";[a=" + std::string(c.keptLength, 'x') + "]\n";
+        ASSERT_GT(text.size(), tail.size());
+        EXPECT_EQ(tail, text.substr(text.size() - tail.size()));
+    }
+}
+
+TEST_F(QueriesDumpTest, CutCountsBytesOfMultibyteText) {
+    const long long id = AddEntity("/big");
+    AddAttribute(id, "a", std::string(4090, 'x') + "\xc3\xa9");  // 4092 bytes, é last
+    ASSERT_EQ(1, Dump());
+    const std::string text = DumpText();
+    // The first 4095 bytes end with "é"; dropping the last byte splits it.
+    EXPECT_NE(text.find(";[a=" + std::string(4090, 'x') + "\xc3]\n"), std::string::npos);
+}
+
+TEST_F(QueriesDumpTest, ReplacesAnOlderDump) {
+    AddEntity("/etc/hosts");
+    ASSERT_EQ(1, Dump());
+    {
+        std::ofstream old(DumpFile(), std::ios::app);
+        old << "stale line that must go\n";
+    }
+    ASSERT_EQ(1, Dump());
+    EXPECT_EQ(std::string::npos, DumpText().find("stale"));
+}
+
+TEST_F(QueriesDumpTest, RefusedWhileAScanRunsWithoutTouchingTheFile) {
+    KvoCore::LogSetTraceCategories("zel.im.ImThread");
+    AddEntity("/etc/hosts");
+    const struct {
+        const char* key;
+        const char* trace;
+    } cases[] = {
+        {"zel.im.bBaselineScanRunning", "DumpBaseline Baseline scan is in progress returning 0 entities"},
+        {"zel.im.bScanRunning", "DumpBaseline: One or more IM scans are in progress. Returning 0 entities"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        m_dom->Set(c.key, true);
+        EXPECT_EQ(0, Dump());
+        EXPECT_EQ("Integrity scan in progress", m_message);
+        EXPECT_NE(LogText().find(c.trace), std::string::npos);
+        EXPECT_FALSE(std::ifstream(DumpFile()).good());
+        m_dom->Set(c.key, false);
+    }
+}
+
+TEST_F(QueriesDumpTest, DatabaseProblemsWriteNothing) {
+    m_dom->Set("zel.im.dbPath", m_dir.file("no/such/dir/si.db"));
+    EXPECT_EQ(0, Dump());
+    EXPECT_EQ("Error opening integrity monitoring database.", m_message);
+    EXPECT_FALSE(std::ifstream(DumpFile()).good());
+
+    m_dom->Set("zel.im.dbPath", m_dir.file("si.db"));
+    m_db->ExecuteUpdate("DROP TABLE Entitys;");
+    EXPECT_EQ(0, Dump());
+    EXPECT_NE(m_message.Find("Entitys"), wxNOT_FOUND) << m_message;
+    EXPECT_NE(LogText().find("DumpBaseline() error accessing si.db: "), std::string::npos);
+}
+
+TEST_F(QueriesDumpTest, AnEmptyBaselineWritesTheHeaderOnly) {
+    AddEntity("", {});
+    EXPECT_EQ(0, Dump());
+    EXPECT_EQ(DumpFile(), m_message.utf8_string());
+    EXPECT_EQ(kHeader, DumpText());
+}
+
+}  // namespace

@@ -1,0 +1,249 @@
+// GetEntities on a real si.db: what is delivered, in which order and form,
+// what the caller's confirmation deletes, and when the query refuses.
+#include <string>
+#include <vector>
+
+#include "plugins/im/Entity.h"
+#include "tests/unit/im/QueriesTestSupport.h"
+
+namespace {
+
+using KvoPluginIm::CEntity;
+using KvoPluginIm::CEntitys;
+using KvoPluginIm::CSystemIntegrityThread;
+using KvoTest::Columns;
+
+class QueriesEntitiesTest : public KvoTest::QueriesFixture {
+protected:
+    std::unique_ptr<CEntitys> Get(long long lastId, int maxCount) {
+        m_status = 0;
+        m_message.clear();
+        return As<CEntitys>(CSystemIntegrityThread::GetEntities(*m_dom, lastId, maxCount, m_status, m_message));
+    }
+
+    static std::vector<long long> Ids(const CEntitys& entities) {
+        std::vector<long long> ids;
+        for (const KvoCore::XMLObject* member : entities.Children())
+            ids.push_back(static_cast<const CEntity*>(member)->GetId());
+        return ids;
+    }
+
+    std::vector<long long> StoredIds() {
+        std::vector<long long> ids;
+        wxSQLite3ResultSet rows = m_db->ExecuteQuery("SELECT entityId FROM Entitys ORDER BY entityId;");
+        while (rows.NextRow()) ids.push_back(rows.GetInt64(0).GetValue());
+        return ids;
+    }
+
+    int m_status = 0;
+    wxString m_message;
+};
+
+TEST_F(QueriesEntitiesTest, FirstCallDeletesNothingAndReturnsTheFirstValidEntitiesWithTheirAttributes) {
+    const long long first = AddEntity("/etc/hosts", {{"supercededBy", "2"}});
+    const long long second = AddEntity("/etc/hosts");
+    AddAttribute(second, "uid", "0", "root");
+    AddAttribute(second, "mode", "644", "rw-r--r--");
+    AddEntity("/etc/passwd", {{"entityType", "User"}, {"integrityRuleId", "7"}});
+    AddEntity("/etc/group");
+
+    std::unique_ptr<CEntitys> entities = Get(0, 3);
+    ASSERT_NE(entities, nullptr);
+    EXPECT_EQ((std::vector<long long>{first, second, 3}), Ids(*entities)) << "entityId order, superseded included";
+    EXPECT_EQ(4u, StoredIds().size()) << "lastId 0 confirms nothing";
+
+    const auto& entity = static_cast<const CEntity&>(*entities->Children()[1]);
+    EXPECT_EQ("File", entity.GetType());
+    EXPECT_EQ(1, entity.GetIntegrityRuleId());
+    EXPECT_EQ("/etc/hosts", entity.GetKey());
+    EXPECT_EQ("a1b2c3", entity.GetFastHash());
+    ASSERT_EQ(2u, entity.GetAttributes().size());
+    const auto& mode = static_cast<const KvoPluginIm::CEntityAttribute&>(*entity.GetAttributes().Children()[0]);
+    const auto& uid = static_cast<const KvoPluginIm::CEntityAttribute&>(*entity.GetAttributes().Children()[1]);
+    EXPECT_EQ("mode", mode.GetName()) << "attributes by name";
+    EXPECT_EQ("644", mode.GetValue());
+    EXPECT_EQ("rw-r--r--", mode.GetFriendlyValue());
+    EXPECT_EQ("uid", uid.GetName());
+    EXPECT_EQ("root", uid.GetFriendlyValue());
+    const auto& user = static_cast<const CEntity&>(*entities->Children()[2]);
+    EXPECT_EQ("User", user.GetType());
+    EXPECT_EQ(7, user.GetIntegrityRuleId());
+    EXPECT_TRUE(user.GetAttributes().empty());
+
+    EXPECT_EQ(3, Metric("entitiesSentToTzm"));
+    EXPECT_EQ(0, Metric("entitiesDeleted"));
+}
+
+TEST_F(QueriesEntitiesTest, MaxCountZeroReturnsAnEmptyListButCountsEveryRow) {
+    KvoCore::LogSetTraceCategories("zel.im.ImThread");
+    for (int i = 0; i < 5; ++i) AddEntity("/etc/f" + std::to_string(i));
+    AddEntity("", {});
+
+    std::unique_ptr<CEntitys> entities = Get(0, 0);
+    ASSERT_NE(entities, nullptr);
+    EXPECT_TRUE(entities->empty());
+    EXPECT_NE(LogText().find("GetEntities maxEntitiesToReturn 0 processed 0 rows out of 6 rows rowsSkipped 0"),
+              std::string::npos)
+        << LogText();
+    EXPECT_EQ(0, Metric("entitiesSentToTzm"));
+}
+
+TEST_F(QueriesEntitiesTest, PagesAfterLastIdAndSkippedRowsDoNotUseUpMaxCount) {
+    KvoCore::LogSetTraceCategories("zel.im.ImThread");
+    AddEntity("/a");
+    AddEntity("/b");
+    AddEntity("", {});
+    AddEntity("/d");
+    AddEntity("/e");
+    AddEntity("/f");
+
+    std::unique_ptr<CEntitys> entities = Get(1, 3);
+    ASSERT_NE(entities, nullptr);
+    EXPECT_EQ((std::vector<long long>{2, 4, 5}), Ids(*entities));
+    EXPECT_NE(LogText().find("GetEntities maxEntitiesToReturn 3 processed 4 rows out of 5 rows rowsSkipped 1"),
+              std::string::npos)
+        << LogText();
+}
+
+// Rows a scanner has not finished are neither delivered nor removed by a
+// confirmation, unless they are superseded or deleted versions.
+TEST_F(QueriesEntitiesTest, IncompleteRowsAreNeverDeliveredAndOnlyRetiredOnesAreConfirmedAway) {
+    const struct {
+        const char* what;
+        Columns columns;
+        bool deletedByConfirmation;
+    } cases[] = {
+        {"empty key, current", {{"key", ""}}, false},
+        {"empty key, not seen yet (0)", {{"key", ""}, {"supercededBy", "0"}}, false},
+        {"NULL key", {{"key", "NULL"}}, false},
+        {"rule id 0", {{"integrityRuleId", "0"}}, false},
+        {"NULL rule id", {{"integrityRuleId", "NULL"}}, false},
+        {"empty attribute hash", {{"attributeHash", ""}}, false},
+        {"NULL attribute hash", {{"attributeHash", "NULL"}}, false},
+        {"empty key, superseded", {{"key", ""}, {"supercededBy", "9"}}, true},
+        {"empty key, deleted", {{"key", ""}, {"supercededBy", "-1"}}, true},
+        {"empty hash, deleted", {{"attributeHash", ""}, {"supercededBy", "-1"}}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        m_db->ExecuteUpdate("DELETE FROM Entitys;");
+        const long long incomplete = AddEntity("/etc/incomplete", c.columns);
+        const long long complete = AddEntity("/etc/complete");
+
+        std::unique_ptr<CEntitys> entities = Get(0, 10);
+        ASSERT_NE(entities, nullptr);
+        EXPECT_EQ((std::vector<long long>{complete}), Ids(*entities)) << "never delivered";
+
+        entities = Get(complete, 10);
+        ASSERT_NE(entities, nullptr);
+        EXPECT_TRUE(entities->empty());
+        const std::vector<long long> stored = StoredIds();
+        const bool kept = !stored.empty() && stored.front() == incomplete;
+        EXPECT_EQ(!c.deletedByConfirmation, kept);
+    }
+}
+
+TEST_F(QueriesEntitiesTest, ConfirmationDeletesSupersededAndDeletedVersionsUpToLastIdOnly) {
+    const long long superseded = AddEntity("/a", {{"supercededBy", "3"}});
+    AddEntity("/b", {{"supercededBy", "-1"}});  // a deleted entity
+    const long long current = AddEntity("/a");
+    const long long notSeenYet = AddEntity("/c", {{"supercededBy", "0"}});
+    const long long laterSuperseded = AddEntity("/d", {{"supercededBy", "6"}});
+    const long long laterCurrent = AddEntity("/d");
+    AddAttribute(superseded, "mode", "644");
+    AddAttribute(current, "mode", "600");
+
+    std::unique_ptr<CEntitys> entities = Get(notSeenYet, 10);
+    ASSERT_NE(entities, nullptr);
+    EXPECT_EQ((std::vector<long long>{laterSuperseded, laterCurrent}), Ids(*entities));
+    EXPECT_EQ((std::vector<long long>{current, notSeenYet, laterSuperseded, laterCurrent}), StoredIds());
+    EXPECT_EQ(1, Count("SELECT COUNT(*) FROM Attributes;")) << "the deleted version's attributes went with it";
+    EXPECT_EQ(2, Metric("entitiesDeleted"));
+    EXPECT_EQ(-2, Metric("entitiesInTable"));
+}
+
+// Times are stored in the host's units; callers get milliseconds since 1970.
+TEST_F(QueriesEntitiesTest, TimestampAttributesBecomeMillisecondsForTheProtectedPlatform) {
+    const struct {
+        bool windows;
+        const char* name;
+        const char* stored;
+        const char* delivered;
+    } cases[] = {
+        {false, "lastModified", "1700000000123456789", "1700000000123"},
+        {false, "created", "1000000", "1"},
+        {false, "lastAccessed", "-1", "-1"},
+        {false, "size", "1700000000123456789", "1700000000123456789"},
+        {false, "lastModified", "yesterday", "yesterday"},
+        {true, "lastModified", "133444736001230000", "1700000000123"},
+        {true, "created", "116444736000000000", "0"},
+        {true, "lastAccessed", "116444736000010000", "1"},
+        {true, "mtime", "116444736000010000", "116444736000010000"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.windows ? "Windows " : "Linux ") + c.name + "=" + c.stored);
+        m_dom->Set("kvo.host.windows", c.windows);
+        m_db->ExecuteUpdate("DELETE FROM Entitys;");
+        const long long id = AddEntity("/etc/hosts");
+        AddAttribute(id, c.name, c.stored, "friendly stays");
+
+        std::unique_ptr<CEntitys> entities = Get(0, 1);
+        ASSERT_NE(entities, nullptr);
+        ASSERT_EQ(1u, entities->size());
+        const auto& entity = static_cast<const CEntity&>(*entities->Children()[0]);
+        ASSERT_EQ(1u, entity.GetAttributes().size());
+        const auto& attribute =
+            static_cast<const KvoPluginIm::CEntityAttribute&>(*entity.GetAttributes().Children()[0]);
+        EXPECT_EQ(c.delivered, attribute.GetValue().utf8_string());
+        EXPECT_EQ("friendly stays", attribute.GetFriendlyValue());
+    }
+}
+
+TEST_F(QueriesEntitiesTest, IsTimestampAttributeKnowsExactlyTheThreeTimes) {
+    for (const char* name : {"lastModified", "created", "lastAccessed"})
+        EXPECT_TRUE(CSystemIntegrityThread::IsTimestampAttribute(name)) << name;
+    for (const char* name : {"lastmodified", "Created", "mtime", "size", ""})
+        EXPECT_FALSE(CSystemIntegrityThread::IsTimestampAttribute(name)) << name;
+}
+
+TEST_F(QueriesEntitiesTest, RefusedWhileAScanRunsAndNothingIsDeleted) {
+    KvoCore::LogSetTraceCategories("zel.im.ImThread");
+    const struct {
+        const char* key;
+        const char* trace;
+    } cases[] = {
+        {"zel.im.bBaselineScanRunning", "GetEntities Baseline scan is in progress returning 0 entities"},
+        {"zel.im.bScanRunning", "GetEntities: One or more IM scans are in progress. Returning 0 entities"},
+    };
+    const long long superseded = AddEntity("/a", {{"supercededBy", "2"}});
+    AddEntity("/a");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        m_dom->Set(c.key, true);
+        m_status = 7;
+        m_message.clear();
+        EXPECT_EQ(nullptr, CSystemIntegrityThread::GetEntities(*m_dom, superseded, 10, m_status, m_message));
+        EXPECT_EQ("Integrity scan in progress", m_message);
+        EXPECT_EQ(7, m_status) << "status untouched";
+        EXPECT_NE(LogText().find(c.trace), std::string::npos);
+        EXPECT_EQ(2u, StoredIds().size());
+        m_dom->Set(c.key, false);
+    }
+    EXPECT_NE(Get(superseded, 10), nullptr) << "served once the flags are down";
+    EXPECT_EQ(1u, StoredIds().size());
+}
+
+TEST_F(QueriesEntitiesTest, UnusableDatabaseGivesStatus500AndAnErrorGivesNull) {
+    m_dom->Set("zel.im.dbPath", m_dir.file("no/such/dir/si.db"));
+    EXPECT_EQ(nullptr, Get(0, 10));
+    EXPECT_EQ(500, m_status);
+    EXPECT_EQ("Error opening integrity monitoring database.", m_message);
+
+    m_dom->Set("zel.im.dbPath", m_dir.file("si.db"));
+    m_db->ExecuteUpdate("DROP TABLE Entitys;");
+    EXPECT_EQ(nullptr, Get(0, 10));
+    EXPECT_NE(LogText().find("GetEntities() error accessing si.db: "), std::string::npos);
+    EXPECT_NE(LogText().find("GetEntities() error deleting already commited entities from si.db: "), std::string::npos);
+}
+
+}  // namespace
