@@ -1,0 +1,262 @@
+// Rule storage: the rows a rule becomes, which scanners and matching read
+// instead of the rule XML.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "plugins/im/im-plugin.h"
+#include "tests/unit/im/RuleStorageFixture.h"
+
+namespace {
+
+using KvoTest::Row;
+
+class RuleStorageSetsTest : public KvoTest::RuleStorageFixture {
+protected:
+    // Every monitor column of the set row: the named ones must be 1, all others 0 (never NULL).
+    static void ExpectMonitored(const Row& row, const std::set<std::string>& on, const std::string& label) {
+        int columns = 0;
+        for (const auto& column : row) {
+            if (column.first.rfind("monitor", 0) != 0) continue;
+            ++columns;
+            EXPECT_EQ(on.count(column.first) ? "1" : "0", column.second) << label << ": " << column.first;
+        }
+        EXPECT_GT(columns, 0) << label;
+        for (const std::string& name : on) EXPECT_EQ(1u, row.count(name)) << label << ": no column " << name;
+    }
+};
+
+TEST_F(RuleStorageSetsTest, FileSetRowHoldsBaseMonitorColumnsOperationsAndFlags) {
+    Store(R"(<IntegrityRule id="7" name="Config" allowOnChange="true">
+               <FileSet base="/etc/ssh" followLinks="true">
+                 <Operation types="create,delete"/><Operation types=""/><Operation types="update"/>
+                 <Attributes><lastModified/><SHA256/><size/><inodeNumber/></Attributes>
+               </FileSet>
+             </IntegrityRule>)");
+    const std::vector<Row> rows = Rows("SELECT * FROM FileSets");
+    ASSERT_EQ(1u, rows.size());
+    const Row& row = rows[0];
+    EXPECT_EQ("7", row.at("integrityRuleId"));
+    EXPECT_EQ("1", row.at("onChange"));
+    EXPECT_EQ("/etc/ssh", row.at("directory"));
+    EXPECT_EQ("/etc/ssh", row.at("directorySearchBase"));
+    EXPECT_EQ("NULL", row.at("directoryRegEx"));
+    EXPECT_EQ("1", row.at("followLinks"));
+    EXPECT_EQ("0", row.at("includeRemovable"));
+    EXPECT_EQ("create,delete,update", row.at("operations"));
+    ExpectMonitored(row, {"monitorLastModified", "monitorSha256", "monitorSize", "monitorInodeNumber"}, "file set");
+    EXPECT_EQ("7", Value("SELECT integrityRuleId FROM IntegrityRules"));
+    EXPECT_EQ("Config", Value("SELECT name FROM IntegrityRules"));
+}
+
+TEST_F(RuleStorageSetsTest, SetWithoutAttributesMonitorsItsStandardList) {
+    Store(R"(<IntegrityRule id="1" name="r"><FileSet base="/etc"/></IntegrityRule>)");
+    const std::vector<Row> rows = Rows("SELECT * FROM FileSets");
+    ASSERT_EQ(1u, rows.size());
+    // contents stands for sha1 under the default mapping.
+    ExpectMonitored(rows[0],
+                    {"monitorCreated", "monitorGroup", "monitorLastModified", "monitorOwner", "monitorPermissions",
+                     "monitorSize", "monitorSymLinkPath", "monitorSha1"},
+                    "standard file set");
+}
+
+TEST_F(RuleStorageSetsTest, IncludesAndExcludesKeepTheirPatternsAndFeatures) {
+    Store(R"(<IntegrityRule id="3" name="App">
+               <FileSet base="/opt/app">
+                 <Include key="bin/*" caseSensitive="true" executable="true"><Key pattern="lib/**"/></Include>
+                 <Exclude key="/ETC/Passwd" caseSensitive="FALSE"/>
+                 <Exclude><Key pattern="*.TMP"/></Exclude>
+               </FileSet>
+             </IntegrityRule>)");
+    const std::string setId = Value("SELECT entitySetId FROM FileSets");
+    const std::vector<Row> ies = Rows("SELECT * FROM IncludeExcludes ORDER BY includeExcludeId");
+    ASSERT_EQ(3u, ies.size());
+    const char* excludes[] = {"0", "1", "1"};
+    for (size_t i = 0; i < ies.size(); ++i) {
+        EXPECT_EQ("File", ies[i].at("entityType"));
+        EXPECT_EQ(setId, ies[i].at("entitySetId"));
+        EXPECT_EQ(excludes[i], ies[i].at("exclude")) << i;
+    }
+    const struct {
+        size_t owner;
+        const char* pattern;
+        const char* regEx;
+        const char* caseSensitive;
+    } patterns[] = {
+        {0, "bin/*", "^bin/([^/]*)$", "1"},
+        {0, "lib/**", "^lib(/.*)*$", "1"},
+        // Lower-cased for comparing without case; the expression keeps the key as written.
+        {1, "/etc/passwd", "^ETC/Passwd$", "0"},
+        // No caseSensitive: the host's file-name rule.
+        {2, "*.TMP", "^([^/]*)\\.TMP$", "2"},
+    };
+    const std::vector<Row> stored = Rows("SELECT * FROM Patterns ORDER BY rowid");
+    ASSERT_EQ(4u, stored.size());
+    for (size_t i = 0; i < stored.size(); ++i) {
+        EXPECT_EQ(ies[patterns[i].owner].at("includeExcludeId"), stored[i].at("includeExcludeId")) << i;
+        EXPECT_EQ(patterns[i].pattern, stored[i].at("pattern")) << i;
+        EXPECT_EQ(patterns[i].regEx, stored[i].at("regExPattern")) << i;
+        EXPECT_EQ(patterns[i].caseSensitive, stored[i].at("caseSensitive")) << i;
+    }
+    const std::vector<Row> features = Rows("SELECT * FROM Features");
+    ASSERT_EQ(1u, features.size());
+    EXPECT_EQ(ies[0].at("includeExcludeId"), features[0].at("includeExcludeId"));
+    EXPECT_EQ("executable", features[0].at("name"));
+    EXPECT_EQ("true", features[0].at("value"));
+    EXPECT_EQ("1", features[0].at("caseSensitive"));
+}
+
+TEST_F(RuleStorageSetsTest, FeatureValueComparedWithoutCaseIsLowerCased) {
+    Store(R"(<IntegrityRule id="1" name="r">
+               <ProcessSet><Include key="Sshd" caseSensitive="false" user="ROOT"/></ProcessSet>
+             </IntegrityRule>)");
+    EXPECT_EQ("root", Value("SELECT value FROM Features"));
+    EXPECT_EQ("user", Value("SELECT name FROM Features"));
+    EXPECT_EQ("sshd", Value("SELECT pattern FROM Patterns"));
+}
+
+TEST_F(RuleStorageSetsTest, EveryKindGetsItsTableColumnsAndEntityType) {
+    const struct {
+        const char* set;
+        const char* table;
+        const char* entityType;
+        std::set<std::string> monitored;
+        const char* regEx;  // of the include key "Abc*"
+    } kinds[] = {
+        {R"(<DirectorySet base="/var"><Include key="Abc*"/><Attributes><owner/><ALL/></Attributes></DirectorySet>)",
+         "DirectorySets", "Directory",
+         {"monitorOwner", "monitorCreated", "monitorGroup", "monitorLastModified", "monitorPermissions",
+          "monitorSymLinkPath", "monitorLastAccessed", "monitorDeviceNumber", "monitorInodeGenerationNumber",
+          "monitorInodeNumber"},
+         "^Abc([^/]*)$"},
+        {R"(<GroupSet><Include key="Abc*"/><Attributes><members/></Attributes></GroupSet>)", "GroupSets", "Group",
+         {"monitorMembers"}, ""},
+        {R"(<InstalledSoftwareSet><Include key="Abc*"/><Attributes><version/><size/></Attributes></InstalledSoftwareSet>)",
+         "InstalledSoftwareSets", "InstalledSoftware", {"monitorVersion", "monitorSize"}, ""},
+        {R"(<PortSet><Include key="Abc*"/><Attributes><process/><processId/></Attributes></PortSet>)", "PortSets",
+         "Port", {"monitorProcess", "monitorProcessId"}, ""},
+        {R"(<ProcessSet><Include key="Abc*"/><Attributes><commandLine/></Attributes></ProcessSet>)", "ProcessSets",
+         "Process", {"monitorCommandLine"}, ""},
+        {R"(<UserSet><Include key="Abc*"/><Attributes><logonShell/><user/></Attributes></UserSet>)", "UserSets",
+         "User", {"monitorLogonShell", "monitorUser"}, ""},
+    };
+    int id = 0;
+    for (const auto& kind : kinds) {
+        ++id;
+        const std::string xml = "<IntegrityRule id=\"" + std::to_string(id) + "\" name=\"k\">" + kind.set +
+                                "</IntegrityRule>";
+        Store(xml.c_str());
+        const std::vector<Row> rows =
+            Rows(std::string("SELECT * FROM ") + kind.table + " WHERE integrityRuleId=" + std::to_string(id));
+        ASSERT_EQ(1u, rows.size()) << kind.table;
+        ExpectMonitored(rows[0], kind.monitored, kind.table);
+        const std::string setId = rows[0].at("entitySetId");
+        const std::vector<Row> ie = Rows("SELECT * FROM IncludeExcludePatterns WHERE entitySetId=" + setId +
+                                         " AND entityType='" + kind.entityType + "'");
+        ASSERT_EQ(1u, ie.size()) << kind.table;
+        EXPECT_EQ("Abc*", ie[0].at("pattern")) << kind.table;
+        // Keys that are not paths get an empty expression, not a NULL one.
+        EXPECT_EQ(kind.regEx, ie[0].at("regExPattern")) << kind.table;
+    }
+}
+
+TEST_F(RuleStorageSetsTest, ContentsStandsForTheConfiguredContentHashes) {
+    const std::map<std::string, std::string> columns = {
+        {"sha1", "monitorSha1"}, {"sha256", "monitorSha256"}, {"md5", "monitorMd5"}};
+    const struct {
+        const char* mapping;
+        const char* attributes;
+        std::set<std::string> hashes;
+    } cases[] = {
+        {"", "<contents/>", {"sha1"}},
+        {"sha256,md5", "<contents/>", {"sha256", "md5"}},
+        {"SHA256", "<contents/>", {"sha256"}},
+        {" md5 , sha1 ", "<contents/>", {"md5", "sha1"}},
+        {"sha256", "<contents/><sha1/>", {"sha256", "sha1"}},
+        {"sha256", "<md5/>", {"md5"}},
+    };
+    int id = 0;
+    for (const auto& c : cases) {
+        ++id;
+        ReloadConfig(std::string("contentShortHandMapping=\"") + c.mapping + "\"");
+        m_thread->UpdateSettingsFromConfig();
+        KvoPluginIm::InitializeAttributeCounts();
+        const std::string xml = "<IntegrityRule id=\"" + std::to_string(id) +
+                                "\" name=\"c\"><FileSet base=\"/srv\"><Attributes>" + c.attributes +
+                                "</Attributes></FileSet></IntegrityRule>";
+        Store(xml.c_str());
+        const std::vector<Row> rows = Rows("SELECT * FROM FileSets WHERE integrityRuleId=" + std::to_string(id));
+        ASSERT_EQ(1u, rows.size()) << c.mapping;
+        for (const auto& column : columns)
+            EXPECT_EQ(c.hashes.count(column.first) ? "1" : "0", rows[0].at(column.second))
+                << c.mapping << " " << column.second;
+
+        // The statistics count what is monitored, contents replaced by its hashes.
+        KvoPluginIm::MetricMap metrics;
+        KvoPluginIm::EntityAttributeMetricMap attributes;
+        KvoPluginIm::GetMetrics(metrics, attributes);
+        std::set<std::string> counted;
+        for (const auto& attribute : attributes["File"]) counted.insert(attribute.first.utf8_string());
+        EXPECT_EQ(c.hashes, counted) << c.mapping;
+    }
+}
+
+TEST_F(RuleStorageSetsTest, OnChangeNeedsBothTheSetAndTheRule) {
+    const struct {
+        const char* allowOnChange;
+        const char* onChange;
+        const char* stored;
+    } cases[] = {
+        {"true", "true", "1"},
+        {"true", "false", "0"},
+        {"false", "true", "0"},
+        {"false", "false", "0"},
+        {"true", nullptr, "1"},  // a set takes part by default
+    };
+    int id = 0;
+    for (const auto& c : cases) {
+        ++id;
+        const std::string onChange = c.onChange ? std::string(" onChange=\"") + c.onChange + "\"" : std::string();
+        const std::string xml = "<IntegrityRule id=\"" + std::to_string(id) + "\" name=\"o\" allowOnChange=\"" +
+                                c.allowOnChange + "\"><UserSet" + onChange + "/></IntegrityRule>";
+        Store(xml.c_str());
+        EXPECT_EQ(c.stored, Value("SELECT onChange FROM UserSets WHERE integrityRuleId=" + std::to_string(id)))
+            << c.allowOnChange << "/" << (c.onChange ? c.onChange : "default");
+    }
+}
+
+TEST_F(RuleStorageSetsTest, VmSafeGuestStoresOnlyFileSets) {
+    const char* rule = R"(<IntegrityRule id="1" name="all kinds">
+                            <FileSet base="/etc"/><DirectorySet base="/var"/><GroupSet/><InstalledSoftwareSet/>
+                            <PortSet/><ProcessSet/><UserSet/>
+                          </IntegrityRule>)";
+    const char* tables[] = {"DirectorySets", "GroupSets", "InstalledSoftwareSets", "PortSets", "ProcessSets",
+                            "UserSets"};
+    for (const bool guest : {false, true}) {
+        m_dom->Set("kvo.mode.vmsafeGuest", guest);
+        RecreateThread();
+        Execute("DELETE FROM IntegrityRules");
+        Store(rule);
+        EXPECT_EQ("1", Value("SELECT COUNT(*) FROM FileSets")) << "guest " << guest;
+        for (const char* table : tables)
+            EXPECT_EQ(guest ? "0" : "1", Value(std::string("SELECT COUNT(*) FROM ") + table)) << table;
+    }
+}
+
+TEST_F(RuleStorageSetsTest, WindowsOnlyKindsAreNeverStoredAndDosBasesIgnoreCase) {
+    m_dom->Set("kvo.host.windows", true);
+    RecreateThread();
+    Store(R"(<IntegrityRule id="1" name="win">
+               <FileSet base="C:\Windows\System32"/>
+               <RegistryKeySet base="HKEY_LOCAL_MACHINE\Software"/><ServiceSet/><WQLSet/>
+             </IntegrityRule>)");
+    EXPECT_EQ("c:\\windows\\system32", Value("SELECT directorySearchBase FROM FileSets"));
+    EXPECT_EQ("C:\\Windows\\System32", Value("SELECT directory FROM FileSets"));
+    for (const char* table : {"RegistryKeySets", "RegistryValueSets", "ServiceSets", "WqlSets"})
+        EXPECT_EQ("0", Value(std::string("SELECT COUNT(*) FROM ") + table)) << table;
+}
+
+}  // namespace
