@@ -14,9 +14,11 @@
 
 #include "agent/ConfigReloader.h"
 #include "agent/SignalWatcher.h"
+#include "agent/WorkdirLock.h"
 #include "core/AgentLua.h"
 #include "core/Dom.h"
 #include "core/Log.h"
+#include "core/LuaThread.h"
 #include "core/SqliteDatabase.h"
 #include "core/Version.h"
 
@@ -51,8 +53,9 @@ void CAgentHost::PrintHelp() {
            "  glob [--base] [--windows] [--] PATTERN...\n"
            "                          print the regular expression of each glob (--base: as a base\n"
            "                          directory; --windows: as on a Windows host)\n"
-           "  run                     check the configuration and the integrity database (the\n"
-           "                          integrity plug-in that runs here is not built yet)\n"
+           "  run                     the agent: integrity monitoring runs until SIGINT or SIGTERM;\n"
+           "                          one agent per work directory (exit 75 while another runs);\n"
+           "                          its scripts come from <build>/../agent/lua\n"
            "\n"
            "Exit status: 0 success, 64 usage error, 65 bad input (configuration that does not parse,\n"
            "script that raises), 69 database cannot be used, 70 internal error, 75 try again.\n");
@@ -204,7 +207,42 @@ int CAgentHost::Exec() {
     return ok ? ExitOk : ExitBadInput;
 }
 
+// The agent's own scripts live in agent/lua of the source tree that holds the
+// build directory: <build>/bin/kvo-agent finds them in <build>/../agent/lua,
+// whatever the current directory.
+std::string CAgentHost::AgentScriptDirectory() {
+    wxFileName dir = wxFileName::DirName(wxString::FromUTF8(ExecutableDirectory().c_str()));
+    dir.RemoveLastDir();  // bin
+    dir.RemoveLastDir();  // the build directory
+    dir.AppendDir("agent");
+    dir.AppendDir("lua");
+    return Narrow(dir.GetPath());
+}
+
 int CAgentHost::Run() {
+    CWorkdirLock lock(CDom::This()->GetWorkdirWx());
+    std::string error;
+    switch (lock.Acquire(error)) {
+        case CWorkdirLock::Acquired:
+            break;
+        case CWorkdirLock::HeldByAnother:
+            fprintf(stderr,
+                    "kvo-agent: another agent is running on the work directory %s (it holds %s); try again "
+                    "once it has stopped\n",
+                    Narrow(CDom::This()->GetWorkdirWx()).c_str(), lock.Path().c_str());
+            return ExitTryAgain;
+        case CWorkdirLock::Failed:
+            fprintf(stderr, "kvo-agent: %s\n", error.c_str());
+            return ExitInternal;
+    }
+    const int status = CheckDatabase();
+    if (status != ExitOk) return status;
+    return RunAgentScript();
+}
+
+// The control thread would only stop at once on a database it cannot open;
+// saying so here gives the user the reason and the exit status.
+int CAgentHost::CheckDatabase() {
     CDom& dom = *CDom::This();
     KvoCore::CSqliteDatabase db(dom, "kvo.agent");
     wxString path = dom.GetWxString("zel.im.dbPath");
@@ -214,9 +252,38 @@ int CAgentHost::Run() {
         return ExitDatabase;
     }
     db.Close();
-    printf("kvo-agent: the configuration and the integrity database %s are ready; the integrity plug-in "
-           "is not built yet, so there is nothing to monitor\n",
-           Narrow(path).c_str());
+    return ExitOk;
+}
+
+// The agent's behaviour is its script (agent/lua/run.lua), run on an agent
+// thread exactly as a real agent runs it; the host only waits for the stop.
+int CAgentHost::RunAgentScript() {
+    CDom& dom = *CDom::This();
+    const std::string dir = AgentScriptDirectory();
+    const std::string script = dir + "/run.lua";
+    if (access(script.c_str(), R_OK) != 0) {
+        fprintf(stderr, "kvo-agent: cannot read the agent script %s: %s\n", script.c_str(), strerror(errno));
+        return ExitInternal;
+    }
+    KvoCore::CLuaThread agent(dom, script, {dir});
+    if (!agent.start()) {
+        fprintf(stderr, "kvo-agent: cannot start the agent thread of %s\n", script.c_str());
+        return ExitInternal;
+    }
+    KvoCore::LogInfo(wxString::Format("kvo-agent %s running in %s; SIGINT or SIGTERM stops it",
+                                      KvoCore::kAgentVersion, dom.GetWorkdirWx()));
+    // Until a signal asks for the stop, or the script ends by itself.
+    const unsigned int kScriptPollMs = 200;
+    while (agent.isRunning() && !dom.ShouldExit(kScriptPollMs)) {
+    }
+    dom.RequestStop();
+    agent.join();
+    std::string error;
+    if (!agent.Succeeded(error)) {
+        fprintf(stderr, "kvo-agent: the agent script failed: %s\n", error.c_str());
+        return ExitInternal;
+    }
+    KvoCore::LogInfo("kvo-agent stopped");
     return ExitOk;
 }
 

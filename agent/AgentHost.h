@@ -29,6 +29,9 @@ private:
     int RunCommand();
     int Exec();
     int Run();
+    int CheckDatabase();
+    int RunAgentScript();
+    static std::string AgentScriptDirectory();
     int RunRulesTool(int argc, char** argv);
     static std::string ExecutableDirectory();
     static std::string LibraryDirectory();

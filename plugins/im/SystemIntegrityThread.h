@@ -10,8 +10,10 @@
 
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <list>
 #include <memory>
+#include <vector>
 
 #include <wx/filename.h>
 #include <wx/string.h>
@@ -23,6 +25,7 @@
 class wxSQLite3Statement;
 
 namespace KvoCore {
+class CRunnable;  // Control loop and scan orchestration
 class CSqliteDatabase;
 class XMLObjectList;  // Rule storage and rule change detection
 }
@@ -31,6 +34,9 @@ namespace KvoPluginIm {
 
 class CIntegrityScanThread;
 class CSystemIntegrityOnChangeThreadLegacy;
+// Control loop and scan orchestration
+class CSqlScan;
+class CSqlSubscan;
 // Rule storage and rule change detection
 class CIntegrityRule;
 class CEntitySet;
@@ -214,10 +220,108 @@ public:
     // library is out of or in FIPS mode; -1 asks the library again.
     static void SetFipsModeForTesting(int mode);
 
+    // Control loop and scan orchestration
+    //
+    // main() runs OnRun(), the control loop, and then OnExit() on the calling
+    // thread until the agent stops. Call it on a CRunnable: scanners wake that
+    // thread when they end, so a finished scan is closed at once rather than
+    // after the idle sleep.
+    void main();
+    void OnRun();
+    // Deletes queued scanners, stops running ones, closes the database and
+    // forgets the missed real-time changes.
+    void OnExit();
+    // Before main(), after a virtual-machine migration: while the plug-in's
+    // "vmotion" directory holds "saving", drops what interrupted scans recorded
+    // and waits (at most 3 minutes) for the stop; after a move ("kvo.vmotioned"),
+    // waits until "restoring" is gone and the configuration was read again.
+    void HandleVmotionStartup();
+
+    // Values of incrementalScan in "Scans", and the scan type of a scanner.
+    enum ScanType : int { ScanBaseline = 0, ScanIncremental = 1, ScanRealtime = 2, ScanPseudoRealtime = 3 };
+    // Creates the scan the need flags ask for (a baseline, else incremental,
+    // else pseudo-real-time, else real-time changes): its row, scope rows and
+    // one subscan per entity type, then queues their scanners. A scan with
+    // nothing in scope is closed at once. Clears the flags it served; a
+    // database error leaves them for the next try.
+    void InitiateScan();
+    // Queues a scanner for every unfinished subscan of every open scan, each to
+    // start over at step 0; the number queued. A subscan whose type has no
+    // scanner is deleted with a warning.
+    int QueueIncompleteScanners();
+    // Deletes what open (interrupted) scans recorded, and those scans.
+    void DeleteIncompleteScanData();
+    // Agent events of a completed scan (8000, 8001 with 8015, 8002); duration
+    // becomes the scan's length in milliseconds.
+    void GenerateScanCompletedEvent(long long scanId, long long& duration);
+    // The entityId the next entity row gets, found with a marker row.
+    long long GetCurrentHighestEntityId();
+    size_t RunningScannerCount() const { return m_runningScanners.size(); }
+    size_t QueuedScannerCount() const { return m_scannerQueue.size(); }
+
+    // Seams for tests. The factory makes the scanner of a subscan (null: none
+    // for its type); by default CIntegrityScanThread::CreateIntegrityScanThread.
+    // The probe gives the free bytes of the file system holding a path, false
+    // when unknown; by default wxGetDiskSpace.
+    using ScannerFactory = std::function<CIntegrityScanThread*(KvoCore::CDom&, KvoCore::CRunnable* parent,
+                                                               CSqlSubscan* subscan)>;
+    using DiskSpaceProbe = std::function<bool(const wxString& path, unsigned long long& freeBytes)>;
+    void SetScannerFactory(ScannerFactory factory) { m_scannerFactory = std::move(factory); }
+    void SetDiskSpaceProbe(DiskSpaceProbe probe) { m_diskSpaceProbe = std::move(probe); }
+
 private:
     static const KvoCore::CDom& TheAgent();
     static long long ComputeScannersRunningLimit(const KvoCore::CDom& dom);
     void PrepareStatements();
+
+    // Control loop and scan orchestration
+    struct LoopState;  // what OnRun keeps across iterations
+    struct Harvest;    // what the harvest of ended scanners found
+    void PrepareLoop(LoopState& loop);
+    bool RunIteration(LoopState& loop, unsigned int& sleepMs);
+    void HarvestScanners(Harvest& harvest);
+    bool HandleConfigRemoved(LoopState& loop);
+    bool HandleScanAborted(LoopState& loop);
+    void WatchDiskSpace(LoopState& loop);
+    void StartQueuedScanners();
+    bool RetryOrCompleteScan(LoopState& loop, const Harvest& harvest);
+    void ProcessRulesOrSchedule(LoopState& loop, unsigned int& sleepMs);
+    void CheckControlFiles();
+    void LoadIncrementalRuleIds();
+    void NoteOnChangeData(LoopState& loop);
+    bool AnyNeedFlag() const;
+    void KeepLegacyThread(const LoopState& loop);
+    long long ConditionCount(const char* name) const;
+    // A state-store flag: false when unset.
+    bool Flag(const char* key) const;
+    void CountEntitiesAtStart();
+    void CompleteScan(long long scanId, int scanType);
+    void PruneOldScans(long long scanId);
+    bool EntitySetsWaiting();
+    void VacuumIfSparse();
+    // InitiateScan; false when a database error left the need flags set.
+    bool TryInitiateScan();
+    int ChooseScanType() const;
+    long long InsertScanRow(int type);
+    bool AttachScanScope(long long scanId, int type, bool& hasRuleList);
+    int AttachPendingEntitySets(long long scanId);
+    int AttachOnChangeRules(long long scanId);
+    int CreateSubscans(long long scanId, int type, bool loadTest);
+    int CreateEntitySetSubscans(long long scanId, int type, bool loadTest);
+    void InsertSubscan(long long scanId, const wxString& entityType, bool loadTest);
+    // Sets endTime and endingHighestExistingEntityId of the scan, inside the caller's transaction.
+    void EndScanRow(long long scanId);
+    void CloseEmptyScan(long long scanId, int type, bool hasRuleList);
+    void RaiseScanCompleted();
+    void LoadIncompleteSubscans(std::vector<std::unique_ptr<CSqlSubscan>>& subscans);
+    CIntegrityScanThread* CreateScanner(CSqlSubscan* subscan);
+    void DropUnsupportedSubscan(CSqlSubscan& subscan);
+    unsigned int CountScanChanges(const CSqlScan& scan);
+    bool ReportRulesWithoutEntities(long long scanId);
+    void WaitWhileSaving(const wxString& savingFile);
+    void WaitForRestore(const wxString& restoringFile);
+    ScannerFactory m_scannerFactory;
+    DiskSpaceProbe m_diskSpaceProbe;
 
     bool m_bRulesChanged = true;
     bool m_bAllowOnChange = true;

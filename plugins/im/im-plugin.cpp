@@ -80,6 +80,26 @@ int NewImThread(lua_State* L) {
     return 1;
 }
 
+// Control loop and scan orchestration
+
+// Runs a member on the object of argument 1 (which may block for the agent's
+// whole life); an exception becomes a Lua error once the C++ frames are gone.
+int CallThreadMember(lua_State* L, void (CSystemIntegrityThread::*member)()) {
+    auto* thread = static_cast<CSystemIntegrityThread*>(SLB::CheckSelf(L, kThreadClass));
+    char reason[512] = "";
+    try {
+        (thread->*member)();
+    } catch (const std::exception& e) {
+        snprintf(reason, sizeof reason, "%s", e.what());
+    }
+    if (reason[0] != '\0') return luaL_error(L, "%s", reason);
+    return 0;
+}
+
+int Main(lua_State* L) { return CallThreadMember(L, &CSystemIntegrityThread::main); }
+
+int HandleVmotionStartup(lua_State* L) { return CallThreadMember(L, &CSystemIntegrityThread::HandleVmotionStartup); }
+
 template <typename Map>
 void PushCounts(lua_State* L, const Map& counts) {
     lua_createtable(L, 0, static_cast<int>(counts.size()));
@@ -337,6 +357,8 @@ void RegisterImThread(lua_State* L) {
     SLB::Class imThread(L, kThreadClass);
     if (imThread.Existed()) return;
     imThread.Constructor(NewImThread)
+        .Method("main", Main)  // Control loop and scan orchestration
+        .Method("HandleVmotionStartup", HandleVmotionStartup)
         .Static("GetEntities", GetEntities)  // Queries
         .Static("GetEvents", GetEvents)
         .Static("GetStatus", GetStatus)
