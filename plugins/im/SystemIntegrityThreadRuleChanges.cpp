@@ -47,7 +47,10 @@ void CSystemIntegrityThread::OnRulesChanged() {
     }
     if (oldMapping.empty()) oldMapping = wxT("sha1");
     const bool mappingChanged = m_contentShortHandMapping != oldMapping;
-    if (!EnsureDbOpen()) return;
+    if (!EnsureDbOpen()) {
+        m_dom.Set("zel.im.bRulesChanged", true);
+        return;
+    }
 
     CIntegrityRules configured;
     if (!m_dom.ConfigGetXml(kRulesPath, configured)) {

@@ -321,6 +321,14 @@ TEST_F(RuleChangesTest, DatabaseErrorRollsThePassBackAndKeepsItPending) {
     EXPECT_TRUE(FlagIsNil("zel.im.bRulesChanged"));
 }
 
+TEST_F(RuleChangesTest, UnopenableDatabaseKeepsThePassPending) {
+    m_thread->CloseSystemIntegrityDb();
+    m_dom->Set("zel.im.dbPath", m_dir.file("missing/si.db"));
+    Process(kRuleOne);
+    EXPECT_TRUE(Flag("zel.im.bRulesChanged"));
+    EXPECT_TRUE(FlagIsNil("zel.im.bNeedRebuildBaseline"));
+}
+
 TEST_F(RuleChangesTest, UnreadableRulesLeaveTheStoredRulesInForce) {
     Settled(kRuleOne);
     MarkFileSetRow(1);
