@@ -106,6 +106,41 @@ std::string EntityLine(KvoCore::CSqliteDatabase& db, const CSqlEntity& entity, c
     return line + "\n";
 }
 
+wxSQLite3ResultSet SelectCurrentEntities(KvoCore::CSqliteDatabase& db) {
+    const CSqlEntity names;
+    const wxString supercededBy = names.GetAttributeName(&names.m_supercededBy);
+    return db.ExecuteQuery(wxString::Format("SELECT * FROM [%ss] where [%s] is NULL or [%s]=0 ORDER BY [%s];",
+                                            CSqlEntity::ElementName(), supercededBy, supercededBy,
+                                            names.GetAttributeName(&names.m_entityId)));
+}
+
+struct DumpCounts {
+    int written = 0;
+    int total = 0;
+    int skipped = 0;
+};
+
+DumpCounts WriteDump(KvoCore::CSqliteDatabase& db, wxSQLite3ResultSet& rows, const RuleNames& rules, FILE* file) {
+    DumpCounts counts;
+    fputs(kHeader, file);
+    while (rows.NextRow()) {
+        ++counts.total;
+        CSqlEntity entity;
+        entity.SQLLoad(rows);
+        if (!IsDeliverable(entity)) {
+            ++counts.skipped;
+            KVO_TRACE(CSystemIntegrityThread::s_Trace, "DumpBaseline skipping GetKey %s IntegrityRuleId %d HashLen %d",
+                      entity.m_key, static_cast<int>(entity.m_integrityRuleId),
+                      static_cast<int>(entity.m_attributeHash.GetDataLen()));
+            continue;
+        }
+        const std::string line = EntityLine(db, entity, rules);
+        fwrite(line.data(), 1, line.size(), file);
+        ++counts.written;
+    }
+    return counts;
+}
+
 // Closes the file on every way out.
 struct FileCloser {
     void operator()(FILE* file) const { fclose(file); }
@@ -128,43 +163,22 @@ int CSystemIntegrityThread::DumpBaseline(KvoCore::CDom& dom, wxString& message) 
         return 0;
     }
     const wxString path = DumpPath(dom);
-    int written = 0;
     try {
         const RuleNames rules = LoadRuleNames(*db);
-        const CSqlEntity names;
-        const wxString supercededBy = names.GetAttributeName(&names.m_supercededBy);
-        wxSQLite3ResultSet rows = db->ExecuteQuery(wxString::Format(
-            "SELECT * FROM [%ss] where [%s] is NULL or [%s]=0 ORDER BY [%s];", CSqlEntity::ElementName(), supercededBy,
-            supercededBy, names.GetAttributeName(&names.m_entityId)));
+        wxSQLite3ResultSet rows = SelectCurrentEntities(*db);
         std::unique_ptr<FILE, FileCloser> file(fopen(path.fn_str(), "w"));
         if (!file) return RefuseUnwritable(path, message);
-        fputs(kHeader, file.get());
-        int rowsTotal = 0, rowsSkipped = 0;
-        while (rows.NextRow()) {
-            ++rowsTotal;
-            CSqlEntity entity;
-            entity.SQLLoad(rows);
-            if (!IsDeliverable(entity)) {
-                ++rowsSkipped;
-                KVO_TRACE(s_Trace, "DumpBaseline skipping GetKey %s IntegrityRuleId %d HashLen %d", entity.m_key,
-                          static_cast<int>(entity.m_integrityRuleId),
-                          static_cast<int>(entity.m_attributeHash.GetDataLen()));
-                continue;
-            }
-            const std::string line = EntityLine(*db, entity, rules);
-            fwrite(line.data(), 1, line.size(), file.get());
-            ++written;
-        }
+        const DumpCounts counts = WriteDump(*db, rows, rules, file.get());
         if (fflush(file.get()) != 0 || ferror(file.get())) return RefuseUnwritable(path, message);
-        KVO_TRACE(s_Trace, "DumpBaseline processed %d rows out of %d rows rowsSkipped %d tmpfile= %s", written,
-                  rowsTotal, rowsSkipped, path);
+        KVO_TRACE(s_Trace, "DumpBaseline processed %d rows out of %d rows rowsSkipped %d tmpfile= %s", counts.written,
+                  counts.total, counts.skipped, path);
+        message = path;
+        return counts.written;
     } catch (const wxSQLite3Exception& e) {
         KvoCore::LogError(wxString::Format("DumpBaseline() error accessing si.db: %s", e.GetMessage()));
         message = e.GetMessage();
         return 0;
     }
-    message = path;
-    return written;
 }
 
 }  // namespace KvoPluginIm

@@ -103,6 +103,46 @@ CEntity* NewEntity(const CSqlEntity& row) {
     return entity.release();
 }
 
+wxSQLite3ResultSet SelectEntitiesAfter(KvoCore::CSqliteDatabase& db, long long lastId) {
+    const CSqlEntity names;
+    const wxString entityId = names.GetAttributeName(&names.m_entityId);
+    const unsigned int start = TickNow();
+    wxSQLite3ResultSet rows = db.ExecuteQuery(wxString::Format("SELECT * FROM [%ss] WHERE [%s]>%lld ORDER BY [%s];",
+                                                               CSqlEntity::ElementName(), entityId, lastId, entityId));
+    const unsigned int elapsed = ElapsedMs(start);
+    if (elapsed > CIntegrityScanThread::s_StatsMinMsec)
+        KVO_TRACE(CIntegrityScanThread::s_TraceStats, "%u msec fetching entity records.", elapsed);
+    return rows;
+}
+
+// The first maxCount deliverable rows; the rest are only counted, for the trace.
+std::unique_ptr<CEntitys> TakeEntities(KvoCore::CSqliteDatabase& db, const KvoCore::CDom& dom, wxSQLite3ResultSet& rows,
+                                       int maxCount) {
+    auto entities = std::make_unique<CEntitys>();
+    int rowsTotal = 0, rowsProcessed = 0, rowsSkipped = 0;
+    while (rows.NextRow()) {
+        ++rowsTotal;
+        if (static_cast<int>(entities->size()) >= maxCount) continue;
+        ++rowsProcessed;
+        CSqlEntity row;
+        row.SQLLoad(rows);
+        if (!IsDeliverable(row)) {
+            ++rowsSkipped;
+            KVO_TRACE(CSystemIntegrityThread::s_Trace, "GetEntities skipping GetKey %s IntegrityRuleId %d HashLen %d",
+                      row.m_key, static_cast<int>(row.m_integrityRuleId),
+                      static_cast<int>(row.m_attributeHash.GetDataLen()));
+            continue;
+        }
+        CEntity* entity = NewEntity(row);
+        entities->Append(entity);
+        LoadEntityAttributes(db, dom, *entity);
+    }
+    KVO_TRACE(CSystemIntegrityThread::s_Trace,
+              "GetEntities maxEntitiesToReturn %d processed %d rows out of %d rows rowsSkipped %d", maxCount,
+              rowsProcessed, rowsTotal, rowsSkipped);
+    return entities;
+}
+
 // --- Events ---
 
 // The newest retain events the caller already holds stay, so that it can ask again.
@@ -166,6 +206,39 @@ void LoadEvents(wxSQLite3ResultSet& rows, long long maxEntityId, KvoCore::XMLObj
     }
 }
 
+struct EventRequest {
+    long long lastEventId;
+    long long maxEntityId;
+    long long recordedFrom;
+    long long recordedTo;
+    int n;
+    long long retain;
+    bool IsWindow() const { return recordedFrom > 0 || recordedTo > 0; }
+};
+
+// A window hands out every column; paging the event model only.
+std::unique_ptr<KvoCore::XMLObjectList> NewEventList(bool window) {
+    if (window) return std::make_unique<CSqlIntegrityEvents>();
+    return std::make_unique<CIntegrityEvents>();
+}
+
+// Retention and the read share one transaction, so the caller gets the table as
+// it stood after the delete.
+void ReadEvents(KvoCore::CSqliteDatabase& db, const EventRequest& r, KvoCore::XMLObjectList& events) {
+    db.Begin();
+    DeleteRetiredEvents(db, r.lastEventId, r.retain);
+    const unsigned int start = TickNow();
+    wxSQLite3ResultSet rows = db.ExecuteQuery(
+        r.IsWindow() ? WindowQuery(r.lastEventId, r.recordedFrom, r.recordedTo, r.n) : PagingQuery(r.lastEventId, r.n));
+    LoadEvents(rows, r.maxEntityId, events);
+    rows.Finalize();
+    const unsigned int elapsed = ElapsedMs(start);
+    if (elapsed > CIntegrityScanThread::s_StatsMinMsec)
+        KVO_TRACE(CIntegrityScanThread::s_TraceStats, "%u msec loading %d integrity event records.", elapsed,
+                  static_cast<int>(events.size()));
+    db.Commit();
+}
+
 // The error that ended the call is the one reported.
 void RollbackQuietly(KvoCore::CSqliteDatabase& db) {
     try {
@@ -191,36 +264,8 @@ KvoCore::XMLObject* CSystemIntegrityThread::GetEntities(KvoCore::CDom& dom, long
     }
     DeleteConfirmedEntities(*db, lastId);
     try {
-        const CSqlEntity names;
-        const wxString entityId = names.GetAttributeName(&names.m_entityId);
-        unsigned int start = TickNow();
-        wxSQLite3ResultSet rows =
-            db->ExecuteQuery(wxString::Format("SELECT * FROM [%ss] WHERE [%s]>%lld ORDER BY [%s];",
-                                              CSqlEntity::ElementName(), entityId, lastId, entityId));
-        unsigned int elapsed = ElapsedMs(start);
-        if (elapsed > CIntegrityScanThread::s_StatsMinMsec)
-            KVO_TRACE(CIntegrityScanThread::s_TraceStats, "%u msec fetching entity records.", elapsed);
-
-        auto entities = std::make_unique<CEntitys>();
-        int rowsTotal = 0, rowsProcessed = 0, rowsSkipped = 0;
-        while (rows.NextRow()) {
-            ++rowsTotal;
-            if (static_cast<int>(entities->size()) >= maxCount) continue;
-            ++rowsProcessed;
-            CSqlEntity row;
-            row.SQLLoad(rows);
-            if (!IsDeliverable(row)) {
-                ++rowsSkipped;
-                KVO_TRACE(s_Trace, "GetEntities skipping GetKey %s IntegrityRuleId %d HashLen %d", row.m_key,
-                          static_cast<int>(row.m_integrityRuleId), static_cast<int>(row.m_attributeHash.GetDataLen()));
-                continue;
-            }
-            CEntity* entity = NewEntity(row);
-            entities->Append(entity);
-            LoadEntityAttributes(*db, dom, *entity);
-        }
-        KVO_TRACE(s_Trace, "GetEntities maxEntitiesToReturn %d processed %d rows out of %d rows rowsSkipped %d",
-                  maxCount, rowsProcessed, rowsTotal, rowsSkipped);
+        wxSQLite3ResultSet rows = SelectEntitiesAfter(*db, lastId);
+        std::unique_ptr<CEntitys> entities = TakeEntities(*db, dom, rows, maxCount);
         IncMetric("entitiesSentToTzm", static_cast<int>(entities->size()));
         return entities.release();
     } catch (const wxSQLite3Exception& e) {
@@ -244,28 +289,11 @@ KvoCore::XMLObject* CSystemIntegrityThread::GetEvents(KvoCore::CDom& dom, long l
         message = kCannotOpenDb;
         return nullptr;
     }
-    long long retain = kDefaultEventsToRetain;
-    dom.Get("zel.im.eventsToRetain", retain);
-
-    std::unique_ptr<KvoCore::XMLObjectList> events;
-    if (windowMode)
-        events = std::make_unique<CSqlIntegrityEvents>();
-    else
-        events = std::make_unique<CIntegrityEvents>();
+    EventRequest request{lastEventId, maxEntityId, recordedFrom, recordedTo, ClampLimit(limit), kDefaultEventsToRetain};
+    dom.Get("zel.im.eventsToRetain", request.retain);
+    std::unique_ptr<KvoCore::XMLObjectList> events = NewEventList(windowMode);
     try {
-        db->Begin();
-        DeleteRetiredEvents(*db, lastEventId, retain);
-        const int n = ClampLimit(limit);
-        const unsigned int start = TickNow();
-        wxSQLite3ResultSet rows = db->ExecuteQuery(windowMode ? WindowQuery(lastEventId, recordedFrom, recordedTo, n)
-                                                              : PagingQuery(lastEventId, n));
-        LoadEvents(rows, maxEntityId, *events);
-        rows.Finalize();
-        const unsigned int elapsed = ElapsedMs(start);
-        if (elapsed > CIntegrityScanThread::s_StatsMinMsec)
-            KVO_TRACE(CIntegrityScanThread::s_TraceStats, "%u msec loading %d integrity event records.", elapsed,
-                      static_cast<int>(events->size()));
-        db->Commit();
+        ReadEvents(*db, request, *events);
         db->Close();
         return events.release();
     } catch (const wxSQLite3Exception& e) {

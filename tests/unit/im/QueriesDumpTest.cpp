@@ -3,6 +3,8 @@
 #include <fstream>
 #include <string>
 
+#include <wx/filename.h>
+
 #include "tests/unit/im/QueriesTestSupport.h"
 
 namespace {
@@ -119,6 +121,13 @@ TEST_F(QueriesDumpTest, DatabaseProblemsWriteNothing) {
     EXPECT_EQ(0, Dump());
     EXPECT_NE(m_message.Find("Entitys"), wxNOT_FOUND) << m_message;
     EXPECT_NE(LogText().find("DumpBaseline() error accessing si.db: "), std::string::npos);
+}
+
+TEST_F(QueriesDumpTest, AFileThatCannotBeWrittenCountsAsNoDump) {
+    AddEntity("/etc/hosts");
+    ASSERT_TRUE(wxFileName::Mkdir(wxString::FromUTF8(DumpFile()), 0700, wxPATH_MKDIR_FULL));
+    EXPECT_EQ(0, Dump());
+    EXPECT_TRUE(m_message.StartsWith("Cannot write " + wxString::FromUTF8(DumpFile()))) << m_message;
 }
 
 TEST_F(QueriesDumpTest, AnEmptyBaselineWritesTheHeaderOnly) {

@@ -233,6 +233,21 @@ TEST_F(QueriesEntitiesTest, RefusedWhileAScanRunsAndNothingIsDeleted) {
     EXPECT_EQ(1u, StoredIds().size());
 }
 
+TEST_F(QueriesEntitiesTest, AFailedConfirmationIsLoggedAndTheEntitiesStillCome) {
+    AddEntity("/a", {{"supercededBy", "2"}});
+    AddEntity("/a");
+    AddEntity("/b");
+    m_db->ExecuteUpdate(
+        "CREATE TRIGGER KeepEntities BEFORE DELETE ON Entitys BEGIN SELECT RAISE(ABORT, 'entities kept'); END;");
+    std::unique_ptr<CEntitys> entities = Get(2, 10);
+    ASSERT_NE(entities, nullptr);
+    EXPECT_EQ((std::vector<long long>{3}), Ids(*entities));
+    EXPECT_EQ(3u, StoredIds().size());
+    EXPECT_NE(LogText().find("GetEntities() error deleting already commited entities from si.db: "), std::string::npos)
+        << LogText();
+    EXPECT_EQ(0, Metric("entitiesDeleted"));
+}
+
 TEST_F(QueriesEntitiesTest, UnusableDatabaseGivesStatus500AndAnErrorGivesNull) {
     m_dom->Set("zel.im.dbPath", m_dir.file("no/such/dir/si.db"));
     EXPECT_EQ(nullptr, Get(0, 10));

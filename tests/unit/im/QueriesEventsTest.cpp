@@ -193,6 +193,20 @@ TEST_F(QueriesEventsTest, RetentionKeepsTheNewestEventsTheCallerAlreadyHolds) {
     }
 }
 
+TEST_F(QueriesEventsTest, AFailedRetentionDeleteIsTracedAndTheEventsStillCome) {
+    KvoCore::LogSetTraceCategories("zel.im.ImThread");
+    AddEvents(20);
+    m_db->ExecuteUpdate(
+        "CREATE TRIGGER KeepEvents BEFORE DELETE ON IntegrityEvents BEGIN SELECT RAISE(ABORT, 'events kept'); END;");
+    m_dom->Set("zel.im.eventsToRetain", 5LL);
+    std::unique_ptr<XMLObjectList> events = Get({15, 0, 0, 0, 100});
+    ASSERT_NE(events, nullptr);
+    EXPECT_EQ(Range(16, 20), Ids(*events));
+    EXPECT_EQ(Range(1, 20), StoredIds());
+    EXPECT_NE(LogText().find("GetEvents() error deleting old events from si.db: "), std::string::npos);
+    EXPECT_EQ(0, m_status);
+}
+
 TEST_F(QueriesEventsTest, PagingIsRefusedWhileAScanRunsButAWindowIsServed) {
     AddEvents(3);
     m_dom->Set("zel.im.bScanRunning", true);
