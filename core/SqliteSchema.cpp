@@ -14,9 +14,10 @@ const int CSqliteDatabase::SchemaVersion = 1;
 
 namespace {
 
-// The columns every entity-set table starts with.
+// The columns every entity-set table starts with. Set ids are never reused:
+// retired entities and pending incremental scopes still name old sets.
 #define KVO_SET_COLUMNS                                                                  \
-    "[entitySetId] INTEGER PRIMARY KEY,"                                                 \
+    "[entitySetId] INTEGER PRIMARY KEY AUTOINCREMENT,"                                   \
     "[integrityRuleId] INTEGER,"                                                         \
     "[onChange] INTEGER DEFAULT 1,"
 
@@ -312,9 +313,11 @@ const char* const kEntityTypes[] = {"Directory",   "File",          "Group",   "
 // the real-time queue, each per entity or per owner id.
 const char* const kIndexes[] = {
     "CREATE INDEX IF NOT EXISTS [AttributesEntityIdName] ON [Attributes]([entityId],[name])",
-    "CREATE INDEX IF NOT EXISTS [EntitysKeyCanonicalSet] ON [Entitys]([keyCanonical],[entitySetId],[supercededBy])",
+    "CREATE INDEX IF NOT EXISTS [EntitysKeyCanonicalSet] ON [Entitys]([keyCanonical],[entitySetId],[integrityRuleId],[supercededBy])",
     "CREATE INDEX IF NOT EXISTS [EntitysSupercededBy] ON [Entitys]([supercededBy])",
-    "CREATE INDEX IF NOT EXISTS [EntitysIntegrityRuleId] ON [Entitys]([integrityRuleId])",
+    // Not on the rule id alone: that index also yields entityId order, and the
+    // planner would then prefer it to the key lookup of the per-entity queries.
+    "CREATE INDEX IF NOT EXISTS [EntitysRuleCurrent] ON [Entitys]([integrityRuleId],[supercededBy])",
     "CREATE INDEX IF NOT EXISTS [IncludeExcludesSetType] ON [IncludeExcludes]([entitySetId],[entityType])",
     "CREATE INDEX IF NOT EXISTS [PatternsIncludeExcludeId] ON [Patterns]([includeExcludeId])",
     "CREATE INDEX IF NOT EXISTS [FeaturesIncludeExcludeId] ON [Features]([includeExcludeId])",
