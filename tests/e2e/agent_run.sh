@@ -1,0 +1,71 @@
+# kvo-agent run: the agent stores the configured rules, initiates a baseline
+# scan and says so in its log, keeps other agents off its work directory, and
+# stops cleanly on SIGINT and SIGTERM with its database closed.
+source "$(dirname "$0")/common.bash" "$@"
+# The agent is started from / below, so its path must not depend on where we stand.
+AGENT=$(cd "$(dirname "$AGENT")" && pwd)/$(basename "$AGENT")
+
+mkdir -p "$WORK/watched"
+echo "x=1" >"$WORK/watched/a.conf"
+cat >"$WORK/config.xml" <<XML
+<SecurityConfiguration>
+  <AgentConfiguration systemIntegrityAllowOnChange="false"/>
+  <IntegrityRules>
+    <IntegrityRule id="4" name="Watched files" identifier="1004" severity="2" allowOnChange="false">
+      <FileSet base="$WORK/watched"><Include key="*.conf"/><Attributes><STANDARD/></Attributes></FileSet>
+    </IntegrityRule>
+  </IntegrityRules>
+</SecurityConfiguration>
+XML
+A=("$AGENT" --workdir "$WORK/w" --config "$WORK/config.xml")
+LOG="$WORK/w/kvo-agent.log"
+
+# wait_for FILE PATTERN [COUNT]: until PATTERN occurs COUNT times (default 1), at most 60 s.
+wait_for() {
+    local want=${3:-1}
+    for _ in $(seq 600); do
+        local seen
+        seen=$(grep -c -- "$2" "$1" 2>/dev/null)
+        [ "${seen:-0}" -ge "$want" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+check() {  # check DESCRIPTION COMMAND...
+    local what=$1
+    shift
+    if "$@"; then passes=$((passes + 1)); else echo "FAIL: $what"; failures=$((failures + 1)); fi
+}
+
+# Started from elsewhere: the agent finds its scripts beside its build, not in the current directory.
+(cd / && exec "${A[@]}" run) >"$WORK/run.out" 2>"$WORK/run.err" &
+pid=$!
+check "rules stored and logged" wait_for "$LOG" "integrity rules stored: 1 rule(s) in force"
+check "baseline scan initiated and logged" wait_for "$LOG" "integrity scan initiated"
+check "the rule is in si.db" [ "$(sqlite3 "$WORK/w/si.db" "SELECT [name] FROM [IntegrityRules] WHERE [integrityRuleId]=4;")" = "Watched files" ]
+check "a baseline scan row" [ "$(sqlite3 "$WORK/w/si.db" "SELECT COUNT(*) FROM [Scans] WHERE [incrementalScan]=0;")" = 1 ]
+
+expect_status 75 "a second agent on the same work directory" -- "${A[@]}" run
+expect_text "$WORK/err" "another agent is running on the work directory" "the refusal says why"
+check "the first agent still runs" kill -0 $pid
+
+kill -INT $pid
+wait $pid
+status=$?
+check "SIGINT ends run with status 0 (got $status)" [ "$status" -eq 0 ]
+expect_text "$LOG" "integrity monitoring stopped" "the control loop returned"
+check "no write-ahead log left: the database was closed" [ ! -e "$WORK/w/si.db-wal" ]
+check "the database is intact" [ "$(sqlite3 "$WORK/w/si.db" "PRAGMA integrity_check;")" = ok ]
+
+# Again, on the same work directory, stopped with SIGTERM: the stored rules are still in force.
+"${A[@]}" run >"$WORK/run.out" 2>"$WORK/run.err" &
+pid=$!
+check "rules processed again on the restart" wait_for "$LOG" "integrity rules stored: 1 rule(s) in force" 2
+kill -TERM $pid
+wait $pid
+status=$?
+check "SIGTERM ends run with status 0 (got $status)" [ "$status" -eq 0 ]
+check "the rule was stored once" [ "$(sqlite3 "$WORK/w/si.db" "SELECT COUNT(*) FROM [IntegrityRules];")" = 1 ]
+
+finish

@@ -1,0 +1,348 @@
+// The control loop driven as the agent's unit-test mode intends: main() on an
+// agent thread for a bounded number of iterations over a real si.db, with
+// scanners that finish, fail or hold on request.
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+
+#include "tests/unit/im/ControlLoopFixture.h"
+
+namespace KvoTest {
+namespace {
+
+using ControlLoopTest = ControlLoopFixture;
+
+const char* const kFileRule =
+    "<IntegrityRule id=\"7\" name=\"Watched\" identifier=\"1\" severity=\"2\" allowOnChange=\"false\">"
+    "<FileSet base=\"/tmp\"><Include key=\"*.conf\"/><Attributes><STANDARD/></Attributes></FileSet>"
+    "</IntegrityRule>";
+
+TEST_F(ControlLoopTest, RunningLimitCapsScannersRunningAtOnce) {
+    const long long cpus = wxThread::GetCPUCount() > 0 ? wxThread::GetCPUCount() : 1;
+    const struct {
+        const char* label;
+        bool threadsPerCpu;
+        int expectedMax;
+    } cases[] = {
+        {"no ThreadsPerCpu: one at a time", false, 1},
+        {"2 per CPU", true, static_cast<int>(std::min<long long>(3, 2 * cpus))},
+    };
+    for (const auto& c : cases) {
+        if (c.threadsPerCpu)
+            m_dom->Set("zel.im.SystemIntegrity.ThreadsPerCpu", 2LL);
+        else
+            m_dom->SetNil("zel.im.SystemIntegrity.ThreadsPerCpu");
+        const long long scanId = AddScanRow(0, 1000);
+        for (const char* type : {"User", "Group", "Port"}) AddSubscanOf(scanId, type);
+        m_scanners.maxRunning = 0;
+        m_scanners.holdUntilRunning = 3;
+        auto control = NewControl();
+        RunLoopUntil(*control, [&] { return ScanClosed(scanId); });
+        EXPECT_EQ(c.expectedMax, m_scanners.maxRunning.load()) << c.label;
+    }
+}
+
+TEST_F(ControlLoopTest, FirstIdleIterationProcessesRulesEvenWhenNothingIsFlagged) {
+    Configure("", kFileRule);
+    {
+        auto control = NewControl({"File"});
+        RunLoop(*control, 2);
+    }
+    ASSERT_EQ(std::vector<long long>{7}, QueryNumbers("SELECT [integrityRuleId] FROM [IntegrityRules];"));
+    const long long processed = ConditionCount("zel.im.configProcessed");
+    ASSERT_FALSE(Flag("zel.im.bRulesChanged"));
+
+    auto control = NewControl({"File"});
+    RunLoop(*control, 3);
+    EXPECT_FALSE(Flag("zel.im.bRulesChanged")) << "the stored rules match the configuration";
+    EXPECT_EQ(processed + 1, ConditionCount("zel.im.configProcessed"))
+        << "one rule-processing pass, on the first idle iteration only";
+}
+
+TEST_F(ControlLoopTest, FeatureOffKeepsNeedFlagsAndStartsNoScan) {
+    m_dom->Set("zel.im.featureOn", false);
+    for (const char* flag : {"zel.im.bNeedRebuildBaseline", "zel.im.bNeedIncrementalScan",
+                             "zel.im.bNeedPseudoRealtimeScan", "zel.im.bOnChangeDataAvailable"})
+        m_dom->Set(flag, true);
+    auto control = NewControl();
+    RunLoop(*control, 4);
+    for (const char* flag : {"zel.im.bNeedRebuildBaseline", "zel.im.bNeedIncrementalScan",
+                             "zel.im.bNeedPseudoRealtimeScan", "zel.im.bOnChangeDataAvailable"})
+        EXPECT_TRUE(Flag(flag)) << flag;
+    EXPECT_EQ(0, QueryNumber("SELECT COUNT(*) FROM [Scans];"));
+}
+
+TEST_F(ControlLoopTest, CompletedScanKeepsTheLastFiveScans) {
+    const struct {
+        int earlierScans;
+        std::vector<long long> remaining;
+    } cases[] = {
+        {5, {2, 3, 4, 5, 6}},  // scan 6 completing deletes scan 1
+        {4, {1, 2, 3, 4, 5}},  // scan 5 completing deletes none
+    };
+    for (const auto& c : cases) {
+        m_db->ExecuteUpdate("DELETE FROM [Scans]; DELETE FROM [Subscans];");
+        m_db->ExecuteUpdate("DELETE FROM [sqlite_sequence];");
+        for (int i = 1; i <= c.earlierScans; ++i) AddScanRow(0, 1000 * i, 1000 * i + 500);
+        const long long scanId = AddScanRow(0, KvoCore::TimeNowMillis());
+        ASSERT_EQ(c.earlierScans + 1, scanId);
+        AddSubscanOf(scanId, "User");
+        auto control = NewControl();
+        RunLoopUntil(*control, [&] { return ScanClosed(scanId); });
+        EXPECT_EQ(c.remaining, QueryNumbers("SELECT [scanId] FROM [Scans] ORDER BY [scanId];"))
+            << "scan " << scanId << " completing";
+        EXPECT_GT(QueryNumber(wxString::Format(
+                      "SELECT [endingHighestExistingEntityId] FROM [Scans] WHERE [scanId]=%lld AND [endTime]>0;",
+                      scanId)),
+                  0);
+        EXPECT_EQ(0, QueryNumber("SELECT COUNT(*) FROM [Entitys] WHERE [entityType]='-ScanEnd-';"))
+            << "the end marker is deleted again";
+    }
+}
+
+TEST_F(ControlLoopTest, ScannerFailingSixTimesGivesEvent2001AndClosesTheScan) {
+    m_scanners.finish = false;
+    const long long scanId = AddScanRow(1, 1000);
+    AddSubscanOf(scanId, "User");
+    auto control = NewControl();
+    RunLoopUntil(*control, [&] { return ScanClosed(scanId); });
+    EXPECT_EQ(6, m_scanners.created.load()) << "the first run and five requeues";
+    for (int retry = 1; retry <= 5; ++retry)
+        EXPECT_EQ(1u, LogCount(wxString::Format("Retry #%d for 1 failed integrity scan threads.", retry).ToStdString()))
+            << "retry " << retry;
+    EXPECT_EQ(0u, LogCount("Retry #6"));
+    EXPECT_EQ(std::vector<std::string>{"2001|At least one integrity scan thread has failed 5 times in a row. "
+                                       "Giving up on it and marking the integrity scan as completed."},
+              EventsWithId(2001));
+    EXPECT_GT(QueryNumber(wxString::Format("SELECT [endTime] FROM [Scans] WHERE [scanId]=%lld;", scanId)), 0);
+    EXPECT_EQ(1u, EventsWithId(8002).size()) << "the incremental scan is reported as completed";
+}
+
+TEST_F(ControlLoopTest, LowDiskIsReportedOncePerMinimumAndHoldsScansBack) {
+    m_dom->Set("zel.im.realtimeMode", true);  // the disk is watched even while idle
+    m_dom->Set("zel.im.bNeedRebuildBaseline", true);
+    const std::string db = m_dir.file("si.db");
+    auto runWithMinimum = [this](int minimumMb) {
+        Configure(std::string("systemIntegrityFreeMbMin=\"") + std::to_string(minimumMb) + "\"", "");
+        auto control = NewControl();
+        control->SetDiskSpaceProbe([](const wxString&, unsigned long long& freeBytes) {
+            freeBytes = 4ULL << 20;
+            return true;
+        });
+        RunLoop(*control, 3);
+    };
+    runWithMinimum(5);
+    EXPECT_EQ(std::vector<std::string>{"6012|" + db + "|4|5"}, EventsWithId(6012));
+    EXPECT_EQ(1u, LogCount("Disk space is low - suspending integrity scanning temporarily. 4 MB are free and we "
+                           "need a minimum of 5 MB."));
+    EXPECT_EQ(0, QueryNumber("SELECT COUNT(*) FROM [Scans];")) << "no scan starts while the disk is low";
+    EXPECT_TRUE(Flag("zel.im.bNeedRebuildBaseline"));
+
+    runWithMinimum(5);
+    EXPECT_EQ(1u, EventsWithId(6012).size()) << "the same minimum is not reported again";
+
+    runWithMinimum(6);
+    EXPECT_EQ((std::vector<std::string>{"6012|" + db + "|4|5", "6012|" + db + "|4|6"}), EventsWithId(6012));
+}
+
+TEST_F(ControlLoopTest, EnoughDiskSpaceLetsTheScanStart) {
+    m_dom->Set("zel.im.realtimeMode", true);
+    m_dom->Set("zel.im.bNeedRebuildBaseline", true);
+    Configure("systemIntegrityFreeMbMin=\"5\"", "");
+    auto control = NewControl();
+    control->SetDiskSpaceProbe([](const wxString&, unsigned long long& freeBytes) {
+        freeBytes = 5ULL << 20;
+        return true;
+    });
+    RunLoop(*control, 3);
+    EXPECT_TRUE(EventsWithId(6012).empty());
+    EXPECT_EQ(1, QueryNumber("SELECT COUNT(*) FROM [Scans] WHERE [incrementalScan]=0;"));
+}
+
+TEST_F(ControlLoopTest, SubscanOfUnsupportedTypeIsDeletedWithAWarning) {
+    const long long scanId = AddScanRow(0, 1000);
+    const long long wql = AddSubscanOf(scanId, "Wql", 200000);
+    const long long service = AddSubscanOf(scanId, "Service", 200000);
+    auto control = std::make_unique<CSystemIntegrityThread>();  // the scanners this build has
+    ASSERT_TRUE(control->OpenSystemIntegrityDb());
+    EXPECT_EQ(0, control->QueueIncompleteScanners());
+    EXPECT_EQ(0u, control->QueuedScannerCount());
+    EXPECT_EQ(0, QueryNumber("SELECT COUNT(*) FROM [Subscans];"));
+    for (long long id : {wql, service})
+        EXPECT_EQ(1u, LogCount(wxString::Format("Unable to create integrity scanner for subscan record %lld of type %s",
+                                                id, id == wql ? "Wql" : "Service")
+                                   .ToStdString()));
+    control->OnExit();
+}
+
+TEST_F(ControlLoopTest, RequeuedSubscansStartOverAtStepZero) {
+    const long long scanId = AddScanRow(0, 1000);
+    AddSubscanOf(scanId, "User", 300000);
+    AddSubscanOf(scanId, "Group", 999999999);
+    auto control = NewControl();
+    RunLoopUntil(*control, [&] { return ScanClosed(scanId); });
+    EXPECT_EQ((std::vector<int>{100000, 100000}), m_scanners.firstSteps)
+        << "each scanner began with OnInit, whatever step its row held";
+}
+
+TEST_F(ControlLoopTest, RealtimeChangesStartTheirScannersAtStep250000) {
+    m_db->ExecuteUpdate("INSERT INTO [RealtimeChanges] ([entityType],[keyCanonical]) VALUES ('User','u1'),"
+                        "('User','u2'),('Group','g1');");
+    m_db->ExecuteUpdate("INSERT INTO [ScanEntitySetIds] ([entityType],[entitySetId]) VALUES ('User',4);");
+    m_dom->Set("zel.im.unittest.iterations", 1000000LL);
+    auto control = NewControl();
+    CLoopRunner runner(m_dom, *control);
+    ASSERT_TRUE(runner.start());
+    // Raised before the loop took its count, the condition would go unnoticed.
+    ASSERT_TRUE(WaitUntil([this] { return ConditionCount("zel.im.configProcessed") > 0; }));
+    // The real-time engine reports recorded changes through the condition.
+    m_dom->ConditionRaise("zel.im.OnChangeDataAvailable");
+    EXPECT_TRUE(WaitUntil([this] { return ScanClosed(2); }));
+    runner.requestExit();
+    runner.join();
+
+    EXPECT_EQ((std::vector<int>{250000, 250000}), m_scanners.firstSteps);
+    EXPECT_EQ((std::vector<wxString>{"User", "Group"}), m_scanners.types);
+    EXPECT_EQ(std::vector<long long>{2},
+              QueryNumbers("SELECT [incrementalScan] FROM [Scans] WHERE [scanId]=1 AND [endTime]>0;"));
+    // Entity sets left waiting by real-time processing get an incremental scan next.
+    EXPECT_EQ(std::vector<long long>{1},
+              QueryNumbers("SELECT [incrementalScan] FROM [Scans] WHERE [scanId]=2 AND [endTime]>0;"));
+    EXPECT_EQ(std::vector<long long>{2}, QueryNumbers("SELECT [scanId] FROM [ScanEntitySetIds];"));
+    EXPECT_FALSE(Flag("zel.im.bOnChangeDataAvailable"));
+}
+
+// Outside unit-test mode the loop sleeps 15 s when idle; a scanner that ends
+// must cut that sleep short.
+TEST_F(ControlLoopTest, FinishedScannerWakesTheLoopAtOnce) {
+    m_dom->Set("app.mode.unittest", false);
+    const long long scanId = AddScanRow(0, 1000);
+    AddSubscanOf(scanId, "User");
+    m_scanners.waitForRelease = true;
+    auto control = NewControl();
+    CLoopRunner runner(m_dom, *control);
+    ASSERT_TRUE(runner.start());
+    ASSERT_TRUE(m_scanners.held.Wait());
+    const long long completed = ConditionCount("zel.im.scanCompleted");
+    m_scanners.release.Set();
+    long long count = completed;
+    // Half the idle sleep: a scan closed only after the sleep would miss it.
+    const bool closed = m_dom->ConditionWait("zel.im.scanCompleted", completed, 7500, count);
+    runner.requestExit();
+    runner.join();
+    EXPECT_TRUE(closed) << "the scan was not closed before the loop's idle sleep ended";
+    EXPECT_GT(QueryNumber(wxString::Format("SELECT [endTime] FROM [Scans] WHERE [scanId]=%lld;", scanId)), 0);
+}
+
+TEST_F(ControlLoopTest, IncrementalRuleIdsComeFromTheStateStore) {
+    m_dom->Set("zel.im.bNeedIncrementalScan", true);
+    m_dom->Set("zel.im.integrityRuleIds", "3, 5,abc,-2,0,7x");
+    auto control = NewControl();
+    RunLoop(*control, 3);
+    EXPECT_EQ((std::vector<long long>{3, 5, 7}),
+              QueryNumbers("SELECT [integrityRuleId] FROM [ScanIntegrityRuleIds] WHERE [scanId]=1 "
+                           "ORDER BY [integrityRuleId];"));
+    EXPECT_EQ(std::vector<std::string>{"8002|00:00|0"}, EventsWithId(8002)) << "nothing in scope";
+    EXPECT_FALSE(Flag("zel.im.bNeedIncrementalScan"));
+}
+
+TEST_F(ControlLoopTest, VmSafeGuestTakesScanRequestsFromControlFiles) {
+    m_dom->Set("kvo.mode.vmsafeGuest", true);
+    char startDir[4096];
+    ASSERT_NE(nullptr, getcwd(startDir, sizeof startDir));
+    ASSERT_EQ(0, chdir(m_dir.path().c_str()));
+    std::ofstream("do-baseline").close();
+    std::ofstream("do-incremental").close();
+    auto control = NewControl();
+    RunLoop(*control, 4);
+    const bool baselineLeft = access("do-baseline", F_OK) == 0;
+    const bool incrementalLeft = access("do-incremental", F_OK) == 0;
+    ASSERT_EQ(0, chdir(startDir));
+    EXPECT_FALSE(baselineLeft);
+    EXPECT_FALSE(incrementalLeft);
+    EXPECT_EQ((std::vector<long long>{0, 1}), QueryNumbers("SELECT [incrementalScan] FROM [Scans] ORDER BY [scanId];"))
+        << "the baseline first, the incremental scan on a later iteration";
+}
+
+TEST_F(ControlLoopTest, ControlFilesAreIgnoredOutsideVmSafeGuestMode) {
+    char startDir[4096];
+    ASSERT_NE(nullptr, getcwd(startDir, sizeof startDir));
+    ASSERT_EQ(0, chdir(m_dir.path().c_str()));
+    std::ofstream("do-baseline").close();
+    auto control = NewControl();
+    RunLoop(*control, 3);
+    const bool left = access("do-baseline", F_OK) == 0;
+    ASSERT_EQ(0, chdir(startDir));
+    EXPECT_TRUE(left);
+    EXPECT_EQ(0, QueryNumber("SELECT COUNT(*) FROM [Scans];"));
+}
+
+TEST_F(ControlLoopTest, AbortedScanStopsScannersAndDropsWhatTheScanRecorded) {
+    AddEntity(1, 7);
+    AddEntity(2, 7);
+    const long long scanId = AddScanRow(0, 1000, 0, 3);
+    AddSubscanOf(scanId, "User");
+    AddEntity(3, 7);
+    AddEntity(4, 7);
+    m_scanners.holdUntilStop = true;
+    m_dom->Set("zel.im.unittest.iterations", 3LL);
+    auto control = NewControl();
+    CLoopRunner runner(m_dom, *control);
+    ASSERT_TRUE(runner.start());
+    ASSERT_TRUE(m_scanners.held.Wait());
+    m_dom->ConditionRaise("zel.im.scanAborted");
+    ASSERT_TRUE(WaitUntil([&runner] { return !runner.isRunning(); }));
+    runner.join();
+    EXPECT_EQ((std::vector<long long>{1, 2, 3}), QueryNumbers("SELECT [entityId] FROM [Entitys] ORDER BY 1;"));
+    EXPECT_EQ(0, QueryNumber("SELECT COUNT(*) FROM [Scans];"));
+    EXPECT_EQ(1, m_scanners.created.load()) << "the aborted scan is not resumed";
+}
+
+TEST_F(ControlLoopTest, EmptiedConfigurationForgetsRulesAndScans) {
+    Configure("", kFileRule);
+    m_dom->Set("zel.im.unittest.iterations", 1000LL);
+    auto control = NewControl({"File"});
+    CLoopRunner runner(m_dom, *control);
+    ASSERT_TRUE(runner.start());
+    ASSERT_TRUE(WaitUntil([this] { return QueryNumber("SELECT COUNT(*) FROM [Scans];") > 0; }));
+    const long long processed = ConditionCount("zel.im.configProcessed");
+    std::ofstream(m_dir.file("config.xml")) << "<SecurityConfiguration/>\n";
+    wxString error;
+    ASSERT_TRUE(m_dom->ConfigReload(error)) << error;
+    ASSERT_TRUE(m_dom->ConfigIsEmpty());
+    EXPECT_TRUE(WaitUntil([&] { return ConditionCount("zel.im.configProcessed") > processed; }));
+    runner.requestExit();
+    runner.join();
+    EXPECT_EQ(0, QueryNumber("SELECT COUNT(*) FROM [IntegrityRules];"));
+    EXPECT_EQ(0, QueryNumber("SELECT COUNT(*) FROM [Scans];"));
+}
+
+TEST_F(ControlLoopTest, MirtModeEndsTheLoopBeforeAnyWork) {
+    m_dom->Set("app.mode.unittest", false);
+    m_dom->Set("zel.im.mirtMode", true);
+    Configure("", kFileRule);
+    auto control = NewControl();
+    CLoopRunner runner(m_dom, *control);
+    ASSERT_TRUE(runner.start());
+    EXPECT_TRUE(WaitUntil([&runner] { return !runner.isRunning(); }));
+    runner.join();
+    EXPECT_EQ(0, QueryNumber("SELECT COUNT(*) FROM [IntegrityRules];"));
+}
+
+TEST_F(ControlLoopTest, StopRequestEndsAnIdleLoopAndClosesTheDatabase) {
+    m_dom->Set("app.mode.unittest", false);
+    auto control = NewControl();
+    CLoopRunner runner(m_dom, *control);
+    ASSERT_TRUE(runner.start());
+    ASSERT_TRUE(WaitUntil([this] { return ConditionCount("zel.im.configProcessed") > 0; }));
+    m_dom->RequestStop();
+    EXPECT_TRUE(WaitUntil([&runner] { return !runner.isRunning(); }, std::chrono::seconds(10)))
+        << "the idle sleep must end at the stop request";
+    runner.join();
+    m_db.reset();
+    EXPECT_NE(0, access(m_dir.file("si.db-wal").c_str(), F_OK)) << "the last connection closed cleanly";
+}
+
+}  // namespace
+}  // namespace KvoTest

@@ -1,0 +1,177 @@
+// Scan orchestration on the control thread's connection: which rows a scan
+// initiation writes for each scan type, which scanners it queues, and how an
+// interrupted scan is taken back out of the database.
+#include "tests/unit/im/ControlLoopFixture.h"
+
+namespace KvoTest {
+namespace {
+
+class ScanOrchestrationTest : public ControlLoopFixture {
+protected:
+    void SetUp() override {
+        ControlLoopFixture::SetUp();
+        if (HasFatalFailure()) return;
+        m_control = NewControl();
+        ASSERT_TRUE(m_control->OpenSystemIntegrityDb());
+    }
+    void TearDown() override {
+        if (m_control) m_control->OnExit();  // deletes the scanners it queued
+        m_control.reset();
+        ControlLoopFixture::TearDown();
+    }
+
+    std::vector<std::string> SubscanTypes(long long scanId) {
+        return QueryTexts(wxString::Format(
+            "SELECT [entityType] FROM [Subscans] WHERE [scanId]=%lld ORDER BY [subscanId];", scanId));
+    }
+
+    std::unique_ptr<CSystemIntegrityThread> m_control;
+};
+
+TEST_F(ScanOrchestrationTest, BaselineHasOneSubscanPerEntityTypeWithSets) {
+    AddEntity(41, 1);
+    AddEntitySet("UserSets", 1);
+    AddEntitySet("FileSets", 1);
+    AddEntitySet("FileSets", 2);
+    m_dom->Set("zel.im.bNeedRebuildBaseline", true);
+    m_dom->Set("zel.im.bNeedIncrementalScan", true);
+    m_control->InitiateScan();
+
+    EXPECT_EQ((std::vector<long long>{0}), QueryNumbers("SELECT [incrementalScan] FROM [Scans];"));
+    EXPECT_EQ(42, QueryNumber("SELECT [startingHighestExistingEntityId] FROM [Scans] WHERE [scanId]=1;"))
+        << "the id the next entity row gets";
+    EXPECT_EQ(-1, QueryNumber("SELECT [endTime] FROM [Scans] WHERE [scanId]=1;")) << "the scan is open";
+    EXPECT_EQ((std::vector<std::string>{"File", "User"}), SubscanTypes(1)) << "in the schema's table order";
+    EXPECT_EQ(0, QueryNumber("SELECT COUNT(*) FROM [Subscans] WHERE [scanStep]<>0 OR [startTime] NOT NULL;"));
+    EXPECT_EQ(2u, m_control->QueuedScannerCount());
+    EXPECT_EQ(0, QueryNumber("SELECT COUNT(*) FROM [Entitys] WHERE [entityType] LIKE '-Scan%';"));
+    EXPECT_EQ(1, ConditionCount("zel.im.scanInitiated"));
+    EXPECT_FALSE(Flag("zel.im.bNeedRebuildBaseline"));
+    EXPECT_FALSE(Flag("zel.im.bNeedIncrementalScan")) << "a baseline covers the incremental need";
+    EXPECT_TRUE(Events().empty()) << "nothing is reported before the scan ends";
+}
+
+TEST_F(ScanOrchestrationTest, ScanWithNothingInScopeEndsAtOnce) {
+    const struct {
+        const char* flag;
+        int type;
+        std::vector<std::string> events;
+        long long completed;
+    } cases[] = {
+        {"zel.im.bNeedRebuildBaseline", 0, {"8000|00:00|0"}, 1},
+        {"zel.im.bNeedIncrementalScan", 1, {"8002|00:00|0"}, 1},
+        {"zel.im.bOnChangeDataAvailable", 2, {}, 0},
+    };
+    for (const auto& c : cases) {
+        m_db->ExecuteUpdate("DELETE FROM [Scans];");
+        const long long completed = ConditionCount("zel.im.scanCompleted");
+        const size_t events = Events().size();
+        m_dom->Set(c.flag, true);
+        m_control->InitiateScan();
+        EXPECT_EQ(std::vector<long long>{c.type},
+                  QueryNumbers("SELECT [incrementalScan] FROM [Scans] WHERE [endTime]>0 AND "
+                               "[endingHighestExistingEntityId]>0;"))
+            << c.flag;
+        const std::vector<std::string> all = Events();
+        EXPECT_EQ(c.events, std::vector<std::string>(all.begin() + events, all.end())) << c.flag;
+        EXPECT_EQ(completed + c.completed, ConditionCount("zel.im.scanCompleted")) << c.flag;
+        EXPECT_FALSE(Flag(c.flag));
+    }
+    EXPECT_EQ(0, QueryNumber("SELECT COUNT(*) FROM [Entitys];")) << "no marker stays behind";
+}
+
+TEST_F(ScanOrchestrationTest, PseudoRealtimeScanWithoutAllowingRuleEndsWithoutEvent) {
+    AddRuleRow(1, "Users", false);
+    AddEntitySet("UserSets", 1);
+    m_dom->Set("zel.im.bNeedPseudoRealtimeScan", true);
+    m_control->InitiateScan();
+    EXPECT_EQ(std::vector<long long>{3}, QueryNumbers("SELECT [incrementalScan] FROM [Scans] WHERE [endTime]>0;"));
+    EXPECT_TRUE(SubscanTypes(1).empty());
+    EXPECT_TRUE(Events().empty());
+    EXPECT_EQ(1, ConditionCount("zel.im.scanCompleted"));
+    EXPECT_EQ(0, m_control->PseudoRealtimeGate()) << "no more pseudo-real-time scans are scheduled";
+    EXPECT_FALSE(Flag("zel.im.bNeedPseudoRealtimeScan"));
+}
+
+TEST_F(ScanOrchestrationTest, PseudoRealtimeScanLeavesFilesDirectoriesAndProcessesToRealtime) {
+    AddRuleRow(1, "Everything", true);
+    AddRuleRow(2, "Not on change", false);
+    for (const char* table : {"DirectorySets", "FileSets", "ProcessSets", "UserSets", "PortSets"})
+        AddEntitySet(table, 1);
+    AddEntitySet("GroupSets", 1, false);
+    m_dom->Set("zel.im.bNeedPseudoRealtimeScan", true);
+    m_control->InitiateScan();
+    EXPECT_EQ((std::vector<std::string>{"Port", "User"}), SubscanTypes(1));
+    EXPECT_EQ(std::vector<long long>{1}, QueryNumbers("SELECT [integrityRuleId] FROM [ScanIntegrityRuleIds] "
+                                                      "WHERE [scanId]=1;"));
+    EXPECT_EQ(2, m_control->PseudoRealtimeGate());
+    EXPECT_EQ(-1, QueryNumber("SELECT [endTime] FROM [Scans] WHERE [scanId]=1;"));
+}
+
+TEST_F(ScanOrchestrationTest, RealtimeScanHasOneSubscanPerChangedEntityType) {
+    m_db->ExecuteUpdate("INSERT INTO [RealtimeChanges] ([entityType],[keyCanonical]) VALUES ('User','a'),"
+                        "('Group','b'),('User','c');");
+    AddEntitySet("FileSets", 1);
+    m_dom->Set("zel.im.bOnChangeDataAvailable", true);
+    m_control->InitiateScan();
+    EXPECT_EQ(std::vector<long long>{2}, QueryNumbers("SELECT [incrementalScan] FROM [Scans];"));
+    std::vector<std::string> types = SubscanTypes(1);
+    std::sort(types.begin(), types.end());
+    EXPECT_EQ((std::vector<std::string>{"Group", "User"}), types);
+    EXPECT_FALSE(Flag("zel.im.bOnChangeDataAvailable"));
+}
+
+TEST_F(ScanOrchestrationTest, LoadTestSubscansAreStoredFinishedButScannersStartOver) {
+    m_dom->Set("kvo.mode.loadtest", true);
+    AddEntitySet("UserSets", 1);
+    m_dom->Set("zel.im.bNeedRebuildBaseline", true);
+    m_control->InitiateScan();
+    EXPECT_EQ(std::vector<long long>{999999999}, QueryNumbers("SELECT [scanStep] FROM [Subscans];"));
+    EXPECT_EQ(std::vector<int>{0}, m_scanners.handedSteps);
+
+    m_db->ExecuteUpdate("INSERT INTO [RealtimeChanges] ([entityType],[keyCanonical]) VALUES ('User','a');");
+    m_dom->Set("zel.im.bOnChangeDataAvailable", true);
+    m_control->InitiateScan();
+    EXPECT_TRUE(SubscanTypes(2).empty()) << "a load test makes no real-time subscans";
+    EXPECT_GT(QueryNumber("SELECT [endTime] FROM [Scans] WHERE [scanId]=2;"), 0);
+}
+
+TEST_F(ScanOrchestrationTest, QueuedScannerGetsTheHighestEntityIdOfItsStart) {
+    AddEntity(10, 1);
+    const long long scanId = AddScanRow(0, 1000);
+    AddSubscanOf(scanId, "User", 200000);
+    AddSubscanOf(AddScanRow(0, 1000, 2000), "Group");  // its scan is closed
+    EXPECT_EQ(1, m_control->QueueIncompleteScanners());
+    EXPECT_EQ(std::vector<wxString>{"User"}, m_scanners.types);
+    EXPECT_EQ(std::vector<int>{0}, m_scanners.handedSteps);
+    EXPECT_EQ(11, m_control->GetCurrentHighestEntityId());
+    EXPECT_EQ(std::vector<long long>{10}, QueryNumbers("SELECT [entityId] FROM [Entitys];"));
+}
+
+TEST_F(ScanOrchestrationTest, IncompleteScanDataIsDeleted) {
+    const long long closed = AddScanRow(0, 1000, 2000, 1);
+    for (long long id = 1; id <= 6; ++id) AddEntity(id, 1);
+    AddScanRow(1, 3000, 0, 4);
+    m_db->ExecuteUpdate("INSERT INTO [IntegrityEvents] ([integrityEventId],[wasEntity],[isEntity]) "
+                        "VALUES (1,NULL,5),(2,3,6),(3,6,NULL),(4,9,NULL);");
+    m_control->DeleteIncompleteScanData();
+    EXPECT_EQ((std::vector<long long>{1, 2, 3, 4}), QueryNumbers("SELECT [entityId] FROM [Entitys] ORDER BY 1;"));
+    EXPECT_EQ((std::vector<long long>{1, 2}),
+              QueryNumbers("SELECT [integrityEventId] FROM [IntegrityEvents] ORDER BY 1;"))
+        << "events whose previous entity is gone go with it";
+    EXPECT_EQ(std::vector<long long>{closed}, QueryNumbers("SELECT [scanId] FROM [Scans];"));
+}
+
+TEST_F(ScanOrchestrationTest, IncompleteScanDataRollsBackOnDatabaseError) {
+    AddEntity(1, 1);
+    AddEntity(2, 1);
+    AddScanRow(0, 1000, 0, 1);
+    m_db->ExecuteUpdate("ALTER TABLE [IntegrityEvents] RENAME TO [Elsewhere];");
+    m_control->DeleteIncompleteScanData();
+    EXPECT_EQ(2, QueryNumber("SELECT COUNT(*) FROM [Entitys];")) << "the entity delete was rolled back";
+    EXPECT_EQ(1, QueryNumber("SELECT COUNT(*) FROM [Scans];"));
+    EXPECT_EQ(1u, LogCount("Accessing si.db: "));
+}
+
+}  // namespace
+}  // namespace KvoTest
