@@ -159,6 +159,16 @@ protected:
     void SaveSubscan();
     // Appends to sets the entity sets of the type within the scan's scope, by entitySetId.
     void LoadEntitySetsInScope(KvoCore::XMLObjectList& sets);
+    // One CEF syslog line for a reported event (was: the old version, null for
+    // a create; is: the new one, null for a delete), stamped eventTime / 1000
+    // seconds. Dropped silently while syslog is off or cannot be opened.
+    void SyslogSend(const CSqlEntity* was, const CSqlEntity* is, int status, int integrityRuleId, int change,
+                    const wxString& changedNames, long long eventTime, const wxString& user, const wxString& process);
+    // The line for the event at formatLevel; false when it cannot be built (no
+    // open database, no rule row, or the entity the change needs is missing).
+    bool SyslogFormat(const CSqlEntity* was, const CSqlEntity* is, int status, int integrityRuleId, int change,
+                      const wxString& changedNames, const wxString& user, const wxString& process, int formatLevel,
+                      std::string& line);
 
     CSqlSubscan& Subscan() { return *m_subscan; }
     KvoCore::CSqliteDatabase& Db() { return *m_db; }

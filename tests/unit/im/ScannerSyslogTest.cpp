@@ -1,0 +1,353 @@
+// The CEF line a scanner builds for a reported event, and its way through a
+// real rsyslogd over UDP and TCP.
+#include <gtest/gtest.h>
+#include <wx/wxsqlite3.h>
+
+#include <errno.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "core/Syslogger.h"
+#include "plugins/im/SqlEntity.h"
+#include "tests/unit/RsyslogDaemon.h"
+#include "tests/unit/TempDir.h"
+#include "tests/unit/im/ScannerFrameworkTestSupport.h"
+
+namespace KvoTest {
+namespace {
+
+const char* const kHeader = "CEF:0|kvo|kvo-agent|0.1.0|";
+const char* const kCafe = "caf\xc3\xa9";
+const char* const kJapan = "\xe6\x97\xa5\xe6\x9c\xac";
+
+std::string HostName() {
+    char name[256] = {};
+    gethostname(name, sizeof name - 1);
+    return name;
+}
+
+// Every multi-byte sequence complete: a cut never leaves half a character.
+bool IsWholeUtf8(const std::string& text) {
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        const size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+        if (length == 0 || i + length > text.size()) return false;
+        for (size_t k = 1; k < length; ++k)
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+        i += length;
+    }
+    return true;
+}
+
+class CSyslogScanner : public CScriptedScanThread {
+public:
+    using CScriptedScanThread::CScriptedScanThread;
+    using CScriptedScanThread::SyslogFormat;
+    using CScriptedScanThread::SyslogSend;
+    void TraceOn() { m_trace = true; }
+};
+
+std::unique_ptr<KvoPluginIm::CSqlEntity> Entity(const wxString& key, int severity) {
+    auto entity = std::make_unique<KvoPluginIm::CSqlEntity>();
+    entity->m_entityType = "File";
+    entity->m_key = key;
+    entity->m_keyCanonical = key;
+    entity->m_integrityRuleSeverity = severity;
+    return entity;
+}
+
+class ScannerSyslogTest : public ScannerFrameworkFixture {
+protected:
+    void SetUp() override {
+        ScannerFrameworkFixture::SetUp();
+        if (HasFatalFailure()) return;
+        AddRule(1, "System configuration", "1002");
+        m_scanner = std::make_unique<CSyslogScanner>(*m_dom, LoadSubscan(AddSubscan(AddScan(0), 0), 0).release());
+        ASSERT_TRUE(m_scanner->OpenSystemIntegrityDb());
+    }
+    void TearDown() override {
+        m_scanner.reset();
+        ScannerFrameworkFixture::TearDown();
+    }
+
+    void AddRule(long long id, const wxString& name, const wxString& identifier) {
+        wxSQLite3Statement insert = m_db->PrepareStatement(
+            "INSERT INTO [IntegrityRules] ([integrityRuleId],[name],[identifier],[severity]) VALUES (?,?,?,2);");
+        insert.Bind(1, static_cast<wxLongLong>(id));
+        insert.Bind(2, name);
+        insert.Bind(3, identifier);
+        insert.ExecuteUpdate();
+    }
+
+    // The host identity as the agent core writes it at formatLevel.
+    std::string Identity(int formatLevel) {
+        KvoCore::CSyslogger syslogger(*m_dom, "identity");
+        char buffer[1024] = "";
+        syslogger.AppendHostIdentityCEF(formatLevel, buffer, sizeof buffer);
+        return buffer;
+    }
+
+    std::string Expected(const std::string& body, int formatLevel, const std::string& extension) {
+        return kHeader + body + Identity(formatLevel) + " act=" + extension;
+    }
+
+    // The configuration in force gets this Syslog element.
+    void ConfigureSyslog(const std::string& syslogElement) {
+        {
+            std::ofstream out(m_dir.file("config.xml"));
+            out << "<SecurityConfiguration><AgentConfiguration/>" << syslogElement
+                << "<IntegrityRules/></SecurityConfiguration>\n";
+        }
+        wxString error;
+        ASSERT_TRUE(m_dom->ConfigReload(error)) << error;
+    }
+
+    std::unique_ptr<CSyslogScanner> m_scanner;
+    std::unique_ptr<KvoPluginIm::CSqlEntity> m_was = Entity("/etc/old.conf", 2);
+    std::unique_ptr<KvoPluginIm::CSqlEntity> m_is = Entity("/etc/new.conf", 2);
+};
+
+TEST_F(ScannerSyslogTest, ExtensionPerChangeTypeAndFormatLevel) {
+    const struct {
+        int change;
+        int level;
+        const char* user;
+        const char* process;
+        const char* extension;
+    } cases[] = {
+        {1, 2, "", "", "created filePath=/etc/new.conf"},
+        {1, 0, "root", "/usr/bin/vi", "created suser=root sproc=/usr/bin/vi fname=/etc/new.conf"},
+        {2, 2, "root", "", "updated suser=root filePath=/etc/new.conf msg=size,sha256"},
+        {2, 1, "", "/bin/cp", "updated sproc=/bin/cp fname=/etc/new.conf msg=size,sha256"},
+        {2, 0, "", "", "updated fname=/etc/new.conf msg=size,sha256"},
+        {3, 3, "", "", "deleted filePath=/etc/old.conf"},
+        {3, 1, "root", "rm", "deleted suser=root sproc=rm fname=/etc/old.conf"},
+        {4, 2, "root", "mv", "renamed suser=root sproc=mv oldfilePath=/etc/old.conf filePath=/etc/new.conf"},
+        {4, 3, "", "", "renamed oldfilePath=/etc/old.conf filePath=/etc/new.conf"},
+        {4, 1, "", "", "renamed fname=/etc/old.conf -> /etc/new.conf"},
+        {4, 0, "root", "", "renamed suser=root fname=/etc/old.conf -> /etc/new.conf"},
+        {0, 2, "root", "mv", "unknown"},
+        {5, 1, "", "", "unknown"},
+    };
+    for (const auto& c : cases) {
+        const KvoPluginIm::CSqlEntity* was = c.change == 1 ? nullptr : m_was.get();
+        const KvoPluginIm::CSqlEntity* is = c.change == 3 ? nullptr : m_is.get();
+        std::string line;
+        ASSERT_TRUE(m_scanner->SyslogFormat(was, is, 0, 1, c.change, "size,sha256", c.user, c.process, c.level, line))
+            << c.extension;
+        EXPECT_EQ(Expected("1002|System configuration|6|", c.level, c.extension), line)
+            << "change " << c.change << ", level " << c.level;
+    }
+}
+
+TEST_F(ScannerSyslogTest, ValuesAreEscapedButTheChangedListIsNot) {
+    AddRule(2, "etc | conf \\ rule", "1002");
+    const auto is = Entity(wxString::FromUTF8(std::string("/srv/a=b\\c\n") + kCafe), 2);
+    std::string line;
+    ASSERT_TRUE(m_scanner->SyslogFormat(nullptr, is.get(), 0, 2, 2, "x=y", "DOM\\adm", "/opt/p=q", 2, line));
+    EXPECT_EQ(Expected("1002|etc \\| conf \\\\ rule|6|", 2,
+                       std::string("updated suser=DOM\\\\adm sproc=/opt/p\\=q filePath=/srv/a\\=b\\\\c\\n") + kCafe +
+                           " msg=x=y"),
+              line);
+}
+
+TEST_F(ScannerSyslogTest, SeverityOfTheNewVersionOrElseTheOld) {
+    const struct {
+        int was;
+        int is;
+        int change;
+        int cef;
+    } cases[] = {
+        {2, 1, 2, 3}, {2, 2, 2, 6}, {2, 3, 2, 8}, {2, 4, 2, 10}, {4, 0, 2, 9},  {4, 5, 2, 9},
+        {1, -1, 2, 9}, {3, 0, 3, 8}, {0, 4, 1, 10}, {1, 4, 4, 10}, {5, 0, 3, 9},
+    };
+    for (const auto& c : cases) {
+        const auto was = Entity("/etc/old.conf", c.was);
+        const auto is = Entity("/etc/new.conf", c.is);
+        std::string line;
+        ASSERT_TRUE(m_scanner->SyslogFormat(c.change == 1 ? nullptr : was.get(), c.change == 3 ? nullptr : is.get(), 0,
+                                            1, c.change, "size", "", "", 2, line));
+        const std::string prefix = std::string(kHeader) + "1002|System configuration|" + std::to_string(c.cef) + "|";
+        EXPECT_EQ(prefix, line.substr(0, prefix.size())) << "was " << c.was << ", is " << c.is;
+    }
+}
+
+TEST_F(ScannerSyslogTest, SignatureIdFromTheRuleIdentifier) {
+    const struct {
+        long long rule;
+        const char* identifier;
+        const char* signature;
+        const char* logged;
+    } cases[] = {
+        {11, "1002", "1002", nullptr},
+        {12, "", "30", nullptr},
+        {13, "abc", "30", "Identifier for SI rule (id=13) is not a number: abc"},
+        {14, "99999999999999999999", "30", "Identifier for SI rule (id=14) is invalid: 99999999999999999999"},
+    };
+    for (const auto& c : cases) {
+        AddRule(c.rule, "r", c.identifier);
+        std::string line;
+        ASSERT_TRUE(m_scanner->SyslogFormat(nullptr, m_is.get(), 0, static_cast<int>(c.rule), 1, "", "", "", 2, line));
+        EXPECT_EQ(Expected(std::string(c.signature) + "|r|6|", 2, "created filePath=/etc/new.conf"), line)
+            << "identifier '" << c.identifier << "'";
+        const std::string mention = "Identifier for SI rule (id=" + std::to_string(c.rule) + ")";
+        if (c.logged != nullptr)
+            EXPECT_NE(std::string::npos, LogText().find(c.logged)) << LogText();
+        else
+            EXPECT_EQ(std::string::npos, LogText().find(mention)) << LogText();
+    }
+}
+
+TEST_F(ScannerSyslogTest, NameIsCutTo128CharactersWithoutALoneBackslash) {
+    std::string e200, e128;
+    for (int i = 0; i < 200; ++i) e200 += "\xc3\xa9";
+    for (int i = 0; i < 128; ++i) e128 += "\xc3\xa9";
+    const std::string a126(126, 'a'), a127(127, 'a');
+    const struct {
+        std::string name;
+        std::string cef;
+    } cases[] = {
+        {e200, e128},
+        {a126 + "|", a126 + "\\|"},
+        {a127 + "|tail", a127},
+        {a127 + "\\\\", a127},
+        {a126 + "\\", a126 + "\\\\"},
+        {std::string(128, 'b') + "c", std::string(128, 'b')},
+    };
+    long long rule = 20;
+    for (const auto& c : cases) {
+        AddRule(++rule, wxString::FromUTF8(c.name), "7");
+        std::string line;
+        ASSERT_TRUE(m_scanner->SyslogFormat(m_was.get(), nullptr, 0, static_cast<int>(rule), 3, "", "", "", 1, line));
+        EXPECT_EQ(Expected("7|" + c.cef + "|6|", 1, "deleted fname=/etc/old.conf"), line) << c.name;
+    }
+}
+
+TEST_F(ScannerSyslogTest, LongChangedListIsCutAtACharacterBoundaryWithin65528Bytes) {
+    // Three paddings put the cut in each position of a three-byte character.
+    for (size_t pad = 0; pad < 3; ++pad) {
+        std::string names(pad, 'p');
+        while (names.size() < 90000) names += std::string(kJapan) + ",";
+        std::string line;
+        ASSERT_TRUE(m_scanner->SyslogFormat(m_was.get(), m_is.get(), 0, 1, 2, wxString::FromUTF8(names), "", "", 2,
+                                            line));
+        const std::string start = Expected("1002|System configuration|6|", 2, "updated filePath=/etc/new.conf msg=");
+        ASSERT_EQ(start, line.substr(0, start.size()));
+        EXPECT_LE(line.size(), 65528u) << "pad " << pad;
+        EXPECT_GE(line.size(), 65528u - 3) << "pad " << pad;
+        EXPECT_TRUE(IsWholeUtf8(line)) << "pad " << pad;
+        EXPECT_EQ(names.substr(0, line.size() - start.size()), line.substr(start.size())) << "pad " << pad;
+    }
+}
+
+TEST_F(ScannerSyslogTest, LineCannotBeBuiltWithoutRuleOrTheEntityTheChangeNames) {
+    const struct {
+        const char* what;
+        bool was;
+        bool is;
+        int rule;
+        int change;
+    } cases[] = {
+        {"rule without a row", true, true, 99, 2}, {"create without new version", true, false, 1, 1},
+        {"update without new version", true, false, 1, 2}, {"delete without old version", false, true, 1, 3},
+        {"rename without old version", false, true, 1, 4}, {"rename without new version", true, false, 1, 4},
+    };
+    for (const auto& c : cases) {
+        std::string line = "untouched";
+        EXPECT_FALSE(m_scanner->SyslogFormat(c.was ? m_was.get() : nullptr, c.is ? m_is.get() : nullptr, 0, c.rule,
+                                             c.change, "size", "", "", 2, line))
+            << c.what;
+        EXPECT_EQ("untouched", line) << c.what;
+    }
+    m_scanner->CloseSystemIntegrityDb();
+    std::string line;
+    EXPECT_FALSE(m_scanner->SyslogFormat(m_was.get(), m_is.get(), 0, 1, 2, "size", "", "", 2, line));
+}
+
+TEST_F(ScannerSyslogTest, WithSyslogOffNothingIsFormatted) {
+    ConfigureSyslog("");
+    m_scanner->SyslogSend(m_was.get(), m_is.get(), 0, 99, 2, "size", 1700000000000LL, "", "");
+    ConfigureSyslog("<Syslog port=\"514\"/>");
+    m_scanner->SyslogSend(m_was.get(), m_is.get(), 0, 99, 2, "size", 1700000000000LL, "", "");
+    EXPECT_EQ(std::string::npos, LogText().find("SyslogSend()")) << LogText();
+}
+
+// --- through a real syslog server ---
+
+class ScannerRsyslogTest : public ScannerSyslogTest {
+protected:
+    void SetUp() override {
+        ScannerSyslogTest::SetUp();
+        if (HasFatalFailure()) return;
+        std::string error;
+        ASSERT_TRUE(m_daemon.Start(error)) << error;
+    }
+    void TearDown() override {
+        const pid_t pid = m_daemon.Pid();
+        m_daemon.Stop();
+        EXPECT_TRUE(pid <= 0 || (kill(pid, 0) != 0 && errno == ESRCH)) << "rsyslogd outlived its test";
+        ScannerSyslogTest::TearDown();
+    }
+
+    std::string SyslogElement(int port, const std::string& protocol, const std::string& extra) const {
+        return "<Syslog server=\"127.0.0.1\" port=\"" + std::to_string(port) + "\" protocol=\"" + protocol + "\"" +
+               extra + "/>";
+    }
+
+    // Waits for the message that is exactly line and checks its envelope.
+    void ExpectArrives(const std::string& line, const std::string& pri, const std::string& timestamp) {
+        std::string found;
+        ASSERT_TRUE(m_daemon.WaitForLine(
+            [&line](const std::string& output) {
+                return output.size() >= line.size() &&
+                       output.compare(output.size() - line.size(), line.size(), line) == 0;
+            },
+            found))
+            << "not received within the time-out: " << line;
+        EXPECT_EQ(pri + "|" + timestamp + "|" + HostName() + "|kvo-agent|" + std::to_string(getpid()) + "|integrity|" +
+                      line,
+                  found);
+    }
+
+    TempDir m_rsyslogDir;
+    RsyslogDaemon m_daemon{m_rsyslogDir.path()};
+};
+
+TEST_F(ScannerRsyslogTest, UpdateOverUdpStampedInSeconds) {
+    ConfigureSyslog(SyslogElement(m_daemon.UdpPort(), "udp", " format=\"2\""));
+    const auto is = Entity(wxString::FromUTF8(std::string("/srv/") + kCafe + "/a=b"), 3);
+    m_scanner->SyslogSend(m_was.get(), is.get(), 0, 1, 2, "size,sha256", 1700000000999LL, "root", "/usr/bin/vi");
+    ExpectArrives(Expected("1002|System configuration|8|", 2,
+                           std::string("updated suser=root sproc=/usr/bin/vi filePath=/srv/") + kCafe +
+                               "/a\\=b msg=size,sha256"),
+                  "133", "2023-11-14T22:13:20Z");
+}
+
+TEST_F(ScannerRsyslogTest, RenameOverTcpAtFormatLevelOneAndTraced) {
+    ConfigureSyslog(SyslogElement(m_daemon.TcpPort(), "tcp", " format=\"1\" facility=\"3\""));
+    m_scanner->TraceOn();
+    m_scanner->SyslogSend(m_was.get(), m_is.get(), 0, 1, 4, "", 951782400000LL, "", "mv");
+    m_scanner->SyslogSend(nullptr, m_is.get(), 0, 1, 1, "", 951782401000LL, "", "");
+    ExpectArrives(Expected("1002|System configuration|6|", 1, "renamed sproc=mv fname=/etc/old.conf -> /etc/new.conf"),
+                  "29", "2000-02-29T00:00:00Z");
+    ExpectArrives(Expected("1002|System configuration|6|", 1, "created fname=/etc/new.conf"), "29",
+                  "2000-02-29T00:00:01Z");
+    EXPECT_NE(std::string::npos, LogText().find("SyslogSend() Renamed: /etc/old.conf -> /etc/new.conf")) << LogText();
+    EXPECT_NE(std::string::npos, LogText().find("SyslogSend() Created: /etc/new.conf")) << LogText();
+}
+
+TEST_F(ScannerRsyslogTest, FormatFailureIsLoggedAndTheNextLineStillGoes) {
+    ConfigureSyslog(SyslogElement(m_daemon.UdpPort(), "udp", ""));
+    m_scanner->SyslogSend(m_was.get(), nullptr, 0, 99, 3, "", 1700000000000LL, "", "");
+    EXPECT_NE(std::string::npos, LogText().find("CIntegrityScanThread::SyslogSend() - format failed")) << LogText();
+    m_scanner->SyslogSend(m_was.get(), nullptr, 0, 1, 3, "", 1700000000000LL, "", "");
+    ExpectArrives(Expected("1002|System configuration|6|", 2, "deleted filePath=/etc/old.conf"), "133",
+                  "2023-11-14T22:13:20Z");
+}
+
+}  // namespace
+}  // namespace KvoTest
