@@ -5,14 +5,20 @@
 
 #include <errno.h>
 #include <signal.h>
+#include <stdio.h>
+#include <string.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <thread>
 
 #include "core/Syslogger.h"
 #include "plugins/im/SqlEntity.h"
+#include "tests/unit/LoopbackTcpSink.h"
 #include "tests/unit/RsyslogDaemon.h"
 #include "tests/unit/TempDir.h"
 #include "tests/unit/im/ScannerFrameworkTestSupport.h"
@@ -41,6 +47,28 @@ bool IsWholeUtf8(const std::string& text) {
         i += length;
     }
     return true;
+}
+
+// Waits until this host's socket on localPort is no longer established: the
+// peer's close has reached it.
+bool WaitUntilPeerClosed(int localPort, int timeoutMs = 30000) {
+    char portText[8];
+    snprintf(portText, sizeof portText, ":%04X", localPort);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    do {
+        std::ifstream table("/proc/net/tcp");
+        bool established = false;
+        for (std::string line; std::getline(table, line);) {
+            std::istringstream fields(line);
+            std::string slot, local, remote, state;
+            fields >> slot >> local >> remote >> state;
+            if (local.size() > 5 && local.compare(local.size() - 5, 5, portText) == 0 && state == "01")
+                established = true;
+        }
+        if (!established) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    } while (std::chrono::steady_clock::now() < deadline);
+    return false;
 }
 
 class CSyslogScanner : public CScriptedScanThread {
@@ -274,6 +302,30 @@ TEST_F(ScannerSyslogTest, WithSyslogOffNothingIsFormatted) {
     ConfigureSyslog("<Syslog port=\"514\"/>");
     m_scanner->SyslogSend(m_was.get(), m_is.get(), 0, 99, 2, "size", 1700000000000LL, "", "");
     EXPECT_EQ(std::string::npos, LogText().find("SyslogSend()")) << LogText();
+}
+
+TEST_F(ScannerSyslogTest, SendFailureIsLoggedWithTheReasonThenAnUnopenableServerIsQuiet) {
+    LoopbackTcpSink sink;
+    ASSERT_NE(0, sink.Port());
+    ConfigureSyslog("<Syslog server=\"127.0.0.1\" port=\"" + std::to_string(sink.Port()) + "\" protocol=\"tcp\"/>");
+    m_scanner->SyslogSend(m_was.get(), nullptr, 0, 1, 3, "", 1700000000000LL, "", "");
+    std::string message, error;
+    ASSERT_TRUE(sink.NextMessage(message, error)) << error;
+    EXPECT_NE(std::string::npos, message.find("act=deleted")) << message;
+    const int clientPort = sink.PeerPort();
+    sink.StopListening();
+    ASSERT_TRUE(WaitUntilPeerClosed(clientPort)) << "the close never reached the sender";
+
+    const std::string failed = "CIntegrityScanThread::SyslogSend() - send failed: ";
+    m_scanner->SyslogSend(m_was.get(), nullptr, 0, 1, 3, "", 1700000000000LL, "", "");
+    const std::string log = LogText();
+    const size_t at = log.find(failed);
+    ASSERT_NE(std::string::npos, at) << log;
+    EXPECT_EQ(0u, log.compare(at + failed.size(), std::string(strerror(ECONNREFUSED)).size(), strerror(ECONNREFUSED)))
+        << log;
+
+    m_scanner->SyslogSend(m_was.get(), nullptr, 0, 1, 3, "", 1700000000000LL, "", "");
+    EXPECT_EQ(log.find(failed), LogText().rfind(failed)) << "an unopenable syslogger must drop the line silently";
 }
 
 // --- through a real syslog server ---
