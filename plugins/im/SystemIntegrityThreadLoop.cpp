@@ -206,7 +206,11 @@ void CSystemIntegrityThread::WatchDiskSpace(LoopState& loop) {
     if (!loop.realtimeMode && !legacyRunning && m_runningScanners.empty() && !loop.disk.IsLow()) return;
     const CDiskSpaceWatch::Result result = loop.disk.Check(
         Tick(), loop.workDir, m_freeMbMin, m_diskSpaceProbe ? m_diskSpaceProbe : CDiskSpaceWatch::Probe(FreeDiskSpace));
-    if (result.outcome == CDiskSpaceWatch::Outcome::Recovered) QueueIncompleteScanners();
+    if (result.outcome == CDiskSpaceWatch::Outcome::Recovered) {
+        // Scanners still waiting in the queue would be queued a second time for the same subscans.
+        DeleteScannersWaiting();
+        QueueIncompleteScanners();
+    }
     if (result.outcome != CDiskSpaceWatch::Outcome::BecameLow) return;
     if (result.warn) {
         m_dom.DoAgentEventWrite(6012, "%s|%lu|%d", loop.dbPath, result.freeMb, m_freeMbMin);

@@ -1,6 +1,7 @@
 # kvo-agent run: the agent stores the configured rules, initiates a baseline
 # scan and says so in its log, keeps other agents off its work directory, and
-# stops cleanly on SIGINT and SIGTERM with its database closed.
+# stops cleanly on SIGINT and SIGTERM with its database closed; a changed
+# configuration is taken up at the next start.
 source "$(dirname "$0")/common.bash" "$@"
 # The agent is started from / below, so its path must not depend on where we stand.
 AGENT=$(cd "$(dirname "$AGENT")" && pwd)/$(basename "$AGENT")
@@ -45,6 +46,8 @@ check "rules stored and logged" wait_for "$LOG" "integrity rules stored: 1 rule(
 check "baseline scan initiated and logged" wait_for "$LOG" "integrity scan initiated"
 check "the rule is in si.db" [ "$(sqlite3 "$WORK/w/si.db" "SELECT [name] FROM [IntegrityRules] WHERE [integrityRuleId]=4;")" = "Watched files" ]
 check "a baseline scan row" [ "$(sqlite3 "$WORK/w/si.db" "SELECT COUNT(*) FROM [Scans] WHERE [incrementalScan]=0;")" = 1 ]
+check "si.db is private (mode 600)" [ "$(stat -c %a "$WORK/w/si.db")" = 600 ]
+check "the work directory is private (mode 700)" [ "$(stat -c %a "$WORK/w")" = 700 ]
 
 expect_status 75 "a second agent on the same work directory" -- "${A[@]}" run
 expect_text "$WORK/err" "another agent is running on the work directory" "the refusal says why"
@@ -58,14 +61,25 @@ expect_text "$LOG" "integrity monitoring stopped" "the control loop returned"
 check "no write-ahead log left: the database was closed" [ ! -e "$WORK/w/si.db-wal" ]
 check "the database is intact" [ "$(sqlite3 "$WORK/w/si.db" "PRAGMA integrity_check;")" = ok ]
 
-# Again, on the same work directory, stopped with SIGTERM: the stored rules are still in force.
+# Again on the same work directory, with a rule that has nothing to scan: the
+# baseline it asks for completes at once. Stopped with SIGTERM this time.
+cat >"$WORK/config.xml" <<XML
+<SecurityConfiguration>
+  <AgentConfiguration systemIntegrityAllowOnChange="false"/>
+  <IntegrityRules>
+    <IntegrityRule id="5" name="Nothing to watch" identifier="1005" severity="1" allowOnChange="false"/>
+  </IntegrityRules>
+</SecurityConfiguration>
+XML
 "${A[@]}" run >"$WORK/run.out" 2>"$WORK/run.err" &
 pid=$!
-check "rules processed again on the restart" wait_for "$LOG" "integrity rules stored: 1 rule(s) in force" 2
+check "scan completed and logged" wait_for "$LOG" "integrity scan completed"
+expect_text "$WORK/w/agent-events.log" "^8000|00:00|0$" "an empty baseline is reported as such"
 kill -TERM $pid
 wait $pid
 status=$?
 check "SIGTERM ends run with status 0 (got $status)" [ "$status" -eq 0 ]
-check "the rule was stored once" [ "$(sqlite3 "$WORK/w/si.db" "SELECT COUNT(*) FROM [IntegrityRules];")" = 1 ]
+check "the rule in force replaced the old one" \
+    [ "$(sqlite3 "$WORK/w/si.db" "SELECT group_concat([integrityRuleId]) FROM [IntegrityRules];")" = 5 ]
 
 finish

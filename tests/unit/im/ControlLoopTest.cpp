@@ -24,9 +24,10 @@ TEST_F(ControlLoopTest, RunningLimitCapsScannersRunningAtOnce) {
         const char* label;
         bool threadsPerCpu;
         int expectedMax;
+        int holdMs;  // how long a scanner waits for the others to arrive
     } cases[] = {
-        {"no ThreadsPerCpu: one at a time", false, 1},
-        {"2 per CPU", true, static_cast<int>(std::min<long long>(3, 2 * cpus))},
+        {"no ThreadsPerCpu: one at a time", false, 1, 500},
+        {"2 per CPU", true, static_cast<int>(std::min<long long>(3, 2 * cpus)), 30000},
     };
     for (const auto& c : cases) {
         if (c.threadsPerCpu)
@@ -36,7 +37,10 @@ TEST_F(ControlLoopTest, RunningLimitCapsScannersRunningAtOnce) {
         const long long scanId = AddScanRow(0, 1000);
         for (const char* type : {"User", "Group", "Port"}) AddSubscanOf(scanId, type);
         m_scanners.maxRunning = 0;
-        m_scanners.holdUntilRunning = 3;
+        m_scanners.arrived = 0;
+        // Under a kept limit of one the others never arrive; under a larger one all allowed do.
+        m_scanners.holdUntilArrived = c.expectedMax == 1 ? 3 : c.expectedMax;
+        m_scanners.holdMs = c.holdMs;
         auto control = NewControl();
         RunLoopUntil(*control, [&] { return ScanClosed(scanId); });
         EXPECT_EQ(c.expectedMax, m_scanners.maxRunning.load()) << c.label;

@@ -22,12 +22,14 @@ class CLoopTestScanner : public KvoPluginIm::CIntegrityScanThread {
 public:
     struct Shared {
         bool finish = true;         // false: end without finishing the subscan
-        int holdUntilRunning = 0;   // hold in the first step until this many run at once (bounded)
+        int holdUntilArrived = 0;   // hold in the first step until this many have reached it,
+        int holdMs = 1000;          // but at most this long
         bool holdUntilStop = false;  // hold in the first step until asked to stop
         Latch release;              // with waitForRelease: hold until set
         bool waitForRelease = false;
 
         std::atomic<int> created{0};
+        std::atomic<int> arrived{0};
         std::atomic<int> running{0};
         std::atomic<int> maxRunning{0};
         Latch held;  // set when a scanner holds in its first step
@@ -63,6 +65,7 @@ private:
             std::lock_guard<std::mutex> guard(m_shared.lock);
             m_shared.firstSteps.push_back(step);
         }
+        ++m_shared.arrived;
         const int now = ++m_shared.running;
         for (int seen = m_shared.maxRunning.load(); now > seen && !m_shared.maxRunning.compare_exchange_weak(seen, now);) {
         }
@@ -79,8 +82,8 @@ private:
         if (m_shared.waitForRelease) m_shared.release.Wait();
         // Bounded, so that a stop that never comes fails the test instead of hanging it.
         for (int i = 0; i < 3000 && m_shared.holdUntilStop && !ShouldShutdown(); ++i) TestDestroy(20, nullptr);
-        // A limit that is kept never lets this many run; a second shows that.
-        for (int i = 0; i < 100 && m_shared.running.load() < m_shared.holdUntilRunning; ++i)
+        // Behind a kept limit the others cannot arrive while this one waits: the bound ends the wait.
+        for (int i = 0; i < m_shared.holdMs / 10 && m_shared.arrived.load() < m_shared.holdUntilArrived; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 
