@@ -313,7 +313,8 @@ int CSystemIntegrityKeyMatch::CompareStringsCaseSensitive(const wxString& a, con
 }
 
 int CSystemIntegrityKeyMatch::CompareStringsCaseInsensitive(const wxString& a, const wxString& b) {
-    return a.CmpNoCase(b);
+    const int result = a.CmpNoCase(b);
+    return result < 0 ? -1 : (result > 0 ? 1 : 0);
 }
 
 bool CSystemIntegrityKeyMatch::WildcardMatches(const wxString& text, const wxString& wildcard,
