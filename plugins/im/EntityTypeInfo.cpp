@@ -86,6 +86,10 @@ bool CEntityTypeInfo::SetIncludes(const CEntitySetInfo& info, const wxString& ke
     wxString base = set.GetSearchBase();
     const wxRegEx* searchRegEx = set.GetSearchRegEx();
     KVO_TRACE(kTrace, "Testing searchbase '%s'", base);
+    // Kinds without a base (users, processes ...) have every key in scope.
+    if (base.empty() && !searchRegEx)
+        return m_matcher->EntityMatchesIncludeExcludes(key, key, depth, m_entitySets, set, info.GetFeatures(),
+                                                       info.GetPatterns(), info.GetIncludeExcludeIds(), reason);
     if (!searchRegEx) {
         KVO_TRACE(kTrace, "Search RegEx is NULL");
         // Without the separator /etc would take /etcx for one of its own.

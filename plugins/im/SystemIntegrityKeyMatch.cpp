@@ -259,8 +259,7 @@ bool CSystemIntegrityKeyMatch::PatternWillNeverMatchDescendents(const CSqlInclud
         if (globParts[i] == wxT("**")) return false;
         if (!WildcardMatches(keyParts[i], globParts[i], pattern.m_caseSensitive)) return true;
     }
-    // A key as deep as the pattern is kept: the check cannot see whether the
-    // pattern's last component still needs one more level.
+    // The key ended first, or with the pattern: something below may still match.
     return i < keyParts.size();
 }
 

@@ -56,6 +56,8 @@ public:
     static void GetUniqueIncludeExcludeIds(const CSqlIncludeExcludeFeatures& features,
                                            const CSqlIncludeExcludePatterns& patterns, KvoCore::Int64Set& out);
 
+    // depth carries the caller's datum for feature tests: a file's open
+    // descriptor (-1 for none), a host-metadata object, or 0.
     bool EntityMatches(const wxString& searchBase, const wxString& fullKey, unsigned long depth,
                        const KvoCore::XMLObjectList* sets, const CSqlEntitySet& set,
                        const CSqlIncludeExcludeFeatures& features, const CSqlIncludeExcludePatterns& patterns,

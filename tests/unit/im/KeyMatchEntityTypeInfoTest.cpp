@@ -116,3 +116,25 @@ TEST_F(KeyMatchEntityTypeInfoTest, WithoutASetListNothingIsIncluded) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(KeyMatchEntityTypeInfoTest, SetsWithoutABaseTakeEveryKey) {
+    Store(R"(<IntegrityRule id="5" name="admins" allowOnChange="true">
+               <UserSet><Include key="adm*"/><Exclude key="admin2"/></UserSet></IntegrityRule>)");
+    KvoPluginIm::CSqlUserEntitySets sets;
+    KvoTest::NameKeyMatch matcher;
+    CEntityTypeInfo info(&sets, &matcher);
+    ASSERT_NO_FATAL_FAILURE(Init(info, false, false));
+    ASSERT_EQ(1u, info.GetEntitySetInfos().size());
+    const struct {
+        const char* key;
+        bool included;
+    } cases[] = {{"admin", true}, {"ADM", true}, {"admin2", false}, {"root", false}};
+    for (const auto& c : cases) {
+        KvoCore::Int64Set ids;
+        EXPECT_EQ(c.included, info.IsIncluded(wxString::FromUTF8(c.key), 0, ids)) << c.key;
+    }
+}
+
+}  // namespace
