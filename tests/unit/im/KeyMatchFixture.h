@@ -13,30 +13,11 @@
 #include "plugins/im/SqlIncludeExcludePattern.h"
 #include "plugins/im/SqlUserEntitySet.h"
 #include "plugins/im/SystemIntegrityKeyMatch.h"
+#include "tests/unit/im/NameKeyMatch.h"
+#include "tests/unit/im/PathKeyMatch.h"
 #include "tests/unit/im/RuleStorageFixture.h"
 
 namespace KvoTest {
-
-// A path-keyed matcher with the host's case rule given, for types whose own
-// matcher adds nothing to the comparison.
-class PathKeyMatch : public KvoPluginIm::CSystemIntegrityKeyMatch {
-public:
-    explicit PathKeyMatch(bool caseSensitive, const wxString& type = wxT("File"))
-        : m_caseSensitive(caseSensitive), m_type(type) {}
-    bool EntityKeysAreCaseSensitive() const override { return m_caseSensitive; }
-    wxString GetEntityType() const override { return m_type; }
-
-private:
-    bool m_caseSensitive;
-    wxString m_type;
-};
-
-// Keys of user names: no separator inside a key, case ignored by default.
-class NameKeyMatch : public KvoPluginIm::CSystemIntegrityKeyMatch {
-public:
-    wxString GetEntityKeySeparator() const override { return wxString(); }
-    wxString GetEntityType() const override { return wxT("User"); }
-};
 
 // The rows of one stored entity set, as the matcher takes them.
 struct StoredSet {
