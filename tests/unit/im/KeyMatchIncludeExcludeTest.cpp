@@ -194,3 +194,29 @@ TEST(KeyMatchUnmatchedReason, KeepsTheLargestUntilReset) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(KeyMatchIncludeExcludeTest, IncludesLoadBeforeExcludes) {
+    Store(R"(<IntegrityRule id="1" name="r">
+               <FileSet base="/opt"><Exclude key="b" executable="false"/><Include key="a" executable="true"/></FileSet>
+             </IntegrityRule>)");
+    StoredSet stored;
+    ASSERT_NO_FATAL_FAILURE(LoadFileSet(stored));
+    ASSERT_EQ(2u, stored.features.size());
+    EXPECT_FALSE(stored.features.at(0).m_exclude);
+    EXPECT_TRUE(stored.features.at(1).m_exclude);
+    EXPECT_EQ(2u, stored.ids.size());
+}
+
+TEST(KeyMatchLoading, UnreadableDatabaseIsReportedNotThrown) {
+    wxSQLite3Database db;
+    db.Open(wxT(":memory:"));
+    KvoPluginIm::CSqlIncludeExcludeFeatures features;
+    KvoPluginIm::CSqlIncludeExcludePatterns patterns;
+    EXPECT_FALSE(KvoPluginIm::CSystemIntegrityKeyMatch::GetFeatures(db, wxT("File"), 1, features));
+    EXPECT_FALSE(KvoPluginIm::CSystemIntegrityKeyMatch::GetPatterns(db, wxT("File"), 1, patterns));
+    db.Close();
+}
+
+}  // namespace
