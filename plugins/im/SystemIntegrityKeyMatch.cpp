@@ -162,7 +162,7 @@ bool CSystemIntegrityKeyMatch::PatternMatches(const CSqlIncludeExcludePattern& p
 void CSystemIntegrityKeyMatch::NoteMissedInclude(const CSqlIncludeExcludePattern& pattern,
                                                  const wxString& relativeKey, int& reason) const {
     const wxFileName glob = SplitPath(pattern.m_pattern);
-    const wxFileName key = SplitPath(relativeKey);
+    const wxFileName key = SplitPath(WithPatternSeparators(relativeKey));
     const wxString globDir = glob.GetPath(wxPATH_GET_VOLUME, wxPATH_UNIX);
     if (globDir != wxT("**") && CompareStrings(globDir, key.GetPath(wxPATH_GET_VOLUME, wxPATH_UNIX)) != 0)
         SetUnmatchedReason(1, reason);
@@ -175,7 +175,7 @@ void CSystemIntegrityKeyMatch::NoteMissedInclude(const CSqlIncludeExcludePattern
 void CSystemIntegrityKeyMatch::NoteExcludeHit(const CSqlIncludeExcludePattern& pattern, const wxString& relativeKey,
                                               int& reason) const {
     const wxFileName glob = SplitPath(pattern.m_pattern);
-    const wxFileName key = SplitPath(relativeKey);
+    const wxFileName key = SplitPath(WithPatternSeparators(relativeKey));
     const bool anyName = glob.GetName() == wxT("*");
     const bool sameExt = CompareStrings(glob.GetExt(), key.GetExt()) == 0;
     int hit = key.GetPath(wxPATH_GET_VOLUME, wxPATH_UNIX).empty() ? 6 : (anyName ? 4 : 6);
@@ -321,6 +321,13 @@ bool CSystemIntegrityKeyMatch::WildcardMatches(const wxString& text, const wxStr
     if (CSqlIncludeExcludePattern::IgnoresCase(caseSensitive, EntityKeysAreCaseSensitive()))
         return text.Lower().Matches(wildcard.Lower());
     return text.Matches(wildcard);
+}
+
+wxString CSystemIntegrityKeyMatch::WithPatternSeparators(const wxString& key) const {
+    const wxString separator = GetEntityKeySeparator();
+    wxString converted = key;
+    if (!separator.empty() && separator != wxT("/")) converted.Replace(separator, wxT("/"));
+    return converted;
 }
 
 wxArrayString CSystemIntegrityKeyMatch::SplitKey(const wxString& key) const {

@@ -108,6 +108,8 @@ private:
     void NoteMissedInclude(const CSqlIncludeExcludePattern& pattern, const wxString& relativeKey, int& reason) const;
     void NoteExcludeHit(const CSqlIncludeExcludePattern& pattern, const wxString& relativeKey, int& reason) const;
     wxArrayString SplitKey(const wxString& key) const;
+    // Keys use the host's separator, patterns always "/".
+    wxString WithPatternSeparators(const wxString& key) const;
 };
 
 }  // namespace KvoPluginIm
