@@ -96,35 +96,18 @@ int CAgentHost::Main(int argc, char** argv) {
 
 // Returns -1 to go on, or the exit status to end with.
 int CAgentHost::ParseGlobalOptions(int argc, char** argv, int& next) {
-    m_config = "examples/default.xml";
-    m_workdir = "./kvo-work";
-    if (const char* env = getenv("KVO_TRACE")) m_trace = env;
-    while (next < argc && strncmp(argv[next], "--", 2) == 0) {
-        std::string option = argv[next];
-        if (option == "--help") {
+    std::string error;
+    switch (m_options.Parse(argc, argv, next, error)) {
+        case KvoCore::CGlobalOptions::Outcome::Help:
             PrintHelp();
             return ExitOk;
-        }
-        if (option == "--version") {
+        case KvoCore::CGlobalOptions::Outcome::Version:
             printf("kvo-agent %s\n", KvoCore::kAgentVersion);
             return ExitOk;
-        }
-        if (option != "--config" && option != "--workdir" && option != "--trace" && option != "--set")
-            return UsageError("unknown option " + option);
-        if (next + 1 >= argc) return UsageError("option " + option + " needs a value");
-        std::string value = argv[next + 1];
-        if (option == "--config") {
-            m_config = wxString::FromUTF8(value.c_str());
-        } else if (option == "--workdir") {
-            m_workdir = wxString::FromUTF8(value.c_str());
-        } else if (option == "--trace") {
-            m_trace = value;
-        } else {
-            size_t eq = value.find('=');
-            if (eq == std::string::npos || eq == 0) return UsageError("--set wants KEY=VALUE, got '" + value + "'");
-            m_settings.emplace_back(value.substr(0, eq), value.substr(eq + 1));
-        }
-        next += 2;
+        case KvoCore::CGlobalOptions::Outcome::UsageError:
+            return UsageError(error);
+        case KvoCore::CGlobalOptions::Outcome::Command:
+            break;
     }
     return -1;
 }
@@ -158,11 +141,11 @@ std::string CAgentHost::LibraryDirectory() {
 }
 
 int CAgentHost::StartAgent() {
-    KvoCore::LogSetTraceCategories(m_trace);
-    wxFileName config(m_config);
+    KvoCore::LogSetTraceCategories(m_options.trace);
+    wxFileName config(m_options.config);
     config.MakeAbsolute();
     wxString error;
-    if (!CDom::Create({m_workdir, config.GetFullPath()}, error)) {
+    if (!CDom::Create({m_options.workdir, config.GetFullPath()}, error)) {
         fprintf(stderr, "kvo-agent: %s\n", Narrow(error).c_str());
         return ExitBadInput;
     }
@@ -177,7 +160,7 @@ int CAgentHost::StartAgent() {
     dom.Set("zel.im.featureOn", true);
     dom.Set("zel.im.realtimeMode", false);
     dom.Set("kvo.lua.cpath", LibraryDirectory() + "/?.so");
-    for (const auto& setting : m_settings) dom.SetFromText(setting.first, setting.second);
+    m_options.ApplySettings(dom);
     return ExitOk;
 }
 

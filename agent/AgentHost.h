@@ -7,6 +7,8 @@
 
 #include <wx/string.h>
 
+#include "core/GlobalOptions.h"
+
 namespace KvoAgent {
 
 // Exit statuses shared by every command.
@@ -38,11 +40,8 @@ private:
     static void PrintHelp();
     static int UsageError(const std::string& message);
 
-    wxString m_config;
-    wxString m_workdir;
+    KvoCore::CGlobalOptions m_options;
     wxString m_startDir;  // where the user stood; the agent runs in its work directory
-    std::string m_trace;
-    std::vector<std::pair<std::string, std::string>> m_settings;
     std::string m_command;
     std::vector<std::string> m_arguments;
 };

@@ -8,18 +8,13 @@
 
 #include "core/Dom.h"
 #include "core/Log.h"
+#include "core/Version.h"
 #include "plugins/im/tool/GlobCommand.h"
 #include "plugins/im/tool/RulesCommand.h"
 
 namespace KvoPluginIm {
 
 using KvoCore::CDom;
-
-namespace {
-
-const char* const kVersion = "0.1.0";
-
-}  // namespace
 
 void CRulesTool::PrintHelp() {
     printf(
@@ -72,56 +67,39 @@ int CRulesTool::Main(int argc, char** argv) {
     return commandStatus;
 }
 
+// Returns -1 to go on, or the exit status to end with.
 int CRulesTool::ParseGlobalOptions(int argc, char** argv, int& next) {
-    m_config = wxT("examples/default.xml");
-    m_workdir = wxT("./kvo-work");
-    if (const char* env = getenv("KVO_TRACE")) m_trace = env;
-    while (next < argc && strncmp(argv[next], "--", 2) == 0) {
-        const std::string option = argv[next];
-        if (option == "--help") {
+    std::string error;
+    switch (m_options.Parse(argc, argv, next, error)) {
+        case KvoCore::CGlobalOptions::Outcome::Help:
             PrintHelp();
             return ExitOk;
-        }
-        if (option == "--version") {
-            printf("kvo-rules %s\n", kVersion);
+        case KvoCore::CGlobalOptions::Outcome::Version:
+            printf("kvo-rules %s\n", KvoCore::kAgentVersion);
             return ExitOk;
-        }
-        if (option != "--config" && option != "--workdir" && option != "--trace" && option != "--set")
-            return UsageError("unknown option " + option);
-        if (next + 1 >= argc) return UsageError("option " + option + " needs a value");
-        const std::string value = argv[next + 1];
-        if (option == "--config") {
-            m_config = wxString::FromUTF8(value.c_str());
-        } else if (option == "--workdir") {
-            m_workdir = wxString::FromUTF8(value.c_str());
-        } else if (option == "--trace") {
-            m_trace = value;
-        } else {
-            const size_t eq = value.find('=');
-            if (eq == std::string::npos || eq == 0)
-                return UsageError("--set wants KEY=VALUE, got '" + value + "'");
-            m_settings.emplace_back(value.substr(0, eq), value.substr(eq + 1));
-        }
-        next += 2;
+        case KvoCore::CGlobalOptions::Outcome::UsageError:
+            return UsageError(error);
+        case KvoCore::CGlobalOptions::Outcome::Command:
+            break;
     }
     return -1;
 }
 
 int CRulesTool::StartAgent(bool readConfiguration) {
-    KvoCore::LogSetTraceCategories(m_trace);
+    KvoCore::LogSetTraceCategories(m_options.trace);
     wxString config;
     if (readConfiguration) {
-        wxFileName absolute(m_config);
+        wxFileName absolute(m_options.config);
         absolute.MakeAbsolute();
         config = absolute.GetFullPath();
     }
     wxString error;
-    if (!CDom::Create({m_workdir, config}, error)) {
+    if (!CDom::Create({m_options.workdir, config}, error)) {
         fprintf(stderr, "kvo-rules: %s\n", error.utf8_str().data());
         return ExitBadInput;
     }
     CDom& dom = *CDom::This();
-    for (const auto& setting : m_settings) dom.SetFromText(setting.first, setting.second);
+    m_options.ApplySettings(dom);
     return ExitOk;
 }
 
@@ -129,7 +107,7 @@ int CRulesTool::RunRules() {
     if (!m_arguments.empty()) return UsageError("rules takes no arguments, got " + m_arguments[0]);
     const int status = StartAgent(true);
     if (status != ExitOk) return status;
-    return CRulesCommand::Run(*CDom::This(), m_config);
+    return CRulesCommand::Run(*CDom::This(), m_options.config);
 }
 
 int CRulesTool::RunGlob() {

@@ -5,6 +5,8 @@
 
 #include <wx/string.h>
 
+#include "core/GlobalOptions.h"
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -34,10 +36,7 @@ private:
     static void PrintHelp();
     static int UsageError(const std::string& message);
 
-    wxString m_config;
-    wxString m_workdir;
-    std::string m_trace;
-    std::vector<std::pair<std::string, std::string>> m_settings;
+    KvoCore::CGlobalOptions m_options;
     std::string m_command;
     std::vector<std::string> m_arguments;
 };
