@@ -27,6 +27,7 @@
 #include "tests/unit/LoopbackTcpSink.h"
 #include "tests/unit/LoopbackUdpSink.h"
 #include "tests/unit/RsyslogDaemon.h"
+#include "tests/unit/SyslogTestSupport.h"
 #include "tests/unit/TempDir.h"
 
 using KvoCore::CDom;
@@ -34,19 +35,16 @@ using KvoCore::CSyslogger;
 using KvoCore::CSyslogSettings;
 using KvoCore::snprintfcat;
 
+using KvoTest::HostName;
+using KvoTest::kCafe;
+using KvoTest::kJapan;
+using KvoTest::WaitUntilPeerClosed;
+
 namespace {
 
-// "café" and "日本": UTF-8 that must pass through untouched.
-const char* const kCafe = "caf\xc3\xa9";
-const char* const kJapan = "\xe6\x97\xa5\xe6\x9c\xac";
 
 std::string Utf8(const wxString& text) { return std::string(text.utf8_str()); }
 
-std::string HostName() {
-    char name[256] = {};
-    gethostname(name, sizeof name - 1);
-    return name;
-}
 
 // The fields of one RFC 5424 message as it arrived.
 struct Rfc5424 {
@@ -77,27 +75,6 @@ std::string SyslogElement(const std::string& server, int port, const std::string
            "\"" + extra + "/>";
 }
 
-// Waits until the socket this host has open on localPort is no longer
-// established: the peer's FIN or reset has reached it.
-bool WaitUntilPeerClosed(int localPort, int timeoutMs = 30000) {
-    char portText[8];
-    snprintf(portText, sizeof portText, ":%04X", localPort);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    do {
-        std::ifstream table("/proc/net/tcp");
-        bool established = false;
-        for (std::string line; std::getline(table, line);) {
-            std::istringstream fields(line);
-            std::string slot, local, remote, state;
-            fields >> slot >> local >> remote >> state;
-            if (local.size() > 5 && local.compare(local.size() - 5, 5, portText) == 0 && state == "01")
-                established = true;
-        }
-        if (!established) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    } while (std::chrono::steady_clock::now() < deadline);
-    return false;
-}
 
 // An agent whose configuration file holds a given Syslog element.
 class SysloggerTest : public ::testing::Test {

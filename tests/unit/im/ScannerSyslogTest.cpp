@@ -17,59 +17,26 @@
 #include <thread>
 
 #include "core/Syslogger.h"
+#include "core/Utilities.h"
 #include "plugins/im/SqlEntity.h"
 #include "tests/unit/LoopbackTcpSink.h"
 #include "tests/unit/RsyslogDaemon.h"
+#include "tests/unit/SyslogTestSupport.h"
 #include "tests/unit/TempDir.h"
 #include "tests/unit/im/ScannerFrameworkTestSupport.h"
 
 namespace KvoTest {
+using KvoTest::HostName;
+using KvoTest::kCafe;
+using KvoTest::kJapan;
+using KvoTest::WaitUntilPeerClosed;
+
 namespace {
 
 const char* const kHeader = "CEF:0|kvo|kvo-agent|0.1.0|";
-const char* const kCafe = "caf\xc3\xa9";
-const char* const kJapan = "\xe6\x97\xa5\xe6\x9c\xac";
 
-std::string HostName() {
-    char name[256] = {};
-    gethostname(name, sizeof name - 1);
-    return name;
-}
 
-// Every multi-byte sequence complete: a cut never leaves half a character.
-bool IsWholeUtf8(const std::string& text) {
-    for (size_t i = 0; i < text.size();) {
-        const unsigned char lead = static_cast<unsigned char>(text[i]);
-        const size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-        if (length == 0 || i + length > text.size()) return false;
-        for (size_t k = 1; k < length; ++k)
-            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
-        i += length;
-    }
-    return true;
-}
 
-// Waits until this host's socket on localPort is no longer established: the
-// peer's close has reached it.
-bool WaitUntilPeerClosed(int localPort, int timeoutMs = 30000) {
-    char portText[8];
-    snprintf(portText, sizeof portText, ":%04X", localPort);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    do {
-        std::ifstream table("/proc/net/tcp");
-        bool established = false;
-        for (std::string line; std::getline(table, line);) {
-            std::istringstream fields(line);
-            std::string slot, local, remote, state;
-            fields >> slot >> local >> remote >> state;
-            if (local.size() > 5 && local.compare(local.size() - 5, 5, portText) == 0 && state == "01")
-                established = true;
-        }
-        if (!established) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    } while (std::chrono::steady_clock::now() < deadline);
-    return false;
-}
 
 class CSyslogScanner : public CScriptedScanThread {
 public:
@@ -267,7 +234,7 @@ TEST_F(ScannerSyslogTest, LongChangedListIsCutAtACharacterBoundaryWithin65528Byt
         ASSERT_EQ(start, line.substr(0, start.size()));
         EXPECT_LE(line.size(), 65528u) << "pad " << pad;
         EXPECT_GE(line.size(), 65528u - 3) << "pad " << pad;
-        EXPECT_TRUE(IsWholeUtf8(line)) << "pad " << pad;
+        EXPECT_TRUE(KvoCore::isLegalUTF8String(line.data(), line.size())) << "pad " << pad;
         EXPECT_EQ(names.substr(0, line.size() - start.size()), line.substr(start.size())) << "pad " << pad;
     }
 }
