@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 
 #include "core/Dom.h"
+#include "plugins/im/SystemIntegrityThread.h"
 #include "tests/unit/TempDir.h"
 
 namespace KvoTest {
@@ -48,6 +50,22 @@ protected:
 
     TempDir m_dir;
     KvoCore::CDom* m_dom = nullptr;
+};
+
+// The same, with a control-thread object made after the agent and gone before it.
+class ControlObjectFixture : public ControlThreadFixture {
+protected:
+    void SetUp() override {
+        ControlThreadFixture::SetUp();
+        if (HasFatalFailure()) return;
+        m_thread = std::make_unique<KvoPluginIm::CSystemIntegrityThread>();
+    }
+    void TearDown() override {
+        m_thread.reset();
+        ControlThreadFixture::TearDown();
+    }
+
+    std::unique_ptr<KvoPluginIm::CSystemIntegrityThread> m_thread;
 };
 
 }  // namespace KvoTest

@@ -18,17 +18,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class ControlDbTest : public KvoTest::ControlThreadFixture {
+class ControlDbTest : public KvoTest::ControlObjectFixture {
 protected:
-    void SetUp() override {
-        KvoTest::ControlThreadFixture::SetUp();
-        if (HasFatalFailure()) return;
-        m_thread = std::make_unique<CSystemIntegrityThread>();
-    }
-    void TearDown() override {
-        m_thread.reset();
-        KvoTest::ControlThreadFixture::TearDown();
-    }
 
     void UseDb(const std::string& name) { m_dom->Set("zel.im.dbPath", m_dir.file(name)); }
 
@@ -61,7 +52,6 @@ protected:
         return wxString();
     }
 
-    std::unique_ptr<CSystemIntegrityThread> m_thread;
 };
 
 TEST_F(ControlDbTest, UnusablePathFailsAndLeavesNothingBehind) {

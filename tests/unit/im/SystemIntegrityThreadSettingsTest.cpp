@@ -12,17 +12,8 @@ using KvoPluginIm::GetEventMode;
 
 namespace {
 
-class SettingsTest : public KvoTest::ControlThreadFixture {
+class SettingsTest : public KvoTest::ControlObjectFixture {
 protected:
-    void SetUp() override {
-        KvoTest::ControlThreadFixture::SetUp();
-        if (HasFatalFailure()) return;
-        m_thread = std::make_unique<CSystemIntegrityThread>();
-    }
-    void TearDown() override {
-        m_thread.reset();
-        KvoTest::ControlThreadFixture::TearDown();
-    }
 
     // Reads the settings of a configuration whose AgentConfiguration carries attributes.
     void Apply(const std::string& attributes) {
@@ -30,7 +21,6 @@ protected:
         m_thread->UpdateSettingsFromConfig();
     }
 
-    std::unique_ptr<CSystemIntegrityThread> m_thread;
 };
 
 TEST_F(SettingsTest, AllowOnChangeOnlyForExactlyTrue) {
