@@ -181,6 +181,15 @@ bool CIntegrityScanThread::OnCustomStep(int step) {
 
 void CIntegrityScanThread::OnEntityUnchanged(const CSqlEntity&, const CSqlEntity&) {}
 
+bool CIntegrityScanThread::GatherAttributesWithResult(const wxString& key, EntityInfoList& entities) {
+    GatherAttributes(key, entities);
+    return true;
+}
+
+void CIntegrityScanThread::ClearEntityAttributeData() {
+    for (wxString& scratch : m_entityScratch) scratch.clear();
+}
+
 bool CIntegrityScanThread::OnReadContentBegin(const wxString&, unsigned long&) { return false; }
 
 bool CIntegrityScanThread::OnReadContent(const wxString&, unsigned long, unsigned long long, void*&, unsigned long&) {

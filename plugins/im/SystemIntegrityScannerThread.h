@@ -32,7 +32,9 @@
 #include "core/Runnable.h"
 #include "core/Syslogger.h"
 #include "core/Utilities.h"
+#include "plugins/im/EntityInfo.h"
 
+class wxSQLite3ResultSet;
 class wxSQLite3Statement;
 
 namespace KvoCore {
@@ -42,10 +44,14 @@ class XMLObjectList;
 
 namespace KvoPluginIm {
 
+class CSqlAttribute;
 class CSqlEntity;
 class CSqlEntitySet;
+class CSqlIncludeExcludeFeatures;
+class CSqlIncludeExcludePatterns;
 class CSqlIntegrityRule;
 class CSqlSubscan;
+class CSystemIntegrityKeyMatch;
 
 class CIntegrityScanThread : public KvoCore::CRunnable {
 public:
@@ -89,6 +95,17 @@ public:
     // A new, empty entity-set record of the type, and a list of them; owned by the caller.
     virtual CSqlEntitySet* CreateEntitySetObject() const = 0;
     virtual KvoCore::XMLObjectList* CreateEntitySetCollection() const = 0;
+    // Reads the key's current state and writes attribute rows for every
+    // entity of the batch (one per entity set in which the key occurs).
+    virtual void GatherAttributes(const wxString& key, EntityInfoList& entities) = 0;
+    // GatherAttributes; false aborts the attribute step.
+    virtual bool GatherAttributesWithResult(const wxString& key, EntityInfoList& entities);
+    // Enumerates and records the entities of one entity set; false when the
+    // scan must stop (shutdown, or a set that cannot be matched).
+    virtual bool MatchSet(const KvoCore::XMLObjectList* sets, const CSqlEntitySet* set,
+                          const CSqlIncludeExcludeFeatures& features, const CSqlIncludeExcludePatterns& patterns,
+                          const CSqlIntegrityRule& rule, unsigned long maxDepth,
+                          const KvoCore::Int64Set& includeExcludeIds) = 0;
     // A step number without a hook of its own: an error (false) in the base.
     virtual bool OnCustomStep(int step);
     virtual void OnEntityUnchanged(const CSqlEntity& current, const CSqlEntity& previous);
@@ -112,11 +129,19 @@ public:
     virtual bool OnReadContentEnd(const wxString& key, unsigned long handle);
     virtual bool OnResetSupersededBy();
     virtual bool OnScanPostProcessing();
+    // Computes one attribute (named as the entity-set column, e.g.
+    // "monitorSize") of key and writes it for the given entity rows.
+    virtual void RecordAttribute(const wxString& key, const wxString& attributeName,
+                                 const KvoCore::Int64Set& entityIds) = 0;
+    // The type's key matcher; owned by the scanner.
+    virtual const CSystemIntegrityKeyMatch* GetKeyMatcher() const = 0;
     // The scanner's trace category, e.g. "zel.im.scanner.file".
     virtual const char* GetTraceMask() const = 0;
     // Reads the scope of the scan (scan type, entity sets and rules);
     // subclasses call it first.
     virtual bool OnThreadStartup();
+    // Forgets what was read of the previous entity; subclasses extend it.
+    virtual void ClearEntityAttributeData();
 
     // --- For the control thread ---
     void SetHighestEntityIdAtStartOfScan(long long id) { m_highestEntityIdAtStartOfScan = id; }
@@ -149,6 +174,26 @@ public:
     int GetCommitIntervalMsec() const { return m_commitIntervalMsec; }
     long long GetMinContentSizeForRenameDetection() const { return m_minContentSizeForRenameDetection; }
 
+    // Where an interrupted matching step got to, relative to key of set:
+    // 0 unless step is the matching step; -1 without a checkpoint; the
+    // difference of the entity-set ids when the checkpoint names another set;
+    // else the key comparison (positive: the checkpoint lies beyond key).
+    int CompareCheckpointInfoToEntity(int step, const CSqlEntitySet& set, const wxString& key);
+    // Sorts keys in the matcher's key order (see CSystemIntegrityKeyMatch::CompareKeys).
+    void SortKeys(wxArrayString& keys) const;
+    // "monitorLastModified" -> "lastModified"; names without the prefix unchanged.
+    static wxString TrimAttributeName(const wxString& name);
+
+    // Read-only file access for content hashing. FileOpenReadonly adds
+    // O_NOATIME, and drops it where the kernel refuses it (a file the agent
+    // does not own); -1 when the file cannot be opened.
+    static int FileOpenReadonly(const wxString& path, int flags);
+    static bool FileRead(int fd, void* buffer, unsigned long length, unsigned long& done);
+    static void FileClose(int fd);
+    static int FileCreateMemoryMapping(int fd);
+    static void* FileMemoryMapRegion(int fd, int mapping, unsigned long long offset, unsigned long length);
+    static bool FileMemoryUnmapRegion(void* address, unsigned long length);
+
 protected:
     // Takes ownership of subscan.
     CIntegrityScanThread(KvoCore::CDom& dom, CSqlSubscan* subscan);
@@ -169,6 +214,29 @@ protected:
     bool SyslogFormat(const CSqlEntity* was, const CSqlEntity* is, int status, int integrityRuleId, int change,
                       const wxString& changedNames, const wxString& user, const wxString& process, int formatLevel,
                       std::string& line);
+
+    // Attribute gathering: opens the transaction when none is open and calls
+    // RecordAttribute once per wanted attribute (name -> entity ids).
+    void GatherAttributesOfEntity(const wxString& key, const KvoCore::MapStringToInt64Set& attributesOfInterest);
+    // One Attributes row per entity id; empty friendly or internal values are stored as NULL.
+    void WriteAttribute(const wxString& name, const wxString& value, const wxString& friendlyValue,
+                        const KvoCore::Int64Set& entityIds, const wxString& internalValue);
+    bool GetAttribute(long long entityId, const wxString& name, CSqlAttribute& attribute);
+    // New entity rows of this scan whose key sorts after the checkpoint, with
+    // their entity-set columns, by key. The caller resets the statement.
+    wxSQLite3ResultSet GetSubscanEntitys();
+    // One pass over the content (through the OnReadContent hooks) into every
+    // requested digest; false, with the three digests emptied, when the
+    // content cannot be opened. m_contentSize gets the bytes read.
+    bool HashContent(const wxString& key, bool md5, bool sha1, bool sha256);
+    // Stores the hash of the entity's attribute values in its row.
+    void SetAttributeHash(CSqlEntity& entity);
+    // Version processing of one new entity row after its attributes are written.
+    void DoPerEntityIncrementalScanProcessing(CSqlEntity& entity);
+    // Descent pruning, by the type's key matcher.
+    bool ShouldDescend(const CSqlIncludeExcludeFeatures& features, const CSqlIncludeExcludePatterns& patterns,
+                       const KvoCore::Int64Set& includeExcludeIds, const wxString& searchBase,
+                       const wxString& key) const;
 
     CSqlSubscan& Subscan() { return *m_subscan; }
     KvoCore::CSqliteDatabase& Db() { return *m_db; }
@@ -228,6 +296,13 @@ protected:
     std::atomic<int> m_scanType{0};
     std::unique_ptr<Statements> m_statements;
     KvoCore::CSyslogger m_syslog;
+    // Raw digests of the last HashContent, and the bytes it read.
+    std::string m_md5;
+    std::string m_sha1;
+    std::string m_sha256;
+    long long m_contentSize = 0;
+    // Per-entity scratch texts, emptied by ClearEntityAttributeData.
+    wxString m_entityScratch[6];
     // Scratch texts of event formatting, kept to spare allocations per event.
     std::string m_eventNarrow[3];
     wxString m_eventWide[6];
