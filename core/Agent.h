@@ -9,6 +9,7 @@
 
 #include "core/Conditions.h"
 #include "core/Configuration.h"
+#include "core/IdNameCache.h"
 #include "core/MessageBus.h"
 #include "core/StateStore.h"
 
@@ -31,6 +32,8 @@ public:
     CConditions conditions;
     CConfiguration configuration;
     CMessageBus messageBus;
+    CIdNameCache userNames{CIdNameCache::ResolveUser};
+    CIdNameCache groupNames{CIdNameCache::ResolveGroup};
     std::atomic<bool> stopRequested{false};
     int agentEventsFd = -1;
     int eventsFd = -1;

@@ -1,13 +1,10 @@
 #include "core/Dom.h"
 
-#include <grp.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <vector>
 
 #include <wx/filename.h>
 #include <wx/utils.h>
@@ -219,23 +216,9 @@ bool CDom::FileGetSecurityInfo(const wxString& path, wxString& owner, wxString& 
     return true;
 }
 
-bool CDom::LookupUserId(uid_t uid, wxString& name) const {
-    std::vector<char> buffer(16384);
-    struct passwd entry;
-    struct passwd* found = nullptr;
-    if (getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found) return false;
-    name = wxString::FromUTF8(found->pw_name);
-    return true;
-}
+bool CDom::LookupUserId(uid_t uid, wxString& name) const { return m_agent->userNames.Find(uid, name); }
 
-bool CDom::LookupGroupId(gid_t gid, wxString& name) const {
-    std::vector<char> buffer(65536);
-    struct group entry;
-    struct group* found = nullptr;
-    if (getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found) return false;
-    name = wxString::FromUTF8(found->gr_name);
-    return true;
-}
+bool CDom::LookupGroupId(gid_t gid, wxString& name) const { return m_agent->groupNames.Find(gid, name); }
 
 bool CDom::IsProtectingWindows() const {
     bool windows = false;
