@@ -2,6 +2,8 @@
 #include <vector>
 
 #include "core/Log.h"
+#include "plugins/im/DirectoryIntegrityScanThread.h"
+#include "plugins/im/FileIntegrityScanThread.h"
 #include "plugins/im/SqlSubscan.h"
 #include "plugins/im/SystemIntegrityScannerThread.h"
 
@@ -24,7 +26,10 @@ CIntegrityScanThread* Create(KvoCore::CDom& dom, CSqlSubscan* subscan) {
 // One row per entity type that has a scanner class, in the order types are
 // tried, e.g. {wxT("File"), true, &Create<CFileIntegrityScanThread>}.
 const std::vector<ScannerKind>& ScannerKinds() {
-    static const std::vector<ScannerKind> kinds = {};
+    static const std::vector<ScannerKind> kinds = {
+        {wxT("File"), true, &Create<CFileIntegrityScanThread>},
+        {wxT("Directory"), false, &Create<CDirectoryIntegrityScanThread>},
+    };
     return kinds;
 }
 

@@ -219,6 +219,8 @@ public:
     // For tests, whose hosts have no FIPS provider: 0 or 1 pretends the crypto
     // library is out of or in FIPS mode; -1 asks the library again.
     static void SetFipsModeForTesting(int mode);
+    // Whether the crypto library runs in FIPS mode (or the test's pretence).
+    static bool IsFipsModeEnabled();
 
     // Control loop and scan orchestration
     //
@@ -365,7 +367,6 @@ private:
     void FlagRulesForBaseline(size_t configuredRules);
     void AfterRulesCommitted(bool ruleProblem);
     static bool RuleHeaderDiffers(const CIntegrityRule& stored, const CIntegrityRule& configured);
-    static bool IsFipsModeEnabled();
     // Adds the names "contents" stands for under mapping ("sha1" when empty).
     static void AddContentNames(const wxString& mapping, KvoCore::WxStringSet& names);
     template <typename TSet, typename TRecord>

@@ -1,0 +1,242 @@
+// CDirectoryIntegrityScanThread: the walk below an entity set's search base
+// and the recording of matching entities.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+
+#include <wx/dir.h>
+#include <wx/filename.h>
+#include <wx/log.h>
+#include <wx/regex.h>
+
+#include "core/Dom.h"
+#include "core/Log.h"
+#include "core/SqliteDatabase.h"
+#include "plugins/im/DirectoryIntegrityScanThread.h"
+#include "plugins/im/SqlDirectoryEntitySet.h"
+#include "plugins/im/SqlIntegrityRule.h"
+#include "plugins/im/SqlSubscan.h"
+#include "plugins/im/SystemIntegrityThread.h"
+
+namespace KvoPluginIm {
+namespace {
+
+// Pseudo and network file systems: their content is not the host's to
+// protect, and reading it may stall or change with every look.
+bool IsExcludedFileSystem(const wxString& path) {
+    struct statfs fs;
+    if (statfs(path.fn_str(), &fs) != 0) return false;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+        case 0x9fa0:      // proc
+        case 0x1cd1:      // devpts
+        case 0x6969:      // NFS
+        case 0x64626720:  // debugfs
+        case 0x73636673:  // securityfs
+        case 0x62656572:  // sysfs
+            return true;
+        default:
+            return false;
+    }
+}
+
+wxString DirectoryPath(const wxString& path) {
+    wxFileName name;
+    name.AssignDir(path);
+    return name.GetPath(wxPATH_GET_VOLUME);
+}
+
+}  // namespace
+
+bool CDirectoryIntegrityScanThread::MatchSet(const KvoCore::XMLObjectList* sets, const CSqlEntitySet* entitySet,
+                                             const CSqlIncludeExcludeFeatures& features,
+                                             const CSqlIncludeExcludePatterns& patterns, const CSqlIntegrityRule& rule,
+                                             unsigned long maxDepth, const KvoCore::Int64Set& includeExcludeIds) {
+    const CSqlDirectoryEntitySet& set = *static_cast<const CSqlDirectoryEntitySet*>(entitySet);
+    const WalkContext walk{sets, set, rule, features, patterns, includeExcludeIds, FeaturesRequireFileOpen(features)};
+    KVO_SCANNER_TRACE("MatchSet(): IntegrityRule {%d:%s} %sSet {%lld:%s}", static_cast<int>(rule.GetId()),
+                      rule.GetName(), set.GetEntityType(), set.m_entitySetId, set.m_directory);
+    const wxString base = DirectoryPath(set.m_directorySearchBase);
+    if (set.m_directoryRegEx.empty()) return MatchDir(walk, base, base, maxDepth);
+
+    const wxRegEx* regEx = set.GetSearchRegEx();
+    if (regEx == nullptr) {
+        Dom().AgentEventWrite(8050, wxString::Format("%d|%s|%s|%s", static_cast<int>(rule.GetId()),
+                                                     KvoCore::ReplaceBars(rule.GetName()), rule.GetIdentifier(),
+                                                     KvoCore::ReplaceBars(set.m_directoryRegEx)));
+        return false;
+    }
+    KVO_SCANNER_TRACE("Opening base directory %s", base);
+    wxDir dir;
+    {
+        wxLogNull quiet;  // an unreadable base ends the set quietly
+        if (!wxDir::Exists(base) || !dir.Open(base)) return true;
+    }
+    wxArrayString starts;
+    wxString name;
+    for (bool more = dir.GetFirst(&name, wxEmptyString, wxDIR_DIRS | wxDIR_HIDDEN); more; more = dir.GetNext(&name)) {
+        const wxString path = DirectoryPath(ChildPath(base, name));
+        const bool matched = regEx->Matches(path);
+        KVO_SCANNER_TRACE("Directory '%s' did%s match regex %s", path, matched ? "" : " not", set.m_directoryRegEx);
+        if (matched) starts.Add(path);
+    }
+    SortKeys(starts);
+    for (const wxString& start : starts)
+        if (!MatchDir(walk, start, start, maxDepth)) return false;
+    return true;
+}
+
+bool CDirectoryIntegrityScanThread::MatchDir(const WalkContext& walk, const wxString& searchBase,
+                                             const wxString& directory, unsigned long depth) {
+    if (ShouldShutdown()) return false;
+    const bool skipping = CompareCheckpointInfoToEntity(StepMatchEntities, walk.set, directory) >= 0;
+    KVO_SCANNER_TRACE("MatchDir(): Depth %d %sSet {%lld:%s} Skipping=%d Directory=%s", static_cast<int>(depth),
+                      walk.set.GetEntityType(), walk.set.m_entitySetId, walk.set.m_directory, skipping ? 1 : 0,
+                      directory);
+    wxArrayString files;
+    wxArrayString subdirectories;
+    std::unordered_set<wxString> links;
+    // A directory that is gone or unreadable records nothing and is not descended.
+    if (!ListDirectory(directory, files, subdirectories, links)) return true;
+
+    if (!skipping) {
+        Db().Begin();
+        if (WantFiles()) RecordFiles(walk, searchBase, directory, files);
+    }
+    RecordDirectories(walk, searchBase, directory, subdirectories, skipping);
+    Stmt().insertEntity->Reset();
+    if (!skipping) {
+        // Each directory's entries are committed together with the checkpoint naming it.
+        SaveCheckpoint(walk.set, directory);
+        Db().Commit();
+    }
+
+    if (depth <= 1 || subdirectories.empty()) return true;
+    SortKeys(subdirectories);
+    for (const wxString& name : subdirectories) {
+        const wxString sub = ChildPath(directory, name);
+        if (!ShouldEnter(walk, searchBase, sub, links.count(name) != 0)) continue;
+        if (!MatchDir(walk, searchBase, sub, depth - 1)) return false;
+    }
+    return true;
+}
+
+bool CDirectoryIntegrityScanThread::ShouldEnter(const WalkContext& walk, const wxString& searchBase,
+                                                const wxString& sub, bool isLink) {
+    if (IsExcludedFileSystem(sub)) {
+        KVO_SCANNER_TRACE("Excluded Filesystem for %s", sub);
+        return false;
+    }
+    // The listing already told links apart; no second lstat is needed.
+    if (!walk.set.m_followLinks && isLink) return false;
+    return ShouldDescend(walk.features, walk.patterns, walk.includeExcludeIds, searchBase, sub);
+}
+
+bool CDirectoryIntegrityScanThread::ListDirectory(const wxString& directory, wxArrayString& files,
+                                                  wxArrayString& subdirectories,
+                                                  std::unordered_set<wxString>& links) const {
+    const wxCharBuffer narrow = directory.fn_str();
+    DIR* dir = opendir(narrow);
+    if (dir == nullptr) return false;
+    // One pass with the entry types readdir gives; a stat only where it gives
+    // none, or for a link, which counts as what it points to (as wxDir does).
+    const int dirFd = dirfd(dir);
+    while (const struct dirent* entry = readdir(dir)) {
+        const char* name = entry->d_name;
+        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+        bool isDirectory = entry->d_type == DT_DIR;
+        bool isLink = entry->d_type == DT_LNK;
+        if (entry->d_type == DT_UNKNOWN || isLink) {
+            struct stat st;
+            if (entry->d_type == DT_UNKNOWN && fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+                isLink = S_ISLNK(st.st_mode);
+            isDirectory = fstatat(dirFd, name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+        }
+        const wxString wide(name, *wxConvFileName);
+        if (isDirectory) {
+            subdirectories.Add(wide);
+            if (isLink) links.insert(wide);
+        } else {
+            files.Add(wide);
+        }
+    }
+    closedir(dir);
+    return true;
+}
+
+void CDirectoryIntegrityScanThread::RecordFiles(const WalkContext& walk, const wxString& searchBase,
+                                                const wxString& directory, const wxArrayString& files) {
+    const CSystemIntegrityKeyMatch& matcher = *GetKeyMatcher();
+    for (const wxString& name : files) {
+        const wxString path = ChildPath(directory, name);
+        const int fd = walk.openFiles ? FileOpenReadonly(path, 0) : -1;
+        int reason = -1;
+        if (matcher.EntityMatches(searchBase, path, static_cast<unsigned long>(static_cast<long>(fd)), walk.sets,
+                                  walk.set, walk.features, walk.patterns, walk.includeExcludeIds, reason))
+            RecordEntity(walk, path);
+        FileClose(fd);
+    }
+}
+
+void CDirectoryIntegrityScanThread::RecordDirectories(const WalkContext& walk, const wxString& searchBase,
+                                                      const wxString& directory,
+                                                      const wxArrayString& subdirectories, bool skipping) {
+    const CSystemIntegrityKeyMatch& matcher = *GetKeyMatcher();
+    for (const wxString& name : subdirectories) {
+        if (name.empty()) {
+            KVO_SCANNER_TRACE("Empty directory name detected under %s", searchBase);
+            continue;
+        }
+        if (skipping || !WantDirectories()) continue;
+        const wxString path = ChildPath(directory, name);
+        int reason = -1;
+        if (matcher.EntityMatches(searchBase, path, static_cast<unsigned long>(-1L), walk.sets, walk.set,
+                                  walk.features, walk.patterns, walk.includeExcludeIds, reason))
+            RecordEntity(walk, path);
+    }
+}
+
+void CDirectoryIntegrityScanThread::RecordEntity(const WalkContext& walk, const wxString& path) {
+    KVO_SCANNER_TRACE("Including %s", path);
+    m_entity.SetToDefaults();
+    m_entity.m_entityType = walk.set.GetEntityType();
+    m_entity.m_entitySetId = walk.set.m_entitySetId;
+    m_entity.m_integrityRuleId = walk.rule.GetId();
+    m_entity.m_integrityRuleSeverity = walk.rule.GetSeverity();
+    // Native names keep their case; only a case-blind host folds them.
+    if (m_matcher.EntityKeysAreCaseSensitive()) {
+        m_entity.m_keyCanonical = path;
+    } else {
+        wxFileName canonical(path, m_matcher.GetPathFormat());
+        canonical.Normalize(wxPATH_NORM_CASE, wxEmptyString, m_matcher.GetPathFormat());
+        m_entity.m_keyCanonical = canonical.GetFullPath(m_matcher.GetPathFormat());
+    }
+    m_entity.m_key = path;
+    m_entity.m_whenScanned = KvoCore::TimeNowMillis();
+    for (const void* member : {static_cast<const void*>(&m_entity.m_entityType),
+                               static_cast<const void*>(&m_entity.m_entitySetId),
+                               static_cast<const void*>(&m_entity.m_integrityRuleId),
+                               static_cast<const void*>(&m_entity.m_integrityRuleSeverity),
+                               static_cast<const void*>(&m_entity.m_keyCanonical),
+                               static_cast<const void*>(&m_entity.m_key),
+                               static_cast<const void*>(&m_entity.m_whenScanned)})
+        m_entity.SetAttributeNull(member, false);
+    const wxCharBuffer bytes = path.fn_str();
+    if (!KvoCore::isLegalUTF8String(bytes.data(), bytes.length()))
+        KvoCore::LogWarning("Found illegal utf8 char in the path.");
+    m_entity.SQLInsert(Db(), *Stmt().insertEntity);
+    CSystemIntegrityThread::IncEntitiesTotalCount();
+}
+
+void CDirectoryIntegrityScanThread::SaveCheckpoint(const CSqlDirectoryEntitySet& set, const wxString& directory) {
+    CSqlSubscan& subscan = Subscan();
+    subscan.m_checkpointInfo = wxString::Format("%lld:%s", set.m_entitySetId, directory);
+    subscan.SetAttributeNull(&subscan.m_checkpointInfo, false);
+    SaveSubscan();
+}
+
+wxString CDirectoryIntegrityScanThread::ChildPath(const wxString& directory, const wxString& name) const {
+    if (directory.EndsWith(wxT("/"))) return directory + name;
+    return directory + wxT("/") + name;
+}
+
+}  // namespace KvoPluginIm

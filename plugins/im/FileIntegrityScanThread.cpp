@@ -1,0 +1,208 @@
+// CFileIntegrityScanThread: identity, statements and attribute gathering.
+#include "plugins/im/FileIntegrityScanThread.h"
+
+#include <wx/wxsqlite3.h>
+
+#include <cstdlib>
+
+#include "core/Log.h"
+#include "core/SqliteDatabase.h"
+#include "plugins/im/SqlAttribute.h"
+#include "plugins/im/SqlEntityAttribute.h"
+#include "plugins/im/SqlFileEntitySet.h"
+#include "plugins/im/SystemIntegrityThread.h"
+
+namespace KvoPluginIm {
+
+CFileIntegrityScanThread::CFileIntegrityScanThread(KvoCore::CDom& dom, CSqlSubscan* subscan)
+    : CDirectoryIntegrityScanThread(dom, subscan), m_fileMatcher(&KvoCore::FileIsExecutable, GetPathFormat(dom)) {
+    m_readBuffer.reserve(1024);
+}
+
+CFileIntegrityScanThread::~CFileIntegrityScanThread() {
+    // Statements must go before the connection the base closes.
+    m_previousSizeStmt.reset();
+    m_updateInternalValueStmt.reset();
+}
+
+wxString CFileIntegrityScanThread::GetThreadName() const { return wxT("CFileIntegrityScanThread"); }
+
+CSqlEntitySet* CFileIntegrityScanThread::CreateEntitySetObject() const { return new CSqlFileEntitySet(); }
+
+KvoCore::XMLObjectList* CFileIntegrityScanThread::CreateEntitySetCollection() const {
+    return new CSqlFileEntitySets();
+}
+
+const char* CFileIntegrityScanThread::GetTraceMask() const { return "zel.im.scanner.file"; }
+
+bool CFileIntegrityScanThread::FeaturesRequireFileOpen(const CSqlIncludeExcludeFeatures& features) const {
+    return CFileIntegrityKeyMatch::FeaturesRequireFileOpen(features);
+}
+
+void CFileIntegrityScanThread::OnExit() {
+    KVO_SCANNER_TRACE("CFileIntegrityScanThread::OnExit() %s", GetCPUTimeStr());
+    m_previousSizeStmt.reset();
+    m_updateInternalValueStmt.reset();
+    CDirectoryIntegrityScanThread::OnExit();
+}
+
+bool CFileIntegrityScanThread::OnThreadStartup() {
+    if (IsDbOpen()) {
+        const CSqlEntityAttribute view;
+        const CSqlAttribute attribute;
+        const AttributeNames& n = Names();
+        m_previousSizeStmt.reset(new wxSQLite3Statement(Db().PrepareStatement(wxString::Format(
+            "SELECT [%s],[%s] FROM [%s] WHERE [%s]<?1 AND [%s]=?2 AND [%s]=?3 AND [%s] IN ('%s','%s','%s') AND "
+            "([%s]=0 OR [%s] ISNULL) LIMIT 1;",
+            view.GetAttributeName(&view.m_value), view.GetAttributeName(&view.m_internalValue),
+            CSqlEntityAttribute::ElementName() + "s", view.GetAttributeName(&view.m_entityId),
+            view.GetAttributeName(&view.m_entityType), view.GetAttributeName(&view.m_keyCanonical),
+            view.GetAttributeName(&view.m_name), TrimAttributeName(n.size), TrimAttributeName(n.growing),
+            TrimAttributeName(n.shrinking), view.GetAttributeName(&view.m_supercededBy),
+            view.GetAttributeName(&view.m_supercededBy)))));
+        m_updateInternalValueStmt.reset(new wxSQLite3Statement(Db().PrepareStatement(
+            wxString::Format("UPDATE [%s] SET [%s]=?1 WHERE [%s]=?2 AND [%s]=?3;", CSqlAttribute::ElementName() + "s",
+                             attribute.GetAttributeName(&attribute.m_internalValue),
+                             attribute.GetAttributeName(&attribute.m_entityId),
+                             attribute.GetAttributeName(&attribute.m_name)))));
+    }
+    return CDirectoryIntegrityScanThread::OnThreadStartup();
+}
+
+void CFileIntegrityScanThread::ClearEntityAttributeData() {
+    // A digest left from the previous file must never be written for this one
+    // (a link without followLinks is not hashed at all).
+    m_md5.clear();
+    m_sha1.clear();
+    m_sha256.clear();
+    CDirectoryIntegrityScanThread::ClearEntityAttributeData();
+}
+
+wxString CFileIntegrityScanThread::FileSystemPath(const wxString& key) {
+    if (!KvoCore::isHexString(key)) return key;
+    wxMemoryBuffer bytes;
+    KvoCore::fromHexString(key, bytes);
+    return wxString(static_cast<const char*>(bytes.GetData()), wxConvLibc, bytes.GetDataLen());
+}
+
+void CFileIntegrityScanThread::AddFileAttributesOfInterest(const CSqlFileEntitySet& set, long long entityId,
+                                                           bool md5Allowed, HashRequest& request) {
+    const AttributeNames& n = Names();
+    const std::pair<bool, const wxString*> wanted[] = {
+        {set.m_monitorSize, &n.size},
+        {set.m_monitorSha1, &n.sha1},
+        {set.m_monitorSha256, &n.sha256},
+        {set.m_monitorMd5, &n.md5},
+        {set.m_monitorBlocksAllocated, &n.blocksAllocated},
+        {set.m_monitorGrowing, &n.growing},
+        {set.m_monitorShrinking, &n.shrinking},
+    };
+    for (const auto& w : wanted)
+        if (w.first) KvoCore::AddToMapSet(m_attributesOfInterest, *w.second, entityId);
+    request.md5 = request.md5 || (set.m_monitorMd5 && md5Allowed);
+    request.sha1 = request.sha1 || set.m_monitorSha1;
+    request.sha256 = request.sha256 || set.m_monitorSha256;
+}
+
+void CFileIntegrityScanThread::GatherAttributes(const wxString& key, EntityInfoList& entities) {
+    KVO_SCANNER_TRACE("Gathering attributes for %s '%s' which appears in %u entity sets", GetEntityType(), key,
+                      static_cast<unsigned>(entities.size()));
+    const wxString path = FileSystemPath(key);
+    const bool md5Allowed = !CSystemIntegrityThread::IsFipsModeEnabled();
+    HashRequest followLinks;
+    HashRequest noFollow;
+    m_attributesOfInterest.clear();
+    for (const auto& info : entities) {
+        if (TestDestroy(0, nullptr)) break;
+        const CSqlFileEntitySet& set = *static_cast<const CSqlFileEntitySet*>(info->m_entitySet);
+        KVO_SCANNER_TRACE("Gathering Attributes for EntityId: %ld EntitySetId: %ld",
+                          static_cast<long>(info->m_entity.m_entityId), static_cast<long>(set.m_entitySetId));
+        AddDirectoryAttributesOfInterest(set, info->m_entity.m_entityId);
+        AddFileAttributesOfInterest(set, info->m_entity.m_entityId, md5Allowed,
+                                    set.m_followLinks ? followLinks : noFollow);
+    }
+    ClearEntityAttributeData();
+    const AttributeNames& n = Names();
+    const bool wantStatus = Wants(n.created) || Wants(n.lastModified) || Wants(n.lastAccessed) || Wants(n.size) ||
+                            Wants(n.growing) || Wants(n.shrinking) || Wants(n.inodeNumber) ||
+                            Wants(n.deviceNumber) || Wants(n.symLinkPath) || Wants(n.blocksAllocated) ||
+                            followLinks.Any() || noFollow.Any();
+    ReadEntityState(path, wantStatus);
+    HashWanted(path, followLinks, noFollow);
+    m_previousSize = -1;
+    if (GetScanType() != 0 && (Wants(n.growing) || Wants(n.shrinking))) LoadPreviousSize(key);
+    GatherAttributesOfEntity(key, m_attributesOfInterest);
+}
+
+void CFileIntegrityScanThread::HashWanted(const wxString& path, const HashRequest& followLinks,
+                                          const HashRequest& noFollow) {
+    HashRequest request = followLinks;
+    // A link's own content is its target's: only sets that follow links want it.
+    if (!S_ISLNK(m_status.st_mode)) {
+        request.md5 = request.md5 || noFollow.md5;
+        request.sha1 = request.sha1 || noFollow.sha1;
+        request.sha256 = request.sha256 || noFollow.sha256;
+    }
+    if (request.Any()) HashContent(path, request.md5, request.sha1, request.sha256);
+}
+
+void CFileIntegrityScanThread::LoadPreviousSize(const wxString& key) {
+    wxSQLite3Statement& query = *m_previousSizeStmt;
+    query.Bind(1, static_cast<wxLongLong>(GetHighestEntityIdAtStartOfScan()));
+    query.Bind(2, GetEntityType());
+    query.Bind(3, key);
+    wxSQLite3ResultSet row = query.ExecuteQuery();
+    if (row.NextRow()) {
+        const int column = !row.IsNull(1) ? 1 : !row.IsNull(0) ? 0 : -1;
+        if (column >= 0) row.GetAsString(column).ToLongLong(&m_previousSize);
+    }
+    row.Finalize();
+    query.Reset();
+    query.ClearBindings();
+}
+
+void CFileIntegrityScanThread::RecordAttribute(const wxString&, const wxString& name,
+                                               const KvoCore::Int64Set& entityIds) {
+    const AttributeNames& n = Names();
+    const wxString none;
+    if (name == n.size) {
+        WriteAttribute(name, wxString::Format("%lld", m_size), none, entityIds, none);
+    } else if (name == n.md5 || name == n.sha1 || name == n.sha256) {
+        const std::string& digest = name == n.md5 ? m_md5 : name == n.sha1 ? m_sha1 : m_sha256;
+        if (!digest.empty())
+            WriteAttribute(name, KvoCore::toHexString(digest.data(), digest.size()), none, entityIds, none);
+    } else if (name == n.blocksAllocated) {
+        if (m_status.st_blocks != 0)
+            WriteAttribute(name, wxString::Format("%lld", static_cast<long long>(m_status.st_blocks)), none,
+                           entityIds, none);
+    } else if (name == n.growing) {
+        WriteTrend(name, m_previousSize == -1 || m_previousSize <= m_size, entityIds);
+    } else if (name == n.shrinking) {
+        WriteTrend(name, m_previousSize == -1 || m_size <= m_previousSize, entityIds);
+    } else {
+        RecordDirectoryAttribute(name, entityIds);
+    }
+}
+
+void CFileIntegrityScanThread::WriteTrend(const wxString& name, bool verdict, const KvoCore::Int64Set& entityIds) {
+    WriteAttribute(name, KvoCore::toString(verdict), wxString(), entityIds, wxString::Format("%lld", m_size));
+}
+
+void CFileIntegrityScanThread::OnEntityUnchanged(const CSqlEntity& current, const CSqlEntity&) {
+    if (m_previousSize == -1 || m_previousSize == m_size) return;
+    const AttributeNames& n = Names();
+    UpdateInternalValue(current.m_entityId, TrimAttributeName(n.growing));
+    UpdateInternalValue(current.m_entityId, TrimAttributeName(n.shrinking));
+}
+
+void CFileIntegrityScanThread::UpdateInternalValue(long long entityId, const wxString& name) {
+    wxSQLite3Statement& update = *m_updateInternalValueStmt;
+    update.Bind(1, wxString::Format("%lld", m_size));
+    update.Bind(2, static_cast<wxLongLong>(entityId));
+    update.Bind(3, name);
+    update.ExecuteUpdate();
+    update.Reset();
+    update.ClearBindings();
+}
+
+}  // namespace KvoPluginIm
