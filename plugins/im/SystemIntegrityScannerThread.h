@@ -24,6 +24,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -34,6 +35,7 @@
 #include "core/Utilities.h"
 #include "plugins/im/EntityInfo.h"
 
+struct cJSON;
 class wxSQLite3ResultSet;
 class wxSQLite3Statement;
 
@@ -215,6 +217,29 @@ protected:
                       const wxString& changedNames, const wxString& user, const wxString& process, int formatLevel,
                       std::string& line);
 
+    // Reports a change (1 create, 2 update, 3 delete, 4 rename) as an
+    // IntegrityEvents row, or as JSON in event mode 2, then as a syslog line.
+    // An update without a reportable difference is no event: the new row is
+    // marked eventDropped instead. eventTime 0 means now.
+    void ReportIntegrityEvent(const CSqlEntity* was, CSqlEntity* is, int status, int integrityRuleId, int change,
+                              long long eventTime, const wxString& user, const wxString& process);
+    void ReportDenormalizedIntegrityEvent(const CSqlEntity* was, const CSqlEntity* is, int status,
+                                          int integrityRuleId, int change, long long eventTime, const wxString& user,
+                                          const wxString& process);
+    // One line per changed attribute ("name:" Base64(old) "_" Base64(new)) and
+    // the changed names joined by ","; false when nothing reportable changed.
+    bool GetUpdatedEventDescription(const CSqlEntity* was, const CSqlEntity* is, wxString& description,
+                                    wxString& changedNames);
+    void AppendChangeDetails(wxString& description, wxString& changedNames, const wxString& name,
+                             const wxString& oldValue, const wxString& oldFriendly, const wxString& newValue,
+                             const wxString& newFriendly);
+    // Adds the entity's attributes to parent as the array memberName;
+    // negative when a JSON object cannot be created, else 0.
+    int GetEntityAttributesInJson(const CSqlEntity* entity, wxString memberName, cJSON* parent);
+    // The next id of a JSON event, counted across every scanner of the process
+    // (the first is 1).
+    static long long GetIntegrityEventId();
+
     // Attribute gathering: opens the transaction when none is open and calls
     // RecordAttribute once per wanted attribute (name -> entity ids).
     void GatherAttributesOfEntity(const wxString& key, const KvoCore::MapStringToInt64Set& attributesOfInterest);
@@ -321,6 +346,9 @@ private:
     std::string EntityTypeAscii();
 
     KvoCore::CDom m_dom;
+
+    static std::mutex s_integrityEventIdMutex;
+    static long long s_integrityEventId;
 };
 
 }  // namespace KvoPluginIm
