@@ -13,6 +13,7 @@
 #include <wx/filename.h>
 
 #include "agent/ConfigReloader.h"
+#include "agent/ScanCommand.h"
 #include "agent/SignalWatcher.h"
 #include "agent/WorkdirLock.h"
 #include "core/AgentLua.h"
@@ -56,6 +57,12 @@ void CAgentHost::PrintHelp() {
            "  run                     the agent: integrity monitoring runs until SIGINT or SIGTERM;\n"
            "                          one agent per work directory (exit 75 while another runs);\n"
            "                          its scripts come from <build>/../agent/lua\n"
+           "  baseline                records a baseline: runs the agent until the baseline scan it\n"
+           "                          asks for (or one an earlier run left unfinished) has completed,\n"
+           "                          then prints the entities recorded per type, the duration and the\n"
+           "                          database size; progress on stderr when it is a terminal; exit 70\n"
+           "                          when the scan cannot complete, 75 when interrupted (run it again\n"
+           "                          to resume) or while another agent holds the work directory\n"
            "\n"
            "Exit status: 0 success, 64 usage error, 65 bad input (configuration that does not parse,\n"
            "script that raises), 69 database cannot be used, 70 internal error, 75 try again.\n");
@@ -74,8 +81,10 @@ int CAgentHost::Main(int argc, char** argv) {
     m_command = argv[next++];
     for (; next < argc; ++next) m_arguments.emplace_back(argv[next]);
     if (m_command == "rules" || m_command == "glob") return RunRulesTool(argc, argv);
-    if (m_command != "exec" && m_command != "run") return UsageError("unknown command " + m_command);
+    if (m_command != "exec" && m_command != "run" && m_command != "baseline")
+        return UsageError("unknown command " + m_command);
     if (m_command == "exec" && m_arguments.empty()) return UsageError("exec needs a script");
+    if (m_command == "baseline" && !m_arguments.empty()) return UsageError("baseline takes no arguments");
 
     CSignalWatcher::Block();
     m_startDir = wxFileName::GetCwd();
@@ -166,7 +175,12 @@ int CAgentHost::StartAgent() {
 
 int CAgentHost::RunCommand() {
     if (m_command == "exec") return Exec();
-    return Run();
+    CWorkdirLock lock(CDom::This()->GetWorkdirWx());
+    const int status = TakeWorkdir(lock);
+    if (status != ExitOk) return status;
+    if (m_command == "baseline")
+        return CScanCommand(*CDom::This(), CScanCommand::s_Baseline, AgentScriptDirectory()).Run();
+    return RunAgentScript();
 }
 
 int CAgentHost::Exec() {
@@ -202,8 +216,8 @@ std::string CAgentHost::AgentScriptDirectory() {
     return Narrow(dir.GetPath());
 }
 
-int CAgentHost::Run() {
-    CWorkdirLock lock(CDom::This()->GetWorkdirWx());
+// The commands that run the agent: one agent per work directory, on a usable database.
+int CAgentHost::TakeWorkdir(CWorkdirLock& lock) {
     std::string error;
     switch (lock.Acquire(error)) {
         case CWorkdirLock::Acquired:
@@ -218,9 +232,7 @@ int CAgentHost::Run() {
             fprintf(stderr, "kvo-agent: %s\n", error.c_str());
             return ExitInternal;
     }
-    const int status = CheckDatabase();
-    if (status != ExitOk) return status;
-    return RunAgentScript();
+    return CheckDatabase();
 }
 
 // The control thread would only stop at once on a database it cannot open;

@@ -11,6 +11,8 @@
 
 namespace KvoAgent {
 
+class CWorkdirLock;
+
 // Exit statuses shared by every command.
 enum ExitStatus {
     ExitOk = 0,
@@ -30,7 +32,7 @@ private:
     int StartAgent();
     int RunCommand();
     int Exec();
-    int Run();
+    int TakeWorkdir(CWorkdirLock& lock);
     int CheckDatabase();
     int RunAgentScript();
     static std::string AgentScriptDirectory();

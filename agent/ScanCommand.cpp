@@ -1,0 +1,220 @@
+#include "agent/ScanCommand.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "agent/AgentHost.h"
+#include "agent/ProgressLine.h"
+#include "core/Log.h"
+#include "core/LuaThread.h"
+
+namespace KvoAgent {
+
+namespace {
+
+// Often enough for a progress line that looks alive, rarely enough to cost the scan nothing.
+const unsigned int kPollMs = 250;
+
+// Scanner steps, as a subscan row records them.
+const int kStepMatch = 200000;
+const int kStepRealtime = 250000;
+const int kStepAttributes = 300000;
+const int kStepExternal = 350000;
+const int kStepPostProcessing = 400000;
+
+std::string Narrow(const wxString& text) { return std::string(text.utf8_str()); }
+
+// What the subscan that runs is doing, and on what: during the walk its
+// checkpoint is "<entitySetId>:<directory>", while attributes are read the
+// last key done (as committed, so in steps).
+wxString StepText(const CScanWatch::Status& status, wxString& detail) {
+    switch (status.step) {
+        case kStepMatch:
+            detail = status.checkpoint.AfterFirst(':');
+            return "walking";
+        case kStepRealtime:
+            return "processing real-time changes";
+        case kStepAttributes:
+            detail = status.checkpoint;
+            return "reading attributes";
+        case kStepExternal:
+            return "receiving external entities";
+        case kStepPostProcessing:
+            return "closing";
+        default:
+            return status.step < kStepMatch ? "starting" : "finishing";
+    }
+}
+
+long long FileSize(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : 0;
+}
+
+}  // namespace
+
+const CScanCommand::ScanKind CScanCommand::s_Baseline = {0, "baseline", "baseline.lua"};
+
+CScanCommand::CScanCommand(KvoCore::CDom& dom, const ScanKind& kind, std::string scriptDir)
+    : m_dom(dom), m_kind(kind), m_scriptDir(std::move(scriptDir)) {}
+
+int CScanCommand::Run() {
+    // The agent's info lines stay in kvo-agent.log: on the terminal they would
+    // break up the progress line, and the summary says what matters.
+    KvoCore::LogSetStderrLevel(KvoCore::LogLevel::Warning);
+    int status = CheckSettings();
+    if (status != ExitOk) return status;
+    CScanWatch watch(m_dom, m_kind.scanType);
+    status = StartWatch(watch);
+    if (status != ExitOk) return status;
+
+    const std::string script = m_scriptDir + "/" + m_kind.script;
+    if (access(script.c_str(), R_OK) != 0) {
+        fprintf(stderr, "kvo-agent: cannot read the agent script %s\n", script.c_str());
+        return ExitInternal;
+    }
+    KvoCore::CLuaThread agent(m_dom, script, {m_scriptDir, watch.ResumedScanId() != 0 ? "resume" : "request"});
+    if (!agent.start()) {
+        fprintf(stderr, "kvo-agent: cannot start the agent thread of %s\n", script.c_str());
+        return ExitInternal;
+    }
+    CScanWatch::Status scan;
+    Outcome outcome = Wait(watch, agent, scan);
+    CScanWatch::Summary summary;
+    if (outcome == Outcome::Completed) {
+        try {
+            summary = watch.ReadSummary();
+        } catch (const wxSQLite3Exception& e) {
+            outcome = Outcome::Unreadable;
+            scan.reason = e.GetMessage();
+        }
+    }
+    // Closed before the agent's own connections, so that the last of those to
+    // close folds the write-ahead log back into si.db.
+    watch.Close();
+    m_dom.RequestStop();
+    agent.join();
+    return Report(outcome, scan, summary, agent);
+}
+
+// Settings under which the agent would never start the scan: waiting for it would never end.
+int CScanCommand::CheckSettings() const {
+    bool featureOn = false;
+    if (!m_dom.Get("zel.im.featureOn", featureOn) || !featureOn) {
+        fprintf(stderr, "kvo-agent: integrity monitoring is switched off (zel.im.featureOn), so no %s scan would start\n",
+                m_kind.name);
+        return ExitUsage;
+    }
+    if (m_dom.ConfigIsEmpty()) {
+        fprintf(stderr, "kvo-agent: the configuration is empty, which switches integrity monitoring off\n");
+        return ExitBadInput;
+    }
+    return ExitOk;
+}
+
+int CScanCommand::StartWatch(CScanWatch& watch) {
+    if (!watch.Open(m_dom.GetWxString("zel.im.dbPath"))) {
+        fprintf(stderr, "kvo-agent: the integrity database %s cannot be used (see kvo-agent.log)\n",
+                DatabasePath().c_str());
+        return ExitDatabase;
+    }
+    try {
+        if (watch.Choose())
+            fprintf(stderr, "kvo-agent: resuming %s scan %lld, left unfinished by an earlier run\n", m_kind.name,
+                    watch.ResumedScanId());
+    } catch (const wxSQLite3Exception& e) {
+        fprintf(stderr, "kvo-agent: the integrity database %s cannot be read: %s\n", DatabasePath().c_str(),
+                Narrow(e.GetMessage()).c_str());
+        return ExitDatabase;
+    }
+    return ExitOk;
+}
+
+CScanCommand::Outcome CScanCommand::Wait(CScanWatch& watch, KvoCore::CLuaThread& agent, CScanWatch::Status& status) {
+    CProgressLine progress(stderr);
+    for (;;) {
+        // Looked at before the poll: a scan that completed just before the agent ended still counts.
+        const bool agentEnded = !agent.isRunning();
+        status = watch.Poll();
+        switch (status.state) {
+            case CScanWatch::State::Completed: return Outcome::Completed;
+            case CScanWatch::State::Failed: return Outcome::Failed;
+            case CScanWatch::State::Unreadable: return Outcome::Unreadable;
+            case CScanWatch::State::Waiting:
+            case CScanWatch::State::Running: break;
+        }
+        if (agentEnded) return Outcome::AgentEnded;
+        wxString detail;
+        const wxString head = ProgressText(status, detail);
+        progress.Show(head, detail);
+        // Nobody but a signal asks for the stop while we wait.
+        if (m_dom.ShouldExit(kPollMs)) return Outcome::Interrupted;
+    }
+}
+
+wxString CScanCommand::ProgressText(const CScanWatch::Status& status, wxString& detail) const {
+    if (status.state == CScanWatch::State::Waiting)
+        return wxString::Format("%s: waiting for the agent to start the scan", m_kind.name);
+    wxString text = wxString::Format("%s scan %lld: %lld entities recorded", m_kind.name, status.scanId,
+                                     status.entitiesRecorded);
+    if (status.entityType.empty()) return text;
+    text += ", " + status.entityType + " " + StepText(status, detail);
+    if (!detail.empty()) text += " ";
+    return text;
+}
+
+int CScanCommand::Report(Outcome outcome, const CScanWatch::Status& status, const CScanWatch::Summary& summary,
+                         KvoCore::CLuaThread& agent) const {
+    std::string scriptError;
+    const bool scriptOk = agent.Succeeded(scriptError);
+    switch (outcome) {
+        case Outcome::Completed:
+            PrintSummary(summary);
+            if (!scriptOk) fprintf(stderr, "kvo-agent: the agent script failed afterwards: %s\n", scriptError.c_str());
+            return ExitOk;
+        case Outcome::Failed:
+            fprintf(stderr, "kvo-agent: %s scan %lld cannot complete: %s\n", m_kind.name, status.scanId,
+                    Narrow(status.reason).c_str());
+            return ExitInternal;
+        case Outcome::Unreadable:
+            fprintf(stderr, "kvo-agent: the integrity database %s cannot be read: %s\n", DatabasePath().c_str(),
+                    Narrow(status.reason).c_str());
+            return ExitDatabase;
+        case Outcome::AgentEnded:
+            if (!scriptOk)
+                fprintf(stderr, "kvo-agent: the agent script failed: %s\n", scriptError.c_str());
+            else
+                fprintf(stderr, "kvo-agent: the agent stopped before the %s scan completed (see kvo-agent.log)\n",
+                        m_kind.name);
+            return ExitInternal;
+        case Outcome::Interrupted:
+            if (status.scanId != 0)
+                fprintf(stderr, "kvo-agent: interrupted; %s scan %lld is left unfinished and kvo-agent %s resumes it\n",
+                        m_kind.name, status.scanId, m_kind.name);
+            else
+                fprintf(stderr, "kvo-agent: interrupted before the %s scan started\n", m_kind.name);
+            return ExitTryAgain;
+    }
+    return ExitInternal;
+}
+
+void CScanCommand::PrintSummary(const CScanWatch::Summary& summary) const {
+    printf("%s scan %lld completed in %.1f s\n", m_kind.name, summary.scanId, summary.durationMs / 1000.0);
+    printf("current entities:\n");
+    long long total = 0;
+    for (const auto& type : summary.currentEntities) {
+        printf("  %-18s %lld\n", Narrow(type.first).c_str(), type.second);
+        total += type.second;
+    }
+    printf("  %-18s %lld\n", "total", total);
+    // After the agent closed the file: a write-ahead log left beside it still belongs to it.
+    const std::string path = DatabasePath();
+    const long long bytes = FileSize(path) + FileSize(path + "-wal");
+    printf("database: %s (%.1f MB)\n", path.c_str(), bytes / 1048576.0);
+}
+
+std::string CScanCommand::DatabasePath() const { return Narrow(m_dom.GetWxString("zel.im.dbPath")); }
+
+}  // namespace KvoAgent

@@ -1,0 +1,183 @@
+#include "agent/ScanWatch.h"
+
+#include <algorithm>
+
+#include "core/Dom.h"
+
+namespace KvoAgent {
+
+namespace {
+
+// What a subscan's step says about it once its scan has been closed.
+const int kFinishedStep = 999999999;
+
+// The plug-in writes 0 as well as NULL for "not yet".
+const char* const kOpenScan = "([endTime] IS NULL OR [endTime]=0)";
+
+long long Int64(wxSQLite3ResultSet& rs, int column) {
+    return rs.IsNull(column) ? 0 : rs.GetInt64(column).GetValue();
+}
+
+long long QueryInt64(KvoCore::CSqliteDatabase& db, const wxString& sql) {
+    wxSQLite3ResultSet rs = db.ExecuteQuery(sql);
+    return rs.NextRow() ? Int64(rs, 0) : 0;
+}
+
+}  // namespace
+
+CScanWatch::CScanWatch(KvoCore::CDom& dom, int scanKind)
+    : m_db(new KvoCore::CSqliteDatabase(dom, "kvo.agent")), m_scanKind(scanKind) {}
+
+bool CScanWatch::Open(const wxString& dbPath) { return m_db->Open(dbPath, 1, "WAL", false, true); }
+
+void CScanWatch::Close() { m_db->Close(); }
+
+bool CScanWatch::Choose() {
+    // The agent requeues every unfinished subscan of an open scan when it
+    // starts; a scan whose subscans all ended is never closed by it, so only
+    // one with work left can be waited for.
+    wxSQLite3ResultSet rs = m_db->ExecuteQuery(wxString::Format(
+        "SELECT s.[scanId], s.[startTime], s.[startingHighestExistingEntityId] FROM [Scans] AS s "
+        "WHERE s.[incrementalScan]=%d AND (s.[endTime] IS NULL OR s.[endTime]=0) AND EXISTS "
+        "(SELECT 1 FROM [Subscans] AS u WHERE u.[scanId]=s.[scanId] AND (u.[endTime] IS NULL OR u.[endTime]=0)) "
+        "ORDER BY s.[scanId] DESC LIMIT 1;",
+        m_scanKind));
+    if (rs.NextRow()) {
+        m_resumed = true;
+        m_scanId = Int64(rs, 0);
+        m_scanStartTime = Int64(rs, 1);
+        m_firstEntityId = Int64(rs, 2);
+        rs.Finalize();
+        // The resumed subscans start over: what counts is what they record from now on.
+        m_countedUpTo = QueryInt64(*m_db, "SELECT MAX([entityId]) FROM [Entitys];");
+        return true;
+    }
+    rs.Finalize();
+    m_highestAtStart = QueryInt64(*m_db, "SELECT MAX([scanId]) FROM [Scans];");
+    return false;
+}
+
+CScanWatch::Status CScanWatch::Poll() {
+    Status status;
+    try {
+        // One snapshot, so that a scan row is never seen without its subscans.
+        m_db->Begin(WXSQLITE_TRANSACTION_DEFERRED);
+        if (m_scanId == 0) FindScan(status);
+        if (m_scanId != 0) ReadScan(status);
+        m_db->Commit();
+    } catch (const wxSQLite3Exception& e) {
+        if (!m_db->GetAutoCommit()) {
+            try {
+                m_db->Rollback();
+            } catch (const wxSQLite3Exception&) {
+                // The read already failed; its reason is the one to give.
+            }
+        }
+        status.state = State::Unreadable;
+        status.reason = e.GetMessage();
+    }
+    return status;
+}
+
+void CScanWatch::FindScan(Status& status) {
+    wxSQLite3ResultSet rs = m_db->ExecuteQuery(wxString::Format(
+        "SELECT [scanId], [startTime], [startingHighestExistingEntityId] FROM [Scans] "
+        "WHERE [incrementalScan]=%d AND [scanId]>%lld ORDER BY [scanId] LIMIT 1;",
+        m_scanKind, m_highestAtStart));
+    if (!rs.NextRow()) {
+        status.state = State::Waiting;
+        return;
+    }
+    m_scanId = Int64(rs, 0);
+    m_scanStartTime = Int64(rs, 1);
+    m_firstEntityId = Int64(rs, 2);
+}
+
+void CScanWatch::ReadScan(Status& status) {
+    status.scanId = m_scanId;
+    wxSQLite3ResultSet rs = m_db->ExecuteQuery(wxString::Format(
+        "SELECT [startTime], [endTime], (SELECT COUNT(*) FROM [Subscans] WHERE [scanId]=%lld) "
+        "FROM [Scans] WHERE [scanId]=%lld;",
+        m_scanId, m_scanId));
+    // An aborted scan loses its row; its id may then be given to a new scan.
+    if (!rs.NextRow() || Int64(rs, 0) != m_scanStartTime) {
+        status.state = State::Failed;
+        status.reason = "it was aborted, and what it had recorded was deleted";
+        return;
+    }
+    const bool closed = Int64(rs, 1) != 0;
+    const long long subscans = Int64(rs, 2);
+    rs.Finalize();
+    if (subscans == 0 && !closed) {
+        // The agent deletes the subscans it has no scanner for; none left means nothing will ever run.
+        status.state = State::Failed;
+        status.reason = "this agent has no scanner for any of its entity types (see kvo-agent.log)";
+        return;
+    }
+    if (closed) {
+        status.state = State::Completed;
+        ReadUnfinishedSubscans(status);
+        return;
+    }
+    status.state = State::Running;
+    ReadProgress(status);
+}
+
+// A closed scan may still have subscans that never finished: those the agent
+// aborted (step 999999999, agent event 3010) or gave up on after retries
+// (agent event 2001). Either way the scan's records are incomplete.
+void CScanWatch::ReadUnfinishedSubscans(Status& status) {
+    wxSQLite3ResultSet rs = m_db->ExecuteQuery(wxString::Format(
+        "SELECT [entityType], [scanStep] FROM [Subscans] WHERE [scanId]=%lld AND %s ORDER BY [subscanId];",
+        m_scanId, kOpenScan));
+    wxString reason;
+    while (rs.NextRow()) {
+        if (!reason.empty()) reason += "; ";
+        if (!rs.IsNull(1) && rs.GetInt(1) == kFinishedStep)
+            reason += "the " + rs.GetString(0) + " scan aborted (agent event 3010 in agent-events.log)";
+        else
+            reason += "the " + rs.GetString(0) + " scan kept failing and was given up (agent event 2001 in agent-events.log)";
+    }
+    if (reason.empty()) return;
+    status.state = State::Failed;
+    status.reason = reason;
+}
+
+void CScanWatch::ReadProgress(Status& status) {
+    // Counted on from where the last poll stopped: a scan only adds rows.
+    const long long from = std::max(m_countedUpTo, m_firstEntityId - 1);
+    wxSQLite3ResultSet count = m_db->ExecuteQuery(
+        wxString::Format("SELECT COUNT(*), MAX([entityId]) FROM [Entitys] WHERE [entityId]>%lld;", from));
+    if (count.NextRow() && !count.IsNull(1)) {
+        m_entitiesRecorded += Int64(count, 0);
+        m_countedUpTo = Int64(count, 1);
+    }
+    count.Finalize();
+    status.entitiesRecorded = m_entitiesRecorded;
+
+    wxSQLite3ResultSet rs = m_db->ExecuteQuery(wxString::Format(
+        "SELECT [entityType], [scanStep], [checkpointInfo] FROM [Subscans] "
+        "WHERE [scanId]=%lld AND %s AND [startTime] IS NOT NULL ORDER BY [startTime] DESC LIMIT 1;",
+        m_scanId, kOpenScan));
+    if (!rs.NextRow()) return;
+    status.entityType = rs.GetString(0);
+    status.step = rs.IsNull(1) ? 0 : rs.GetInt(1);
+    status.checkpoint = rs.IsNull(2) ? wxString() : rs.GetString(2);
+}
+
+CScanWatch::Summary CScanWatch::ReadSummary() {
+    Summary summary;
+    summary.scanId = m_scanId;
+    wxSQLite3ResultSet scan = m_db->ExecuteQuery(
+        wxString::Format("SELECT [endTime]-[startTime] FROM [Scans] WHERE [scanId]=%lld;", m_scanId));
+    if (scan.NextRow()) summary.durationMs = Int64(scan, 0);
+    scan.Finalize();
+    // Marker rows of the scan bookkeeping carry a type starting with '-' and no key.
+    wxSQLite3ResultSet rs = m_db->ExecuteQuery(
+        "SELECT [entityType], COUNT(*) FROM [Entitys] WHERE [supercededBy] IS NULL AND [key] IS NOT NULL "
+        "GROUP BY [entityType] ORDER BY [entityType];");
+    while (rs.NextRow()) summary.currentEntities.emplace_back(rs.GetString(0), Int64(rs, 1));
+    return summary;
+}
+
+}  // namespace KvoAgent

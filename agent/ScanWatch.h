@@ -1,0 +1,77 @@
+// CScanWatch: follows one integrity scan of a given kind (0 baseline, 1
+// incremental) from outside the plug-in, through a read-only connection to
+// si.db. It never writes: the plug-in's own threads own the file.
+//
+// Which scan counts is fixed by Choose() before the agent starts: an
+// unfinished scan of the kind that the agent will resume (one with a subscan
+// still to run), else the first scan of the kind created afterwards. Poll()
+// then tells how far that scan got. Not thread-safe; one thread uses it.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <wx/string.h>
+
+#include "core/SqliteDatabase.h"
+
+namespace KvoAgent {
+
+class CScanWatch {
+public:
+    enum class State {
+        Waiting,     // the scan has not been created yet
+        Running,     // created, not completed
+        Completed,   // every subscan finished and the scan closed
+        Failed,      // it cannot complete; Status::reason says why
+        Unreadable,  // si.db cannot be read; Status::reason says why
+    };
+    struct Status {
+        State state = State::Waiting;
+        long long scanId = 0;
+        long long entitiesRecorded = 0;  // rows added since the scan started
+        wxString entityType;             // of the subscan that ran last
+        int step = 0;                    // its step and checkpoint
+        wxString checkpoint;
+        wxString reason;
+    };
+    struct Summary {
+        long long scanId = 0;
+        long long durationMs = 0;
+        std::vector<std::pair<wxString, long long>> currentEntities;  // per type, by name
+    };
+
+    CScanWatch(KvoCore::CDom& dom, int scanKind);
+    CScanWatch(const CScanWatch&) = delete;
+    CScanWatch& operator=(const CScanWatch&) = delete;
+
+    // False when the file cannot be opened; the log says why.
+    bool Open(const wxString& dbPath);
+    void Close();
+    // True when an unfinished scan will be resumed. Throws wxSQLite3Exception.
+    bool Choose();
+    long long ResumedScanId() const { return m_resumed ? m_scanId : 0; }
+    Status Poll();
+    // After State::Completed. Throws wxSQLite3Exception.
+    Summary ReadSummary();
+
+private:
+    void FindScan(Status& status);
+    void ReadScan(Status& status);
+    void ReadUnfinishedSubscans(Status& status);
+    void ReadProgress(Status& status);
+
+    std::unique_ptr<KvoCore::CSqliteDatabase> m_db;
+    const int m_scanKind;
+    bool m_resumed = false;
+    long long m_highestAtStart = 0;  // scans above it are new
+    long long m_scanId = 0;          // 0 until the scan is known
+    long long m_scanStartTime = 0;   // tells a reused id from the scan itself
+    long long m_firstEntityId = 0;   // entities above it were recorded by the scan
+    long long m_countedUpTo = 0;     // entity rows counted so far end here
+    long long m_entitiesRecorded = 0;
+};
+
+}  // namespace KvoAgent
