@@ -181,15 +181,6 @@ bool CIntegrityScanThread::OnCustomStep(int step) {
 
 void CIntegrityScanThread::OnEntityUnchanged(const CSqlEntity&, const CSqlEntity&) {}
 
-bool CIntegrityScanThread::GatherAttributesWithResult(const wxString& key, EntityInfoList& entities) {
-    GatherAttributes(key, entities);
-    return true;
-}
-
-void CIntegrityScanThread::ClearEntityAttributeData() {
-    for (wxString& scratch : m_entityScratch) scratch.clear();
-}
-
 bool CIntegrityScanThread::OnReadContentBegin(const wxString&, unsigned long&) { return false; }
 
 bool CIntegrityScanThread::OnReadContent(const wxString&, unsigned long, unsigned long long, void*&, unsigned long&) {
@@ -198,20 +189,14 @@ bool CIntegrityScanThread::OnReadContent(const wxString&, unsigned long, unsigne
 
 bool CIntegrityScanThread::OnReadContentEnd(const wxString&, unsigned long) { return false; }
 
-// Entity recording, attribute gathering, real-time and external entities are
-// not part of this build yet: a scan that reaches them is aborted openly
-// rather than reported as complete with nothing recorded.
-bool CIntegrityScanThread::OnResetSupersededBy() { return StepNotAvailable(StepResetSupersededBy, __func__); }
-
-bool CIntegrityScanThread::OnGatherAttributeValues() { return StepNotAvailable(StepGatherAttributeValues, __func__); }
-
+// Real-time changes and external entities are not built yet: a scan that
+// reaches them is aborted openly rather than reported as complete with
+// nothing recorded.
 bool CIntegrityScanThread::OnProcessRealtimeChanges() { return StepNotAvailable(StepProcessRealtimeChanges, __func__); }
 
 bool CIntegrityScanThread::OnProcessExternalEntities() {
     return StepNotAvailable(StepProcessExternalEntities, __func__);
 }
-
-bool CIntegrityScanThread::OnScanPostProcessing() { return StepNotAvailable(StepScanPostProcessing, __func__); }
 
 bool CIntegrityScanThread::StepNotAvailable(int step, const char* hook) {
     KvoCore::LogError(
@@ -226,6 +211,11 @@ void CIntegrityScanThread::SetNextStep(int step) {
     m_subscan->m_checkpointInfo.clear();
     m_subscan->SetAttributeNull(&m_subscan->m_checkpointInfo, true);
     SaveSubscan();
+}
+
+CIntegrityScanThread::StatementRelease::~StatementRelease() {
+    m_statement.Reset();
+    m_statement.ClearBindings();
 }
 
 void CIntegrityScanThread::SaveSubscan() {

@@ -115,10 +115,10 @@ public:
     // it is not resumed.
     virtual void OnError();
     // Step hooks; each sets the next step and saves the subscan, returns false
-    // when the scan must be aborted. The base versions of the recording,
-    // gathering, real-time and external-entity steps abort the scan, and the
-    // base matching step aborts it when there are entity sets to match: this
-    // build has no entity recording or key matching yet.
+    // when the scan must be aborted. The base versions of the real-time and
+    // external-entity steps abort the scan, and so do the reset and
+    // post-processing steps of incremental and pseudo-real-time scans: their
+    // version comparison is not built yet.
     virtual bool OnInit();
     virtual bool OnGatherAttributeValues();
     virtual bool OnMatchEntities();
@@ -256,12 +256,26 @@ protected:
     bool HashContent(const wxString& key, bool md5, bool sha1, bool sha256);
     // Stores the hash of the entity's attribute values in its row.
     void SetAttributeHash(CSqlEntity& entity);
-    // Version processing of one new entity row after its attributes are written.
-    void DoPerEntityIncrementalScanProcessing(CSqlEntity& entity);
+    // Version processing of one new entity row after its attributes are
+    // written; false when the scan type cannot compare versions here.
+    bool DoPerEntityIncrementalScanProcessing(CSqlEntity& entity);
     // Descent pruning, by the type's key matcher.
     bool ShouldDescend(const CSqlIncludeExcludeFeatures& features, const CSqlIncludeExcludePatterns& patterns,
                        const KvoCore::Int64Set& includeExcludeIds, const wxString& searchBase,
                        const wxString& key) const;
+
+    // Resets a shared statement and clears its bindings at the end of a scope,
+    // also when a database error leaves it.
+    class StatementRelease {
+    public:
+        explicit StatementRelease(wxSQLite3Statement& statement) : m_statement(statement) {}
+        ~StatementRelease();
+        StatementRelease(const StatementRelease&) = delete;
+        StatementRelease& operator=(const StatementRelease&) = delete;
+
+    private:
+        wxSQLite3Statement& m_statement;
+    };
 
     CSqlSubscan& Subscan() { return *m_subscan; }
     KvoCore::CSqliteDatabase& Db() { return *m_db; }
@@ -333,7 +347,25 @@ protected:
     wxString m_eventWide[6];
 
 private:
+    struct GatherProgress;
+    enum class GatherResult { KeyDone, StepDone, StepFailed };
+
     bool RunStep(int step);
+    // The attribute step, one key (batch) at a time.
+    GatherResult GatherNextKey(GatherProgress& progress, wxString& key);
+    void LoadNextBatch(EntityInfoList& batch, wxString& key);
+    // False when the step must fail.
+    bool OnGatherFailure(GatherProgress& progress, const wxString& key, const wxString& reason);
+    void CommitOpenTransaction();
+    void RollbackOpenTransaction();
+    bool MatchEntitySet(const KvoCore::XMLObjectList& sets, const CSqlEntitySet& set);
+    // "AND [column] IN (...)" for the entity sets and rules in scope, empty where all are.
+    wxString ScopeFilters(const wxString& entitySetIdColumn, const wxString& ruleIdColumn) const;
+    void DeprecateEntitiesBeforeBaseline();
+    // Milliseconds since startTick when the stats trace is on and they exceed
+    // s_StatsMinMsec; else 0.
+    unsigned StatsElapsedMsec(unsigned long startTick) const;
+    void TraceStats(const wxString& text) const;
     void RunSteps();
     void PrepareStatements();
     // Undoes what an exception left behind: open transaction, connection.

@@ -14,6 +14,7 @@
 #include "plugins/im/SqlSubscan.h"
 #include "plugins/im/SqlUserEntitySet.h"
 #include "plugins/im/SystemIntegrityScannerThread.h"
+#include "tests/unit/im/NameKeyMatch.h"
 #include "tests/unit/im/ScannerFrameworkTestSupport.h"
 
 namespace KvoTest {
@@ -51,6 +52,15 @@ public:
         return new KvoPluginIm::CSqlUserEntitySets();
     }
     const char* GetTraceMask() const override { return "zel.im.scanner.user"; }
+    const KvoPluginIm::CSystemIntegrityKeyMatch* GetKeyMatcher() const override { return &m_matcher; }
+    // Never reached: the first step finishes the subscan (or ends it unfinished).
+    bool MatchSet(const KvoCore::XMLObjectList*, const KvoPluginIm::CSqlEntitySet*,
+                  const KvoPluginIm::CSqlIncludeExcludeFeatures&, const KvoPluginIm::CSqlIncludeExcludePatterns&,
+                  const KvoPluginIm::CSqlIntegrityRule&, unsigned long, const KvoCore::Int64Set&) override {
+        return false;
+    }
+    void GatherAttributes(const wxString&, KvoPluginIm::EntityInfoList&) override {}
+    void RecordAttribute(const wxString&, const wxString&, const KvoCore::Int64Set&) override {}
 
     bool OnResetSupersededBy() override { return FirstStep(StepResetSupersededBy); }
     bool OnProcessRealtimeChanges() override { return FirstStep(StepProcessRealtimeChanges); }
@@ -88,6 +98,7 @@ private:
     }
 
     Shared& m_shared;
+    NameKeyMatch m_matcher;
 };
 
 }  // namespace KvoTest

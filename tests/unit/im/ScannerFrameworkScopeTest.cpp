@@ -120,43 +120,84 @@ TEST_F(ScannerScopeTest, EntitySetsInScopeFilterBySetAndRule) {
     }
 }
 
-// Matching needs the key matcher: with nothing to match the step moves on,
-// with sets in scope the scan is aborted rather than finished empty.
-TEST_F(ScannerScopeTest, BaseMatchingStepNeedsSetsOnlyWhenThereAreAny) {
+// The base matching step hands every set in scope, in entitySetId order, to
+// MatchSet with its rule, patterns, their include/exclude ids and the walk
+// depth they need. A set whose rule row is gone is skipped; a set that cannot
+// be matched aborts the scan.
+TEST_F(ScannerScopeTest, MatchingStepHandsEachSetInScopeToMatchSet) {
+    AddUserSets();
+    m_db->ExecuteUpdate(
+        "INSERT INTO [IntegrityRules] ([integrityRuleId],[name],[severity]) VALUES (1,'One',1),(2,'Two',2);");
+    m_db->ExecuteUpdate(
+        "INSERT INTO [IncludeExcludes] ([includeExcludeId],[entityType],[entitySetId],[exclude]) VALUES "
+        "(21,'User',2,0),(22,'User',2,1),(23,'Group',1,0);");
+    m_db->ExecuteUpdate(
+        "INSERT INTO [Patterns] ([includeExcludeId],[pattern],[regExPattern],[caseSensitive]) VALUES "
+        "(21,'a/b/*','',0),(22,'a/x','',0),(23,'g/h/i/j','',0);");
     HookScript script;
     script.baseHooks = {200000};
-    const long long emptyScope = AddSubscan(AddScan(0), 0);
-    auto nothingToMatch = NewScanner(emptyScope, Step::StepInit, script);
-    Run(*nothingToMatch);
-    const std::vector<HookVisit> through = {
-        {100000, 100000, true}, {200000, 200000, true}, {300000, 300000, true}, {400000, 400000, true}};
-    EXPECT_EQ(through, nothingToMatch->Visits());
+    const long long scanId = AddScan(0);
+    const long long subscanId = AddSubscan(scanId, 0);
+    auto scanner = NewScanner(subscanId, Step::StepInit, script);
+    Run(*scanner);
+
+    const unsigned long anyDepth = 2147483647;
+    const std::vector<MatchCall>& calls = scanner->MatchCalls();
+    ASSERT_EQ(3u, calls.size()) << "set 4's rule 3 is not stored";
+    EXPECT_EQ(1, calls[0].entitySetId);
+    EXPECT_EQ("One", calls[0].ruleName);
+    EXPECT_EQ(anyDepth, calls[0].maxDepth) << "no patterns of its own (set 1 of the Group type is another set)";
+    EXPECT_EQ(0u, calls[0].patterns);
+    EXPECT_EQ(2, calls[1].entitySetId);
+    EXPECT_EQ(1, calls[1].ruleId);
+    EXPECT_EQ(3u, calls[1].maxDepth);
+    EXPECT_EQ(2u, calls[1].patterns);
+    EXPECT_EQ((std::vector<long long>{21, 22}), Sorted(calls[1].includeExcludeIds));
+    EXPECT_EQ(3, calls[2].entitySetId);
+    EXPECT_EQ("Two", calls[2].ruleName);
+    EXPECT_EQ(4u, calls[2].setsInCollection);
+    EXPECT_NE(std::string::npos, LogText().find("User entity set 4 names integrity rule 3, which is not stored"));
+    EXPECT_EQ(999999999, Stored(subscanId).scanStep);
     EXPECT_EQ(std::string::npos, AgentEvents().find("3010|"));
 
-    AddUserSets();
-    const long long withSets = AddSubscan(AddScan(0), 0);
-    auto needsMatcher = NewScanner(withSets, Step::StepInit, script);
-    Run(*needsMatcher);
+    HostScript failing;
+    failing.failMatchOfSet = 2;
+    auto aborted = NewScanner(AddSubscan(AddScan(0), 0), Step::StepInit, script, failing);
+    Run(*aborted);
+    EXPECT_EQ(2u, aborted->MatchCalls().size()) << "no set after the one that failed";
     const std::vector<HookVisit> stopped = {{100000, 100000, true}, {200000, 200000, true}};
-    EXPECT_EQ(stopped, needsMatcher->Visits());
-    EXPECT_EQ(999999999, Stored(withSets).scanStep);
-    EXPECT_NE(std::string::npos, LogText().find("cannot match the keys of its 4 entity sets"));
+    EXPECT_EQ(stopped, aborted->Visits());
     EXPECT_NE(std::string::npos, AgentEvents().find("3010|User scan aborted"));
 }
 
-// No entity type has a scanner class in this build: each is refused by name,
-// and the subscan stays with the caller, who deletes its row.
-TEST_F(ScannerScopeTest, FactoryRefusesTypesWithoutScanner) {
+// File and directory subscans get their scanner (the type compared without
+// case); a VM-safe guest scans files only. Every other type is refused by
+// name, and the subscan stays with the caller, who deletes its row.
+TEST_F(ScannerScopeTest, FactoryCreatesScannersOfTypesThatHaveOne) {
+    const std::map<std::string, std::string> scanners = {{"File", "CFileIntegrityScanThread"},
+                                                         {"file", "CFileIntegrityScanThread"},
+                                                         {"Directory", "CDirectoryIntegrityScanThread"}};
     const char* const types[] = {
         "File",    "Directory", "Group", "InstalledSoftware", "Port", "Process", "User", "RegistryKey", "RegistryValue",
         "Service", "Wql",       "file",  "NoSuchType",        ""};
     for (bool vmSafeGuest : {false, true}) {
         m_dom->Set("kvo.mode.vmsafeGuest", vmSafeGuest);
         for (const char* type : types) {
-            SCOPED_TRACE(type);
+            SCOPED_TRACE(std::string(type) + (vmSafeGuest ? " in a VM-safe guest" : ""));
             auto subscan = std::make_unique<CSqlSubscan>();
             subscan->m_entityType = type;
-            EXPECT_EQ(nullptr, CIntegrityScanThread::CreateIntegrityScanThread(*m_dom, nullptr, subscan.get()));
+            const auto known = scanners.find(type);
+            const bool expected = known != scanners.end() && (!vmSafeGuest || known->second == "CFileIntegrityScanThread");
+            std::unique_ptr<CIntegrityScanThread> scanner(
+                CIntegrityScanThread::CreateIntegrityScanThread(*m_dom, nullptr, subscan.get()));
+            if (expected) {
+                subscan.release();  // the scanner owns it now
+                ASSERT_NE(nullptr, scanner);
+                EXPECT_EQ(known->second, scanner->GetThreadName());
+                EXPECT_EQ(wxString(type), scanner->GetEntityType());
+                continue;
+            }
+            EXPECT_EQ(nullptr, scanner);
             EXPECT_EQ(type, subscan->m_entityType) << "the refused subscan is still the caller's";
             EXPECT_NE(
                 std::string::npos,

@@ -91,6 +91,7 @@ TEST_F(ScannerStepsTest, SubscanAlreadyFinishedEndsAtOnce) {
 
 struct AbortCase {
     const char* name;
+    int scanType;
     HookScript script;
     std::string logged;  // the error that names the cause
 };
@@ -105,16 +106,16 @@ TEST_F(ScannerStepsTest, FailedStepAbortsTheScan) {
     HookScript baseRealtime;
     baseRealtime.baseHooks = {250000};
     const std::vector<AbortCase> cases = {
-        {"unknown step", unknownStep,
+        {"unknown step", 0, unknownStep,
          "CIntegrityScanThread - unknown step number 123456 for CScriptedScanThread integrity scan thread."},
-        {"reset of superseded rows not in this build", baseReset, "step 100000 (OnResetSupersededBy)"},
-        {"real-time processing not in this build", baseRealtime, "step 250000 (OnProcessRealtimeChanges)"},
+        {"incremental reset of superseded rows not built", 1, baseReset, "step 100000 (OnResetSupersededBy)"},
+        {"pseudo-real-time reset of superseded rows not built", 3, baseReset, "step 100000 (OnResetSupersededBy)"},
+        {"real-time processing not built", 2, baseRealtime, "step 250000 (OnProcessRealtimeChanges)"},
     };
     int aborted = 0;
     for (const AbortCase& c : cases) {
         SCOPED_TRACE(c.name);
-        const bool realtime = c.script.baseHooks.count(250000) > 0;
-        const long long subscanId = AddSubscan(AddScan(realtime ? 2 : 0), 0);
+        const long long subscanId = AddSubscan(AddScan(c.scanType), 0);
         auto scanner = NewScanner(subscanId, Step::StepInit, c.script);
         Run(*scanner);
         ++aborted;

@@ -21,12 +21,17 @@
 
 #include "core/Log.h"
 #include "core/SqliteDatabase.h"
+#include "core/XMLObjectList.h"
+#include "plugins/im/SqlEntity.h"
+#include "plugins/im/SqlIncludeExcludePattern.h"
+#include "plugins/im/SqlIntegrityRule.h"
 #include "plugins/im/SqlScan.h"
 #include "plugins/im/SqlSubscan.h"
 #include "plugins/im/SqlUserEntitySet.h"
 #include "plugins/im/SystemIntegrityScannerThread.h"
 #include "tests/unit/SqliteTestSupport.h"
 #include "tests/unit/im/ControlThreadFixture.h"
+#include "tests/unit/im/NameKeyMatch.h"
 
 namespace KvoTest {
 
@@ -77,17 +82,126 @@ inline std::ostream& operator<<(std::ostream& out, const HookVisit& visit) {
                << (visit.storedCheckpointNull ? ", no checkpoint}" : ", checkpoint}");
 }
 
+// What the scripted scanner finds on its pretended host.
+struct HostScript {
+    // The value written for an attribute column; "%k" in value stands for the key.
+    struct Value {
+        wxString value;
+        wxString friendlyValue;
+        wxString internalValue;
+    };
+    std::map<long long, std::vector<wxString>> keysOfSet;  // entity set id -> user names found
+    std::map<wxString, Value> values;                      // "monitorFullName" -> value
+    std::set<wxString> failingKeys;                        // recording these hits a database error
+    long long failMatchOfSet = -1;                         // MatchSet of this set returns false
+    std::vector<std::string> content;                      // blocks the content hooks deliver
+    bool contentOpens = true;
+};
+
+// One MatchSet call as the scanner received it.
+struct MatchCall {
+    long long entitySetId;
+    long long ruleId;
+    wxString ruleName;
+    unsigned long maxDepth;
+    size_t patterns;
+    KvoCore::Int64Set includeExcludeIds;
+    size_t setsInCollection;
+};
+
+// One GatherAttributes call: the key and the entity rows of its batch.
+struct GatherCall {
+    wxString key;
+    std::vector<long long> entityIds;
+    std::vector<long long> entitySetIds;  // as loaded into each entity's set record
+};
+
 class CScriptedScanThread : public CIntegrityScanThread {
 public:
     static constexpr const char* s_Trace = "zel.im.scanner.user";
 
-    CScriptedScanThread(KvoCore::CDom& dom, KvoPluginIm::CSqlSubscan* subscan, HookScript script = {})
-        : CIntegrityScanThread(dom, subscan), m_script(std::move(script)) {}
+    CScriptedScanThread(KvoCore::CDom& dom, KvoPluginIm::CSqlSubscan* subscan, HookScript script = {},
+                        HostScript host = {})
+        : CIntegrityScanThread(dom, subscan), m_script(std::move(script)), m_host(std::move(host)) {}
 
     wxString GetThreadName() const override { return "CScriptedScanThread"; }
     KvoPluginIm::CSqlEntitySet* CreateEntitySetObject() const override { return new KvoPluginIm::CSqlUserEntitySet(); }
     KvoCore::XMLObjectList* CreateEntitySetCollection() const override { return new KvoPluginIm::CSqlUserEntitySets(); }
     const char* GetTraceMask() const override { return s_Trace; }
+    const KvoPluginIm::CSystemIntegrityKeyMatch* GetKeyMatcher() const override { return &m_matcher; }
+
+    // Records a row per scripted key, as a scanner records what it finds.
+    bool MatchSet(const KvoCore::XMLObjectList* sets, const KvoPluginIm::CSqlEntitySet* set,
+                  const KvoPluginIm::CSqlIncludeExcludeFeatures&, const KvoPluginIm::CSqlIncludeExcludePatterns& patterns,
+                  const KvoPluginIm::CSqlIntegrityRule& rule, unsigned long maxDepth,
+                  const KvoCore::Int64Set& includeExcludeIds) override {
+        m_matchCalls.push_back({set->m_entitySetId, rule.GetId(), rule.GetName(), maxDepth,
+                                patterns.size(), includeExcludeIds, sets->size()});
+        if (set->m_entitySetId == m_host.failMatchOfSet) return false;
+        for (const wxString& key : m_host.keysOfSet[set->m_entitySetId]) {
+            KvoPluginIm::CSqlEntity entity;
+            entity.m_entityType = "User";
+            entity.m_entitySetId = set->m_entitySetId;
+            entity.m_integrityRuleId = rule.GetId();
+            entity.m_integrityRuleSeverity = rule.GetSeverity();
+            entity.m_keyCanonical = key.Lower();
+            entity.m_key = key;
+            for (const void* member : {static_cast<const void*>(&entity.m_entityType),
+                                       static_cast<const void*>(&entity.m_entitySetId),
+                                       static_cast<const void*>(&entity.m_integrityRuleId),
+                                       static_cast<const void*>(&entity.m_integrityRuleSeverity),
+                                       static_cast<const void*>(&entity.m_keyCanonical),
+                                       static_cast<const void*>(&entity.m_key)})
+                entity.SetAttributeNull(member, false);
+            entity.SQLInsert(Db(), *Stmt().insertEntity);
+            Stmt().insertEntity->Reset();
+            Stmt().insertEntity->ClearBindings();
+        }
+        return true;
+    }
+
+    // Wants, for each entity, the attributes its set's record monitors.
+    void GatherAttributes(const wxString& key, KvoPluginIm::EntityInfoList& entities) override {
+        GatherCall call{key, {}, {}};
+        KvoCore::MapStringToInt64Set wanted;
+        for (const auto& info : entities) {
+            call.entityIds.push_back(info->m_entity.m_entityId);
+            call.entitySetIds.push_back(info->m_entitySet->m_entitySetId);
+            info->m_entitySet->EnumAttributes([&](const KvoCore::XMLObject::Attribute& attribute) {
+                if (attribute.type == KvoCore::XMLObject::AttributeType::Bool && attribute.name.StartsWith("monitor") &&
+                    *static_cast<const bool*>(attribute.member))
+                    KvoCore::AddToMapSet(wanted, attribute.name, info->m_entity.m_entityId);
+                return true;
+            });
+        }
+        m_gatherCalls.push_back(call);
+        GatherAttributesOfEntity(key, wanted);
+    }
+
+    void RecordAttribute(const wxString& key, const wxString& name, const KvoCore::Int64Set& entityIds) override {
+        if (m_host.failingKeys.count(key)) Db().ExecuteUpdate("SELECT * FROM [NoSuchTable];");
+        HostScript::Value value = m_host.values[name];
+        value.value.Replace("%k", key);
+        WriteAttribute(name, value.value, value.friendlyValue, entityIds, value.internalValue);
+    }
+
+    bool OnReadContentBegin(const wxString&, unsigned long& handle) override {
+        handle = 7;
+        return m_host.contentOpens;
+    }
+    bool OnReadContent(const wxString&, unsigned long handle, unsigned long long offset, void*& data,
+                       unsigned long& length) override {
+        m_reads.push_back(offset);
+        if (handle != 7 || m_reads.size() > m_host.content.size()) return false;
+        std::string& block = m_host.content[m_reads.size() - 1];
+        data = block.data();
+        length = block.size();
+        return true;
+    }
+    bool OnReadContentEnd(const wxString&, unsigned long) override {
+        ++m_contentEnds;
+        return true;
+    }
 
     bool OnResetSupersededBy() override {
         return Hook(StepResetSupersededBy, StepMatchEntities,
@@ -115,10 +229,21 @@ public:
     }
 
     const std::vector<HookVisit>& Visits() const { return m_visits; }
+    const std::vector<MatchCall>& MatchCalls() const { return m_matchCalls; }
+    const std::vector<GatherCall>& GatherCalls() const { return m_gatherCalls; }
+    // Offsets asked of OnReadContent, and how often the content was closed.
+    const std::vector<unsigned long long>& Reads() const { return m_reads; }
+    int ContentEnds() const { return m_contentEnds; }
     Latch& Blocked() { return m_blocked; }
 
     // Members of the base that the tests look into.
     using CIntegrityScanThread::Db;
+    using CIntegrityScanThread::HashContent;
+    using CIntegrityScanThread::m_contentSize;
+    using CIntegrityScanThread::m_md5;
+    using CIntegrityScanThread::m_sha1;
+    using CIntegrityScanThread::m_sha256;
+    using CIntegrityScanThread::Subscan;
     using CIntegrityScanThread::LoadEntitySetsInScope;
     using CIntegrityScanThread::m_entitySetIdsInScope;
     using CIntegrityScanThread::m_ruleIdsInScope;
@@ -155,7 +280,13 @@ private:
     }
 
     HookScript m_script;
+    HostScript m_host;
+    NameKeyMatch m_matcher;
     std::vector<HookVisit> m_visits;
+    std::vector<MatchCall> m_matchCalls;
+    std::vector<GatherCall> m_gatherCalls;
+    std::vector<unsigned long long> m_reads;
+    int m_contentEnds = 0;
     Latch m_blocked;
 };
 
@@ -224,8 +355,10 @@ protected:
         return subscan;
     }
 
-    std::unique_ptr<CScriptedScanThread> NewScanner(long long subscanId, int step, HookScript script = {}) {
-        return std::make_unique<CScriptedScanThread>(*m_dom, LoadSubscan(subscanId, step).release(), std::move(script));
+    std::unique_ptr<CScriptedScanThread> NewScanner(long long subscanId, int step, HookScript script = {},
+                                                    HostScript host = {}) {
+        return std::make_unique<CScriptedScanThread>(*m_dom, LoadSubscan(subscanId, step).release(), std::move(script),
+                                                     std::move(host));
     }
 
     // Starts the scanner and waits for its end.

@@ -1,0 +1,271 @@
+// CIntegrityScanThread: the attribute step. For every entity row the matching
+// step recorded, the type's scanner writes the key's attribute rows; the base
+// then hashes them into the entity row and hands it to version processing.
+#include <wx/wxsqlite3.h>
+
+#include <memory>
+
+#include "core/Log.h"
+#include "core/SqliteDatabase.h"
+#include "plugins/im/SqlAttribute.h"
+#include "plugins/im/SqlEntity.h"
+#include "plugins/im/SqlEntitySet.h"
+#include "plugins/im/SqlSubscan.h"
+#include "plugins/im/SystemIntegrityScannerThread.h"
+
+namespace KvoPluginIm {
+namespace {
+
+// More consecutive failures than this on one key, and the key is skipped.
+const int kMaxConsecutiveFailures = 5;
+const unsigned int kPauseAfterFailureMsec = 500;
+const size_t kMonitorPrefixLength = 7;  // "monitor"
+
+}  // namespace
+
+// How far the attribute step got, and what a failure must undo. A rollback
+// takes back every key since the last commit, so the checkpoint goes back to
+// the committed one and those keys are gathered again. While a key keeps
+// failing, every key is committed on its own, so that giving up on the failing
+// key never drops the good keys before it.
+struct CIntegrityScanThread::GatherProgress {
+    int failures = 0;
+    wxString failingKey;
+    unsigned long lastCommitTick = 0;
+    wxString committedCheckpoint;
+    bool committedCheckpointNull = true;
+};
+
+bool CIntegrityScanThread::OnGatherAttributeValues() {
+    GatherProgress progress;
+    progress.lastCommitTick = KvoCore::SystemTickCount();
+    progress.committedCheckpoint = m_subscan->m_checkpointInfo;
+    progress.committedCheckpointNull = m_subscan->IsAttributeNull(&m_subscan->m_checkpointInfo);
+    m_inTransaction = false;
+    while (!ShouldShutdown()) {
+        wxString key;
+        try {
+            switch (GatherNextKey(progress, key)) {
+                case GatherResult::KeyDone:
+                    break;
+                case GatherResult::StepDone:
+                    return true;
+                case GatherResult::StepFailed:
+                    return false;
+            }
+        } catch (const wxSQLite3Exception& e) {
+            if (!OnGatherFailure(progress, key, e.GetMessage())) return false;
+        }
+    }
+    CommitOpenTransaction();
+    return true;
+}
+
+CIntegrityScanThread::GatherResult CIntegrityScanThread::GatherNextKey(GatherProgress& progress, wxString& key) {
+    EntityInfoList batch;
+    LoadNextBatch(batch, key);
+    if (batch.empty()) {
+        SetNextStep(StepScanPostProcessing);
+        CommitOpenTransaction();
+        return GatherResult::StepDone;
+    }
+
+    TestDestroy(0, nullptr);
+    const unsigned long started = KvoCore::SystemTickCount();
+    if (!GatherAttributesWithResult(key, batch)) {
+        RollbackOpenTransaction();
+        KvoCore::LogError(wxString::Format("Failing scan of %s due to GatherAttributesWithResult failure.",
+                                           GetEntityType()));
+        return GatherResult::StepFailed;
+    }
+    if (const unsigned elapsed = StatsElapsedMsec(started))
+        TraceStats(wxString::Format("%u msec in GatherAttributes() for %s with key '%s'", elapsed, GetEntityType(), key));
+
+    for (const std::unique_ptr<EntityInfo>& info : batch) {
+        SetAttributeHash(info->m_entity);
+        if (!DoPerEntityIncrementalScanProcessing(info->m_entity)) {
+            RollbackOpenTransaction();
+            return GatherResult::StepFailed;
+        }
+    }
+    m_subscan->m_checkpointInfo = key;
+    m_subscan->SetAttributeNull(&m_subscan->m_checkpointInfo, false);
+    SaveSubscan();
+    if (key == progress.failingKey) {
+        progress.failures = 0;
+        progress.failingKey.clear();
+    }
+
+    const bool recovering = !progress.failingKey.empty();
+    const bool intervalPassed = KvoCore::SystemTickCount() - progress.lastCommitTick >
+                                static_cast<unsigned long>(m_commitIntervalMsec);
+    if (m_inTransaction && (recovering || intervalPassed)) {
+        CommitOpenTransaction();
+        progress.lastCommitTick = KvoCore::SystemTickCount();
+    }
+    if (!m_inTransaction) {
+        progress.committedCheckpoint = key;
+        progress.committedCheckpointNull = false;
+    }
+    return GatherResult::KeyDone;
+}
+
+void CIntegrityScanThread::LoadNextBatch(EntityInfoList& batch, wxString& key) {
+    const unsigned long started = KvoCore::SystemTickCount();
+    StatementRelease release(*Stmt().subscanEntitys);
+    wxSQLite3ResultSet rows = GetSubscanEntitys();
+    const CSqlEntity names;
+    const int keyColumn = rows.FindColumnIndex(names.GetAttributeName(&names.m_keyCanonical));
+    while (rows.NextRow()) {
+        const wxString rowKey = rows.GetString(keyColumn);
+        // One batch is one key: every entity set in which the key was found.
+        if (!batch.empty() && rowKey != key) break;
+        key = rowKey;
+        std::unique_ptr<CSqlEntitySet> set(CreateEntitySetObject());
+        set->SQLLoad(rows);
+        auto info = std::make_unique<EntityInfo>(set.release(), true);
+        info->m_entity.SQLLoad(rows);
+        batch.push_back(std::move(info));
+    }
+    if (const unsigned elapsed = StatsElapsedMsec(started))
+        TraceStats(wxString::Format("%u msec to build entity info list of size %d for %s with key '%s'", elapsed,
+                                    static_cast<int>(batch.size()), GetEntityType(), key));
+}
+
+bool CIntegrityScanThread::OnGatherFailure(GatherProgress& progress, const wxString& key, const wxString& reason) {
+    m_dom.DoAgentEventWriteAndLog(3010, KvoCore::LogLevel::Error, "%s scanner accessing si.db for %s: %s",
+                                  GetEntityType(), key, reason);
+    TestDestroy(kPauseAfterFailureMsec, nullptr);
+    RollbackOpenTransaction();
+    progress.lastCommitTick = KvoCore::SystemTickCount();
+    m_subscan->m_checkpointInfo = progress.committedCheckpoint;
+    m_subscan->SetAttributeNull(&m_subscan->m_checkpointInfo, progress.committedCheckpointNull);
+
+    if (key != progress.failingKey) {
+        progress.failingKey = key;
+        progress.failures = 0;
+    }
+    if (++progress.failures <= kMaxConsecutiveFailures) return true;
+    if (key.empty()) {
+        // The batch query itself keeps failing: there is no key to step over.
+        KvoCore::LogError(wxString::Format("Failing scan of %s: si.db cannot be read after %d consecutive failures",
+                                           GetEntityType(), progress.failures));
+        return false;
+    }
+    KvoCore::LogWarning(wxString::Format("Giving up on %s '%s' after %d consecutive failures", GetEntityType(), key,
+                                         progress.failures));
+    m_subscan->m_checkpointInfo = key;
+    m_subscan->SetAttributeNull(&m_subscan->m_checkpointInfo, false);
+    SaveSubscan();
+    progress.committedCheckpoint = key;
+    progress.committedCheckpointNull = false;
+    progress.failures = 0;
+    progress.failingKey.clear();
+    return true;
+}
+
+void CIntegrityScanThread::CommitOpenTransaction() {
+    if (!m_inTransaction) return;
+    // Still open when the commit fails, so that the rollback after it undoes the batch.
+    m_db->Commit();
+    m_inTransaction = false;
+}
+
+void CIntegrityScanThread::RollbackOpenTransaction() {
+    m_inTransaction = false;
+    // SQLite has already undone a transaction that an error ended; rolling
+    // back then fails, and there is nothing left to undo.
+    if (m_db->GetAutoCommit()) return;
+    try {
+        m_db->Rollback();
+    } catch (const wxSQLite3Exception& e) {
+        KvoCore::LogError(wxString::Format("%s: rollback failed: %s", GetThreadName(), e.GetMessage()));
+    }
+}
+
+unsigned CIntegrityScanThread::StatsElapsedMsec(unsigned long startTick) const {
+    if (!m_traceStats) return 0;
+    const unsigned long elapsed = KvoCore::SystemTickCount() - startTick;
+    return elapsed > s_StatsMinMsec ? static_cast<unsigned>(elapsed) : 0;
+}
+
+void CIntegrityScanThread::TraceStats(const wxString& text) const {
+    KvoCore::LogTrace(s_TraceStats, __FILE__, __LINE__, __func__, text);
+}
+
+bool CIntegrityScanThread::GatherAttributesWithResult(const wxString& key, EntityInfoList& entities) {
+    GatherAttributes(key, entities);
+    return true;
+}
+
+void CIntegrityScanThread::GatherAttributesOfEntity(const wxString& key,
+                                                    const KvoCore::MapStringToInt64Set& attributesOfInterest) {
+    if (!m_inTransaction) {
+        m_db->Begin();
+        m_inTransaction = true;
+    }
+    for (const auto& [name, entityIds] : attributesOfInterest) {
+        const unsigned long started = KvoCore::SystemTickCount();
+        RecordAttribute(key, name, entityIds);
+        if (const unsigned elapsed = StatsElapsedMsec(started))
+            TraceStats(wxString::Format("%u msec to record attribute %s of %s %s", elapsed,
+                                        name.Mid(kMonitorPrefixLength), GetEntityType(), key));
+    }
+}
+
+void CIntegrityScanThread::WriteAttribute(const wxString& name, const wxString& value, const wxString& friendlyValue,
+                                          const KvoCore::Int64Set& entityIds, const wxString& internalValue) {
+    CSqlAttribute attribute;
+    attribute.m_name = TrimAttributeName(name);
+    attribute.SetAttributeNull(&attribute.m_name, false);
+    attribute.m_value = value;
+    attribute.SetAttributeNull(&attribute.m_value, false);
+    // Empty optional values are stored as NULL, so that readers need not tell
+    // an empty text from an absent one.
+    attribute.m_friendlyValue = friendlyValue;
+    attribute.SetAttributeNull(&attribute.m_friendlyValue, friendlyValue.empty());
+    attribute.m_internalValue = internalValue;
+    attribute.SetAttributeNull(&attribute.m_internalValue, internalValue.empty());
+
+    wxSQLite3Statement& insert = *Stmt().insertAttribute;
+    StatementRelease release(insert);
+    for (long long entityId : entityIds) {
+        // A NULL key lets the database number each row.
+        attribute.SetAttributeNull(&attribute.m_attributeId, true);
+        attribute.m_entityId = entityId;
+        attribute.SetAttributeNull(&attribute.m_entityId, false);
+        attribute.SQLInsert(*m_db, insert);
+        insert.Reset();
+    }
+}
+
+bool CIntegrityScanThread::GetAttribute(long long entityId, const wxString& name, CSqlAttribute& attribute) {
+    wxSQLite3Statement& select = *Stmt().attributeOfEntity;
+    StatementRelease release(select);
+    select.Bind(1, static_cast<wxLongLong>(entityId));
+    select.Bind(2, name);
+    wxSQLite3ResultSet row = select.ExecuteQuery();
+    if (!row.NextRow()) return false;
+    return attribute.SQLLoad(row);
+}
+
+wxSQLite3ResultSet CIntegrityScanThread::GetSubscanEntitys() {
+    wxSQLite3Statement& select = *Stmt().subscanEntitys;
+    select.Bind(1, static_cast<wxLongLong>(m_highestEntityIdAtStartOfScan));
+    // Without a checkpoint every key sorts after the empty text.
+    select.Bind(2, m_subscan->m_checkpointInfo);
+    select.Bind(3, GetEntityType());
+    return select.ExecuteQuery();
+}
+
+wxString CIntegrityScanThread::TrimAttributeName(const wxString& name) {
+    wxString rest;
+    if (!name.StartsWith(wxT("monitor"), &rest) || rest.empty()) return name;
+    return wxString(rest[0]).Lower() + rest.Mid(1);
+}
+
+void CIntegrityScanThread::ClearEntityAttributeData() {
+    for (wxString& scratch : m_entityScratch) scratch.clear();
+}
+
+}  // namespace KvoPluginIm
