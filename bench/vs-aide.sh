@@ -18,7 +18,7 @@ AGENT=$(cd "$(dirname "$AGENT")" && pwd)/$(basename "$AGENT")
 if ! command -v aide >/dev/null; then
     sudo=; [ "$(id -u)" -eq 0 ] || sudo=sudo
     echo "vs-aide: installing AIDE from Debian" >&2
-    $sudo apt-get install -y --no-install-recommends aide >&2
+    $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends aide >&2
 fi
 for tool in /usr/bin/time sqlite3 sha256sum; do
     command -v "$tool" >/dev/null || { echo "vs-aide: $tool is missing" >&2; exit 69; }

@@ -33,7 +33,7 @@ wait_sql() {
     return 1
 }
 
-# Enough directories that a scanner held to a fifth of a CPU is still walking
+# Enough directories that a scanner held to a tenth of a CPU is still walking
 # when it is stopped; the *.tmp files are what the rule leaves out.
 T=$WORK/tree
 for a in $(seq 40); do
@@ -61,7 +61,7 @@ config() {
 XML
 }
 config 100 >"$WORK/fast.xml"
-config 20 >"$WORK/slow.xml"
+config 10 >"$WORK/slow.xml"
 
 # current DB: the current entities, one "type key attributeHash" line each, sorted.
 current() {
@@ -107,8 +107,11 @@ walking="SELECT COUNT(*) FROM [Subscans] WHERE [scanStep]=200000 AND [checkpoint
 "$AGENT" --workdir "$K" --config "$WORK/slow.xml" baseline >"$WORK/k1.out" 2>&1 &
 pid=$!
 check "the first run reaches the walk" wait_sql "$K/si.db" "$walking;"
+# The shell's own "Killed" notice is no failure.
+exec 3>&2 2>/dev/null
 kill -KILL $pid
-wait $pid 2>/dev/null
+wait $pid
+exec 2>&3 3>&-
 check "the kill landed in the walk" [ "$(sqlite3 "$K/si.db" "$walking;")" != 0 ]
 check "the scan was left open" \
     [ "$(sqlite3 "$K/si.db" "SELECT COUNT(*) FROM [Scans] WHERE [endTime] IS NULL;")" = 1 ]
@@ -161,6 +164,10 @@ expect_status 70 "resuming a baseline whose entity types have no scanner" -- \
     "$AGENT" --workdir "$S" --config "$WORK/nothing.xml" baseline
 expect_text "$WORK/err" "resuming baseline scan 2" "the unfinished scan is the one resumed"
 expect_text "$WORK/err" "no scanner for any of its entity types" "the missing scanner is reported"
+
+mkdir -p "$WORK/unusable/si.db"
+expect_status 69 "a baseline on a database that cannot be opened" -- \
+    "$AGENT" --workdir "$WORK/unusable" --config "$WORK/fast.xml" baseline
 
 # The default configuration: /etc's configuration files and /usr/sbin's programs.
 D=$WORK/default
