@@ -103,36 +103,46 @@ protected:
 // A baseline records a current row per key and set with the hash of its
 // attribute values, and retires the older current rows of its type within
 // its rules; rows of another type, of a rule outside the scan, or already
-// superseded keep their mark.
-TEST_F(ScannerGatherTest, BaselineRecordsCurrentVersionsAndRetiresOlderOnes) {
-    AddUserSet(1, 1, "monitorFullName, monitorLogonShell, monitorHomeFolder");
+// superseded keep their mark. The sets in which one key was found form one
+// batch, and each attribute is written only for the entities whose set wants it.
+TEST_F(ScannerGatherTest, BaselineRecordsCurrentVersionsInBatchesAndRetiresOlderOnes) {
+    AddUserSet(1, 1, "monitorFullName, monitorLogonShell");
     AddUserSet(2, 1);
     AddUserSet(3, 2, "monitorFullName");
+    AddUserSet(4, 1, "monitorFullName");
     const long long oldCurrent = AddOldEntity("User", 1, 1, "alice");
     const long long oldSuperseded = AddOldEntity("User", 1, 1, "alice", "5");
     const long long otherType = AddOldEntity("Group", 1, 1, "alice");
     const long long otherRule = AddOldEntity("User", 3, 2, "zed");
     HostScript host;
-    host.keysOfSet = {{1, {"Alice", "bob"}}, {2, {"carol"}}, {3, {"zed"}}};
-    host.values = {{"monitorFullName", {"Name of %k", "", ""}},
-                   {"monitorLogonShell", Shell()},
-                   {"monitorHomeFolder", {"/home/%k", "", ""}}};
+    host.keysOfSet = {{1, {"Alice", "bob"}}, {2, {"alice"}}, {3, {"zed"}}, {4, {"alice"}}};
+    host.values = {{"monitorFullName", {"Name of %k", "", ""}}, {"monitorLogonShell", Shell()}};
     auto scanner = RunScan(0, host, "1");
 
     EXPECT_TRUE(scanner->IsFinished());
     EXPECT_EQ(999999999, Stored(m_subscanId).scanStep);
-    EXPECT_EQ(2u, scanner->MatchCalls().size()) << "set 3 belongs to a rule outside the scan";
-    for (const char* key : {"alice", "bob"}) {
+    EXPECT_EQ(3u, scanner->MatchCalls().size()) << "set 3 belongs to a rule outside the scan";
+    const std::vector<GatherCall>& calls = scanner->GatherCalls();
+    ASSERT_EQ(2u, calls.size());
+    EXPECT_EQ("alice", calls[0].key);
+    std::vector<long long> sets = calls[0].entitySetIds;
+    std::sort(sets.begin(), sets.end());
+    EXPECT_EQ((std::vector<long long>{1, 2, 4}), sets) << "each entity with the set record of its own row";
+    EXPECT_EQ("bob", calls[1].key);
+    EXPECT_EQ(1u, calls[1].entityIds.size());
+
+    EXPECT_EQ((std::vector<std::string>{"fullName=Name of alice|NULL|NULL", "logonShell=/bin/sh|shell|internal"}),
+              AttributesOf(NewEntityId(1, "alice")));
+    EXPECT_EQ((std::vector<std::string>{"fullName=Name of alice|NULL|NULL"}), AttributesOf(NewEntityId(4, "alice")));
+    for (const auto& [setId, key] : {std::pair<long long, const char*>{1, "alice"}, {1, "bob"}, {4, "alice"}}) {
         SCOPED_TRACE(key);
-        const long long id = NewEntityId(1, key);
-        EXPECT_EQ(3u, AttributesOf(id).size());
+        const long long id = NewEntityId(setId, key);
         EXPECT_EQ(ExpectedHash(id), HashOf(id));
         EXPECT_EQ("NULL", SupercededBy(id));
     }
     EXPECT_NE(HashOf(NewEntityId(1, "alice")), HashOf(NewEntityId(1, "bob")));
-    const long long carol = NewEntityId(2, "carol");
-    EXPECT_EQ(kSha1OfNothing, HashOf(carol)) << "an entity without attributes";
-    EXPECT_EQ("NULL", SupercededBy(carol));
+    EXPECT_EQ(kSha1OfNothing, HashOf(NewEntityId(2, "alice"))) << "an entity without attributes";
+    EXPECT_EQ("NULL", SupercededBy(NewEntityId(2, "alice")));
     EXPECT_EQ(0, Scalar(*m_db, wxString::Format("SELECT COUNT(*) FROM [Entitys] WHERE [whenScanned] ISNULL AND "
                                                 "[entityId]>%lld;",
                                                 m_highestAtStart)));
@@ -142,38 +152,6 @@ TEST_F(ScannerGatherTest, BaselineRecordsCurrentVersionsAndRetiresOlderOnes) {
     EXPECT_EQ("NULL", SupercededBy(otherType));
     EXPECT_EQ("NULL", SupercededBy(otherRule));
     EXPECT_EQ(std::string::npos, AgentEvents().find("3010|"));
-}
-
-// The sets in which one key was found form one batch: one GatherAttributes
-// call, and each attribute written only for the entities whose set wants it.
-TEST_F(ScannerGatherTest, SetsSharingAKeyAreGatheredAsOneBatch) {
-    AddUserSet(1, 1, "monitorFullName");
-    AddUserSet(2, 1, "monitorFullName, monitorLogonShell");
-    AddUserSet(3, 1, "monitorFullName");
-    HostScript host;
-    host.keysOfSet = {{1, {"alice", "bob"}}, {2, {"alice"}}, {3, {"alice"}}};
-    host.values = {{"monitorFullName", {"Name of %k", "", ""}}, {"monitorLogonShell", Shell()}};
-    auto scanner = RunScan(0, host);
-
-    const std::vector<GatherCall>& calls = scanner->GatherCalls();
-    ASSERT_EQ(2u, calls.size());
-    EXPECT_EQ("alice", calls[0].key);
-    std::vector<long long> sets = calls[0].entitySetIds;
-    std::sort(sets.begin(), sets.end());
-    EXPECT_EQ((std::vector<long long>{1, 2, 3}), sets) << "each entity with the set record of its own row";
-    std::vector<long long> ids = calls[0].entityIds;
-    std::sort(ids.begin(), ids.end());
-    EXPECT_EQ((std::vector<long long>{NewEntityId(1, "alice"), NewEntityId(2, "alice"), NewEntityId(3, "alice")}),
-              ids);
-    EXPECT_EQ("bob", calls[1].key);
-    EXPECT_EQ(1u, calls[1].entityIds.size());
-
-    const std::vector<std::string> nameOnly = {"fullName=Name of alice|NULL|NULL"};
-    EXPECT_EQ(nameOnly, AttributesOf(NewEntityId(1, "alice")));
-    EXPECT_EQ(nameOnly, AttributesOf(NewEntityId(3, "alice")));
-    EXPECT_EQ((std::vector<std::string>{"fullName=Name of alice|NULL|NULL", "logonShell=/bin/sh|shell|internal"}),
-              AttributesOf(NewEntityId(2, "alice")));
-    EXPECT_EQ((std::vector<std::string>{"fullName=Name of bob|NULL|NULL"}), AttributesOf(NewEntityId(1, "bob")));
 }
 
 // A key whose recording keeps failing is given up after six attempts, each
