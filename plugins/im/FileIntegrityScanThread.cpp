@@ -112,9 +112,11 @@ void CFileIntegrityScanThread::GatherAttributes(const wxString& key, EntityInfoL
     HashRequest followLinks;
     HashRequest noFollow;
     m_attributesOfInterest.clear();
+    m_noFollowEntityIds.clear();
     for (const auto& info : entities) {
         if (TestDestroy(0, nullptr)) break;
         const CSqlFileEntitySet& set = *static_cast<const CSqlFileEntitySet*>(info->m_entitySet);
+        if (!set.m_followLinks) m_noFollowEntityIds.push_back(info->m_entity.m_entityId);
         KVO_SCANNER_TRACE("Gathering Attributes for EntityId: %ld EntitySetId: %ld",
                           static_cast<long>(info->m_entity.m_entityId), static_cast<long>(set.m_entitySetId));
         AddDirectoryAttributesOfInterest(set, info->m_entity.m_entityId);
@@ -137,11 +139,19 @@ void CFileIntegrityScanThread::GatherAttributes(const wxString& key, EntityInfoL
 void CFileIntegrityScanThread::HashWanted(const wxString& path, const HashRequest& followLinks,
                                           const HashRequest& noFollow) {
     HashRequest request = followLinks;
-    // A link's own content is its target's: only sets that follow links want it.
     if (!S_ISLNK(m_status.st_mode)) {
         request.md5 = request.md5 || noFollow.md5;
         request.sha1 = request.sha1 || noFollow.sha1;
         request.sha256 = request.sha256 || noFollow.sha256;
+    } else if (!m_noFollowEntityIds.empty()) {
+        // A link's content is its target's: a set that does not follow links
+        // gets no digest, even when another set of the same key hashes the target.
+        const AttributeNames& n = Names();
+        for (const wxString* name : {&n.md5, &n.sha1, &n.sha256}) {
+            auto found = m_attributesOfInterest.find(*name);
+            if (found == m_attributesOfInterest.end()) continue;
+            for (long long id : m_noFollowEntityIds) found->second.erase(id);
+        }
     }
     if (request.Any()) HashContent(path, request.md5, request.sha1, request.sha256);
 }
@@ -151,12 +161,14 @@ void CFileIntegrityScanThread::LoadPreviousSize(const wxString& key) {
     query.Bind(1, static_cast<wxLongLong>(GetHighestEntityIdAtStartOfScan()));
     query.Bind(2, GetEntityType());
     query.Bind(3, key);
-    wxSQLite3ResultSet row = query.ExecuteQuery();
-    if (row.NextRow()) {
-        const int column = !row.IsNull(1) ? 1 : !row.IsNull(0) ? 0 : -1;
-        if (column >= 0) row.GetAsString(column).ToLongLong(&m_previousSize);
+    {
+        // The result set shares the statement: it must not finalize it.
+        wxSQLite3ResultSet row = query.ExecuteQuery();
+        if (row.NextRow()) {
+            const int column = !row.IsNull(1) ? 1 : !row.IsNull(0) ? 0 : -1;
+            if (column >= 0) row.GetAsString(column).ToLongLong(&m_previousSize);
+        }
     }
-    row.Finalize();
     query.Reset();
     query.ClearBindings();
 }

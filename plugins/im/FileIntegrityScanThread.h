@@ -70,6 +70,8 @@ private:
     long long m_previousSize = -1;
     std::unique_ptr<wxSQLite3Statement> m_previousSizeStmt;
     std::unique_ptr<wxSQLite3Statement> m_updateInternalValueStmt;
+    // Entity rows of the current key whose sets do not follow links.
+    std::vector<long long> m_noFollowEntityIds;
     // Read buffer shared by every streamed read of this scanner.
     std::vector<unsigned char> m_readBuffer;
 };

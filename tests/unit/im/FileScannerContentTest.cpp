@@ -1,0 +1,94 @@
+// The file scanner's content and size attributes: digests against the
+// system's digest tools, the FIPS rule for md5, the size trend between scans,
+// and the wait on content that never arrives.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <random>
+
+#include "plugins/im/FileIntegrityScanThread.h"
+#include "plugins/im/FileReadContext.h"
+#include "plugins/im/SqlSubscan.h"
+#include "tests/unit/im/FileScannerFixture.h"
+
+namespace {
+
+using KvoPluginIm::CSystemIntegrityThread;
+using KvoTest::FileScannerFixture;
+
+class FileScannerContentTest : public FileScannerFixture {};
+
+TEST_F(FileScannerContentTest, DigestsMatchTheSystemToolsAndMd5IsWithheldInFipsMode) {
+    std::string big(1300000, '\0');  // spans three mapped windows
+    std::mt19937 random(7);
+    for (char& c : big) c = static_cast<char>(random());
+    WriteTreeFile("big.bin", big);
+    WriteTreeFile("small.txt", "small\n");
+    WriteTreeFile("empty", "");
+    StoreSet("<FileSet base=\"" + m_tree +
+             "\"><Include key=\"*\"/><Attributes><md5/><sha1/><sha256/><size/></Attributes></FileSet>");
+
+    for (int fips : {0, 1}) {
+        CSystemIntegrityThread::SetFipsModeForTesting(fips);
+        RunScan("File");
+        ASSERT_TRUE(m_lastFinished);
+        for (const char* file : {"big.bin", "small.txt", "empty"}) {
+            const std::string path = "'" + TreePath(file) + "'";
+            EXPECT_EQ(fips ? "none" : FirstWord("md5sum " + path), Attribute(file, "md5")) << file;
+            EXPECT_EQ(FirstWord("sha1sum " + path), Attribute(file, "sha1")) << file;
+            EXPECT_EQ(FirstWord("sha256sum " + path), Attribute(file, "sha256")) << file;
+        }
+        EXPECT_EQ("1300000", Attribute("big.bin", "size"));
+    }
+}
+
+TEST_F(FileScannerContentTest, GrowingAndShrinkingCompareWithThePreviousScan) {
+    StoreSet("<FileSet base=\"" + m_tree +
+             "\"><Include key=\"*\"/><Attributes><size/><growing/><shrinking/></Attributes></FileSet>");
+    struct Step {
+        const char* content;
+        int scanType;
+        const char* growing;
+        const char* shrinking;
+    };
+    const Step steps[] = {
+        {"1234", 0, "true", "true"},  // nothing to compare with
+        {"123456", 1, "true", "false"},
+        {"12", 1, "false", "true"},
+    };
+    for (const Step& step : steps) {
+        WriteTreeFile("log", step.content);
+        RunScan("File", step.scanType);
+        ASSERT_TRUE(m_lastFinished);
+        EXPECT_EQ(step.growing, Attribute("log", "growing")) << step.content;
+        EXPECT_EQ(step.shrinking, Attribute("log", "shrinking")) << step.content;
+    }
+}
+
+TEST_F(FileScannerContentTest, StreamedReadGivesUpOnContentThatNeverArrives) {
+    const std::string fifo = TreePath("pipe");
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    const int writer = open(fifo.c_str(), O_WRONLY);  // held open, never written
+    ASSERT_GE(writer, 0);
+    auto* subscan = new KvoPluginIm::CSqlSubscan();
+    subscan->m_entityType = "File";
+    KvoPluginIm::CFileIntegrityScanThread scanner(*m_dom, subscan);
+    std::vector<unsigned char> buffer;
+    // The context the hooks own, over a descriptor that reports no size.
+    auto* context = new KvoPluginIm::FileReadContext(reader, 0, buffer);
+    const unsigned long handle = reinterpret_cast<unsigned long>(context);
+
+    void* data = nullptr;
+    unsigned long length = 0;
+    EXPECT_FALSE(scanner.OnReadContent(wxString::FromUTF8(fifo), handle, 0, data, length));
+    EXPECT_TRUE(scanner.OnReadContentEnd(wxString::FromUTF8(fifo), handle));
+    close(writer);
+
+    EXPECT_EQ(nullptr, data);
+    EXPECT_NE(std::string::npos, LogText().find("Timed out after 10 seconds waiting for data on " + fifo));
+}
+
+}  // namespace

@@ -1,0 +1,128 @@
+// The walk of the file and directory scanners over real trees: what is
+// recorded, what is descended, unreadable directories, checkpoints.
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "plugins/im/FileIntegrityScanThread.h"
+#include "tests/unit/im/FileScannerFixture.h"
+
+namespace {
+
+using KvoTest::FileScannerFixture;
+using Keys = std::vector<std::string>;
+
+class FileScannerWalkTest : public FileScannerFixture {};
+
+// Keys without the one whose name is not UTF-8, which the caller checks on its own.
+Keys WithoutBadName(Keys keys) {
+    keys.erase(std::remove_if(keys.begin(), keys.end(), [](const std::string& k) { return k.rfind("/bad", 0) == 0; }),
+               keys.end());
+    return keys;
+}
+
+TEST_F(FileScannerWalkTest, RecordsEveryNonDirectoryEntryAndDescendsLinksOnlyWhenFollowing) {
+    ASSERT_EQ(0, mkdir(TreePath("sub").c_str(), 0755));
+    ASSERT_EQ(0, mkdir(TreePath("sub/.deep").c_str(), 0755));
+    WriteTreeFile("a.txt", "alpha\n");
+    WriteTreeFile(".hidden", "hidden\n");
+    WriteTreeFile("sub/b.txt", "beta\n");
+    WriteTreeFile("sub/.deep/c.txt", "gamma\n");
+    WriteTreeFile("bad\xff.bin", "not utf-8 named\n");
+    ASSERT_EQ(0, mkfifo(TreePath("fifo").c_str(), 0644));
+    ASSERT_EQ(0, symlink(TreePath("a.txt").c_str(), TreePath("link-file").c_str()));
+    ASSERT_EQ(0, symlink(TreePath("sub").c_str(), TreePath("linkdir").c_str()));
+    const std::string attributes = "<Include key=\"**/*\"/><Attributes><sha256/></Attributes></FileSet>";
+    StoreSet("<FileSet base=\"" + m_tree + "\">" + attributes);
+    StoreSet("<FileSet base=\"" + m_tree + "\" followLinks=\"true\">" + attributes);
+
+    RunScan("File");
+    ASSERT_TRUE(m_lastFinished);
+
+    const Keys direct = {"/.hidden", "/a.txt", "/fifo", "/link-file", "/sub/.deep/c.txt", "/sub/b.txt"};
+    Keys followed = direct;
+    followed.insert(followed.end(), {"/linkdir/.deep/c.txt", "/linkdir/b.txt"});
+    std::sort(followed.begin(), followed.end());
+    EXPECT_EQ(direct, WithoutBadName(RecordedKeys("File", 1)));
+    EXPECT_EQ(followed, WithoutBadName(RecordedKeys("File", 2)));
+
+    const std::string aDigest = FirstWord("sha256sum '" + TreePath("a.txt") + "'");
+    struct DigestCase {
+        const char* file;
+        int ruleId;
+        std::string expected;
+    };
+    const DigestCase cases[] = {
+        {"a.txt", 1, aDigest},
+        {"link-file", 1, "none"},  // a link is hashed only for sets that follow links
+        {"link-file", 2, aDigest},
+        {"fifo", 2, "none"},
+        {"bad%", 1, FirstWord("sha256sum '" + TreePath("bad\xff.bin") + "'")},
+    };
+    for (const DigestCase& c : cases)
+        EXPECT_EQ(c.expected, Attribute(c.file, "sha256", c.ruleId)) << c.file << " in rule " << c.ruleId;
+    EXPECT_NE(std::string::npos, LogText().find("Found illegal utf8 char in the path."));
+}
+
+// Gives up root on its own thread only: the raw calls change one thread's credentials.
+class UnprivilegedFileScanner : public KvoPluginIm::CFileIntegrityScanThread {
+public:
+    using CFileIntegrityScanThread::CFileIntegrityScanThread;
+    void OnRun() override {
+        if (geteuid() == 0 && (syscall(SYS_setresgid, 65534, 65534, 65534) != 0 ||
+                               syscall(SYS_setresuid, 65534, 65534, 65534) != 0))
+            return;
+        CFileIntegrityScanThread::OnRun();
+    }
+};
+
+TEST_F(FileScannerWalkTest, UnreadableDirectoryIsSkippedAndTheWalkGoesOn) {
+    ASSERT_EQ(0, mkdir(TreePath("locked").c_str(), 0700));
+    ASSERT_EQ(0, mkdir(TreePath("open").c_str(), 0755));
+    WriteTreeFile("locked/secret.txt", "s\n");
+    WriteTreeFile("open/x.txt", "x\n");
+    WriteTreeFile("z.txt", "z\n");
+    if (geteuid() != 0) {
+        ASSERT_EQ(0, chmod(TreePath("locked").c_str(), 0));
+    }
+    StoreSet("<FileSet base=\"" + m_tree + "\"><Include key=\"**/*\"/><Attributes><size/></Attributes></FileSet>");
+    // The unprivileged scanner still has to write its database.
+    for (const char* name : {"", "/si.db", "/si.db-wal", "/si.db-shm"})
+        chmod((m_dir.path() + name).c_str(), name[0] ? 0666 : 0777);
+
+    RunScan("File", 0, 0, std::string(), [this](KvoPluginIm::CSqlSubscan* subscan) {
+        return new UnprivilegedFileScanner(*m_dom, subscan);
+    });
+
+    EXPECT_TRUE(m_lastFinished);
+    EXPECT_EQ((Keys{"/open/x.txt", "/z.txt"}), RecordedKeys("File"));
+}
+
+TEST_F(FileScannerWalkTest, CheckpointSkipsDirectoriesAlreadyRecorded) {
+    for (const char* dir : {"a", "a/a1", "b", "b/c", "b/c/c1", "d", "d/d1"})
+        ASSERT_EQ(0, mkdir(TreePath(dir).c_str(), 0755));
+    StoreSet("<DirectorySet base=\"" + m_tree + "\"><Include key=\"**/*\"/></DirectorySet>");
+    const std::string setId = Value("SELECT entitySetId FROM DirectorySets");
+
+    RunScan("Directory", 0, KvoPluginIm::CIntegrityScanThread::StepMatchEntities, setId + ":" + TreePath("b"));
+
+    EXPECT_TRUE(m_lastFinished);
+    // b's own entries were committed with the checkpoint naming it; what sorts
+    // before it was done earlier.
+    EXPECT_EQ((Keys{"/b/c/c1", "/d/d1"}), RecordedKeys("Directory"));
+}
+
+TEST_F(FileScannerWalkTest, PseudoFileSystemsBelowTheSearchBaseAreNotDescended) {
+    StoreSet("<DirectorySet base=\"/sys\"><Include key=\"**/*\"/></DirectorySet>");
+
+    RunScan("Directory");
+
+    const Keys keys = RecordedKeys("Directory");
+    ASSERT_FALSE(keys.empty());  // the base itself is listed
+    for (const std::string& key : keys)
+        EXPECT_EQ(std::string::npos, key.find('/', std::string("/sys/").size())) << key;
+}
+
+}  // namespace
