@@ -8,7 +8,7 @@ namespace KvoAgent {
 
 namespace {
 
-// What a subscan's step says about it once its scan has been closed.
+// The last step; a subscan left there without an end time was aborted.
 const int kFinishedStep = 999999999;
 
 // The plug-in writes 0 as well as NULL for "not yet".

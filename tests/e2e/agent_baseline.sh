@@ -165,9 +165,18 @@ expect_status 70 "resuming a baseline whose entity types have no scanner" -- \
 expect_text "$WORK/err" "resuming baseline scan 2" "the unfinished scan is the one resumed"
 expect_text "$WORK/err" "no scanner for any of its entity types" "the missing scanner is reported"
 
+# Refused at once, where waiting would never end or cannot begin:
+# status|work directory|configuration|extra option|what the message says.
 mkdir -p "$WORK/unusable/si.db"
-expect_status 69 "a baseline on a database that cannot be opened" -- \
-    "$AGENT" --workdir "$WORK/unusable" --config "$WORK/fast.xml" baseline
+echo '<SecurityConfiguration/>' >"$WORK/empty.xml"
+while IFS='|' read -r want dir conf option says; do
+    expect_status "$want" "baseline: $says" -- "$AGENT" --workdir "$WORK/$dir" --config "$WORK/$conf" $option baseline
+    expect_text "$WORK/err" "$says" "baseline: the message says '$says'"
+done <<'CASES'
+69|unusable|fast.xml||database .* cannot be used
+65|off|empty.xml||the configuration is empty
+64|off|fast.xml|--set zel.im.featureOn=false|integrity monitoring is switched off
+CASES
 
 # The default configuration: /etc's configuration files and /usr/sbin's programs.
 D=$WORK/default
