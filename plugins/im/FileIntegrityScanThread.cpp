@@ -200,11 +200,13 @@ void CFileIntegrityScanThread::WriteTrend(const wxString& name, bool verdict, co
     WriteAttribute(name, KvoCore::toString(verdict), wxString(), entityIds, wxString::Format("%lld", m_size));
 }
 
-void CFileIntegrityScanThread::OnEntityUnchanged(const CSqlEntity& current, const CSqlEntity&) {
+void CFileIntegrityScanThread::OnEntityUnchanged(const CSqlEntity&, const CSqlEntity& previous) {
+    // The older row stays the current version (the new one is dropped), so it
+    // is the one that must carry the newest size for the next comparison.
     if (m_previousSize == -1 || m_previousSize == m_size) return;
     const AttributeNames& n = Names();
-    UpdateInternalValue(current.m_entityId, TrimAttributeName(n.growing));
-    UpdateInternalValue(current.m_entityId, TrimAttributeName(n.shrinking));
+    UpdateInternalValue(previous.m_entityId, TrimAttributeName(n.growing));
+    UpdateInternalValue(previous.m_entityId, TrimAttributeName(n.shrinking));
 }
 
 void CFileIntegrityScanThread::UpdateInternalValue(long long entityId, const wxString& name) {
