@@ -116,9 +116,7 @@ public:
     virtual void OnError();
     // Step hooks; each sets the next step and saves the subscan, returns false
     // when the scan must be aborted. The base versions of the real-time and
-    // external-entity steps abort the scan, and so do the reset and
-    // post-processing steps of incremental and pseudo-real-time scans: their
-    // version comparison is not built yet.
+    // external-entity steps abort the scan.
     virtual bool OnInit();
     virtual bool OnGatherAttributeValues();
     virtual bool OnMatchEntities();
@@ -257,8 +255,18 @@ protected:
     // Stores the hash of the entity's attribute values in its row.
     void SetAttributeHash(CSqlEntity& entity);
     // Version processing of one new entity row after its attributes are
-    // written; false when the scan type cannot compare versions here.
+    // written: the row is dropped when unchanged, linked from its previous
+    // version when changed, and reported or marked as a rename candidate
+    // when new. True; database errors are thrown.
     bool DoPerEntityIncrementalScanProcessing(CSqlEntity& entity);
+    // Loads into previous the oldest current version of current's identity
+    // recorded before this scan (previous.m_entityId 0 when none); rows that
+    // an interrupted scan left half-done are deleted on the way.
+    bool FindPreviousVersionOfEntity(const CSqlEntity& current, CSqlEntity& previous);
+    // The one older current entity of the type whose attribute named
+    // algorithm holds digest (raw bytes); false when none or several do.
+    bool FindMatchingContentHash(const CSqlEntity& entity, const wchar_t* algorithm, std::string digest,
+                                 long long& matchingId);
     // Descent pruning, by the type's key matcher.
     bool ShouldDescend(const CSqlIncludeExcludeFeatures& features, const CSqlIncludeExcludePatterns& patterns,
                        const KvoCore::Int64Set& includeExcludeIds, const wxString& searchBase,
@@ -362,6 +370,18 @@ private:
     // "AND [column] IN (...)" for the entity sets and rules in scope, empty where all are.
     wxString ScopeFilters(const wxString& entitySetIdColumn, const wxString& ruleIdColumn) const;
     void DeprecateEntitiesBeforeBaseline();
+    // Comparing scans: versions that the scan must see again are set to 0;
+    // afterwards those not seen are deleted or moved, and content copies reported.
+    void MarkCurrentEntitiesUnseen();
+    bool FindRenameSource(const CSqlEntity& entity, long long& original);
+    // False when the scanner must shut down first.
+    bool DetectDeletesAndRenames();
+    void ReportCopiedEntities();
+    void MarkDeleted(CSqlEntity& old);
+    void ReportCreated(CSqlEntity& entity);
+    void BeginTransaction();
+    void UpdateEntityRow(CSqlEntity& entity);
+    void DeleteEntityRow(long long entityId);
     // Milliseconds since startTick when the stats trace is on and they exceed
     // s_StatsMinMsec; else 0.
     unsigned StatsElapsedMsec(unsigned long startTick) const;

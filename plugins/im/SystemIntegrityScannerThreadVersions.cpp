@@ -3,13 +3,20 @@
 // values, and the superseded-by column links the rows of one entity.
 //
 // A baseline records without comparing: its rows become the current versions
-// and the older current rows of the type are retired. The comparing scans
-// (incremental, pseudo-real-time) are aborted here before they change a row,
-// since their version comparison and event reporting are not built yet.
+// and the older current rows of the type are retired. A comparing scan
+// (incremental, pseudo-real-time) keeps a new row only when the entity
+// changed, and tells vanished, moved and copied entities apart by their
+// content once every entity of the scan has been seen.
+#include <string.h>
 #include <wx/wxsqlite3.h>
+
+#include <string>
+#include <vector>
 
 #include "core/Log.h"
 #include "core/SqliteDatabase.h"
+#include "core/Utilities.h"
+#include "plugins/im/im-plugin.h"
 #include "plugins/im/SqlEntity.h"
 #include "plugins/im/SqlSubscan.h"
 #include "plugins/im/SystemIntegrityScannerThread.h"
@@ -19,6 +26,29 @@ namespace KvoPluginIm {
 namespace {
 
 bool ComparesVersions(int scanType) { return scanType == 1 || scanType == 3; }
+
+enum Change { ChangeCreate = 1, ChangeUpdate = 2, ChangeDelete = 3, ChangeRename = 4 };
+
+bool SameHash(const wxMemoryBuffer& a, const wxMemoryBuffer& b) {
+    return a.GetDataLen() == b.GetDataLen() && memcmp(a.GetData(), b.GetData(), a.GetDataLen()) == 0;
+}
+
+void SetSupercededBy(CSqlEntity& entity, long long id) {
+    entity.m_supercededBy = id;
+    entity.SetAttributeNull(&entity.m_supercededBy, false);
+}
+
+void SetCurrent(CSqlEntity& entity) {
+    entity.m_supercededBy = 0;
+    entity.SetAttributeNull(&entity.m_supercededBy, true);
+}
+
+wxString ArtifactText(const char* what, const CSqlEntity& row) {
+    return wxString::Format(
+        "%s: Id %ld canonical %s supercededBy %ld entityType %s entitySetId %ld integrityRuleId %ld ", what,
+        static_cast<long>(row.m_entityId), row.m_keyCanonical, static_cast<long>(row.m_supercededBy), row.m_entityType,
+        static_cast<long>(row.m_entitySetId), static_cast<long>(row.m_integrityRuleId));
+}
 
 }  // namespace
 
@@ -55,27 +85,269 @@ void CIntegrityScanThread::SetAttributeHash(CSqlEntity& entity) {
                                     entity.m_entityId, entity.m_key));
 }
 
-bool CIntegrityScanThread::DoPerEntityIncrementalScanProcessing(CSqlEntity&) {
+
+bool CIntegrityScanThread::FindPreviousVersionOfEntity(const CSqlEntity& current, CSqlEntity& previous) {
+    const unsigned long started = KvoCore::SystemTickCount();
+    bool found = false;
+    std::vector<long long> artifacts;
+    {
+        wxSQLite3Statement& select = *Stmt().previousVersionsOfEntity;
+        StatementRelease release(select);
+        select.Bind(1, static_cast<wxLongLong>(m_highestEntityIdAtStartOfScan));
+        select.Bind(2, current.m_keyCanonical);
+        select.Bind(3, current.m_entityType);
+        select.Bind(4, static_cast<wxLongLong>(current.m_entitySetId));
+        select.Bind(5, static_cast<wxLongLong>(current.m_integrityRuleId));
+        wxSQLite3ResultSet rows = select.ExecuteQuery();
+        if (const unsigned elapsed = StatsElapsedMsec(started))
+            TraceStats(wxString::Format(
+                "FindPreviousEntity highestEntityId %s canonical %s entityType %s entitySetId %s integrityRuleId %s "
+                "elapsed %u msec.",
+                wxString::Format("%lld", m_highestEntityIdAtStartOfScan), current.m_keyCanonical,
+                current.m_entityType, wxString::Format("%lld", current.m_entitySetId),
+                wxString::Format("%lld", current.m_integrityRuleId), elapsed));
+        while (rows.NextRow()) {
+            CSqlEntity row;
+            row.SQLLoad(rows);
+            const long long s = row.m_supercededBy;  // NULL loads as 0
+            if (s != 0 && row.m_entityId >= s) {
+                // A link may only point to a newer row: this one was left by an interrupted scan.
+                KVO_SCANNER_TRACE("%s", ArtifactText("Incomplete scan artifact (bad supercededBy) - deleting", row));
+                artifacts.push_back(row.m_entityId);
+            } else if (row.m_attributeHash.GetDataLen() == 0) {
+                KVO_SCANNER_TRACE("%s", ArtifactText("Incomplete scan artifact (null Attrhash) - deleting", row));
+                artifacts.push_back(row.m_entityId);
+            } else if (!found) {
+                if (s != 0) continue;
+                previous.SQLLoad(rows);
+                found = true;
+                KVO_SCANNER_TRACE("%s", ArtifactText("FindPreviousEntity found previous entity", row));
+            } else {
+                KVO_SCANNER_TRACE("%s", ArtifactText("Complete scan artifact after previous) - Not deleting", row));
+            }
+        }
+    }
+    for (long long id : artifacts) DeleteEntityRow(id);
+    if (!artifacts.empty()) CSystemIntegrityThread::IncIncompleteDeletedCount(static_cast<int>(artifacts.size()));
+    if (!found) previous.m_entityId = 0;
+    return found;
+}
+
+bool CIntegrityScanThread::FindMatchingContentHash(const CSqlEntity& entity, const wchar_t* algorithm,
+                                                   std::string digest, long long& matchingId) {
+    matchingId = 0;
+    wxSQLite3Statement& select = *Stmt().entityIdsWithAttributeValue;
+    StatementRelease release(select);
+    select.Bind(1, static_cast<wxLongLong>(m_highestEntityIdAtStartOfScan));
+    select.Bind(2, entity.m_entityType);
+    select.Bind(3, wxString(algorithm));
+    select.Bind(4, KvoCore::toHexString(digest.data(), digest.size()));
+    wxSQLite3ResultSet rows = select.ExecuteQuery();
+    if (!rows.NextRow()) return false;
+    const long long id = rows.GetInt64(0).GetValue();
+    // Two older entities with this content: which one moved cannot be told.
+    if (rows.NextRow()) return false;
+    matchingId = id;
+    return true;
+}
+
+bool CIntegrityScanThread::DoPerEntityIncrementalScanProcessing(CSqlEntity& entity) {
     // A baseline records without comparing and raises no events.
     if (GetScanType() == 0) return true;
-    KvoCore::LogError(wxString::Format(
-        "CIntegrityScanThread - version comparison of scan type %d is not available in %s integrity scan thread.",
-        GetScanType(), GetThreadName()));
+    CSqlEntity previous;
+    if (!FindPreviousVersionOfEntity(entity, previous)) {
+        long long original = 0;
+        if (m_contentSize >= m_minContentSizeForRenameDetection && FindRenameSource(entity, original)) {
+            // Settled in post-processing, once it is known whether the original vanished.
+            SetSupercededBy(entity, original);
+            UpdateEntityRow(entity);
+            return true;
+        }
+        IncRuleCountStat(static_cast<int>(entity.m_integrityRuleId));
+        ReportIntegrityEvent(nullptr, &entity, -1, static_cast<int>(entity.m_integrityRuleId), ChangeCreate, 0, "", "");
+        return true;
+    }
+    if (SameHash(entity.m_attributeHash, previous.m_attributeHash)) {
+        // Only changes add to the history: the older row stays the current one.
+        OnEntityUnchanged(entity, previous);
+        DeleteEntityRow(entity.m_entityId);
+        CSystemIntegrityThread::IncEntitiesDeletedCount(1);
+        SetCurrent(previous);
+        UpdateEntityRow(previous);
+        return true;
+    }
+    SetSupercededBy(previous, entity.m_entityId);
+    UpdateEntityRow(previous);
+    IncRuleCountStat(static_cast<int>(entity.m_integrityRuleId));
+    IncMetric("entitiesSuperceded", 1);
+    ReportIntegrityEvent(&previous, &entity, -1, static_cast<int>(entity.m_integrityRuleId), ChangeUpdate, 0, "", "");
+    return true;
+}
+
+bool CIntegrityScanThread::FindRenameSource(const CSqlEntity& entity, long long& original) {
+    const unsigned long started = KvoCore::SystemTickCount();
+    const struct {
+        const wchar_t* algorithm;
+        const std::string& digest;
+    } digests[] = {{L"sha256", m_sha256}, {L"sha1", m_sha1}, {L"md5", m_md5}};
+    int searches = 0;
+    for (const auto& d : digests) {
+        if (d.digest.empty()) continue;
+        ++searches;
+        if (FindMatchingContentHash(entity, d.algorithm, d.digest, original)) {
+            if (const unsigned elapsed = StatsElapsedMsec(started))
+                TraceStats(wxString::Format("%u msec doing %d searches for a matching content hash.", elapsed,
+                                            searches));
+            return true;
+        }
+    }
     return false;
 }
 
 bool CIntegrityScanThread::OnResetSupersededBy() {
-    if (ComparesVersions(GetScanType())) return StepNotAvailable(StepResetSupersededBy, __func__);
+    if (ComparesVersions(GetScanType())) MarkCurrentEntitiesUnseen();
     SetNextStep(StepMatchEntities);
     return true;
 }
 
+void CIntegrityScanThread::MarkCurrentEntitiesUnseen() {
+    const CSqlEntity entity;
+    const wxString supercededBy = entity.GetAttributeName(&entity.m_supercededBy);
+    const wxString type = GetEntityType();
+    KVO_SCANNER_TRACE("Setting %s column to 0 in current entity records.", supercededBy);
+    const unsigned long started = KvoCore::SystemTickCount();
+    const wxString scope = ScopeFilters(entity.GetAttributeName(&entity.m_entitySetId),
+                                        entity.GetAttributeName(&entity.m_integrityRuleId));
+    const int rows = m_db->ExecuteUpdate(
+        wxString::Format("UPDATE [%1$s] SET [%2$s]=0 WHERE [%3$s]='%4$s' %5$s AND [%2$s] ISNULL AND [%6$s]<%7$lld;",
+                         CSqlEntity::ElementName() + "s", supercededBy, entity.GetAttributeName(&entity.m_entityType),
+                         type, scope, entity.GetAttributeName(&entity.m_entityId), m_highestEntityIdAtStartOfScan));
+    if (const unsigned elapsed = StatsElapsedMsec(started))
+        TraceStats(wxString::Format("%u msec to set the %s column to 0 in %d old %s entity records", elapsed,
+                                    supercededBy, rows, type));
+}
+
 bool CIntegrityScanThread::OnScanPostProcessing() {
-    if (ComparesVersions(GetScanType())) return StepNotAvailable(StepScanPostProcessing, __func__);
+    if (ComparesVersions(GetScanType())) {
+        if (!DetectDeletesAndRenames()) return true;  // shutting down: the step is left to run again
+        ReportCopiedEntities();
+    }
     // Real-time change processing settles each entity as it goes.
     if (GetScanType() == 0) DeprecateEntitiesBeforeBaseline();
     SetNextStep(StepFinished);
     return true;
+}
+
+bool CIntegrityScanThread::DetectDeletesAndRenames() {
+    const CSqlEntity entity;
+    const wxString type = GetEntityType();
+    const wxString eId = entity.GetAttributeName(&entity.m_entityId);
+    const wxString eSuperceded = entity.GetAttributeName(&entity.m_supercededBy);
+    const wxString entitys = CSqlEntity::ElementName() + "s";
+    unsigned long started = KvoCore::SystemTickCount();
+    CSqlEntitys unseen;
+    {
+        wxSQLite3ResultSet rows = m_db->ExecuteQuery(wxString::Format(
+            "SELECT * FROM [%s] WHERE [%s]='%s' AND [%s]<%lld AND [%s]=0;", entitys,
+            entity.GetAttributeName(&entity.m_entityType), type, eId, m_highestEntityIdAtStartOfScan, eSuperceded));
+        unseen.SQLLoad(rows);
+    }
+    if (const unsigned elapsed = StatsElapsedMsec(started))
+        TraceStats(wxString::Format("%u msec loading %u old supercededBy=0 %s entity records.", elapsed,
+                                    static_cast<unsigned>(unseen.size()), type));
+
+    for (size_t i = 0; i < unseen.size(); ++i) {
+        if (ShouldShutdown()) return false;
+        CSqlEntity& old = unseen.at(i);
+        started = KvoCore::SystemTickCount();
+        CSqlEntitys sameContent;
+        {
+            wxSQLite3ResultSet rows = m_db->ExecuteQuery(wxString::Format(
+                "SELECT * FROM [%s] WHERE [%s]>=%lld AND [%s]=%lld;", entitys, eId, m_highestEntityIdAtStartOfScan,
+                eSuperceded, old.m_entityId));
+            sameContent.SQLLoad(rows);
+        }
+        BeginTransaction();
+        if (sameContent.size() == 1) {
+            CSqlEntity& moved = sameContent.at(0);
+            SetCurrent(moved);
+            UpdateEntityRow(moved);
+            SetSupercededBy(old, moved.m_entityId);
+            UpdateEntityRow(old);
+            IncRuleCountStat(static_cast<int>(moved.m_integrityRuleId));
+            CSystemIntegrityThread::IncEntitiesSupercededCount();
+            ReportIntegrityEvent(&old, &moved, -1, static_cast<int>(moved.m_integrityRuleId), ChangeRename, 0, "",
+                                 "");
+        } else {
+            // Gone; several copies of its content are new entities, not one move.
+            MarkDeleted(old);
+            for (size_t n = 0; n < sameContent.size(); ++n) ReportCreated(sameContent.at(n));
+        }
+        CommitOpenTransaction();
+        if (const unsigned elapsed = StatsElapsedMsec(started))
+            TraceStats(wxString::Format("%u msec to do delete/rename detection for %s '%s' with id=%lld", elapsed, type,
+                                        old.m_key, old.m_entityId));
+    }
+    return true;
+}
+
+void CIntegrityScanThread::MarkDeleted(CSqlEntity& old) {
+    SetSupercededBy(old, -1);
+    UpdateEntityRow(old);
+    m_subscan->m_numEntitiesDeleted += 1;
+    m_subscan->SetAttributeNull(&m_subscan->m_numEntitiesDeleted, false);
+    SaveSubscan();
+    IncRuleCountStat(static_cast<int>(old.m_integrityRuleId));
+    ReportIntegrityEvent(&old, nullptr, -1, static_cast<int>(old.m_integrityRuleId), ChangeDelete, 0, "", "");
+}
+
+void CIntegrityScanThread::ReportCreated(CSqlEntity& entity) {
+    SetCurrent(entity);
+    UpdateEntityRow(entity);
+    IncRuleCountStat(static_cast<int>(entity.m_integrityRuleId));
+    ReportIntegrityEvent(nullptr, &entity, -1, static_cast<int>(entity.m_integrityRuleId), ChangeCreate, 0, "", "");
+}
+
+void CIntegrityScanThread::ReportCopiedEntities() {
+    const CSqlEntity entity;
+    const unsigned long started = KvoCore::SystemTickCount();
+    CSqlEntitys copies;
+    {
+        // Scanners of other types run in the same scan: only this type's candidates are ours to settle.
+        wxSQLite3ResultSet rows = m_db->ExecuteQuery(wxString::Format(
+            "SELECT * FROM [%s] WHERE [%s]>%lld AND [%s]>0 AND [%s]='%s';", CSqlEntity::ElementName() + "s",
+            entity.GetAttributeName(&entity.m_entityId), m_highestEntityIdAtStartOfScan,
+            entity.GetAttributeName(&entity.m_supercededBy), entity.GetAttributeName(&entity.m_entityType),
+            GetEntityType()));
+        copies.SQLLoad(rows);
+    }
+    BeginTransaction();
+    for (size_t i = 0; i < copies.size(); ++i) ReportCreated(copies.at(i));
+    CommitOpenTransaction();
+    if (const unsigned elapsed = StatsElapsedMsec(started))
+        TraceStats(wxString::Format("%u msec to process %u new %s entities whose content is identical to an old entity",
+                                    elapsed, static_cast<unsigned>(copies.size()), GetEntityType()));
+}
+
+void CIntegrityScanThread::BeginTransaction() {
+    if (m_inTransaction) return;
+    m_db->Begin();
+    m_inTransaction = true;
+}
+
+void CIntegrityScanThread::UpdateEntityRow(CSqlEntity& entity) {
+    wxSQLite3Statement& update = *Stmt().updateEntity;
+    StatementRelease release(update);
+    entity.SQLUpdate(*m_db, update);
+}
+
+void CIntegrityScanThread::DeleteEntityRow(long long entityId) {
+    CSqlEntity row;
+    row.m_entityId = entityId;
+    row.SetAttributeNull(&row.m_entityId, false);
+    wxSQLite3Statement& remove = *Stmt().deleteEntity;
+    StatementRelease release(remove);
+    row.SQLDelete(*m_db, remove);
 }
 
 void CIntegrityScanThread::DeprecateEntitiesBeforeBaseline() {

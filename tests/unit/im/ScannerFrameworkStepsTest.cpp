@@ -101,15 +101,11 @@ struct AbortCase {
 TEST_F(ScannerStepsTest, FailedStepAbortsTheScan) {
     HookScript unknownStep;
     unknownStep.next = {{200000, 123456}};
-    HookScript baseReset;
-    baseReset.baseHooks = {100000};
     HookScript baseRealtime;
     baseRealtime.baseHooks = {250000};
     const std::vector<AbortCase> cases = {
         {"unknown step", 0, unknownStep,
          "CIntegrityScanThread - unknown step number 123456 for CScriptedScanThread integrity scan thread."},
-        {"incremental reset of superseded rows not built", 1, baseReset, "step 100000 (OnResetSupersededBy)"},
-        {"pseudo-real-time reset of superseded rows not built", 3, baseReset, "step 100000 (OnResetSupersededBy)"},
         {"real-time processing not built", 2, baseRealtime, "step 250000 (OnProcessRealtimeChanges)"},
     };
     int aborted = 0;
