@@ -45,7 +45,7 @@ void SetCurrent(CSqlEntity& entity) {
 
 wxString ArtifactText(const char* what, const CSqlEntity& row) {
     return wxString::Format(
-        "%s: Id %ld canonical %s supercededBy %ld entityType %s entitySetId %ld integrityRuleId %ld ", what,
+        "%s Id %ld canonical %s supercededBy %ld entityType %s entitySetId %ld integrityRuleId %ld ", what,
         static_cast<long>(row.m_entityId), row.m_keyCanonical, static_cast<long>(row.m_supercededBy), row.m_entityType,
         static_cast<long>(row.m_entitySetId), static_cast<long>(row.m_integrityRuleId));
 }
@@ -112,10 +112,10 @@ bool CIntegrityScanThread::FindPreviousVersionOfEntity(const CSqlEntity& current
             const long long s = row.m_supercededBy;  // NULL loads as 0
             if (s != 0 && row.m_entityId >= s) {
                 // A link may only point to a newer row: this one was left by an interrupted scan.
-                KVO_SCANNER_TRACE("%s", ArtifactText("Incomplete scan artifact (bad supercededBy) - deleting", row));
+                KVO_SCANNER_TRACE("%s", ArtifactText("Incomplete scan artifact (bad supercededBy) - deleting:", row));
                 artifacts.push_back(row.m_entityId);
             } else if (row.m_attributeHash.GetDataLen() == 0) {
-                KVO_SCANNER_TRACE("%s", ArtifactText("Incomplete scan artifact (null Attrhash) - deleting", row));
+                KVO_SCANNER_TRACE("%s", ArtifactText("Incomplete scan artifact (null Attrhash) - deleting:", row));
                 artifacts.push_back(row.m_entityId);
             } else if (!found) {
                 if (s != 0) continue;
@@ -123,7 +123,7 @@ bool CIntegrityScanThread::FindPreviousVersionOfEntity(const CSqlEntity& current
                 found = true;
                 KVO_SCANNER_TRACE("%s", ArtifactText("FindPreviousEntity found previous entity", row));
             } else {
-                KVO_SCANNER_TRACE("%s", ArtifactText("Complete scan artifact after previous) - Not deleting", row));
+                KVO_SCANNER_TRACE("%s", ArtifactText("Complete scan artifact after previous) - Not deleting:", row));
             }
         }
     }
