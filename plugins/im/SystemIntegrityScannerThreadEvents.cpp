@@ -110,9 +110,8 @@ void CIntegrityScanThread::ReportIntegrityEvent(const CSqlEntity* was, CSqlEntit
         is->m_eventDropped = 1;
         is->SetAttributeNull(&is->m_eventDropped, false);
         wxSQLite3Statement& update = *Stmt().updateEntity;
+        StatementRelease release(update);
         is->SQLUpdate(Db(), update);
-        update.Reset();
-        update.ClearBindings();
         return;
     }
 
@@ -135,10 +134,11 @@ void CIntegrityScanThread::ReportIntegrityEvent(const CSqlEntity* was, CSqlEntit
         if (!process.empty()) event.SetProcess(process);
         event.SetKey(EventKey(was, is, change));
         if (change == ChangeUpdate) event.SetDescription(description);
-        wxSQLite3Statement& insert = *Stmt().insertIntegrityEvent;
-        event.SQLInsert(Db(), insert);
-        insert.Reset();
-        insert.ClearBindings();
+        {
+            wxSQLite3Statement& insert = *Stmt().insertIntegrityEvent;
+            StatementRelease release(insert);
+            event.SQLInsert(Db(), insert);
+        }
         KVO_SCANNER_TRACE("ReportIntegrityEvent() producing normalized event (changeType %d)", change);
     }
     SyslogSend(was, is, status, integrityRuleId, change, changedNames, eventTime, user, process);
