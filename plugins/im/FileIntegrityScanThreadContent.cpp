@@ -26,6 +26,10 @@ void GrowForStreamedRead(std::vector<unsigned char>& buffer) {
     buffer.resize(buffer.capacity());
 }
 
+void GrowTo(std::vector<unsigned char>& buffer, size_t size) {
+    if (buffer.size() < size) buffer.resize(size);
+}
+
 void UnmapWindow(FileReadContext& context, const wxString& key) {
     if (context.windowAddress == nullptr) return;
     if (!CIntegrityScanThread::FileMemoryUnmapRegion(context.windowAddress,
@@ -63,6 +67,9 @@ bool CFileIntegrityScanThread::OnReadContentBegin(const wxString& key, unsigned 
     FileReadContext* context = new FileReadContext(fd, static_cast<long long>(opened.st_size), m_readBuffer);
     if (context->streamMode) {
         GrowForStreamedRead(m_readBuffer);
+    } else if (opened.st_size <= static_cast<off_t>(s_ReadWholeMax)) {
+        context->readMode = true;
+        GrowTo(m_readBuffer, s_ReadWholeMax);
     } else {
         context->mapping = FileCreateMemoryMapping(fd);
         if (context->mapping == 0) {
@@ -82,6 +89,13 @@ bool CFileIntegrityScanThread::OnReadContent(const wxString& key, unsigned long 
     length = 0;
     FileReadContext* context = Context(handle);
     if (context == nullptr) return true;
+    if (context->readMode) {
+        // The size read at open bounds the content, as it bounds a mapping.
+        if (offset >= static_cast<unsigned long long>(context->fileSize)) return true;
+        if (!FileRead(context->descriptor, context->readBuffer.data(), s_ReadWholeMax, length)) return false;
+        data = context->readBuffer.data();
+        return true;
+    }
     if (!context->streamMode) {
         UnmapWindow(*context, key);
         const unsigned long long size = static_cast<unsigned long long>(context->fileSize);

@@ -16,6 +16,9 @@ struct FileReadContext {
     // Pseudo-files and pipes report no size and cannot be mapped: they are
     // read with poll and read instead.
     bool streamMode;
+    // Small files are read at once: mapping and unmapping a window costs more
+    // than the copy, and each unmap interrupts the process's other CPUs.
+    bool readMode = false;
     int descriptor;
     int mapping = 0;
     void* windowAddress = nullptr;
