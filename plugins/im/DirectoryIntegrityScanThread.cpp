@@ -164,6 +164,8 @@ void CDirectoryIntegrityScanThread::GetSymlinkPath(const wxString& key) {
         return;
     }
     m_symlinkPath = wxString(target, wxConvLibc, static_cast<size_t>(length));
+    // The agent runs in the C locale: a target that is not ASCII converts as file names do.
+    if (m_symlinkPath.empty()) m_symlinkPath = wxString(target, *wxConvFileName, static_cast<size_t>(length));
 }
 
 }  // namespace KvoPluginIm

@@ -1,6 +1,7 @@
 // CDirectoryIntegrityScanThread: the walk below an entity set's search base
 // and the recording of matching entities.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 
@@ -168,7 +169,8 @@ void CDirectoryIntegrityScanThread::RecordFiles(const WalkContext& walk, const w
     const CSystemIntegrityKeyMatch& matcher = *GetKeyMatcher();
     for (const wxString& name : files) {
         const wxString path = ChildPath(directory, name);
-        const int fd = walk.openFiles ? FileOpenReadonly(path, 0) : -1;
+        // Non-blocking: opening a FIFO that has no writer would wait forever.
+        const int fd = walk.openFiles ? FileOpenReadonly(path, O_NONBLOCK) : -1;
         int reason = -1;
         if (matcher.EntityMatches(searchBase, path, static_cast<unsigned long>(static_cast<long>(fd)), walk.sets,
                                   walk.set, walk.features, walk.patterns, walk.includeExcludeIds, reason))
