@@ -185,8 +185,10 @@ const char* const kTables[] = {
     "[value] TEXT,"
     "[caseSensitive] INTEGER)",
 
+    // A scan takes its start from a marker row it deletes again, and tells
+    // its own rows by ids above the marker's: ids must never be reused.
     "CREATE TABLE IF NOT EXISTS [Entitys]("
-    "[entityId] INTEGER PRIMARY KEY,"
+    "[entityId] INTEGER PRIMARY KEY AUTOINCREMENT,"
     "[entityType] TEXT,"
     "[entitySetId] INTEGER,"
     "[integrityRuleId] INTEGER,"

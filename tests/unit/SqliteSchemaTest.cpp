@@ -133,7 +133,7 @@ protected:
         SqliteFixture::TearDown();
     }
 
-    void Exec(const char* sql) { m_db->ExecuteUpdate(sql); }
+    void Exec(const wxString& sql) { m_db->ExecuteUpdate(sql); }
     long long Count(const std::string& table, const std::string& where = "1") {
         return Scalar(*m_db, wxString::Format("SELECT COUNT(*) FROM [%s] WHERE %s", table, where));
     }
@@ -210,12 +210,17 @@ TEST_F(SqliteSchemaTest, ViewsJoinOnTheSharedIdWithEachColumnOnce) {
               (std::vector<std::string>{"/f1,24200vi"}));
 }
 
-TEST_F(SqliteSchemaTest, RealtimeChangeIdsAreNeverReused) {
-    Exec("INSERT INTO [RealtimeChanges]([keyCanonical]) VALUES('/a'),('/b'),('/c')");
-    EXPECT_EQ(Scalar(*m_db, "SELECT [seq] FROM sqlite_sequence WHERE [name]='RealtimeChanges'"), 3);
-    Exec("DELETE FROM [RealtimeChanges]");
-    Exec("INSERT INTO [RealtimeChanges]([keyCanonical]) VALUES('/d')");
-    EXPECT_EQ(Scalar(*m_db, "SELECT [realtimeChangeId] FROM [RealtimeChanges]"), 4);
+// Entity ids delimit what a scan recorded (above the id of a marker row it
+// deleted again), real-time change ids what a consumer has taken.
+TEST_F(SqliteSchemaTest, DeletedIdsAreNeverReused) {
+    for (const char* table : {"RealtimeChanges", "Entitys"}) {
+        SCOPED_TRACE(table);
+        Exec(wxString::Format("INSERT INTO [%s]([keyCanonical]) VALUES('/a'),('/b'),('/c')", table));
+        EXPECT_EQ(Scalar(*m_db, wxString::Format("SELECT [seq] FROM sqlite_sequence WHERE [name]='%s'", table)), 3);
+        Exec(wxString::Format("DELETE FROM [%s]", table));
+        Exec(wxString::Format("INSERT INTO [%s]([keyCanonical]) VALUES('/d')", table));
+        EXPECT_EQ(Scalar(*m_db, wxString::Format("SELECT MAX(rowid) FROM [%s]", table)), 4);
+    }
 }
 
 TEST_F(SqliteSchemaTest, SchemaIsRecordedAndReopeningKeepsRows) {
