@@ -63,9 +63,17 @@ void CAgentHost::PrintHelp() {
            "                          database size; progress on stderr when it is a terminal; exit 70\n"
            "                          when the scan cannot complete, 75 when interrupted (run it again\n"
            "                          to resume) or while another agent holds the work directory\n"
+           "  check [--json]          looks for changes: runs the agent until the incremental scan it\n"
+           "                          asks for has completed, then prints that scan's events (time,\n"
+           "                          change, type, key; an update's attributes with old and new value);\n"
+           "                          --json: one JSON object per event. When the agent has to record\n"
+           "                          a baseline first (none yet, or the rules changed) it records it,\n"
+           "                          names the rules it covered and exits 16\n"
            "\n"
-           "Exit status: 0 success, 64 usage error, 65 bad input (configuration that does not parse,\n"
-           "script that raises), 69 database cannot be used, 70 internal error, 75 try again.\n");
+           "Exit status: 0 success (check: nothing changed), 1-15 check: bits of what changed (1 created,\n"
+           "2 deleted, 4 updated, 8 renamed), 16 check: a baseline was recorded first, 64 usage error,\n"
+           "65 bad input (configuration that does not parse, script that raises), 69 database cannot be\n"
+           "used, 70 internal error, 75 try again.\n");
 }
 
 int CAgentHost::UsageError(const std::string& message) {
@@ -81,10 +89,12 @@ int CAgentHost::Main(int argc, char** argv) {
     m_command = argv[next++];
     for (; next < argc; ++next) m_arguments.emplace_back(argv[next]);
     if (m_command == "rules" || m_command == "glob") return RunRulesTool(argc, argv);
-    if (m_command != "exec" && m_command != "run" && m_command != "baseline")
+    if (m_command != "exec" && m_command != "run" && m_command != "baseline" && m_command != "check")
         return UsageError("unknown command " + m_command);
     if (m_command == "exec" && m_arguments.empty()) return UsageError("exec needs a script");
     if (m_command == "baseline" && !m_arguments.empty()) return UsageError("baseline takes no arguments");
+    if (m_command == "check" && !(m_arguments.empty() || (m_arguments.size() == 1 && m_arguments[0] == "--json")))
+        return UsageError("check takes only --json");
 
     CSignalWatcher::Block();
     m_startDir = wxFileName::GetCwd();
@@ -180,6 +190,8 @@ int CAgentHost::RunCommand() {
     if (status != ExitOk) return status;
     if (m_command == "baseline")
         return CScanCommand(*CDom::This(), CScanCommand::s_Baseline, AgentScriptDirectory()).Run();
+    if (m_command == "check")
+        return CScanCommand(*CDom::This(), CScanCommand::s_Check, AgentScriptDirectory(), !m_arguments.empty()).Run();
     return RunAgentScript();
 }
 

@@ -16,6 +16,7 @@ class CWorkdirLock;
 // Exit statuses shared by every command.
 enum ExitStatus {
     ExitOk = 0,
+    ExitBaselineFirst = 16,  // check: a baseline was recorded instead (below it, the bits of what changed)
     ExitUsage = 64,
     ExitBadInput = 65,
     ExitDatabase = 69,

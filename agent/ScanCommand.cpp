@@ -6,6 +6,9 @@
 #include <cstdio>
 
 #include "agent/AgentHost.h"
+#include "agent/ChangeReport.h"
+#include "agent/EventQuery.h"
+#include "agent/JsonEventFile.h"
 #include "agent/ProgressLine.h"
 #include "core/Log.h"
 #include "core/LuaThread.h"
@@ -55,10 +58,11 @@ long long FileSize(const std::string& path) {
 
 }  // namespace
 
-const CScanCommand::ScanKind CScanCommand::s_Baseline = {0, "baseline", "baseline.lua"};
+const CScanCommand::ScanKind CScanCommand::s_Baseline = {0, "baseline", "zel.im.bNeedRebuildBaseline"};
+const CScanCommand::ScanKind CScanCommand::s_Check = {1, "check", "zel.im.bNeedIncrementalScan"};
 
-CScanCommand::CScanCommand(KvoCore::CDom& dom, const ScanKind& kind, std::string scriptDir)
-    : m_dom(dom), m_kind(kind), m_scriptDir(std::move(scriptDir)) {}
+CScanCommand::CScanCommand(KvoCore::CDom& dom, const ScanKind& kind, std::string scriptDir, bool json)
+    : m_dom(dom), m_kind(kind), m_scriptDir(std::move(scriptDir)), m_json(json) {}
 
 int CScanCommand::Run() {
     // The agent's info lines stay in kvo-agent.log: on the terminal they would
@@ -66,16 +70,21 @@ int CScanCommand::Run() {
     KvoCore::LogSetStderrLevel(KvoCore::LogLevel::Warning);
     int status = CheckSettings();
     if (status != ExitOk) return status;
-    CScanWatch watch(m_dom, m_kind.scanType);
+    // The agent runs a baseline instead of any other scan when it needs one.
+    CScanWatch watch(m_dom, m_kind.scanType, m_kind.scanType != s_Baseline.scanType);
     status = StartWatch(watch);
     if (status != ExitOk) return status;
+    m_hadRules = watch.HadRules();
+    m_eventsFrom.afterEventId = watch.HighestEventIdBefore();
+    m_eventsFrom.jsonOffset = CJsonEventFile(JsonEventPath()).Size();
 
-    const std::string script = m_scriptDir + "/" + m_kind.script;
+    const std::string script = m_scriptDir + "/scan.lua";
     if (access(script.c_str(), R_OK) != 0) {
         fprintf(stderr, "kvo-agent: cannot read the agent script %s\n", script.c_str());
         return ExitInternal;
     }
-    KvoCore::CLuaThread agent(m_dom, script, {m_scriptDir, watch.ResumedScanId() != 0 ? "resume" : "request"});
+    KvoCore::CLuaThread agent(m_dom, script,
+                              {m_scriptDir, watch.ResumedScanId() != 0 ? "resume" : "request", m_kind.needKey});
     if (!agent.start()) {
         fprintf(stderr, "kvo-agent: cannot start the agent thread of %s\n", script.c_str());
         return ExitInternal;
@@ -83,20 +92,26 @@ int CScanCommand::Run() {
     CScanWatch::Status scan;
     Outcome outcome = Wait(watch, agent, scan);
     CScanWatch::Summary summary;
-    if (outcome == Outcome::Completed) {
-        try {
-            summary = watch.ReadSummary();
-        } catch (const wxSQLite3Exception& e) {
-            outcome = Outcome::Unreadable;
-            scan.reason = e.GetMessage();
-        }
-    }
+    std::vector<CScanWatch::Rule> rules;
+    if (outcome == Outcome::Completed) outcome = ReadResult(watch, scan, summary, rules);
     // Closed before the agent's own connections, so that the last of those to
     // close folds the write-ahead log back into si.db.
     watch.Close();
     m_dom.RequestStop();
     agent.join();
-    return Report(outcome, scan, summary, agent);
+    return Report(outcome, scan, summary, rules, agent);
+}
+
+CScanCommand::Outcome CScanCommand::ReadResult(CScanWatch& watch, CScanWatch::Status& status,
+                                               CScanWatch::Summary& summary, std::vector<CScanWatch::Rule>& rules) const {
+    try {
+        summary = watch.ReadSummary();
+        if (summary.scanKind != m_kind.scanType) rules = watch.ReadRulesCovered();
+    } catch (const wxSQLite3Exception& e) {
+        status.reason = e.GetMessage();
+        return Outcome::Unreadable;
+    }
+    return Outcome::Completed;
 }
 
 // Settings under which the agent would never start the scan: waiting for it would never end.
@@ -122,8 +137,8 @@ int CScanCommand::StartWatch(CScanWatch& watch) {
     }
     try {
         if (watch.Choose())
-            fprintf(stderr, "kvo-agent: resuming %s scan %lld, left unfinished by an earlier run\n", m_kind.name,
-                    watch.ResumedScanId());
+            fprintf(stderr, "kvo-agent: resuming %s scan %lld, left unfinished by an earlier run\n",
+                    watch.ResumedKind() == m_kind.scanType ? m_kind.name : s_Baseline.name, watch.ResumedScanId());
     } catch (const wxSQLite3Exception& e) {
         fprintf(stderr, "kvo-agent: the integrity database %s cannot be read: %s\n", DatabasePath().c_str(),
                 Narrow(e.GetMessage()).c_str());
@@ -166,14 +181,13 @@ wxString CScanCommand::ProgressText(const CScanWatch::Status& status, wxString& 
 }
 
 int CScanCommand::Report(Outcome outcome, const CScanWatch::Status& status, const CScanWatch::Summary& summary,
-                         KvoCore::CLuaThread& agent) const {
+                         const std::vector<CScanWatch::Rule>& rules, KvoCore::CLuaThread& agent) const {
     std::string scriptError;
     const bool scriptOk = agent.Succeeded(scriptError);
     switch (outcome) {
         case Outcome::Completed:
-            PrintSummary(summary);
             if (!scriptOk) fprintf(stderr, "kvo-agent: the agent script failed afterwards: %s\n", scriptError.c_str());
-            return ExitOk;
+            return ReportCompleted(summary, rules);
         case Outcome::Failed:
             fprintf(stderr, "kvo-agent: %s scan %lld cannot complete: %s\n", m_kind.name, status.scanId,
                     Narrow(status.reason).c_str());
@@ -199,6 +213,54 @@ int CScanCommand::Report(Outcome outcome, const CScanWatch::Status& status, cons
     }
     return ExitInternal;
 }
+
+int CScanCommand::ReportCompleted(const CScanWatch::Summary& summary, const std::vector<CScanWatch::Rule>& rules) const {
+    if (summary.scanKind != m_kind.scanType) return ReportBaselineFirst(summary, rules);
+    if (m_kind.scanType == s_Baseline.scanType) {
+        PrintSummary(summary);
+        return ExitOk;
+    }
+    return ReportChanges(summary);
+}
+
+// Changes are found against a baseline of the rules in force; without one there is nothing to compare with.
+int CScanCommand::ReportBaselineFirst(const CScanWatch::Summary& summary, const std::vector<CScanWatch::Rule>& rules) const {
+    FILE* out = m_json ? stderr : stdout;
+    fprintf(out, "%s: a baseline had to be recorded first (%s); no changes are reported\n", m_kind.name,
+            m_hadRules ? "the rules changed" : "there was no baseline yet");
+    fprintf(out, "baseline scan %lld completed in %.1f s, covering the rules:\n", summary.scanId,
+            summary.durationMs / 1000.0);
+    for (const CScanWatch::Rule& rule : rules)
+        fprintf(out, "  %lld %s%s\n", rule.id, Narrow(rule.name).c_str(),
+                rule.identifier.empty() ? "" : (" (identifier " + Narrow(rule.identifier) + ")").c_str());
+    fprintf(out, "run kvo-agent %s again to look for changes\n", m_kind.name);
+    return ExitBaselineFirst;
+}
+
+// Event mode 1 leaves rows, read through the plug-in's query; mode 2 JSON lines in events.jsonl.
+int CScanCommand::ReportChanges(const CScanWatch::Summary& summary) const {
+    CEventQuery query(m_dom, m_scriptDir);
+    std::string error;
+    if (!query.Run(m_eventsFrom.afterEventId, error)) {
+        fprintf(stderr, "kvo-agent: the events of scan %lld cannot be read: %s\n", summary.scanId, error.c_str());
+        return ExitInternal;
+    }
+    std::vector<CChangeEvent> events = query.Events();
+    if (query.EventMode() == 2 && !CJsonEventFile(JsonEventPath()).Read(m_eventsFrom.jsonOffset, events, error)) {
+        fprintf(stderr, "kvo-agent: the events of scan %lld cannot be read: %s\n", summary.scanId, error.c_str());
+        return ExitInternal;
+    }
+    const CChangeReport report(std::move(events), query.ChangeCounts());
+    fprintf(m_json ? stderr : stdout, "%s: incremental scan %lld completed in %.1f s: %s\n", m_kind.name,
+            summary.scanId, summary.durationMs / 1000.0, report.CountsText().c_str());
+    if (m_json)
+        report.PrintJson(stdout);
+    else
+        report.PrintText(stdout);
+    return report.ExitBits();
+}
+
+std::string CScanCommand::JsonEventPath() const { return Narrow(m_dom.GetWorkdirWx() + "/events.jsonl"); }
 
 void CScanCommand::PrintSummary(const CScanWatch::Summary& summary) const {
     printf("%s scan %lld completed in %.1f s\n", m_kind.name, summary.scanId, summary.durationMs / 1000.0);

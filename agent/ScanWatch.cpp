@@ -25,8 +25,13 @@ long long QueryInt64(KvoCore::CSqliteDatabase& db, const wxString& sql) {
 
 }  // namespace
 
-CScanWatch::CScanWatch(KvoCore::CDom& dom, int scanKind)
-    : m_db(new KvoCore::CSqliteDatabase(dom, "kvo.agent")), m_scanKind(scanKind) {}
+CScanWatch::CScanWatch(KvoCore::CDom& dom, int scanKind, bool orBaseline)
+    : m_db(new KvoCore::CSqliteDatabase(dom, "kvo.agent")), m_scanKind(scanKind), m_orBaseline(orBaseline) {}
+
+wxString CScanWatch::KindCondition(const wxString& column) const {
+    if (m_orBaseline) return wxString::Format("%s IN (%d,0)", column, m_scanKind);
+    return wxString::Format("%s=%d", column, m_scanKind);
+}
 
 bool CScanWatch::Open(const wxString& dbPath) { return m_db->Open(dbPath, 1, "WAL", false, true); }
 
@@ -37,24 +42,35 @@ bool CScanWatch::Choose() {
     // starts; a scan whose subscans all ended is never closed by it, so only
     // one with work left can be waited for.
     wxSQLite3ResultSet rs = m_db->ExecuteQuery(wxString::Format(
-        "SELECT s.[scanId], s.[startTime], s.[startingHighestExistingEntityId] FROM [Scans] AS s "
-        "WHERE s.[incrementalScan]=%d AND (s.[endTime] IS NULL OR s.[endTime]=0) AND EXISTS "
+        "SELECT s.[scanId], s.[startTime], s.[startingHighestExistingEntityId], s.[incrementalScan] "
+        "FROM [Scans] AS s WHERE %s AND (s.[endTime] IS NULL OR s.[endTime]=0) AND EXISTS "
         "(SELECT 1 FROM [Subscans] AS u WHERE u.[scanId]=s.[scanId] AND (u.[endTime] IS NULL OR u.[endTime]=0)) "
         "ORDER BY s.[scanId] DESC LIMIT 1;",
-        m_scanKind));
+        KindCondition("s.[incrementalScan]")));
     if (rs.NextRow()) {
         m_resumed = true;
         m_scanId = Int64(rs, 0);
         m_scanStartTime = Int64(rs, 1);
         m_firstEntityId = Int64(rs, 2);
+        m_foundKind = static_cast<int>(Int64(rs, 3));
         rs.Finalize();
         // The resumed subscans start over: what counts is what they record from now on.
         m_countedUpTo = QueryInt64(*m_db, "SELECT MAX([entityId]) FROM [Entitys];");
-        return true;
+    } else {
+        rs.Finalize();
+        m_highestAtStart = QueryInt64(*m_db, "SELECT MAX([scanId]) FROM [Scans];");
     }
-    rs.Finalize();
-    m_highestAtStart = QueryInt64(*m_db, "SELECT MAX([scanId]) FROM [Scans];");
-    return false;
+    ReadHistory();
+    return m_resumed;
+}
+
+// Events carry no scan id; those of a resumed scan are the ones recorded since it started.
+void CScanWatch::ReadHistory() {
+    m_highestEventBefore = QueryInt64(
+        *m_db, m_resumed ? wxString::Format("SELECT MAX([integrityEventId]) FROM [IntegrityEvents] WHERE [recorded]<%lld;",
+                                            m_scanStartTime)
+                         : wxString("SELECT MAX([integrityEventId]) FROM [IntegrityEvents];"));
+    m_hadRules = QueryInt64(*m_db, "SELECT COUNT(*) FROM [IntegrityRules];") != 0;
 }
 
 CScanWatch::Status CScanWatch::Poll() {
@@ -81,9 +97,9 @@ CScanWatch::Status CScanWatch::Poll() {
 
 void CScanWatch::FindScan(Status& status) {
     wxSQLite3ResultSet rs = m_db->ExecuteQuery(wxString::Format(
-        "SELECT [scanId], [startTime], [startingHighestExistingEntityId] FROM [Scans] "
-        "WHERE [incrementalScan]=%d AND [scanId]>%lld ORDER BY [scanId] LIMIT 1;",
-        m_scanKind, m_highestAtStart));
+        "SELECT [scanId], [startTime], [startingHighestExistingEntityId], [incrementalScan] FROM [Scans] "
+        "WHERE %s AND [scanId]>%lld ORDER BY [scanId] LIMIT 1;",
+        KindCondition("[incrementalScan]"), m_highestAtStart));
     if (!rs.NextRow()) {
         status.state = State::Waiting;
         return;
@@ -91,10 +107,12 @@ void CScanWatch::FindScan(Status& status) {
     m_scanId = Int64(rs, 0);
     m_scanStartTime = Int64(rs, 1);
     m_firstEntityId = Int64(rs, 2);
+    m_foundKind = static_cast<int>(Int64(rs, 3));
 }
 
 void CScanWatch::ReadScan(Status& status) {
     status.scanId = m_scanId;
+    status.scanKind = m_foundKind;
     wxSQLite3ResultSet rs = m_db->ExecuteQuery(wxString::Format(
         "SELECT [startTime], [endTime], (SELECT COUNT(*) FROM [Subscans] WHERE [scanId]=%lld) "
         "FROM [Scans] WHERE [scanId]=%lld;",
@@ -168,6 +186,7 @@ void CScanWatch::ReadProgress(Status& status) {
 CScanWatch::Summary CScanWatch::ReadSummary() {
     Summary summary;
     summary.scanId = m_scanId;
+    summary.scanKind = m_foundKind;
     wxSQLite3ResultSet scan = m_db->ExecuteQuery(
         wxString::Format("SELECT [endTime]-[startTime] FROM [Scans] WHERE [scanId]=%lld;", m_scanId));
     if (scan.NextRow()) summary.durationMs = Int64(scan, 0);
@@ -178,6 +197,20 @@ CScanWatch::Summary CScanWatch::ReadSummary() {
         "GROUP BY [entityType] ORDER BY [entityType];");
     while (rs.NextRow()) summary.currentEntities.emplace_back(rs.GetString(0), Int64(rs, 1));
     return summary;
+}
+
+// A baseline limited to listed rules names them in ScanIntegrityRuleIds; one without covers every rule.
+std::vector<CScanWatch::Rule> CScanWatch::ReadRulesCovered() {
+    wxSQLite3ResultSet rs = m_db->ExecuteQuery(wxString::Format(
+        "SELECT [integrityRuleId], [name], [identifier] FROM [IntegrityRules] "
+        "WHERE NOT EXISTS (SELECT 1 FROM [ScanIntegrityRuleIds] WHERE [scanId]=%1$lld) OR [integrityRuleId] IN "
+        "(SELECT [integrityRuleId] FROM [ScanIntegrityRuleIds] WHERE [scanId]=%1$lld) ORDER BY [integrityRuleId];",
+        m_scanId));
+    std::vector<Rule> rules;
+    while (rs.NextRow())
+        rules.push_back({Int64(rs, 0), rs.IsNull(1) ? wxString() : rs.GetString(1),
+                         rs.IsNull(2) ? wxString() : rs.GetString(2)});
+    return rules;
 }
 
 }  // namespace KvoAgent

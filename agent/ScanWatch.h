@@ -4,8 +4,10 @@
 //
 // Which scan counts is fixed by Choose() before the agent starts: an
 // unfinished scan of the kind that the agent will resume (one with a subscan
-// still to run), else the first scan of the kind created afterwards. Poll()
-// then tells how far that scan got. Not thread-safe; one thread uses it.
+// still to run), else the first scan of the kind created afterwards. A watch
+// may also accept a baseline in place of its kind: the agent runs one instead
+// when it has none, or the rules changed. Poll() then tells how far that scan
+// got. Not thread-safe; one thread uses it.
 #pragma once
 
 #include <memory>
@@ -31,19 +33,27 @@ public:
     struct Status {
         State state = State::Waiting;
         long long scanId = 0;
+        int scanKind = -1;               // of the scan, once known
         long long entitiesRecorded = 0;  // rows added since the scan started
         wxString entityType;             // of the subscan that ran last
         int step = 0;                    // its step and checkpoint
         wxString checkpoint;
         wxString reason;
     };
+    struct Rule {
+        long long id;
+        wxString name;
+        wxString identifier;
+    };
     struct Summary {
         long long scanId = 0;
+        int scanKind = -1;
         long long durationMs = 0;
         std::vector<std::pair<wxString, long long>> currentEntities;  // per type, by name
     };
 
-    CScanWatch(KvoCore::CDom& dom, int scanKind);
+    // orBaseline: a baseline scan the agent runs instead counts as well.
+    CScanWatch(KvoCore::CDom& dom, int scanKind, bool orBaseline = false);
     CScanWatch(const CScanWatch&) = delete;
     CScanWatch& operator=(const CScanWatch&) = delete;
 
@@ -53,21 +63,34 @@ public:
     // True when an unfinished scan will be resumed. Throws wxSQLite3Exception.
     bool Choose();
     long long ResumedScanId() const { return m_resumed ? m_scanId : 0; }
+    int ResumedKind() const { return m_resumed ? m_foundKind : -1; }
+    // Set by Choose(): the highest integrity event id from before the scan,
+    // and whether rules had been stored (by an earlier baseline).
+    long long HighestEventIdBefore() const { return m_highestEventBefore; }
+    bool HadRules() const { return m_hadRules; }
     Status Poll();
     // After State::Completed. Throws wxSQLite3Exception.
     Summary ReadSummary();
+    // The rules a completed baseline covered. Throws wxSQLite3Exception.
+    std::vector<Rule> ReadRulesCovered();
 
 private:
     void FindScan(Status& status);
     void ReadScan(Status& status);
     void ReadUnfinishedSubscans(Status& status);
     void ReadProgress(Status& status);
+    void ReadHistory();
+    wxString KindCondition(const wxString& column) const;
 
     std::unique_ptr<KvoCore::CSqliteDatabase> m_db;
     const int m_scanKind;
+    const bool m_orBaseline;
     bool m_resumed = false;
+    long long m_highestEventBefore = 0;
+    bool m_hadRules = false;
     long long m_highestAtStart = 0;  // scans above it are new
     long long m_scanId = 0;          // 0 until the scan is known
+    int m_foundKind = -1;
     long long m_scanStartTime = 0;   // tells a reused id from the scan itself
     long long m_firstEntityId = 0;   // entities above it were recorded by the scan
     long long m_countedUpTo = 0;     // entity rows counted so far end here

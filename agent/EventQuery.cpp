@@ -1,0 +1,91 @@
+#include "agent/EventQuery.h"
+
+#include <memory>
+
+#include "core/AgentLua.h"
+
+namespace KvoAgent {
+
+namespace {
+
+long long Number(lua_State* L, int index, const char* field) {
+    lua_getfield(L, index, field);
+    const long long value = lua_isnumber(L, -1) ? static_cast<long long>(lua_tonumber(L, -1)) : 0;
+    lua_pop(L, 1);
+    return value;
+}
+
+wxString Text(lua_State* L, int index, const char* field) {
+    lua_getfield(L, index, field);
+    size_t length = 0;
+    const char* text = lua_type(L, -1) == LUA_TSTRING ? lua_tolstring(L, -1, &length) : nullptr;
+    const wxString value = text ? wxString::FromUTF8(text, length) : wxString();
+    lua_pop(L, 1);
+    return value;
+}
+
+}  // namespace
+
+CEventQuery::CEventQuery(const KvoCore::CDom& dom, std::string scriptDir) : m_dom(dom), m_scriptDir(std::move(scriptDir)) {}
+
+bool CEventQuery::Run(long long afterEventId, std::string& error) {
+    std::unique_ptr<lua_State, void (*)(lua_State*)> L(luaL_newstate(), lua_close);
+    if (!L) {
+        error = "no memory for a Lua state";
+        return false;
+    }
+    luaL_openlibs(L.get());
+    KvoCore::OpenAgentLua(L.get(), m_dom);
+    const std::string script = m_scriptDir + "/events.lua";
+    const std::string after = std::to_string(afterEventId);
+    const char* argv[] = {after.c_str()};
+    if (!KvoCore::RunLuaFile(L.get(), script.c_str(), 1, argv, error)) return false;
+    lua_getglobal(L.get(), "eventMode");
+    m_eventMode = lua_isnumber(L.get(), -1) ? static_cast<int>(lua_tonumber(L.get(), -1)) : 1;
+    lua_pop(L.get(), 1);
+    ReadEvents(L.get());
+    ReadChangeCounts(L.get());
+    return true;
+}
+
+void CEventQuery::ReadEvents(lua_State* L) {
+    lua_getglobal(L, "events");
+    if (lua_istable(L, -1)) {
+        const int count = static_cast<int>(lua_rawlen(L, -1));
+        for (int i = 1; i <= count; ++i) {
+            lua_rawgeti(L, -1, i);
+            if (lua_istable(L, -1)) m_events.push_back(ReadEvent(L, lua_gettop(L)));
+            lua_pop(L, 1);
+        }
+    }
+    lua_pop(L, 1);
+}
+
+void CEventQuery::ReadChangeCounts(lua_State* L) {
+    lua_getglobal(L, "changeCounts");
+    if (lua_istable(L, -1)) {
+        lua_pushnil(L);
+        while (lua_next(L, -2) != 0) {
+            if (lua_isnumber(L, -2) && lua_isnumber(L, -1))
+                m_changeCounts[static_cast<int>(lua_tonumber(L, -2))] = static_cast<long long>(lua_tonumber(L, -1));
+            lua_pop(L, 1);
+        }
+    }
+    lua_pop(L, 1);
+}
+
+// The fields are the columns of an IntegrityEvents row.
+CChangeEvent CEventQuery::ReadEvent(lua_State* L, int index) {
+    CChangeEvent event;
+    event.id = Number(L, index, "integrityEventId");
+    event.change = static_cast<int>(Number(L, index, "change"));
+    event.timeMs = Number(L, index, "recorded");
+    event.ruleId = Number(L, index, "integrityRuleId");
+    event.severity = Number(L, index, "severity");
+    event.entityType = Text(L, index, "entityType");
+    event.key = Text(L, index, "key");
+    if (event.change == CChangeEvent::Update) event.attributes = CChangeEvent::DecodeDescription(Text(L, index, "description"));
+    return event;
+}
+
+}  // namespace KvoAgent

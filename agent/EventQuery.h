@@ -1,0 +1,43 @@
+// CEventQuery: the integrity events recorded after a given event id, read
+// through the plug-in's query functions by the agent script events.lua, in a
+// Lua state of its own on the calling thread. Run it once the agent has
+// stopped. Not thread-safe.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include <lua.hpp>
+
+#include "agent/ChangeEvent.h"
+#include "core/Dom.h"
+
+namespace KvoAgent {
+
+class CEventQuery {
+public:
+    CEventQuery(const KvoCore::CDom& dom, std::string scriptDir);
+
+    // False with the reason in error when the script fails.
+    bool Run(long long afterEventId, std::string& error);
+
+    // Event mode 2 writes JSON lines instead of rows: events() is then empty.
+    int EventMode() const { return m_eventMode; }
+    const std::vector<CChangeEvent>& Events() const { return m_events; }
+    // Events per change code over all of them, when there were more than Events() holds.
+    const std::map<int, long long>& ChangeCounts() const { return m_changeCounts; }
+
+private:
+    void ReadEvents(lua_State* L);
+    void ReadChangeCounts(lua_State* L);
+    static CChangeEvent ReadEvent(lua_State* L, int index);
+
+    KvoCore::CDom m_dom;
+    const std::string m_scriptDir;
+    int m_eventMode = 1;
+    std::vector<CChangeEvent> m_events;
+    std::map<int, long long> m_changeCounts;
+};
+
+}  // namespace KvoAgent
