@@ -1,0 +1,116 @@
+# kvo-agent check: after a baseline, each kind of change on a tree is reported
+# as its events with the exit status of what changed; nothing changed leaves
+# the history as it was; a work directory without a baseline, or a changed
+# rule, gets a baseline first (exit 16); event mode 2 reports from the JSON
+# lines, and --json prints JSON lines.
+source "$(dirname "$0")/common.bash" "$@"
+AGENT=$(cd "$(dirname "$AGENT")" && pwd)/$(basename "$AGENT")
+
+check() {  # check DESCRIPTION COMMAND...
+    local what=$1
+    shift
+    if "$@"; then passes=$((passes + 1)); else echo "FAIL: $what"; failures=$((failures + 1)); fi
+}
+
+T=$WORK/tree
+mkdir -p "$T/sub"
+echo "edit me first" >"$T/edit.txt"
+echo "remove me" >"$T/gone.txt"
+echo "this content moves to another name" >"$T/moving.txt"
+echo "this content is copied twice and vanishes" >"$T/twice.txt"
+echo "this content stays and is copied" >"$T/sub/keep.txt"
+echo tiny >"$T/small.txt"
+
+# config SEVERITY EVENT_MODE: the rule over the tree's files.
+config() {
+    cat <<XML
+<SecurityConfiguration>
+  <AgentConfiguration systemIntegrityAllowOnChange="false" systemIntegrityEventMode="$2"/>
+  <IntegrityRules>
+    <IntegrityRule id="7" name="Tree files" identifier="1007" severity="$1" allowOnChange="false">
+      <FileSet base="$T"><Include key="**"/><Attributes><STANDARD/><sha256/></Attributes></FileSet>
+    </IntegrityRule>
+  </IntegrityRules>
+</SecurityConfiguration>
+XML
+}
+config 2 1 >"$WORK/rule.xml"
+config 3 1 >"$WORK/edited.xml"
+config 2 2 >"$WORK/json.xml"
+
+# events: the "change key" of each event line that check printed, sorted.
+events() { grep -E '^[0-9]{4}-[0-9]{2}-[0-9]{2}T' "$WORK/out" | cut -d' ' -f2,4- | sort; }
+# step DIR CONFIG DESCRIPTION STATUS [EVENT...]: a check and the events it must print.
+step() {
+    local dir=$1 conf=$2 what=$3 want=$4
+    shift 4
+    expect_status "$want" "check: $what" -- "$AGENT" --workdir "$dir" --config "$WORK/$conf" check
+    local got expected
+    got=$(events)
+    expected=$( [ $# -gt 0 ] && printf '%s\n' "$@" | sort)
+    check "check: $what: events [$got], expected [$expected]" [ "$got" = "$expected" ]
+}
+history() { sqlite3 "$1/si.db" "SELECT * FROM [Entitys] ORDER BY [entityId];"; }
+
+# A work directory without a baseline: the check records one and names the rule.
+step "$WORK/fresh" rule.xml "no baseline yet" 16
+expect_text "$WORK/out" "a baseline had to be recorded first (there was no baseline yet)" "the check says why"
+expect_text "$WORK/out" "^  7 Tree files (identifier 1007)$" "the check names the rule the baseline covered"
+
+W=$WORK/work
+expect_status 0 "the baseline" -- "$AGENT" --workdir "$W" --config "$WORK/rule.xml" baseline
+history "$W" >"$WORK/before"
+step "$W" rule.xml "nothing changed" 0
+expect_text "$WORK/out" "nothing changed" "the check says nothing changed"
+history "$W" >"$WORK/after"
+check "nothing changed: the history keeps the same rows" cmp -s "$WORK/before" "$WORK/after"
+
+echo "edit me first, then again" >"$T/edit.txt"
+step "$W" rule.xml "a content edit" 4 "update $T/edit.txt"
+expect_text "$WORK/out" "^    size: 14 -> 26$" "the update shows the old and new size"
+check "the old row points to the new one" [ "$(sqlite3 "$W/si.db" "SELECT COUNT(*) FROM [Entitys] AS o JOIN [Entitys] AS n
+    ON o.[supercededBy]=n.[entityId] WHERE o.[key]='$T/edit.txt' AND n.[key]=o.[key] AND n.[supercededBy] IS NULL;")" = 1 ]
+
+echo new >"$T/sub/new.txt"
+step "$W" rule.xml "a new file" 1 "create $T/sub/new.txt"
+rm "$T/gone.txt"
+step "$W" rule.xml "a removed file" 2 "delete $T/gone.txt"
+mv "$T/moving.txt" "$T/sub/moved.txt"
+step "$W" rule.xml "a rename" 8 "rename $T/moving.txt -> $T/sub/moved.txt"
+cp "$T/twice.txt" "$T/twice-1.txt"
+cp "$T/twice.txt" "$T/twice-2.txt"
+rm "$T/twice.txt"
+step "$W" rule.xml "one content in two new files, the old one gone" 3 \
+    "delete $T/twice.txt" "create $T/twice-1.txt" "create $T/twice-2.txt"
+cp "$T/sub/keep.txt" "$T/kept-copy.txt"
+step "$W" rule.xml "a copy" 1 "create $T/kept-copy.txt"
+mv "$T/small.txt" "$T/small-renamed.txt"
+step "$W" rule.xml "a small file renamed" 3 "delete $T/small.txt" "create $T/small-renamed.txt"
+history "$W" >"$WORK/before"
+step "$W" rule.xml "a second check after the changes" 0
+history "$W" >"$WORK/after"
+check "the second check keeps the history as it was" cmp -s "$WORK/before" "$WORK/after"
+
+step "$W" edited.xml "the rule edited" 16
+expect_text "$WORK/out" "(the rules changed)" "the check says the rules changed"
+step "$W" edited.xml "after the new baseline" 0
+
+# Event mode 2: JSON lines in events.jsonl, no IntegrityEvents rows.
+J=$WORK/json
+expect_status 0 "the baseline in event mode 2" -- "$AGENT" --workdir "$J" --config "$WORK/json.xml" baseline
+echo "edit me, in event mode 2" >"$T/edit.txt"
+echo more >"$T/more.txt"
+step "$J" json.xml "event mode 2" 5 "update $T/edit.txt" "create $T/more.txt"
+expect_text "$WORK/out" "^    size: 26 -> 25$" "event mode 2: the update shows the old and new size"
+check "event mode 2 writes no IntegrityEvents rows" [ "$(sqlite3 "$J/si.db" "SELECT COUNT(*) FROM [IntegrityEvents];")" = 0 ]
+check "event mode 2: consecutive integrityEventId values" [ "$(python3 -c '
+import json, sys
+ids = [int(json.loads(l)["integrityEventId"]) for l in open(sys.argv[1])]
+print(ids == list(range(ids[0], ids[0] + len(ids))) and len(ids) == 2)' "$J/events.jsonl")" = True ]
+rm "$T/more.txt"
+expect_status 2 "check --json" -- "$AGENT" --workdir "$J" --config "$WORK/json.xml" check --json
+check "check --json prints one JSON line per event" [ "$(python3 -c '
+import json, sys
+print([(e["change"], e["key"]) for e in map(json.loads, open(sys.argv[1]))])' "$WORK/out")" = "[('delete', '$T/more.txt')]" ]
+
+finish
