@@ -7,12 +7,6 @@
 source "$(dirname "$0")/common.bash" "$@"
 AGENT=$(cd "$(dirname "$AGENT")" && pwd)/$(basename "$AGENT")
 
-check() {  # check DESCRIPTION COMMAND...
-    local what=$1
-    shift
-    if "$@"; then passes=$((passes + 1)); else echo "FAIL: $what"; failures=$((failures + 1)); fi
-}
-
 # same FILE1 FILE2 DESCRIPTION: the two files hold the same lines.
 same() {
     if cmp -s "$1" "$2"; then passes=$((passes + 1)); else

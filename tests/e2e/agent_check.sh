@@ -6,12 +6,6 @@
 source "$(dirname "$0")/common.bash" "$@"
 AGENT=$(cd "$(dirname "$AGENT")" && pwd)/$(basename "$AGENT")
 
-check() {  # check DESCRIPTION COMMAND...
-    local what=$1
-    shift
-    if "$@"; then passes=$((passes + 1)); else echo "FAIL: $what"; failures=$((failures + 1)); fi
-}
-
 T=$WORK/tree
 mkdir -p "$T/sub"
 echo "edit me first" >"$T/edit.txt"

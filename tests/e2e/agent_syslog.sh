@@ -5,12 +5,6 @@
 source "$(dirname "$0")/common.bash" "$@"
 AGENT=$(cd "$(dirname "$AGENT")" && pwd)/$(basename "$AGENT")
 
-check() {  # check DESCRIPTION COMMAND...
-    local what=$1
-    shift
-    if "$@"; then passes=$((passes + 1)); else echo "FAIL: $what"; failures=$((failures + 1)); fi
-}
-
 # --- rsyslogd in the foreground, a child of this script, on free loopback ports.
 RSYSLOGD=$(command -v rsyslogd || echo /usr/sbin/rsyslogd)
 [ -x "$RSYSLOGD" ] || { echo "FAIL: rsyslogd is not installed (scripts/install-deps installs rsyslog)"; exit 1; }

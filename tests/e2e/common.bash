@@ -22,6 +22,13 @@ expect_status() {
     fi
 }
 
+# check DESCRIPTION COMMAND...: passes when COMMAND succeeds.
+check() {
+    local what=$1
+    shift
+    if "$@"; then passes=$((passes + 1)); else echo "FAIL: $what"; failures=$((failures + 1)); fi
+}
+
 # expect_text FILE PATTERN DESCRIPTION
 expect_text() {
     if grep -q -- "$2" "$1"; then
