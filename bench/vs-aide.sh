@@ -1,9 +1,12 @@
 #!/bin/bash
-# Baseline speed against AIDE's database initialisation, on the same tree, the
-# same machine and a warm page cache:
+# Baseline speed against AIDE's database initialisation, and the check of the
+# unchanged tree against AIDE's check, on the same tree, the same machine and a
+# warm page cache:
 #   kvo-agent baseline  STANDARD attributes plus inodeNumber, contents as sha256
 #   aide --init         p+u+g+m+c+i+s+n+sha256 (the same data: one digest)
 #   the floor           sha256sum of every file plus a stat walk with find
+#   kvo-agent check     an incremental scan against that baseline
+#   aide --check        the tree against the database aide --init wrote
 # Prints each one's wall and CPU time, peak RSS, entities and database size,
 # and the ratios.
 # Usage: vs-aide.sh [KVO_AGENT [TREE]]   (default: the agent beside this build, /usr/share)
@@ -53,12 +56,14 @@ $TREE/ Bench
 CONF
 
 # timed NAME COMMAND...: appends "wall-s peak-RSS-kB cpu-s" to $TMP/NAME.times.
+# A check that finds changes (exit status other than 0) fails too: the tree is
+# to stay unchanged, or the two checks do different work.
 timed() {
     local name=$1
     shift
     /usr/bin/time -f "%e %M %U %S" -o "$TMP/time" "$@" >"$TMP/$name.out" 2>"$TMP/$name.err" || {
         echo "vs-aide: $name failed:" >&2
-        tail -5 "$TMP/$name.err" >&2
+        tail -5 "$TMP/$name.err" "$TMP/$name.out" >&2
         exit 70
     }
     awk '{ printf "%s %s %.2f\n", $1, $2, $3 + $4 }' "$TMP/time" >>"$TMP/$name.times"
@@ -73,13 +78,16 @@ echo "warming the page cache over $TREE ..." >&2
 find "$TREE" -type f -print0 | xargs -0 -r cat >/dev/null 2>&1 || true
 
 # Rounds take turns, so that a load that comes and goes on a shared machine
-# hits all three alike; the best round of each is what counts.
+# hits them all alike; the best round of each is what counts.
 for round in $(seq "$ROUNDS"); do
-    echo "round $round of $ROUNDS: kvo-agent baseline, aide --init, floor ..." >&2
-    rm -rf "$TMP/kvo-work" "$TMP/aide.db.new"
+    echo "round $round of $ROUNDS: kvo-agent baseline, aide --init, floor, kvo-agent check, aide --check ..." >&2
+    rm -rf "$TMP/kvo-work" "$TMP/aide.db.new" "$TMP/aide.db"
     timed kvo "$AGENT" --workdir "$TMP/kvo-work" --config "$TMP/kvo.xml" baseline
     timed aide aide --config "$TMP/aide.conf" --init
     timed floor bash -c 'floor "$0"' "$TREE"
+    cp "$TMP/aide.db.new" "$TMP/aide.db"
+    timed kvo-check "$AGENT" --workdir "$TMP/kvo-work" --config "$TMP/kvo.xml" check
+    timed aide-check aide --config "$TMP/aide.conf" --check
 done
 
 kvo_entities=$(sqlite3 "$TMP/kvo-work/si.db" \
@@ -94,6 +102,8 @@ best() { sort -n "$TMP/$1.times" | head -1; }
 read -r kvo_s kvo_kb kvo_cpu < <(best kvo)
 read -r aide_s aide_kb aide_cpu < <(best aide)
 read -r floor_s floor_kb floor_cpu < <(best floor)
+read -r kvoc_s kvoc_kb kvoc_cpu < <(best kvo-check)
+read -r aidec_s aidec_kb aidec_cpu < <(best aide-check)
 
 # calc EXPRESSION: floating-point arithmetic, two decimals.
 calc() { awk "BEGIN { printf \"%.2f\", $1 }"; }
@@ -103,7 +113,12 @@ line "" "wall s" "CPU s" "peak RSS MB" entities "database MB"
 line "kvo-agent baseline" "$kvo_s" "$kvo_cpu" "$(calc "$kvo_kb / 1024")" "$kvo_entities" "$(calc "$kvo_bytes / 1048576")"
 line "aide --init" "$aide_s" "$aide_cpu" "$(calc "$aide_kb / 1024")" "$aide_entities" "$(calc "$aide_bytes / 1048576")"
 line "floor" "$floor_s" "$floor_cpu" "$(calc "$floor_kb / 1024")" "$floor_entities" "-"
+line "kvo-agent check" "$kvoc_s" "$kvoc_cpu" "$(calc "$kvoc_kb / 1024")" "-" "-"
+line "aide --check" "$aidec_s" "$aidec_cpu" "$(calc "$aidec_kb / 1024")" "-" "-"
 printf '\nkvo-agent speed relative to AIDE: %sx by wall time, %sx by CPU time (1 = as fast)\n' \
     "$(calc "$aide_s / $kvo_s")" "$(calc "$aide_cpu / $kvo_cpu")"
 printf 'wall time over the floor: kvo-agent %sx, AIDE %sx\n' "$(calc "$kvo_s / $floor_s")" "$(calc "$aide_s / $floor_s")"
 printf 'peak RSS relative to AIDE: %sx\n' "$(calc "$kvo_kb / $aide_kb")"
+printf '\ncheck of the unchanged tree, kvo-agent speed relative to AIDE: %sx by wall time, %sx by CPU time\n' \
+    "$(calc "$aidec_s / $kvoc_s")" "$(calc "$aidec_cpu / $kvoc_cpu")"
+printf 'check peak RSS relative to AIDE: %sx\n' "$(calc "$kvoc_kb / $aidec_kb")"
