@@ -712,7 +712,9 @@ bool XMLObject::SQLLoad(wxSQLite3Database& db, const wxChar* table) {
     return SQLLoad(row);
 }
 
-bool XMLObject::SQLLoad(wxSQLite3ResultSet& row) {
+bool XMLObject::SQLLoad(wxSQLite3ResultSet& row) { return SQLLoad(row, SQLColumnMap(row)); }
+
+std::vector<int> XMLObject::SQLColumnMap(wxSQLite3ResultSet& row) const {
     const int columnCount = row.GetColumnCount();
     std::vector<wxString> columns;
     columns.reserve(columnCount);
@@ -720,48 +722,57 @@ bool XMLObject::SQLLoad(wxSQLite3ResultSet& row) {
 
     // Columns mostly come in registration order ("SELECT *"), so the search for
     // each attribute starts after the previous match: one comparison per column.
+    std::vector<int> map(m_attributes.size(), -1);
     int next = 0;
-    for (Attribute& attribute : m_attributes) {
-        int column = -1;
+    for (size_t a = 0; a < m_attributes.size(); ++a) {
         for (int n = 0; n < columnCount; ++n) {
             const int candidate = (next + n) % columnCount;
-            if (columns[candidate] == attribute.name) {
-                column = candidate;
+            if (columns[candidate] == m_attributes[a].name) {
+                map[a] = candidate;
+                next = candidate + 1;
                 break;
             }
         }
-        if (column < 0) continue;
-        next = column + 1;
-        if (row.IsNull(column)) {
-            ResetAttribute(attribute);
-            attribute.isNull = true;
-            continue;
-        }
-        switch (attribute.type) {
-            case AttributeType::Bool:
-                *static_cast<bool*>(attribute.member) = row.GetInt64(column).GetValue() != 0;
-                break;
-            case AttributeType::Int:
-                *static_cast<int*>(attribute.member) = row.GetInt(column);
-                break;
-            case AttributeType::Int64:
-                *static_cast<long long*>(attribute.member) = row.GetInt64(column).GetValue();
-                break;
-            case AttributeType::String:
-                *static_cast<wxString*>(attribute.member) = row.GetString(column);
-                break;
-            case AttributeType::Blob: {
-                wxMemoryBuffer& buffer = *static_cast<wxMemoryBuffer*>(attribute.member);
-                wxMemoryBuffer loaded = EmptyLike(buffer);
-                row.GetBlob(column, loaded);
-                buffer = loaded;
-                break;
-            }
-        }
-        attribute.isNull = false;
     }
+    return map;
+}
+
+bool XMLObject::SQLLoad(wxSQLite3ResultSet& row, const std::vector<int>& columns) {
+    const size_t count = std::min(columns.size(), m_attributes.size());
+    for (size_t a = 0; a < count; ++a)
+        if (columns[a] >= 0) LoadColumn(row, columns[a], m_attributes[a]);
     EndElement();
     return true;
+}
+
+void XMLObject::LoadColumn(wxSQLite3ResultSet& row, int column, Attribute& attribute) {
+    if (row.IsNull(column)) {
+        ResetAttribute(attribute);
+        attribute.isNull = true;
+        return;
+    }
+    switch (attribute.type) {
+        case AttributeType::Bool:
+            *static_cast<bool*>(attribute.member) = row.GetInt64(column).GetValue() != 0;
+            break;
+        case AttributeType::Int:
+            *static_cast<int*>(attribute.member) = row.GetInt(column);
+            break;
+        case AttributeType::Int64:
+            *static_cast<long long*>(attribute.member) = row.GetInt64(column).GetValue();
+            break;
+        case AttributeType::String:
+            *static_cast<wxString*>(attribute.member) = row.GetString(column);
+            break;
+        case AttributeType::Blob: {
+            wxMemoryBuffer& buffer = *static_cast<wxMemoryBuffer*>(attribute.member);
+            wxMemoryBuffer loaded = EmptyLike(buffer);
+            row.GetBlob(column, loaded);
+            buffer = loaded;
+            break;
+        }
+    }
+    attribute.isNull = false;
 }
 
 }  // namespace KvoCore

@@ -120,6 +120,12 @@ public:
     // caller has moved onto it); attributes without a column keep their values.
     // A NULL column resets the member to its default and sets the NULL mark.
     virtual bool SQLLoad(wxSQLite3ResultSet& row);
+    // The column of each attribute (registration order, -1 for none) in rows
+    // of row's statement. A caller that loads many rows of one statement maps
+    // once and loads with the map: naming the columns costs more than a row.
+    std::vector<int> SQLColumnMap(wxSQLite3ResultSet& row) const;
+    // SQLLoad(row) with the columns found by SQLColumnMap on the same statement.
+    bool SQLLoad(wxSQLite3ResultSet& row, const std::vector<int>& columns);
     virtual bool SQLUpdate(wxSQLite3Database& db, const wxChar* table = nullptr);
     virtual bool SQLUpdate(wxSQLite3Database& db, wxSQLite3Statement& statement);
 
@@ -192,6 +198,7 @@ private:
     void ResetAttribute(Attribute& attribute);
     bool ParseElement(const wxXmlNode* element, wxString* error);
     void BindAttribute(wxSQLite3Statement& statement, int index, const Attribute& attribute) const;
+    void LoadColumn(wxSQLite3ResultSet& row, int column, Attribute& attribute);
     Attribute* KeyAttribute();
 
     bool m_nullByDefault = false;

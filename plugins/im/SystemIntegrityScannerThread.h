@@ -361,7 +361,8 @@ private:
     bool RunStep(int step);
     // The attribute step, one key (batch) at a time.
     GatherResult GatherNextKey(GatherProgress& progress, wxString& key);
-    void LoadNextBatch(EntityInfoList& batch, wxString& key);
+    // The entity rows of the next key; the sets they point to stay in progress.
+    void LoadNextBatch(GatherProgress& progress, EntityInfoList& batch, wxString& key);
     // False when the step must fail.
     bool OnGatherFailure(GatherProgress& progress, const wxString& key, const wxString& reason);
     void CommitOpenTransaction();

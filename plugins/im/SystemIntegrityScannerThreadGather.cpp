@@ -3,7 +3,9 @@
 // then hashes them into the entity row and hands it to version processing.
 #include <wx/wxsqlite3.h>
 
+#include <map>
 #include <memory>
+#include <vector>
 
 #include "core/Log.h"
 #include "core/SqliteDatabase.h"
@@ -34,6 +36,12 @@ struct CIntegrityScanThread::GatherProgress {
     unsigned long lastCommitTick = 0;
     wxString committedCheckpoint;
     bool committedCheckpointNull = true;
+    // The batch query's row layout, found at its first row, and the entity
+    // sets of the step by entitySetId: every entity of a set joins the same
+    // set row, so it is loaded once and the batches point to it.
+    int keyColumn = -1;
+    std::vector<int> entityColumns;
+    std::map<long long, std::unique_ptr<CSqlEntitySet>> entitySets;
 };
 
 bool CIntegrityScanThread::OnGatherAttributeValues() {
@@ -63,7 +71,7 @@ bool CIntegrityScanThread::OnGatherAttributeValues() {
 
 CIntegrityScanThread::GatherResult CIntegrityScanThread::GatherNextKey(GatherProgress& progress, wxString& key) {
     EntityInfoList batch;
-    LoadNextBatch(batch, key);
+    LoadNextBatch(progress, batch, key);
     if (batch.empty()) {
         SetNextStep(StepScanPostProcessing);
         CommitOpenTransaction();
@@ -110,21 +118,28 @@ CIntegrityScanThread::GatherResult CIntegrityScanThread::GatherNextKey(GatherPro
     return GatherResult::KeyDone;
 }
 
-void CIntegrityScanThread::LoadNextBatch(EntityInfoList& batch, wxString& key) {
+void CIntegrityScanThread::LoadNextBatch(GatherProgress& progress, EntityInfoList& batch, wxString& key) {
     const unsigned long started = KvoCore::SystemTickCount();
     StatementRelease release(*Stmt().subscanEntitys);
     wxSQLite3ResultSet rows = GetSubscanEntitys();
-    const CSqlEntity names;
-    const int keyColumn = rows.FindColumnIndex(names.GetAttributeName(&names.m_keyCanonical));
     while (rows.NextRow()) {
-        const wxString rowKey = rows.GetString(keyColumn);
+        if (progress.keyColumn < 0) {
+            const CSqlEntity names;
+            progress.keyColumn = rows.FindColumnIndex(names.GetAttributeName(&names.m_keyCanonical));
+            progress.entityColumns = names.SQLColumnMap(rows);
+        }
+        const wxString rowKey = rows.GetString(progress.keyColumn);
         // One batch is one key: every entity set in which the key was found.
         if (!batch.empty() && rowKey != key) break;
         key = rowKey;
-        std::unique_ptr<CSqlEntitySet> set(CreateEntitySetObject());
-        set->SQLLoad(rows);
-        auto info = std::make_unique<EntityInfo>(set.release(), true);
-        info->m_entity.SQLLoad(rows);
+        auto info = std::make_unique<EntityInfo>(nullptr, false);
+        info->m_entity.SQLLoad(rows, progress.entityColumns);
+        std::unique_ptr<CSqlEntitySet>& set = progress.entitySets[info->m_entity.m_entitySetId];
+        if (!set) {
+            set.reset(CreateEntitySetObject());
+            set->SQLLoad(rows);
+        }
+        info->m_entitySet = set.get();
         batch.push_back(std::move(info));
     }
     if (const unsigned elapsed = StatsElapsedMsec(started))
