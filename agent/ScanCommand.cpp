@@ -74,7 +74,9 @@ int CScanCommand::Run() {
     CScanWatch watch(m_dom, m_kind.scanType, m_kind.scanType != s_Baseline.scanType);
     status = StartWatch(watch);
     if (status != ExitOk) return status;
-    m_hadRules = watch.HadRules();
+    m_baselineReason = watch.ResumedKind() == s_Baseline.scanType ? "an earlier baseline was left unfinished"
+                       : watch.HadRules()                          ? "the rules changed"
+                                                                   : "there was no baseline yet";
     m_eventsFrom.afterEventId = watch.HighestEventIdBefore();
     m_eventsFrom.jsonOffset = CJsonEventFile(JsonEventPath()).Size();
 
@@ -227,7 +229,7 @@ int CScanCommand::ReportCompleted(const CScanWatch::Summary& summary, const std:
 int CScanCommand::ReportBaselineFirst(const CScanWatch::Summary& summary, const std::vector<CScanWatch::Rule>& rules) const {
     FILE* out = m_json ? stderr : stdout;
     fprintf(out, "%s: a baseline had to be recorded first (%s); no changes are reported\n", m_kind.name,
-            m_hadRules ? "the rules changed" : "there was no baseline yet");
+            m_baselineReason);
     fprintf(out, "baseline scan %lld completed in %.1f s, covering the rules:\n", summary.scanId,
             summary.durationMs / 1000.0);
     for (const CScanWatch::Rule& rule : rules)

@@ -65,7 +65,7 @@ private:
     const ScanKind& m_kind;
     const std::string m_scriptDir;
     const bool m_json;
-    bool m_hadRules = false;
+    const char* m_baselineReason = "";  // why the agent records a baseline instead
     EventsFrom m_eventsFrom;
 };
 
