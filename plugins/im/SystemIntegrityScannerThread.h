@@ -244,6 +244,8 @@ protected:
     // One Attributes row per entity id; empty friendly or internal values are stored as NULL.
     void WriteAttribute(const wxString& name, const wxString& value, const wxString& friendlyValue,
                         const KvoCore::Int64Set& entityIds, const wxString& internalValue);
+    // TrimAttributeName, remembered per name for the scanner's writes.
+    const wxString& StoredAttributeName(const wxString& name);
     bool GetAttribute(long long entityId, const wxString& name, CSqlAttribute& attribute);
     // New entity rows of this scan whose key sorts after the checkpoint, with
     // their entity-set columns, by key. The caller resets the statement.
@@ -350,6 +352,9 @@ protected:
     long long m_contentSize = 0;
     // Per-entity scratch texts, emptied by ClearEntityAttributeData.
     wxString m_entityScratch[6];
+    // The record WriteAttribute inserts, and the names it stores by monitor name.
+    CSqlAttribute m_attributeRow;
+    std::vector<std::pair<wxString, wxString>> m_storedAttributeNames;
     // Scratch texts of event formatting, kept to spare allocations per event.
     std::string m_eventNarrow[3];
     wxString m_eventWide[6];

@@ -230,8 +230,9 @@ void CIntegrityScanThread::GatherAttributesOfEntity(const wxString& key,
 
 void CIntegrityScanThread::WriteAttribute(const wxString& name, const wxString& value, const wxString& friendlyValue,
                                           const KvoCore::Int64Set& entityIds, const wxString& internalValue) {
-    CSqlAttribute attribute;
-    attribute.m_name = TrimAttributeName(name);
+    // One record serves every row: building one per value cost more than its insert.
+    CSqlAttribute& attribute = m_attributeRow;
+    attribute.m_name = StoredAttributeName(name);
     attribute.SetAttributeNull(&attribute.m_name, false);
     attribute.m_value = value;
     attribute.SetAttributeNull(&attribute.m_value, false);
@@ -252,6 +253,14 @@ void CIntegrityScanThread::WriteAttribute(const wxString& name, const wxString& 
         attribute.SQLInsert(*m_db, insert);
         insert.Reset();
     }
+}
+
+const wxString& CIntegrityScanThread::StoredAttributeName(const wxString& name) {
+    // A scanner writes a dozen names over and over.
+    for (const auto& [monitorName, stored] : m_storedAttributeNames)
+        if (monitorName == name) return stored;
+    m_storedAttributeNames.emplace_back(name, TrimAttributeName(name));
+    return m_storedAttributeNames.back().second;
 }
 
 bool CIntegrityScanThread::GetAttribute(long long entityId, const wxString& name, CSqlAttribute& attribute) {
