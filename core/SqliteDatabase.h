@@ -4,7 +4,9 @@
 // sets the journal and sync modes and a busy timeout, so that the control
 // thread, the scanners, the real-time object and the queries share the file
 // without failing on a lock. Every connection offers the aggregate SQL function
-// HASH(value, method) (md5, sha1, sha256). A connection belongs to one thread.
+// HASH(value, method) (md5, sha1, sha256). A connection belongs to one thread:
+// it is opened without SQLite's connection mutex, so two threads must never
+// use it at once.
 //
 // Write transactions: Begin() here starts an IMMEDIATE transaction (DEFERRED
 // on a read-only connection). In WAL mode a deferred transaction that reads
