@@ -50,8 +50,10 @@ public:
     // Files without a size are read in chunks of this size, waiting this long for data.
     static const unsigned long s_StreamChunk = 0x2000;
     static const int s_StreamWaitSeconds = 10;
-    // Files up to this size are read into the buffer rather than mapped.
-    static const unsigned long s_ReadWholeMax = 0x10000;
+    // Files up to this size (one window) are read into the buffer rather than
+    // mapped: each unmap interrupts the process's other CPUs, which costs more
+    // than the copy.
+    static const unsigned long s_ReadWholeMax = s_MapWindow;
 
 private:
     // Which digests one group of sets (following links or not) asks for.

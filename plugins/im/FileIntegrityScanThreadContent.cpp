@@ -91,8 +91,11 @@ bool CFileIntegrityScanThread::OnReadContent(const wxString& key, unsigned long 
     if (context == nullptr) return true;
     if (context->readMode) {
         // The size read at open bounds the content, as it bounds a mapping.
-        if (offset >= static_cast<unsigned long long>(context->fileSize)) return true;
-        if (!FileRead(context->descriptor, context->readBuffer.data(), s_ReadWholeMax, length)) return false;
+        const unsigned long long size = static_cast<unsigned long long>(context->fileSize);
+        if (offset >= size) return true;
+        const unsigned long want =
+            static_cast<unsigned long>(std::min<unsigned long long>(s_ReadWholeMax, size - offset));
+        if (!FileRead(context->descriptor, context->readBuffer.data(), want, length)) return false;
         data = context->readBuffer.data();
         return true;
     }
