@@ -121,48 +121,27 @@ private:
 
 // --- CEF escaping ---
 
-TEST(CefEscaping, PrefixFields) {
+TEST(CefEscaping, PrefixFieldsAndExtensionValues) {
+    // Prefix fields escape only pipes and fold line ends to blanks; extension
+    // values escape only equals signs and keep line ends as escapes.
     const struct {
-        const char* text;
-        const char* escaped;
+        bool extension;
+        std::string text, escaped;
     } cases[] = {
-        {"plain text", "plain text"},
-        {"a|b", "a\\|b"},
-        {"back\\slash", "back\\\\slash"},
-        {"\\|", "\\\\\\|"},
-        {"key=value", "key=value"},
-        {"one\ntwo", "one two"},
-        {"one\rtwo", "one two"},
-        {"one\r\ntwo", "one two"},
-        {"one\n\ntwo", "one  two"},
-        {"line end\n", "line end "},
+        {false, "plain text", "plain text"}, {false, "a|b", "a\\|b"}, {false, "back\\slash", "back\\\\slash"},
+        {false, "\\|", "\\\\\\|"}, {false, "key=value", "key=value"}, {false, "one\ntwo", "one two"},
+        {false, "one\rtwo", "one two"}, {false, "one\r\ntwo", "one two"}, {false, "one\n\ntwo", "one  two"},
+        {false, "line end\n", "line end "}, {false, std::string(kCafe) + "|" + kJapan, std::string(kCafe) + "\\|" + kJapan},
+        {true, "/etc/passwd", "/etc/passwd"}, {true, "a=b", "a\\=b"}, {true, "back\\slash", "back\\\\slash"},
+        {true, "\\=", "\\\\\\="}, {true, "pipe|stays", "pipe|stays"}, {true, "one\ntwo", "one\\ntwo"},
+        {true, "one\rtwo", "one\\rtwo"}, {true, "one\r\ntwo", "one\\r\\ntwo"}, {true, "ends with =", "ends with \\="},
+        {true, std::string("/home/") + kCafe + "/" + kJapan + "=x", std::string("/home/") + kCafe + "/" + kJapan + "\\=x"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.escaped, Utf8(CSyslogger::EscapeCEFPrefix(wxString::FromUTF8(c.text)))) << c.text;
-    const std::string utf8 = std::string(kCafe) + "|" + kJapan;
-    EXPECT_EQ(std::string(kCafe) + "\\|" + kJapan, Utf8(CSyslogger::EscapeCEFPrefix(wxString::FromUTF8(utf8))));
-}
-
-TEST(CefEscaping, ExtensionValues) {
-    const struct {
-        const char* text;
-        const char* escaped;
-    } cases[] = {
-        {"/etc/passwd", "/etc/passwd"},
-        {"a=b", "a\\=b"},
-        {"back\\slash", "back\\\\slash"},
-        {"\\=", "\\\\\\="},
-        {"pipe|stays", "pipe|stays"},
-        {"one\ntwo", "one\\ntwo"},
-        {"one\rtwo", "one\\rtwo"},
-        {"one\r\ntwo", "one\\r\\ntwo"},
-        {"ends with =", "ends with \\="},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.escaped, Utf8(CSyslogger::EscapeCEFExtension(wxString::FromUTF8(c.text)))) << c.text;
-    const std::string utf8 = std::string("/home/") + kCafe + "/" + kJapan + "=x";
-    EXPECT_EQ(std::string("/home/") + kCafe + "/" + kJapan + "\\=x",
-              Utf8(CSyslogger::EscapeCEFExtension(wxString::FromUTF8(utf8))));
+    for (const auto& c : cases) {
+        const wxString text = wxString::FromUTF8(c.text.c_str());
+        EXPECT_EQ(c.escaped, Utf8(c.extension ? CSyslogger::EscapeCEFExtension(text) : CSyslogger::EscapeCEFPrefix(text)))
+            << c.text;
+    }
 }
 
 // --- snprintfcat ---
@@ -288,15 +267,21 @@ TEST(SyslogSettings, OnlyServerPortAndProtocolMakeTheDestination) {
     EXPECT_FALSE(before.SameDestination(off));
 }
 
-TEST_F(SysloggerTest, WithoutTheElementNothingIsSent) {
-    StartAgent("<AgentConfiguration systemIntegrityEventMode=\"1\"/>");
-    CSyslogger syslogger(*m_dom, "integrity");
-    EXPECT_FALSE(syslogger.IsEnabled());
-    EXPECT_FALSE(syslogger.HasDestination());
-    EXPECT_FALSE(syslogger.Open());
-    errno = 0;
-    EXPECT_FALSE(syslogger.Send("CEF:0|x", 0));
-    EXPECT_EQ(EDESTADDRREQ, errno);
+TEST_F(SysloggerTest, WithoutServerNothingIsSent) {
+    for (bool element : {false, true}) {
+        SCOPED_TRACE(element ? "Syslog element without server" : "no Syslog element");
+        if (CDom::This()) CDom::Destroy();
+        StartAgent(element ? "<Syslog format=\"1\" facility=\"4\"/>"
+                           : "<AgentConfiguration systemIntegrityEventMode=\"1\"/>");
+        CSyslogger syslogger(*m_dom, "integrity");
+        EXPECT_EQ(element, syslogger.IsEnabled());
+        if (element) EXPECT_EQ(1, syslogger.GetFormatLevel());
+        EXPECT_FALSE(syslogger.HasDestination());
+        EXPECT_FALSE(syslogger.Open());
+        errno = 0;
+        EXPECT_FALSE(syslogger.Send("CEF:0|x", 0));
+        EXPECT_EQ(EDESTADDRREQ, errno);
+    }
 }
 
 TEST_F(SysloggerTest, InvalidValueTurnsSyslogOffOnceLogged) {
@@ -321,15 +306,6 @@ TEST_F(SysloggerTest, InvalidValueTurnsSyslogOffOnceLogged) {
     EXPECT_TRUE(syslogger.Send("after", 0));
     ASSERT_TRUE(sink.Receive(datagram));
     EXPECT_NE(std::string::npos, datagram.find(" - after"));
-}
-
-TEST_F(SysloggerTest, ElementWithoutServerHasNoDestination) {
-    StartAgent("<Syslog format=\"1\" facility=\"4\"/>");
-    CSyslogger syslogger(*m_dom, "integrity");
-    EXPECT_TRUE(syslogger.IsEnabled());
-    EXPECT_FALSE(syslogger.HasDestination());
-    EXPECT_EQ(1, syslogger.GetFormatLevel());
-    EXPECT_FALSE(syslogger.Open());
 }
 
 TEST_F(SysloggerTest, ReloadMovesTheConnectionOnlyWhenTheDestinationChanged) {
