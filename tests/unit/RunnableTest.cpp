@@ -96,6 +96,30 @@ void LongWait(FnThread& self, WaitResult& result) {
     result.done = true;
 }
 
+// Starts a thread that owes a long CPU-limit sleep, ends it with stop, and
+// checks that the sleep ended early as a stop.
+void ExpectStopEndsACpuLimitSleep(unsigned limit, const std::function<void(FnThread&)>& stop) {
+    std::atomic<bool> burned{false};
+    WaitResult r;
+    FnThread t([&](FnThread& self) {
+        self.TestDestroy(0, nullptr);  // opens the accounting window
+        Burn(100000000);               // owes 10 s of wall time at 1 %
+        burned = true;
+        auto begin = Clock::now();
+        r.stop = self.TestDestroy(0, nullptr);
+        r.seconds = Seconds(Clock::now() - begin);
+        r.done = true;
+    });
+    t.SetCPULimit(limit);
+    ASSERT_TRUE(t.start());
+    ASSERT_TRUE(WaitUntil([&] { return burned.load(); }));
+    stop(t);
+    ASSERT_TRUE(WaitUntil([&] { return r.done.load(); }));
+    EXPECT_TRUE(r.stop);
+    EXPECT_LT(r.seconds, 5.0);
+    t.join();
+}
+
 }  // namespace
 
 // --- Lifetime ---
@@ -283,47 +307,38 @@ TEST(RunnableWait, TimedWaitWithoutEventsLastsItsTime) {
     EXPECT_GE(r.seconds, 0.14);
 }
 
-TEST(RunnableWait, RequestExitFromAnotherThreadEndsALongWait) {
-    WaitResult r;
-    FnThread t([&](FnThread& self) { LongWait(self, r); });
-    ASSERT_TRUE(t.start());
-    ASSERT_TRUE(WaitUntil([&] { return r.waiting.load(); }));
-    std::thread stopper([&] { t.requestExit(); });
-    stopper.join();
-    ASSERT_TRUE(WaitUntil([&] { return r.done.load(); }));
-    EXPECT_TRUE(r.stop);
-    EXPECT_FALSE(r.awakened);
-    EXPECT_LT(r.seconds, 5.0);
-    t.join();
-}
-
-TEST(RunnableWait, AwakenEndsALongWaitOnce) {
-    WaitResult r;
-    bool again = true, againAwakened = true;
-    FnThread t([&](FnThread& self) {
-        LongWait(self, r);
-        again = self.TestDestroy(10, &againAwakened);
-    });
-    ASSERT_TRUE(t.start());
-    ASSERT_TRUE(WaitUntil([&] { return r.waiting.load(); }));
-    t.Awaken();
-    t.join();
-    EXPECT_FALSE(r.stop);
-    EXPECT_TRUE(r.awakened);
-    EXPECT_LT(r.seconds, 5.0);
-    EXPECT_FALSE(again);
-    EXPECT_FALSE(againAwakened);
-}
-
-TEST(RunnableWait, WakeupBeforeTheWaitIsNotLost) {
-    WaitResult r;
-    FnThread t([&](FnThread& self) { LongWait(self, r); });
-    t.Awaken();
-    ASSERT_TRUE(t.start());
-    t.join();
-    EXPECT_FALSE(r.stop);
-    EXPECT_TRUE(r.awakened);
-    EXPECT_LT(r.seconds, 5.0);
+TEST(RunnableWait, WakeupOrExitRequestEndsALongWait) {
+    enum class Signal { AwakenBeforeStart, AwakenDuringWait, RequestExitFromAnotherThread };
+    const struct {
+        const char* what;
+        Signal signal;
+        bool stop, awakened;
+    } cases[] = {
+        {"wake-up before the wait is not lost", Signal::AwakenBeforeStart, false, true},
+        {"wake-up during the wait", Signal::AwakenDuringWait, false, true},
+        {"exit request from another thread", Signal::RequestExitFromAnotherThread, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        WaitResult r;
+        bool again = true, againAwakened = true;
+        FnThread t([&](FnThread& self) {
+            LongWait(self, r);
+            if (!r.stop) again = self.TestDestroy(10, &againAwakened);
+        });
+        if (c.signal == Signal::AwakenBeforeStart) t.Awaken();
+        ASSERT_TRUE(t.start());
+        ASSERT_TRUE(WaitUntil([&] { return r.waiting.load(); }));
+        if (c.signal == Signal::AwakenDuringWait) t.Awaken();
+        if (c.signal == Signal::RequestExitFromAnotherThread) std::thread([&] { t.requestExit(); }).join();
+        t.join();
+        EXPECT_EQ(r.stop, c.stop);
+        EXPECT_EQ(r.awakened, c.awakened);
+        EXPECT_LT(r.seconds, 5.0);
+        if (!c.stop) {
+            EXPECT_FALSE(again || againAwakened) << "a wake-up ends one wait only";
+        }
+    }
 }
 
 // --- The agent's stop ---
@@ -358,25 +373,7 @@ TEST_F(RunnableAgentStop, StopEndsALongWaitAndEveryLaterTest) {
 }
 
 TEST_F(RunnableAgentStop, StopEndsACpuLimitSleep) {
-    std::atomic<bool> burned{false};
-    WaitResult r;
-    FnThread t([&](FnThread& self) {
-        self.TestDestroy(0, nullptr);  // opens the accounting window
-        Burn(100000000);               // owes 10 s of wall time at 1 %
-        burned = true;
-        auto begin = Clock::now();
-        r.stop = self.TestDestroy(0, nullptr);
-        r.seconds = Seconds(Clock::now() - begin);
-        r.done = true;
-    });
-    t.SetCPULimit(1);
-    ASSERT_TRUE(t.start());
-    ASSERT_TRUE(WaitUntil([&] { return burned.load(); }));
-    CDom::This()->RequestStop();
-    ASSERT_TRUE(WaitUntil([&] { return r.done.load(); }));
-    EXPECT_TRUE(r.stop);
-    EXPECT_LT(r.seconds, 5.0);
-    t.join();
+    ExpectStopEndsACpuLimitSleep(1, [](FnThread&) { CDom::This()->RequestStop(); });
 }
 
 // --- CPU limit ---
@@ -448,25 +445,7 @@ TEST(RunnableCpuLimit, BusyThreadStaysNearItsShare) {
 }
 
 TEST(RunnableCpuLimit, RequestExitEndsACpuLimitSleep) {
-    std::atomic<bool> burned{false};
-    WaitResult r;
-    FnThread t([&](FnThread& self) {
-        self.TestDestroy(0, nullptr);
-        Burn(100000000);  // owes 10 s at 1 %
-        burned = true;
-        auto begin = Clock::now();
-        r.stop = self.TestDestroy(0, nullptr);
-        r.seconds = Seconds(Clock::now() - begin);
-        r.done = true;
-    });
-    t.SetCPULimit(0);  // counts as 1 %
-    ASSERT_TRUE(t.start());
-    ASSERT_TRUE(WaitUntil([&] { return burned.load(); }));
-    t.requestExit();
-    ASSERT_TRUE(WaitUntil([&] { return r.done.load(); }));
-    EXPECT_TRUE(r.stop);
-    EXPECT_LT(r.seconds, 5.0);
-    t.join();
+    ExpectStopEndsACpuLimitSleep(0, [](FnThread& t) { t.requestExit(); });  // 0 counts as 1 %
 }
 
 // --- Lua ---
