@@ -43,37 +43,26 @@ void WriteFile(const std::string& path, const std::string& text) {
 TEST(Configuration, RuleHashIgnoresWhatMayChangeFreely) {
     const wxString base = HashOf(kRule);
     ASSERT_EQ(64u, base.length());
-    const char* const same[] = {
+    // kRule with one piece of text replaced.
+    auto variant = [](const std::string& from, const std::string& to) {
+        std::string rule = kRule;
+        return rule.replace(rule.find(from), from.size(), to);
+    };
+    const std::string same[] = {
         // attribute order and white space
         "<IntegrityRule severity=\"2\" identifier=\"1002\"   name=\"System configuration\" id=\"1\">\n"
         "  <FileSet base=\"/etc\">\n    <Include key=\"**/*.conf\"/>\n"
         "    <Attributes><STANDARD/><sha256/></Attributes>\n  </FileSet>\n</IntegrityRule>",
-        // type and confidential only
-        "<IntegrityRule id=\"1\" name=\"System configuration\" identifier=\"1002\" severity=\"2\" type=\"3\" "
-        "confidential=\"true\"><FileSet base=\"/etc\"><Include key=\"**/*.conf\"/><Attributes><STANDARD/>"
-        "<sha256/></Attributes></FileSet></IntegrityRule>",
-        // comments
-        "<IntegrityRule id=\"1\" name=\"System configuration\" identifier=\"1002\" severity=\"2\"><!-- note -->"
-        "<FileSet base=\"/etc\"><Include key=\"**/*.conf\"/><Attributes><STANDARD/><sha256/></Attributes>"
-        "</FileSet></IntegrityRule>",
+        variant("severity=\"2\"", "severity=\"2\" type=\"3\" confidential=\"true\""),
+        variant("severity=\"2\">", "severity=\"2\"><!-- note -->"),
     };
-    for (const char* rule : same) EXPECT_EQ(base, HashOf(rule)) << rule;
-    const char* const different[] = {
-        "<IntegrityRule id=\"1\" name=\"System configuration\" identifier=\"1002\" severity=\"2\">"
-        "<FileSet base=\"/etc\"><Include key=\"**/*.cnf\"/><Attributes><STANDARD/><sha256/></Attributes>"
-        "</FileSet></IntegrityRule>",
-        "<IntegrityRule id=\"1\" name=\"System configuration\" identifier=\"1002\" severity=\"3\">"
-        "<FileSet base=\"/etc\"><Include key=\"**/*.conf\"/><Attributes><STANDARD/><sha256/></Attributes>"
-        "</FileSet></IntegrityRule>",
-        "<IntegrityRule id=\"1\" name=\"System configuration\" identifier=\"1002\" severity=\"2\">"
-        "<FileSet base=\"/etc\"><Include key=\"**/*.conf\"/><Attributes><STANDARD/><md5/></Attributes>"
-        "</FileSet></IntegrityRule>",
+    for (const std::string& rule : same) EXPECT_EQ(base, HashOf(rule)) << rule;
+    const std::string different[] = {
+        variant("**/*.conf", "**/*.cnf"), variant("severity=\"2\"", "severity=\"3\""), variant("<sha256/>", "<md5/>"),
         // a value moved between attributes must not collide
-        "<IntegrityRule id=\"1\" name=\"System configuration1002\" identifier=\"\" severity=\"2\">"
-        "<FileSet base=\"/etc\"><Include key=\"**/*.conf\"/><Attributes><STANDARD/><sha256/></Attributes>"
-        "</FileSet></IntegrityRule>",
+        variant("configuration\" identifier=\"1002\"", "configuration1002\" identifier=\"\""),
     };
-    for (const char* rule : different) EXPECT_NE(base, HashOf(rule)) << rule;
+    for (const std::string& rule : different) EXPECT_NE(base, HashOf(rule)) << rule;
 }
 
 TEST(Configuration, GivenRuleHashIsKept) {
@@ -149,11 +138,9 @@ TEST(Configuration, EmptyMeansParsedWithoutChildElements) {
         const char* text;
         bool empty;
     } cases[] = {
-        {"<SecurityConfiguration/>", true},
-        {"<SecurityConfiguration>\n  <!-- nothing -->\n</SecurityConfiguration>", true},
+        {"<SecurityConfiguration/>", true}, {"<SecurityConfiguration>\n  <!-- nothing -->\n</SecurityConfiguration>", true},
         {"<SecurityConfiguration><IntegrityRules/></SecurityConfiguration>", false},
-        {"<SecurityConfiguration>", false},
-        {"", false},
+        {"<SecurityConfiguration>", false}, {"", false},
     };
     for (const Case& c : cases) {
         CConfiguration config;
