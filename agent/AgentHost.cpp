@@ -13,6 +13,7 @@
 #include <wx/filename.h>
 
 #include "agent/ConfigReloader.h"
+#include "agent/QueryCommand.h"
 #include "agent/ScanCommand.h"
 #include "agent/SignalWatcher.h"
 #include "agent/WorkdirLock.h"
@@ -69,6 +70,14 @@ void CAgentHost::PrintHelp() {
            "                          --json: one JSON object per event. When the agent has to record\n"
            "                          a baseline first (none yet, or the rules changed) it records it,\n"
            "                          names the rules it covered and exits 16\n"
+           "  events [--after ID] [--limit N] [--json]\n"
+           "                          the recorded integrity events: the newest N after event ID\n"
+           "  entities [--after ID] [--limit N] [--json]\n"
+           "                          the recorded entities (the baseline) after entity ID\n"
+           "  status                  the integrity scan status and the plug-in's statistics\n"
+           "  dump                    writes the current entities to <workdir>/im/im_baseline.txt\n"
+           "                          These four only read and take no work-directory lock; each\n"
+           "                          has --help, which says what giving ID confirms\n"
            "\n"
            "Exit status: 0 success (check: nothing changed), 1-15 check: bits of what changed (1 created,\n"
            "2 deleted, 4 updated, 8 renamed), 16 check: a baseline was recorded first, 64 usage error,\n"
@@ -89,8 +98,18 @@ int CAgentHost::Main(int argc, char** argv) {
     m_command = argv[next++];
     for (; next < argc; ++next) m_arguments.emplace_back(argv[next]);
     if (m_command == "rules" || m_command == "glob") return RunRulesTool(argc, argv);
-    if (m_command != "exec" && m_command != "run" && m_command != "baseline" && m_command != "check")
+    std::unique_ptr<CQueryCommand> query;
+    if (CQueryCommand::Handles(m_command)) {
+        query.reset(new CQueryCommand(m_command));
+        std::string error;
+        switch (query->Parse(m_arguments, error)) {
+            case CQueryCommand::Parsed::Help: query->PrintHelp(); return ExitOk;
+            case CQueryCommand::Parsed::UsageError: return UsageError(error);
+            case CQueryCommand::Parsed::Run: break;
+        }
+    } else if (m_command != "exec" && m_command != "run" && m_command != "baseline" && m_command != "check") {
         return UsageError("unknown command " + m_command);
+    }
     if (m_command == "exec" && m_arguments.empty()) return UsageError("exec needs a script");
     if (m_command == "baseline" && !m_arguments.empty()) return UsageError("baseline takes no arguments");
     if (m_command == "check" && !(m_arguments.empty() || (m_arguments.size() == 1 && m_arguments[0] == "--json")))
@@ -105,7 +124,7 @@ int CAgentHost::Main(int argc, char** argv) {
         CSignalWatcher signals(dom);
         CConfigReloader reloader(dom);
         reloader.start();
-        status = RunCommand();
+        status = query ? query->Run(dom, AgentScriptDirectory()) : RunCommand();
         dom.RequestStop();
         KvoCore::CRunnable::StopThread(&reloader);
     }

@@ -28,6 +28,7 @@ public:
     long long severity = 0;
     wxString entityType;
     wxString key;  // a rename's: old key, " -> ", new key
+    wxString ruleName;  // when the report names rules
     std::vector<Attribute> attributes;
 
     // "create", "update", ...; "change <n>" for a code this agent does not report.

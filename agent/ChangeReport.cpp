@@ -12,15 +12,6 @@ namespace {
 
 std::string Narrow(const wxString& text) { return std::string(text.utf8_str()); }
 
-// Timestamps arrive as milliseconds since the epoch; people read them as times.
-std::string Shown(const CChangeEvent::Attribute& attribute, const wxString& value) {
-    if (value.empty()) return "(none)";
-    long long ms = 0;
-    const bool timestamp = attribute.name == "lastModified" || attribute.name == "created" || attribute.name == "lastAccessed";
-    if (timestamp && value.ToLongLong(&ms) && ms > 0) return CChangeReport::TimeText(ms);
-    return Narrow(value);
-}
-
 // The words of the count line, in the order of the exit bits.
 const std::pair<int, const char*> kCountWords[] = {
     {CChangeEvent::Create, "created"},
@@ -60,6 +51,15 @@ std::string CChangeReport::CountsText() const {
     return text.empty() ? "nothing changed" : text;
 }
 
+// Timestamps arrive as milliseconds since the epoch; people read them as times.
+std::string CChangeReport::ValueText(const wxString& name, const wxString& value) {
+    if (value.empty()) return "(none)";
+    long long ms = 0;
+    const bool timestamp = name == "lastModified" || name == "created" || name == "lastAccessed";
+    if (timestamp && value.ToLongLong(&ms) && ms > 0) return TimeText(ms);
+    return Narrow(value);
+}
+
 std::string CChangeReport::TimeText(long long timeMs) {
     const time_t seconds = static_cast<time_t>(timeMs / 1000);
     struct tm utc;
@@ -73,11 +73,15 @@ std::string CChangeReport::TimeText(long long timeMs) {
 
 void CChangeReport::PrintText(FILE* out) const {
     for (const CChangeEvent& event : m_events) {
-        fprintf(out, "%s %s %s %s\n", TimeText(event.timeMs).c_str(), Narrow(CChangeEvent::ChangeName(event.change)).c_str(),
-                Narrow(event.entityType).c_str(), Narrow(event.key).c_str());
+        std::string head = TimeText(event.timeMs) + " " + Narrow(CChangeEvent::ChangeName(event.change));
+        // A listing that names rules is one a person pages through by event id.
+        if (!event.ruleName.empty())
+            head = std::to_string(event.id) + " " + head + " [" + Narrow(event.ruleName) + "]";
+        fprintf(out, "%s %s %s\n", head.c_str(), Narrow(event.entityType).c_str(), Narrow(event.key).c_str());
         for (const CChangeEvent::Attribute& attribute : event.attributes)
-            fprintf(out, "    %s: %s -> %s\n", Narrow(attribute.name).c_str(), Shown(attribute, attribute.oldValue).c_str(),
-                    Shown(attribute, attribute.newValue).c_str());
+            fprintf(out, "    %s: %s -> %s\n", Narrow(attribute.name).c_str(),
+                    ValueText(attribute.name, attribute.oldValue).c_str(),
+                    ValueText(attribute.name, attribute.newValue).c_str());
     }
     if (!m_changeCounts.empty())
         fprintf(out, "(the newest %zu events shown; all of them: %s)\n", m_events.size(), CountsText().c_str());
@@ -92,6 +96,7 @@ void CChangeReport::PrintJson(FILE* out) const {
         cJSON_AddStringToObject(root.get(), "entityType", Narrow(event.entityType).c_str());
         cJSON_AddStringToObject(root.get(), "key", Narrow(event.key).c_str());
         cJSON_AddNumberToObject(root.get(), "integrityRuleId", static_cast<double>(event.ruleId));
+        if (!event.ruleName.empty()) cJSON_AddStringToObject(root.get(), "rule", Narrow(event.ruleName).c_str());
         cJSON_AddNumberToObject(root.get(), "severity", static_cast<double>(event.severity));
         if (event.change == CChangeEvent::Update) {
             cJSON* attributes = cJSON_AddArrayToObject(root.get(), "attributes");

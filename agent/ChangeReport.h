@@ -25,6 +25,8 @@ public:
     void PrintText(FILE* out) const;
     void PrintJson(FILE* out) const;
     static std::string TimeText(long long timeMs);
+    // An attribute value for people: timestamps as times, "(none)" for nothing.
+    static std::string ValueText(const wxString& name, const wxString& value);
 
 private:
     std::map<int, long long> Counts() const;

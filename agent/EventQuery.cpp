@@ -2,29 +2,10 @@
 
 #include <memory>
 
+#include "agent/LuaField.h"
 #include "core/AgentLua.h"
 
 namespace KvoAgent {
-
-namespace {
-
-long long Number(lua_State* L, int index, const char* field) {
-    lua_getfield(L, index, field);
-    const long long value = lua_isnumber(L, -1) ? static_cast<long long>(lua_tonumber(L, -1)) : 0;
-    lua_pop(L, 1);
-    return value;
-}
-
-wxString Text(lua_State* L, int index, const char* field) {
-    lua_getfield(L, index, field);
-    size_t length = 0;
-    const char* text = lua_type(L, -1) == LUA_TSTRING ? lua_tolstring(L, -1, &length) : nullptr;
-    const wxString value = text ? wxString::FromUTF8(text, length) : wxString();
-    lua_pop(L, 1);
-    return value;
-}
-
-}  // namespace
 
 CEventQuery::CEventQuery(const KvoCore::CDom& dom, std::string scriptDir) : m_dom(dom), m_scriptDir(std::move(scriptDir)) {}
 
@@ -77,14 +58,16 @@ void CEventQuery::ReadChangeCounts(lua_State* L) {
 // The fields are the columns of an IntegrityEvents row.
 CChangeEvent CEventQuery::ReadEvent(lua_State* L, int index) {
     CChangeEvent event;
-    event.id = Number(L, index, "integrityEventId");
-    event.change = static_cast<int>(Number(L, index, "change"));
-    event.timeMs = Number(L, index, "recorded");
-    event.ruleId = Number(L, index, "integrityRuleId");
-    event.severity = Number(L, index, "severity");
-    event.entityType = Text(L, index, "entityType");
-    event.key = Text(L, index, "key");
-    if (event.change == CChangeEvent::Update) event.attributes = CChangeEvent::DecodeDescription(Text(L, index, "description"));
+    event.id = LuaNumberField(L, index, "integrityEventId");
+    event.change = static_cast<int>(LuaNumberField(L, index, "change"));
+    event.timeMs = LuaNumberField(L, index, "recorded");
+    event.ruleId = LuaNumberField(L, index, "integrityRuleId");
+    event.severity = LuaNumberField(L, index, "severity");
+    event.entityType = LuaTextField(L, index, "entityType");
+    event.key = LuaTextField(L, index, "key");
+    event.ruleName = LuaTextField(L, index, "ruleName");
+    if (event.change == CChangeEvent::Update)
+        event.attributes = CChangeEvent::DecodeDescription(LuaTextField(L, index, "description"));
     return event;
 }
 

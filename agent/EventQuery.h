@@ -27,11 +27,12 @@ public:
     const std::vector<CChangeEvent>& Events() const { return m_events; }
     // Events per change code over all of them, when there were more than Events() holds.
     const std::map<int, long long>& ChangeCounts() const { return m_changeCounts; }
+    // One event from the table of an IntegrityEvents row at index.
+    static CChangeEvent ReadEvent(lua_State* L, int index);
 
 private:
     void ReadEvents(lua_State* L);
     void ReadChangeCounts(lua_State* L);
-    static CChangeEvent ReadEvent(lua_State* L, int index);
 
     KvoCore::CDom m_dom;
     const std::string m_scriptDir;

@@ -1,0 +1,248 @@
+#include "agent/QueryCommand.h"
+
+#include <climits>
+#include <cstdio>
+#include <memory>
+
+#include <wx/filename.h>
+
+#include "agent/AgentHost.h"
+#include "agent/ChangeReport.h"
+#include "agent/ConfiguredRules.h"
+#include "agent/EntityListing.h"
+#include "agent/EventQuery.h"
+#include "core/AgentLua.h"
+#include "core/Log.h"
+#include "core/SqliteDatabase.h"
+
+namespace KvoAgent {
+
+namespace {
+
+std::string Narrow(const wxString& text) { return std::string(text.utf8_str()); }
+
+struct Help {
+    const char* command;
+    const char* text;
+};
+
+const Help kHelp[] = {
+    {"events",
+     "usage: kvo-agent [GLOBAL OPTIONS] events [--after ID] [--limit N] [--json]\n"
+     "\n"
+     "Prints the recorded integrity events: id, time, change, rule, entity type and key, and for\n"
+     "an update each changed attribute with its old and new value. The newest N events are\n"
+     "shown, oldest first.\n"
+     "\n"
+     "  --after ID   only events after event ID. Giving ID also confirms that the events up to ID\n"
+     "               were delivered: the agent then deletes the events whose id is ID minus the\n"
+     "               number it keeps or lower (state key zel.im.eventsToRetain, 64 unless set\n"
+     "               with --set), so it keeps the newest of those already delivered\n"
+     "  --limit N    at most N events (default 100; 20000 at the most)\n"
+     "  --json       one JSON object per event\n"
+     "  --help       this text\n"
+     "\n"
+     "In event mode 2 the events are sent as JSON lines to <workdir>/events.jsonl instead of being\n"
+     "kept in the database. Exit status: 0, 64 bad option, 69 the database cannot be used.\n"},
+    {"entities",
+     "usage: kvo-agent [GLOBAL OPTIONS] entities [--after ID] [--limit N] [--json]\n"
+     "\n"
+     "Prints the recorded entities (the baseline) in id order: id, entity type, rule and key,\n"
+     "each attribute below. Until their delivery is confirmed, the older versions of changed\n"
+     "entities and the entities found deleted are listed too.\n"
+     "\n"
+     "  --after ID   only entities after entity ID. Giving ID also confirms that the entities up\n"
+     "               to ID were delivered: the agent then deletes the older versions and the\n"
+     "               deleted entities whose id is ID or lower; current entities stay\n"
+     "  --limit N    at most N entities (default 100)\n"
+     "  --json       one JSON object per entity\n"
+     "  --help       this text\n"
+     "\n"
+     "Exit status: 0, 64 bad option, 69 the database cannot be used, 75 refused while an\n"
+     "integrity scan is in progress in this agent.\n"},
+    {"status",
+     "usage: kvo-agent [GLOBAL OPTIONS] status\n"
+     "\n"
+     "Prints the integrity scan status: idle or the scan in progress and how far it got, the\n"
+     "scans waiting to run, the highest entity id and the event mode; then the plug-in's\n"
+     "statistics (entities per rule, deleted rules, counters, monitored attributes per entity\n"
+     "type) as counted in this agent process.\n"
+     "\n"
+     "Exit status: 0, 64 bad option, 69 the database cannot be used.\n"},
+    {"dump",
+     "usage: kvo-agent [GLOBAL OPTIONS] dump\n"
+     "\n"
+     "Writes the current entities, one line each with their attributes, to\n"
+     "<workdir>/im/im_baseline.txt (replacing an older one) and prints its path and the number\n"
+     "of entities written.\n"
+     "\n"
+     "Exit status: 0, 64 bad option, 69 the database cannot be used, 75 refused while an\n"
+     "integrity scan is in progress in this agent.\n"},
+};
+
+const char kScanInProgress[] = "Integrity scan in progress";
+const int kDatabaseError = 500;
+
+}  // namespace
+
+bool CQueryCommand::Handles(const std::string& command) {
+    for (const Help& help : kHelp)
+        if (command == help.command) return true;
+    return false;
+}
+
+CQueryCommand::CQueryCommand(std::string command) : m_command(std::move(command)) {}
+
+void CQueryCommand::PrintHelp() const {
+    for (const Help& help : kHelp)
+        if (m_command == help.command) fputs(help.text, stdout);
+}
+
+// Whole decimal numbers only: "12abc" or "1e3" would be read as something the user did not write.
+bool CQueryCommand::ParseCount(const std::string& text, long long minimum, long long& value) {
+    // Lua numbers hold integers exactly up to 2^53.
+    const long long kMost = 1LL << 53;
+    if (text.empty() || text.size() > 16 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    value = std::stoll(text);
+    return value >= minimum && value <= kMost;
+}
+
+CQueryCommand::Parsed CQueryCommand::Parse(const std::vector<std::string>& arguments, std::string& error) {
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& option = arguments[i];
+        if (option == "--help") return Parsed::Help;
+        if (TakesPaging() && option == "--json") {
+            m_json = true;
+        } else if (TakesPaging() && (option == "--after" || option == "--limit")) {
+            if (i + 1 == arguments.size()) {
+                error = m_command + " " + option + " needs a number";
+                return Parsed::UsageError;
+            }
+            const std::string& text = arguments[++i];
+            const bool after = option == "--after";
+            if (!ParseCount(text, after ? 0 : 1, after ? m_after : m_limit) || (!after && m_limit > INT_MAX)) {
+                error = m_command + " " + option + " " + text + ": " +
+                        (after ? "an id, 0 or more" : "a number from 1 to 2147483647") + " expected";
+                return Parsed::UsageError;
+            }
+        } else {
+            error = m_command + ": unknown option or argument " + option;
+            return Parsed::UsageError;
+        }
+    }
+    return Parsed::Run;
+}
+
+// The plug-in learns its event mode when its control loop starts, which
+// never happens in this process; read as the plug-in reads it: 2, or else 1.
+int CQueryCommand::ConfiguredEventMode(const KvoCore::CDom& dom) {
+    wxString text;
+    long mode = 0;
+    if (!dom.ConfigGetAttribute("/SecurityConfiguration/AgentConfiguration", "systemIntegrityEventMode", text)) return 1;
+    return text.ToLong(&mode) && mode == 2 ? 2 : 1;
+}
+
+// A query would create an empty si.db where there is none, and report nothing from it.
+int CQueryCommand::CheckDatabase(KvoCore::CDom& dom) const {
+    const wxString path = dom.GetWxString("zel.im.dbPath");
+    if (!wxFileName::FileExists(path)) {
+        fprintf(stderr, "kvo-agent: there is no integrity database %s yet (kvo-agent baseline records one)\n",
+                Narrow(path).c_str());
+        return ExitDatabase;
+    }
+    KvoCore::CSqliteDatabase db(dom, "kvo.agent");
+    if (!db.Open(path, 1, "WAL", false, true)) {
+        fprintf(stderr, "kvo-agent: the integrity database %s cannot be used (see kvo-agent.log)\n",
+                Narrow(path).c_str());
+        return ExitDatabase;
+    }
+    db.Close();
+    return ExitOk;
+}
+
+int CQueryCommand::Run(KvoCore::CDom& dom, const std::string& scriptDir) const {
+    // The output is the listing; the log keeps the agent's info lines.
+    KvoCore::LogSetStderrLevel(KvoCore::LogLevel::Warning);
+    const int status = CheckDatabase(dom);
+    if (status != ExitOk) return status;
+    std::unique_ptr<lua_State, void (*)(lua_State*)> L(luaL_newstate(), lua_close);
+    if (!L) return ExitInternal;
+    luaL_openlibs(L.get());
+    KvoCore::OpenAgentLua(L.get(), dom);
+    CConfiguredRules(dom).PushLua(L.get());
+    lua_setglobal(L.get(), "ruleNames");
+    lua_pushinteger(L.get(), ConfiguredEventMode(dom));
+    lua_setglobal(L.get(), "configuredEventMode");
+    const std::string script = scriptDir + "/queries.lua";
+    const std::string after = std::to_string(m_after), limit = std::to_string(m_limit);
+    const char* argv[] = {m_command.c_str(), after.c_str(), limit.c_str()};
+    std::string error;
+    if (!KvoCore::RunLuaFile(L.get(), script.c_str(), 3, argv, error)) {
+        fprintf(stderr, "kvo-agent: the agent script %s failed: %s\n", script.c_str(), error.c_str());
+        return ExitInternal;
+    }
+    return Report(L.get());
+}
+
+// status and dump have printed their own lines.
+int CQueryCommand::Report(lua_State* L) const {
+    lua_getglobal(L, "refusal");
+    const bool refused = lua_istable(L, -1);
+    lua_pop(L, 1);
+    if (refused) return ReportRefusal(L);
+    if (m_command == "events") return PrintEvents(L);
+    if (m_command == "entities") PrintEntities(L);
+    return ExitOk;
+}
+
+void CQueryCommand::PrintEntities(lua_State* L) const {
+    lua_getglobal(L, "rows");
+    const CEntityListing listing(L, lua_gettop(L));
+    lua_pop(L, 1);
+    if (m_json)
+        listing.PrintJson(stdout);
+    else
+        listing.PrintText(stdout, m_after);
+}
+
+int CQueryCommand::ReportRefusal(lua_State* L) const {
+    lua_getglobal(L, "refusal");
+    lua_getfield(L, -1, "status");
+    const int status = static_cast<int>(lua_tointeger(L, -1));
+    lua_getfield(L, -2, "message");
+    const std::string message = lua_tostring(L, -1) ? lua_tostring(L, -1) : "";
+    lua_pop(L, 3);
+    fprintf(stderr, "kvo-agent: %s: %s\n", m_command.c_str(), message.c_str());
+    if (message == kScanInProgress) return ExitTryAgain;
+    return status == kDatabaseError ? ExitDatabase : ExitInternal;
+}
+
+int CQueryCommand::PrintEvents(lua_State* L) const {
+    lua_getglobal(L, "eventMode");
+    const bool jsonLines = lua_tointeger(L, -1) == 2;
+    lua_pop(L, 1);
+    if (jsonLines) {
+        fprintf(stderr, "kvo-agent: in event mode 2 the integrity events are sent as JSON lines to "
+                        "events.jsonl and not kept in the database\n");
+        return ExitOk;
+    }
+    std::vector<CChangeEvent> events;
+    lua_getglobal(L, "rows");
+    const int count = lua_istable(L, -1) ? static_cast<int>(lua_rawlen(L, -1)) : 0;
+    for (int i = 1; i <= count; ++i) {
+        lua_rawgeti(L, -1, i);
+        if (lua_istable(L, -1)) events.push_back(CEventQuery::ReadEvent(L, lua_gettop(L)));
+        lua_pop(L, 1);
+    }
+    lua_pop(L, 1);
+    const CChangeReport report(std::move(events), {});
+    if (m_json) {
+        report.PrintJson(stdout);
+    } else {
+        report.PrintText(stdout);
+        if (count == 0) printf("no integrity events after event %lld\n", m_after);
+    }
+    return ExitOk;
+}
+
+}  // namespace KvoAgent

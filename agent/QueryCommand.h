@@ -1,0 +1,51 @@
+// CQueryCommand: the commands that read results for a person, `events`,
+// `entities`, `status` and `dump`. The agent script queries.lua asks the
+// plug-in's query functions, as an agent that delivers results does; this
+// class parses the command's options, runs the script in a Lua state of its
+// own on the calling thread and prints what it left. The queries open their
+// own connections and only read (apart from what a confirmed delivery lets
+// them delete), so no work-directory lock is taken. Used once, on the main
+// thread.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <lua.hpp>
+
+#include "core/Dom.h"
+
+namespace KvoAgent {
+
+class CQueryCommand {
+public:
+    enum class Parsed { Run, Help, UsageError };
+
+    static bool Handles(const std::string& command);
+    explicit CQueryCommand(std::string command);
+    CQueryCommand(const CQueryCommand&) = delete;
+    CQueryCommand& operator=(const CQueryCommand&) = delete;
+
+    // The command's own options; error says what is wrong with them.
+    Parsed Parse(const std::vector<std::string>& arguments, std::string& error);
+    void PrintHelp() const;
+    // The command's exit status.
+    int Run(KvoCore::CDom& dom, const std::string& scriptDir) const;
+
+private:
+    bool TakesPaging() const { return m_command == "events" || m_command == "entities"; }
+    static bool ParseCount(const std::string& text, long long minimum, long long& value);
+    static int ConfiguredEventMode(const KvoCore::CDom& dom);
+    int CheckDatabase(KvoCore::CDom& dom) const;
+    int Report(lua_State* L) const;
+    int ReportRefusal(lua_State* L) const;
+    int PrintEvents(lua_State* L) const;
+    void PrintEntities(lua_State* L) const;
+
+    const std::string m_command;
+    long long m_after = 0;
+    long long m_limit = 100;
+    bool m_json = false;
+};
+
+}  // namespace KvoAgent

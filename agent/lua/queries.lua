@@ -1,0 +1,107 @@
+-- `kvo-agent events`, `entities`, `status` and `dump`: what a person asks of
+-- the integrity database, read through the plug-in's query functions as an
+-- agent that delivers results reads them. Arguments: the command, then for
+-- events and entities the id after which to read and the most to read. The
+-- host sets ruleNames (rule id -> display name, from the configuration)
+-- and configuredEventMode (1 or 2) before it runs this script. Results are left in globals for the host:
+-- rows (events or entities, each with ruleName), or refusal {status,
+-- message} when a query was refused; status and dump print their own lines.
+require "im"
+local I = SLB.im.ImThread
+local command, after, limit = ...
+after = tonumber(after) or 0
+limit = tonumber(limit) or 100
+
+-- The plug-in knows its event mode only once its control loop has started.
+local function eventModeOf(status)
+  return status.eventMode ~= 0 and status.eventMode or configuredEventMode
+end
+
+local function ruleName(id)
+  return ruleNames[id] or string.format("rule %d", id or 0)
+end
+
+-- Query functions answer nil, status and message when they refuse.
+local function answered(result, status, message)
+  if result == nil then refusal = {status = status or 0, message = message or ""} end
+  return result
+end
+
+local function named(list)
+  for _, row in ipairs(list) do row.ruleName = ruleName(row.integrityRuleId) end
+  return list
+end
+
+local commands = {}
+
+function commands.events()
+  eventMode = eventModeOf(I.GetStatus(dom))
+  if eventMode == 2 then return end
+  -- recordedFrom 1 asks for the window: every column, served even during a scan.
+  local list = answered(I.GetEvents(dom, after, 0, 1, 0, limit))
+  if list then rows = named(list) end
+end
+
+function commands.entities()
+  local list = answered(I.GetEntities(dom, after, limit))
+  if list then rows = named(list) end
+end
+
+local scanNames = {"baseline", "incremental", "real-time", "pseudo-real-time"}
+local pendingNames = {[1] = "baseline", [2] = "incremental", [4] = "real-time changes", [8] = "pseudo-real-time"}
+
+local function sortedKeys(tbl)
+  local keys = {}
+  for key in pairs(tbl) do keys[#keys + 1] = key end
+  table.sort(keys, function(a, b) return tostring(a) < tostring(b) end)
+  return keys
+end
+
+local function printTable(title, tbl, label)
+  local keys = sortedKeys(tbl)
+  print(title .. (#keys == 0 and " none" or ""))
+  for _, key in ipairs(keys) do print(string.format("  %s: %s", label(key), tostring(tbl[key]))) end
+end
+
+function commands.status()
+  local s = I.GetStatus(dom)
+  if s.imScanType == 0 then
+    print("integrity scan: idle")
+  else
+    print(string.format("integrity scan: %s scan in progress, %d%% of its entity types done",
+                        scanNames[s.imScanType] or ("type " .. s.imScanType), s.percentComplete))
+  end
+  local pending = {}
+  for _, bit in ipairs({1, 2, 4, 8}) do
+    if bit32.band(s.pendingScanBitmask, bit) ~= 0 then pending[#pending + 1] = pendingNames[bit] end
+  end
+  print("pending scans: " .. (#pending == 0 and "none" or table.concat(pending, ", ")))
+  print(string.format("highest entity id: %d", s.highestEntityId))
+  print(string.format("event mode: %d", eventModeOf(s)))
+  -- Counted by the plug-in in this process: what it has recorded and delivered here.
+  local active, inactive, metrics, attributes = I.GetStats()
+  print("statistics of this agent process:")
+  printTable(" entities recorded per rule:", active, ruleName)
+  printTable(" deleted rules:", inactive, tostring)
+  printTable(" counters:", metrics, tostring)
+  print(" attributes monitored per entity type:" .. (next(attributes) and "" or " none"))
+  for _, entityType in ipairs(sortedKeys(attributes)) do
+    local counts = {}
+    for _, name in ipairs(sortedKeys(attributes[entityType])) do
+      counts[#counts + 1] = string.format("%s %d", name, attributes[entityType][name])
+    end
+    print(string.format("  %s: %s", entityType, table.concat(counts, ", ")))
+  end
+end
+
+function commands.dump()
+  local written, message = I.DumpBaseline(dom)
+  -- Nothing written is a refusal only when the plug-in says why.
+  if written == 0 and message ~= nil and message ~= "" then
+    refusal = {status = 0, message = message}
+    return
+  end
+  print(string.format("%s/im/im_baseline.txt: %d entities", dom:GetWorkdir(), written))
+end
+
+assert(commands[command], "no such query command: " .. tostring(command))()
