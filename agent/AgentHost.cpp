@@ -13,7 +13,6 @@
 #include <wx/filename.h>
 
 #include "agent/ConfigReloader.h"
-#include "agent/QueryCommand.h"
 #include "agent/ScanCommand.h"
 #include "agent/SignalWatcher.h"
 #include "agent/WorkdirLock.h"
@@ -98,22 +97,8 @@ int CAgentHost::Main(int argc, char** argv) {
     m_command = argv[next++];
     for (; next < argc; ++next) m_arguments.emplace_back(argv[next]);
     if (m_command == "rules" || m_command == "glob") return RunRulesTool(argc, argv);
-    std::unique_ptr<CQueryCommand> query;
-    if (CQueryCommand::Handles(m_command)) {
-        query.reset(new CQueryCommand(m_command));
-        std::string error;
-        switch (query->Parse(m_arguments, error)) {
-            case CQueryCommand::Parsed::Help: query->PrintHelp(); return ExitOk;
-            case CQueryCommand::Parsed::UsageError: return UsageError(error);
-            case CQueryCommand::Parsed::Run: break;
-        }
-    } else if (m_command != "exec" && m_command != "run" && m_command != "baseline" && m_command != "check") {
-        return UsageError("unknown command " + m_command);
-    }
-    if (m_command == "exec" && m_arguments.empty()) return UsageError("exec needs a script");
-    if (m_command == "baseline" && !m_arguments.empty()) return UsageError("baseline takes no arguments");
-    if (m_command == "check" && !(m_arguments.empty() || (m_arguments.size() == 1 && m_arguments[0] == "--json")))
-        return UsageError("check takes only --json");
+    status = CheckArguments();
+    if (status >= 0) return status;
 
     CSignalWatcher::Block();
     m_startDir = wxFileName::GetCwd();
@@ -124,12 +109,32 @@ int CAgentHost::Main(int argc, char** argv) {
         CSignalWatcher signals(dom);
         CConfigReloader reloader(dom);
         reloader.start();
-        status = query ? query->Run(dom, AgentScriptDirectory()) : RunCommand();
+        status = m_query ? m_query->Run(dom, AgentScriptDirectory()) : RunCommand();
         dom.RequestStop();
         KvoCore::CRunnable::StopThread(&reloader);
     }
     CDom::Destroy();
     return status;
+}
+
+// The command and its arguments. Returns -1 to go on, or the exit status to end with.
+int CAgentHost::CheckArguments() {
+    if (CQueryCommand::Handles(m_command)) {
+        m_query.reset(new CQueryCommand(m_command));
+        std::string error;
+        switch (m_query->Parse(m_arguments, error)) {
+            case CQueryCommand::Parsed::Help: m_query->PrintHelp(); return ExitOk;
+            case CQueryCommand::Parsed::UsageError: return UsageError(error);
+            case CQueryCommand::Parsed::Run: break;
+        }
+    } else if (m_command != "exec" && m_command != "run" && m_command != "baseline" && m_command != "check") {
+        return UsageError("unknown command " + m_command);
+    }
+    if (m_command == "exec" && m_arguments.empty()) return UsageError("exec needs a script");
+    if (m_command == "baseline" && !m_arguments.empty()) return UsageError("baseline takes no arguments");
+    if (m_command == "check" && !(m_arguments.empty() || (m_arguments.size() == 1 && m_arguments[0] == "--json")))
+        return UsageError("check takes only --json");
+    return -1;
 }
 
 // Returns -1 to go on, or the exit status to end with.

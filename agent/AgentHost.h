@@ -1,12 +1,14 @@
 // CAgentHost: reads the command line, creates the agent and runs one command.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include <wx/string.h>
 
+#include "agent/QueryCommand.h"
 #include "core/GlobalOptions.h"
 
 namespace KvoAgent {
@@ -30,6 +32,7 @@ public:
 
 private:
     int ParseGlobalOptions(int argc, char** argv, int& next);
+    int CheckArguments();
     int StartAgent();
     int RunCommand();
     int Exec();
@@ -47,6 +50,7 @@ private:
     wxString m_startDir;  // where the user stood; the agent runs in its work directory
     std::string m_command;
     std::vector<std::string> m_arguments;
+    std::unique_ptr<CQueryCommand> m_query;  // for the commands that only read
 };
 
 }  // namespace KvoAgent
