@@ -127,40 +127,30 @@ TEST_F(ControlLoopTest, LowDiskIsReportedOncePerMinimumAndHoldsScansBack) {
     m_dom->Set("zel.im.realtimeMode", true);  // the disk is watched even while idle
     m_dom->Set("zel.im.bNeedRebuildBaseline", true);
     const std::string db = m_dir.file("si.db");
-    auto runWithMinimum = [this](int minimumMb) {
+    auto runWithMinimum = [this](int minimumMb, unsigned long long freeMb) {
         Configure(std::string("systemIntegrityFreeMbMin=\"") + std::to_string(minimumMb) + "\"", "");
         auto control = NewControl();
-        control->SetDiskSpaceProbe([](const wxString&, unsigned long long& freeBytes) {
-            freeBytes = 4ULL << 20;
+        control->SetDiskSpaceProbe([freeMb](const wxString&, unsigned long long& freeBytes) {
+            freeBytes = freeMb << 20;
             return true;
         });
         RunLoop(*control, 3);
     };
-    runWithMinimum(5);
+    runWithMinimum(5, 4);
     EXPECT_EQ(std::vector<std::string>{"6012|" + db + "|4|5"}, EventsWithId(6012));
     EXPECT_EQ(1u, LogCount("Disk space is low - suspending integrity scanning temporarily. 4 MB are free and we "
                            "need a minimum of 5 MB."));
     EXPECT_EQ(0, QueryNumber("SELECT COUNT(*) FROM [Scans];")) << "no scan starts while the disk is low";
     EXPECT_TRUE(Flag("zel.im.bNeedRebuildBaseline"));
 
-    runWithMinimum(5);
+    runWithMinimum(5, 4);
     EXPECT_EQ(1u, EventsWithId(6012).size()) << "the same minimum is not reported again";
 
-    runWithMinimum(6);
+    runWithMinimum(6, 4);
     EXPECT_EQ((std::vector<std::string>{"6012|" + db + "|4|5", "6012|" + db + "|4|6"}), EventsWithId(6012));
-}
 
-TEST_F(ControlLoopTest, EnoughDiskSpaceLetsTheScanStart) {
-    m_dom->Set("zel.im.realtimeMode", true);
-    m_dom->Set("zel.im.bNeedRebuildBaseline", true);
-    Configure("systemIntegrityFreeMbMin=\"5\"", "");
-    auto control = NewControl();
-    control->SetDiskSpaceProbe([](const wxString&, unsigned long long& freeBytes) {
-        freeBytes = 5ULL << 20;
-        return true;
-    });
-    RunLoop(*control, 3);
-    EXPECT_TRUE(EventsWithId(6012).empty());
+    runWithMinimum(5, 5);
+    EXPECT_EQ(2u, EventsWithId(6012).size()) << "exactly the minimum is enough";
     EXPECT_EQ(1, QueryNumber("SELECT COUNT(*) FROM [Scans] WHERE [incrementalScan]=0;"));
 }
 
@@ -251,35 +241,26 @@ TEST_F(ControlLoopTest, IncrementalRuleIdsComeFromTheStateStore) {
     EXPECT_FALSE(Flag("zel.im.bNeedIncrementalScan"));
 }
 
-TEST_F(ControlLoopTest, VmSafeGuestTakesScanRequestsFromControlFiles) {
-    m_dom->Set("kvo.mode.vmsafeGuest", true);
+TEST_F(ControlLoopTest, OnlyAVmSafeGuestTakesScanRequestsFromControlFiles) {
     char startDir[4096];
     ASSERT_NE(nullptr, getcwd(startDir, sizeof startDir));
-    ASSERT_EQ(0, chdir(m_dir.path().c_str()));
-    std::ofstream("do-baseline").close();
-    std::ofstream("do-incremental").close();
-    auto control = NewControl();
-    RunLoop(*control, 4);
-    const bool baselineLeft = access("do-baseline", F_OK) == 0;
-    const bool incrementalLeft = access("do-incremental", F_OK) == 0;
-    ASSERT_EQ(0, chdir(startDir));
-    EXPECT_FALSE(baselineLeft);
-    EXPECT_FALSE(incrementalLeft);
-    EXPECT_EQ((std::vector<long long>{0, 1}), QueryNumbers("SELECT [incrementalScan] FROM [Scans] ORDER BY [scanId];"))
-        << "the baseline first, the incremental scan on a later iteration";
-}
-
-TEST_F(ControlLoopTest, ControlFilesAreIgnoredOutsideVmSafeGuestMode) {
-    char startDir[4096];
-    ASSERT_NE(nullptr, getcwd(startDir, sizeof startDir));
-    ASSERT_EQ(0, chdir(m_dir.path().c_str()));
-    std::ofstream("do-baseline").close();
-    auto control = NewControl();
-    RunLoop(*control, 3);
-    const bool left = access("do-baseline", F_OK) == 0;
-    ASSERT_EQ(0, chdir(startDir));
-    EXPECT_TRUE(left);
-    EXPECT_EQ(0, QueryNumber("SELECT COUNT(*) FROM [Scans];"));
+    for (bool guest : {false, true}) {
+        SCOPED_TRACE(guest ? "vmsafe guest" : "not a vmsafe guest");
+        m_dom->Set("kvo.mode.vmsafeGuest", guest);
+        ASSERT_EQ(0, chdir(m_dir.path().c_str()));
+        std::ofstream("do-baseline").close();
+        std::ofstream("do-incremental").close();
+        auto control = NewControl();
+        RunLoop(*control, 4);
+        const bool baselineLeft = access("do-baseline", F_OK) == 0;
+        const bool incrementalLeft = access("do-incremental", F_OK) == 0;
+        ASSERT_EQ(0, chdir(startDir));
+        EXPECT_EQ(!guest, baselineLeft);
+        EXPECT_EQ(!guest, incrementalLeft);
+        EXPECT_EQ((guest ? std::vector<long long>{0, 1} : std::vector<long long>{}),
+                  QueryNumbers("SELECT [incrementalScan] FROM [Scans] ORDER BY [scanId];"))
+            << "a guest: the baseline first, the incremental scan on a later iteration";
+    }
 }
 
 TEST_F(ControlLoopTest, AbortedScanStopsScannersAndDropsWhatTheScanRecorded) {
