@@ -29,12 +29,9 @@ TEST_F(QueriesStatusTest, PendingScanBitmaskFromTheNeedFlags) {
         std::vector<const char*> set;
         int expected;
     } cases[] = {
-        {{}, 0},
-        {{"zel.im.bNeedIncrementalScan", "zel.im.bNeedPseudoRealtimeScan"}, 10},
-        {{"zel.im.bRulesChanged"}, 1},
-        {{"zel.im.bNeedRebuildBaseline"}, 1},
-        {{"zel.im.bNeedRebuildBaseline", "zel.im.bRulesChanged"}, 1},
-        {{"zel.im.bOnChangeDataAvailable"}, 4},
+        {{}, 0}, {{"zel.im.bNeedIncrementalScan", "zel.im.bNeedPseudoRealtimeScan"}, 10},
+        {{"zel.im.bRulesChanged"}, 1}, {{"zel.im.bNeedRebuildBaseline"}, 1},
+        {{"zel.im.bNeedRebuildBaseline", "zel.im.bRulesChanged"}, 1}, {{"zel.im.bOnChangeDataAvailable"}, 4},
         {{"zel.im.bNeedRebuildBaseline", "zel.im.bNeedIncrementalScan", "zel.im.bOnChangeDataAvailable",
           "zel.im.bNeedPseudoRealtimeScan"},
          15},
