@@ -171,12 +171,9 @@ TEST_F(RuleStorageSetsTest, ContentsStandsForTheConfiguredContentHashes) {
         const char* attributes;
         std::set<std::string> hashes;
     } cases[] = {
-        {"", "<contents/>", {"sha1"}},
-        {"sha256,md5", "<contents/>", {"sha256", "md5"}},
-        {"SHA256", "<contents/>", {"sha256"}},
-        {" md5 , sha1 ", "<contents/>", {"md5", "sha1"}},
-        {"sha256", "<contents/><sha1/>", {"sha256", "sha1"}},
-        {"sha256", "<md5/>", {"md5"}},
+        {"", "<contents/>", {"sha1"}}, {"sha256,md5", "<contents/>", {"sha256", "md5"}},
+        {"SHA256", "<contents/>", {"sha256"}}, {" md5 , sha1 ", "<contents/>", {"md5", "sha1"}},
+        {"sha256", "<contents/><sha1/>", {"sha256", "sha1"}}, {"sha256", "<md5/>", {"md5"}},
     };
     int id = 0;
     for (const auto& c : cases) {
@@ -210,10 +207,7 @@ TEST_F(RuleStorageSetsTest, OnChangeNeedsBothTheSetAndTheRule) {
         const char* onChange;
         const char* stored;
     } cases[] = {
-        {"true", "true", "1"},
-        {"true", "false", "0"},
-        {"false", "true", "0"},
-        {"false", "false", "0"},
+        {"true", "true", "1"}, {"true", "false", "0"}, {"false", "true", "0"}, {"false", "false", "0"},
         {"true", nullptr, "1"},  // a set takes part by default
     };
     int id = 0;
