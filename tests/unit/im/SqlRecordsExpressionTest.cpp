@@ -58,29 +58,16 @@ TEST_F(SqlRecordExpressions, FileSetRowFillsDirectoryAndFileColumns) {
     EXPECT_EQ(set.GetSearchBase(), wxT("/var/log"));
     EXPECT_TRUE(set.m_followLinks);
     EXPECT_FALSE(set.m_includeRemovable);
-    const std::vector<bool> directoryFlags = {set.m_monitorPermissions,
-                                              set.m_monitorCreated,
-                                              set.m_monitorLastModified,
-                                              set.m_monitorLastAccessed,
-                                              set.m_monitorOwner,
-                                              set.m_monitorGroup,
-                                              set.m_monitorFlags,
-                                              set.m_monitorFlagsAll,
-                                              set.m_monitorSymLinkPath,
-                                              set.m_monitorInodeNumber,
-                                              set.m_monitorInodeGenerationNumber,
-                                              set.m_monitorDeviceNumber};
-    EXPECT_EQ(directoryFlags, (std::vector<bool>{true, false, true, false, true, false, true, false, true,
-                                                 false, true, false}));
+    // The row alternates 1 and 0 so a column read into its neighbour's member shows.
+    EXPECT_EQ((std::vector<bool>{set.m_monitorPermissions, set.m_monitorCreated, set.m_monitorLastModified,
+                                 set.m_monitorLastAccessed, set.m_monitorOwner, set.m_monitorGroup, set.m_monitorFlags,
+                                 set.m_monitorFlagsAll, set.m_monitorSymLinkPath, set.m_monitorInodeNumber,
+                                 set.m_monitorInodeGenerationNumber, set.m_monitorDeviceNumber}),
+              (std::vector<bool>{true, false, true, false, true, false, true, false, true, false, true, false}));
     EXPECT_EQ(set.m_operations, wxT("create,delete"));
-    const std::vector<bool> fileFlags = {set.m_monitorSize,
-                                         set.m_monitorSha1,
-                                         set.m_monitorSha256,
-                                         set.m_monitorMd5,
-                                         set.m_monitorBlocksAllocated,
-                                         set.m_monitorGrowing,
-                                         set.m_monitorShrinking};
-    EXPECT_EQ(fileFlags, (std::vector<bool>{true, false, true, false, true, false, true}));
+    EXPECT_EQ((std::vector<bool>{set.m_monitorSize, set.m_monitorSha1, set.m_monitorSha256, set.m_monitorMd5,
+                                 set.m_monitorBlocksAllocated, set.m_monitorGrowing, set.m_monitorShrinking}),
+              (std::vector<bool>{true, false, true, false, true, false, true}));
     ASSERT_NE(set.GetSearchRegEx(), nullptr);
     EXPECT_TRUE(set.GetSearchRegEx()->Matches(wxT("/var/log/syslog")));
 }
@@ -96,8 +83,7 @@ struct SearchCase {
 // A set whose expression is missing or broken still scans its search base.
 TEST_F(SqlRecordExpressions, DirectorySearchExpressionByColumnValue) {
     const std::vector<SearchCase> cases = {
-        {"NULL column", nullptr, false, nullptr, nullptr},
-        {"empty", L"", false, nullptr, nullptr},
+        {"NULL column", nullptr, false, nullptr, nullptr}, {"empty", L"", false, nullptr, nullptr},
         {"does not compile", L"^/var/(log", false, nullptr, nullptr},
         {"unbalanced bracket", L"^/var/[log", false, nullptr, nullptr},
         {"wildcard base", L"^/var/log/[^/]*$", true, L"/var/log/apt", L"/VAR/LOG/apt"},
@@ -220,12 +206,8 @@ TEST_F(SqlRecordExpressions, FileSetOperationsIsOneColumnDespiteItsSecondRegistr
 
 TEST(SqlIncludeExcludePatternTokenize, SplitsAtSeparatorsWithoutEmptyPieces) {
     const std::vector<std::pair<const char*, std::vector<std::string>>> cases = {
-        {"/etc//ssh/**/x", {"etc", "ssh", "**", "x"}},
-        {"etc/ssh", {"etc", "ssh"}},
-        {"//a//b//", {"a", "b"}},
-        {"*.conf", {"*.conf"}},
-        {"/", {}},
-        {"", {}},
+        {"/etc//ssh/**/x", {"etc", "ssh", "**", "x"}}, {"etc/ssh", {"etc", "ssh"}}, {"//a//b//", {"a", "b"}},
+        {"*.conf", {"*.conf"}}, {"/", {}}, {"", {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.first);
@@ -294,10 +276,8 @@ TEST_F(SqlIncludeExcludePatternLoad, CaseSensitiveColumnDecidesHowTheExpressionM
     };
     // This host's file names are case-sensitive, so 2 and NULL compare exactly.
     const std::vector<Case> cases = {
-        {"0 ignores case", &ignore, true},
-        {"1 respects case", &exact, false},
-        {"2 follows the host", &host, false},
-        {"NULL follows the host", nullptr, false},
+        {"0 ignores case", &ignore, true}, {"1 respects case", &exact, false},
+        {"2 follows the host", &host, false}, {"NULL follows the host", nullptr, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
