@@ -67,6 +67,12 @@ std::vector<RecordClass> WritableClasses() {
     return writable;
 }
 
+// Marks the members as holding values, so that they are written.
+template <typename... Members>
+void Given(XMLObject& record, const Members*... members) {
+    (record.SetAttributeNull(members, false), ...);
+}
+
 class SqlRecordRoundTrip : public KvoTest::RecordDbFixture {};
 
 TEST_F(SqlRecordRoundTrip, EveryColumnOfEveryTableSurvivesInsertAndLoad) {
@@ -146,13 +152,12 @@ TEST_F(SqlRecordRoundTrip, UnsetMembersAreStoredAsNullAndLoadWithTheirNullMark) 
 TEST_F(SqlRecordRoundTrip, ANullColumnClearsTheValueOfThePreviousRow) {
     CSqlEntity current;
     current.m_keyCanonical = wxT("/etc/hosts");
-    current.SetAttributeNull(&current.m_keyCanonical, false);
+    Given(current, &current.m_keyCanonical);
     ASSERT_TRUE(current.SQLInsert(*m_db));
     CSqlEntity replaced;
     replaced.m_keyCanonical = wxT("/etc/hosts");
     replaced.m_supercededBy = current.m_entityId;
-    replaced.SetAttributeNull(&replaced.m_keyCanonical, false);
-    replaced.SetAttributeNull(&replaced.m_supercededBy, false);
+    Given(replaced, &replaced.m_keyCanonical, &replaced.m_supercededBy);
     ASSERT_TRUE(replaced.SQLInsert(*m_db));
 
     CSqlEntity reader;
@@ -206,8 +211,7 @@ TEST_F(SqlRecordRoundTrip, RealtimeChangeIdsAreAssignedAndNeverReused) {
         CSqlRealtimeChange change;
         change.m_entityType = wxT("File");
         change.m_keyCanonical = key;
-        change.SetAttributeNull(&change.m_entityType, false);
-        change.SetAttributeNull(&change.m_keyCanonical, false);
+        Given(change, &change.m_entityType, &change.m_keyCanonical);
         ASSERT_TRUE(change.SQLInsert(*m_db));
         ids.push_back(change.m_realtimeChangeId);
         if (key == wxT("/c")) {
@@ -226,9 +230,7 @@ TEST_F(SqlRecordRoundTrip, EntityOwnsItsAttributeChildrenAndTheyLoadThroughTheJo
     entity.m_entityType = wxT("File");
     entity.m_key = wxT("/etc/Hosts");
     entity.m_keyCanonical = wxT("/etc/Hosts");
-    for (void* member : {static_cast<void*>(&entity.m_entityType), static_cast<void*>(&entity.m_key),
-                         static_cast<void*>(&entity.m_keyCanonical)})
-        entity.SetAttributeNull(member, false);
+    Given(entity, &entity.m_entityType, &entity.m_key, &entity.m_keyCanonical);
     ASSERT_TRUE(entity.SQLInsert(*m_db));
     const std::vector<std::pair<wxString, wxString>> values = {{wxT("size"), wxT("120")},
                                                                {wxT("owner"), wxT("root")}};
@@ -237,9 +239,7 @@ TEST_F(SqlRecordRoundTrip, EntityOwnsItsAttributeChildrenAndTheyLoadThroughTheJo
         attribute->m_entityId = entity.m_entityId;
         attribute->m_name = value.first;
         attribute->m_value = value.second;
-        for (void* member : {static_cast<void*>(&attribute->m_entityId),
-                             static_cast<void*>(&attribute->m_name), static_cast<void*>(&attribute->m_value)})
-            attribute->SetAttributeNull(member, false);
+        Given(*attribute, &attribute->m_entityId, &attribute->m_name, &attribute->m_value);
         entity.AppendAttribute(attribute);
     }
     ASSERT_EQ(entity.GetAttributes().size(), 2u);
@@ -277,9 +277,7 @@ TEST_F(SqlRecordRoundTrip, RealtimeChangeDetailsJoinChangeAndDetailColumns) {
     change.m_entityType = wxT("File");
     change.m_keyCanonical = wxT("/srv/new");
     change.m_entitySetIds = wxT("3,7");
-    for (void* member : {static_cast<void*>(&change.m_entityType), static_cast<void*>(&change.m_keyCanonical),
-                         static_cast<void*>(&change.m_entitySetIds)})
-        change.SetAttributeNull(member, false);
+    Given(change, &change.m_entityType, &change.m_keyCanonical, &change.m_entitySetIds);
     ASSERT_TRUE(change.SQLInsert(*m_db));
     CSqlChangeDetails details;
     for (int kind : {4, 2}) {
@@ -288,13 +286,10 @@ TEST_F(SqlRecordRoundTrip, RealtimeChangeDetailsJoinChangeAndDetailColumns) {
         detail->m_change = kind;
         detail->m_whenChangedFirst = 1700000000000LL + kind;
         detail->m_user = wxT("alice");
-        for (void* member :
-             {static_cast<void*>(&detail->m_realtimeChangeId), static_cast<void*>(&detail->m_change),
-              static_cast<void*>(&detail->m_whenChangedFirst), static_cast<void*>(&detail->m_user)})
-            detail->SetAttributeNull(member, false);
+        Given(*detail, &detail->m_realtimeChangeId, &detail->m_change, &detail->m_whenChangedFirst, &detail->m_user);
         if (kind == 4) {
             detail->m_keyCanonicalOld = wxT("/srv/old");
-            detail->SetAttributeNull(&detail->m_keyCanonicalOld, false);
+            Given(*detail, &detail->m_keyCanonicalOld);
         }
         details.Append(detail);
     }
@@ -323,18 +318,14 @@ TEST_F(SqlRecordRoundTrip, IncludeExcludeFeaturesJoinOwnerAndFeatureColumns) {
     exclude.m_entityType = wxT("File");
     exclude.m_entitySetId = 9;
     exclude.m_exclude = true;
-    for (void* member : {static_cast<void*>(&exclude.m_entityType),
-                         static_cast<void*>(&exclude.m_entitySetId), static_cast<void*>(&exclude.m_exclude)})
-        exclude.SetAttributeNull(member, false);
+    Given(exclude, &exclude.m_entityType, &exclude.m_entitySetId, &exclude.m_exclude);
     ASSERT_TRUE(exclude.SQLInsert(*m_db));
     CSqlFeature feature;
     feature.m_includeExcludeId = exclude.m_includeExcludeId;
     feature.m_name = wxT("executable");
     feature.m_value = wxT("true");
     feature.m_caseSensitive = 2;
-    for (void* member : {static_cast<void*>(&feature.m_includeExcludeId), static_cast<void*>(&feature.m_name),
-                         static_cast<void*>(&feature.m_value), static_cast<void*>(&feature.m_caseSensitive)})
-        feature.SetAttributeNull(member, false);
+    Given(feature, &feature.m_includeExcludeId, &feature.m_name, &feature.m_value, &feature.m_caseSensitive);
     ASSERT_TRUE(feature.SQLInsert(*m_db));
 
     CSqlIncludeExcludeFeatures joined;
