@@ -207,13 +207,19 @@ bool CDom::FileGetSecurityInfo(const wxString& path, wxString& owner, wxString& 
                                wxString& permissionsFriendly) const {
     struct stat st;
     if (lstat(path.fn_str(), &st) != 0) return false;
+    FileSecurityInfoFromStatus(st, owner, ownerFriendly, group, groupFriendly, permissions, permissionsFriendly);
+    return true;
+}
+
+void CDom::FileSecurityInfoFromStatus(const struct stat& st, wxString& owner, wxString& ownerFriendly,
+                                      wxString& group, wxString& groupFriendly, wxString& permissions,
+                                      wxString& permissionsFriendly) const {
     owner = wxString::Format("%u", static_cast<unsigned>(st.st_uid));
     if (!LookupUserId(st.st_uid, ownerFriendly)) ownerFriendly = owner;
     group = wxString::Format("%u", static_cast<unsigned>(st.st_gid));
     if (!LookupGroupId(st.st_gid, groupFriendly)) groupFriendly = group;
     permissions = wxString::Format("%o", static_cast<unsigned>(st.st_mode & 07777));
     permissionsFriendly = PermissionText(st.st_mode);
-    return true;
 }
 
 bool CDom::LookupUserId(uid_t uid, wxString& name) const { return m_agent->userNames.Find(uid, name); }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <sys/stat.h>
 
 #include <memory>
 #include <string>
@@ -113,6 +114,10 @@ public:
     bool FileGetSecurityInfo(const wxString& path, wxString& owner, wxString& ownerFriendly,
                              wxString& group, wxString& groupFriendly, wxString& permissions,
                              wxString& permissionsFriendly) const;
+    // The same texts from a status record the caller already read with lstat.
+    void FileSecurityInfoFromStatus(const struct stat& status, wxString& owner, wxString& ownerFriendly,
+                                    wxString& group, wxString& groupFriendly, wxString& permissions,
+                                    wxString& permissionsFriendly) const;
     bool LookupUserId(uid_t uid, wxString& name) const;
     bool LookupGroupId(gid_t gid, wxString& name) const;
     // "kvo.host.windows" true makes the agent protect a Windows host (tests).

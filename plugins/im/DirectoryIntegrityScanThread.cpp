@@ -95,13 +95,15 @@ void CDirectoryIntegrityScanThread::AddDirectoryAttributesOfInterest(const CSqlD
 
 void CDirectoryIntegrityScanThread::ReadEntityState(const wxString& path, bool wantStatus) {
     const AttributeNames& n = Names();
+    const bool wantSecurity = Wants(n.permissions) || Wants(n.owner) || Wants(n.group);
     // The birth time costs a statx of its own; ask for it only when a set wants it.
-    if (wantStatus)
+    if (wantStatus || wantSecurity)
         m_statusRead = KvoCore::GetFileTimestamps(path, &m_lastAccessed, &m_lastModified,
                                                   Wants(n.created) ? &m_created : nullptr, &m_size, &m_status);
-    if (Wants(n.permissions) || Wants(n.owner) || Wants(n.group))
-        Dom().FileGetSecurityInfo(path, m_owner, m_ownerFriendly, m_group, m_groupFriendly, m_permissions,
-                                  m_permissionsFriendly);
+    // Owner, group and permissions come from the same lstat.
+    if (wantSecurity && m_statusRead)
+        Dom().FileSecurityInfoFromStatus(m_status, m_owner, m_ownerFriendly, m_group, m_groupFriendly,
+                                         m_permissions, m_permissionsFriendly);
     if (Wants(n.symLinkPath)) GetSymlinkPath(path);
 }
 

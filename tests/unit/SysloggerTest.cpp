@@ -275,7 +275,9 @@ TEST_F(SysloggerTest, WithoutServerNothingIsSent) {
                            : "<AgentConfiguration systemIntegrityEventMode=\"1\"/>");
         CSyslogger syslogger(*m_dom, "integrity");
         EXPECT_EQ(element, syslogger.IsEnabled());
-        if (element) EXPECT_EQ(1, syslogger.GetFormatLevel());
+        if (element) {
+            EXPECT_EQ(1, syslogger.GetFormatLevel());
+        }
         EXPECT_FALSE(syslogger.HasDestination());
         EXPECT_FALSE(syslogger.Open());
         errno = 0;
