@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <cerrno>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -80,6 +81,13 @@ public:
     int TcpPort() const { return m_tcpPort; }
     pid_t Pid() const { return m_pid; }
 
+    // Stops the daemon; false when its process is still there afterwards.
+    bool StopAndConfirmGone() {
+        const pid_t pid = m_pid;
+        Stop();
+        return pid <= 0 || (kill(pid, 0) != 0 && errno == ESRCH);
+    }
+
     // The output lines written so far.
     std::vector<std::string> Lines() const {
         std::vector<std::string> lines;
@@ -101,6 +109,16 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         } while (std::chrono::steady_clock::now() < deadline);
         return false;
+    }
+
+    // Waits for the output line whose message ends the line exactly with message.
+    bool WaitForMessage(const std::string& message, std::string& found, int timeoutMs = 30000) const {
+        return WaitForLine(
+            [&message](const std::string& output) {
+                return output.size() >= message.size() &&
+                       output.compare(output.size() - message.size(), message.size(), message) == 0;
+            },
+            found, timeoutMs);
     }
 
 private:

@@ -567,21 +567,14 @@ protected:
         ASSERT_TRUE(m_daemon.Start(error)) << error;
     }
     void TearDown() override {
-        const pid_t pid = m_daemon.Pid();
-        m_daemon.Stop();
-        EXPECT_TRUE(pid <= 0 || (kill(pid, 0) != 0 && errno == ESRCH)) << "rsyslogd outlived its test";
+        EXPECT_TRUE(m_daemon.StopAndConfirmGone()) << "rsyslogd outlived its test";
         SysloggerTest::TearDown();
     }
 
     // Waits for the output line whose message is exactly line.
     void ExpectArrives(const std::string& line, const char* pri, const char* timestamp) {
         std::string found;
-        ASSERT_TRUE(m_daemon.WaitForLine(
-            [&line](const std::string& output) {
-                return output.size() >= line.size() &&
-                       output.compare(output.size() - line.size(), line.size(), line) == 0;
-            },
-            found))
+        ASSERT_TRUE(m_daemon.WaitForMessage(line, found))
             << "not received within the time-out: " << line.substr(0, 200);
         const std::string expected = std::string(pri) + "|" + timestamp + "|" + HostName() + "|kvo-agent|" +
                                      std::to_string(getpid()) + "|integrity|" + line;

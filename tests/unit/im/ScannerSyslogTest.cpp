@@ -306,9 +306,7 @@ protected:
         ASSERT_TRUE(m_daemon.Start(error)) << error;
     }
     void TearDown() override {
-        const pid_t pid = m_daemon.Pid();
-        m_daemon.Stop();
-        EXPECT_TRUE(pid <= 0 || (kill(pid, 0) != 0 && errno == ESRCH)) << "rsyslogd outlived its test";
+        EXPECT_TRUE(m_daemon.StopAndConfirmGone()) << "rsyslogd outlived its test";
         ScannerSyslogTest::TearDown();
     }
 
@@ -320,13 +318,7 @@ protected:
     // Waits for the message that is exactly line and checks its envelope.
     void ExpectArrives(const std::string& line, const std::string& pri, const std::string& timestamp) {
         std::string found;
-        ASSERT_TRUE(m_daemon.WaitForLine(
-            [&line](const std::string& output) {
-                return output.size() >= line.size() &&
-                       output.compare(output.size() - line.size(), line.size(), line) == 0;
-            },
-            found))
-            << "not received within the time-out: " << line;
+        ASSERT_TRUE(m_daemon.WaitForMessage(line, found)) << "not received within the time-out: " << line;
         EXPECT_EQ(pri + "|" + timestamp + "|" + HostName() + "|kvo-agent|" + std::to_string(getpid()) + "|integrity|" +
                       line,
                   found);
