@@ -13,6 +13,9 @@
 #include <wx/filename.h>
 
 #include "agent/ConfigReloader.h"
+#include "agent/ControlClient.h"
+#include "agent/ControlServer.h"
+#include "agent/EventFeed.h"
 #include "agent/ScanCommand.h"
 #include "agent/SignalWatcher.h"
 #include "agent/WorkdirLock.h"
@@ -54,18 +57,23 @@ void CAgentHost::PrintHelp() {
            "  glob [--base] [--windows] [--] PATTERN...\n"
            "                          print the regular expression of each glob (--base: as a base\n"
            "                          directory; --windows: as on a Windows host)\n"
-           "  run                     the agent: integrity monitoring runs until SIGINT or SIGTERM;\n"
-           "                          one agent per work directory (exit 75 while another runs);\n"
-           "                          its scripts come from <build>/../agent/lua\n"
+           "  run                     the agent: integrity monitoring runs until SIGINT or SIGTERM and\n"
+           "                          shows the integrity events as they are recorded; SIGHUP reloads\n"
+           "                          the configuration; one agent per work directory (exit 75 while\n"
+           "                          another runs); while it runs, the commands below are carried out\n"
+           "                          inside it through <workdir>/kvo-agent.sock; its scripts come from\n"
+           "                          <build>/../agent/lua\n"
            "  baseline                records a baseline: runs the agent until the baseline scan it\n"
            "                          asks for (or one an earlier run left unfinished) has completed,\n"
            "                          then prints the entities recorded per type, the duration and the\n"
-           "                          database size; progress on stderr when it is a terminal; exit 70\n"
+           "                          database size; progress on stderr when it is a terminal (not\n"
+           "                          through a running agent); exit 70\n"
            "                          when the scan cannot complete, 75 when interrupted (run it again\n"
            "                          to resume) or while another agent holds the work directory\n"
            "  check [--json]          looks for changes: runs the agent until the incremental scan it\n"
-           "                          asks for has completed, then prints that scan's events (time,\n"
-           "                          change, type, key; an update's attributes with old and new value);\n"
+           "                          asks for has completed, showing that scan's events as they are\n"
+           "                          recorded (time, change, type, key; an update's attributes with old\n"
+           "                          and new value), then a count of them;\n"
            "                          --json: one JSON object per event. When the agent has to record\n"
            "                          a baseline first (none yet, or the rules changed) it records it,\n"
            "                          names the rules it covered and exits 16\n"
@@ -76,7 +84,8 @@ void CAgentHost::PrintHelp() {
            "  status                  the integrity scan status and the plug-in's statistics\n"
            "  dump                    writes the current entities to <workdir>/im/im_baseline.txt\n"
            "                          These four only read and take no work-directory lock; each\n"
-           "                          has --help, which says what giving ID confirms\n"
+           "                          has --help, which says what giving ID confirms. A query during\n"
+           "                          a running agent's scan is refused (exit 75)\n"
            "\n"
            "Exit status: 0 success (check: nothing changed), 1-15 check: bits of what changed (1 created,\n"
            "2 deleted, 4 updated, 8 renamed), 16 check: a baseline was recorded first, 64 usage error,\n"
@@ -109,7 +118,7 @@ int CAgentHost::Main(int argc, char** argv) {
         CSignalWatcher signals(dom);
         CConfigReloader reloader(dom);
         reloader.start();
-        status = m_query ? m_query->Run(dom, AgentScriptDirectory()) : RunCommand();
+        status = RunCommand();
         dom.RequestStop();
         KvoCore::CRunnable::StopThread(&reloader);
     }
@@ -209,14 +218,36 @@ int CAgentHost::StartAgent() {
 
 int CAgentHost::RunCommand() {
     if (m_command == "exec") return Exec();
+    int status = ExitOk;
+    if (m_command != "run" && AskRunningAgent(status)) return status;
+    if (m_query) return m_query->Run(*CDom::This(), AgentScriptDirectory());
     CWorkdirLock lock(CDom::This()->GetWorkdirWx());
-    const int status = TakeWorkdir(lock);
+    status = TakeWorkdir(lock);
     if (status != ExitOk) return status;
     if (m_command == "baseline")
         return CScanCommand(*CDom::This(), CScanCommand::s_Baseline, AgentScriptDirectory()).Run();
     if (m_command == "check")
         return CScanCommand(*CDom::This(), CScanCommand::s_Check, AgentScriptDirectory(), !m_arguments.empty()).Run();
     return RunAgentScript();
+}
+
+// While `kvo-agent run` holds the work directory, the command is carried out
+// inside it. False when no agent runs there: the command runs on its own.
+bool CAgentHost::AskRunningAgent(int& status) {
+    CControlClient client;
+    std::string error;
+    switch (client.Connect(error)) {
+        case CControlClient::Connection::NoAgent:
+            return false;
+        case CControlClient::Connection::Failed:
+            fprintf(stderr, "kvo-agent: %s\n", error.c_str());
+            status = ExitInternal;
+            return true;
+        case CControlClient::Connection::Open:
+            break;
+    }
+    status = client.Carry(*CDom::This(), m_command, m_arguments);
+    return true;
 }
 
 int CAgentHost::Exec() {
@@ -296,9 +327,18 @@ int CAgentHost::RunAgentScript() {
         fprintf(stderr, "kvo-agent: cannot read the agent script %s: %s\n", script.c_str(), strerror(errno));
         return ExitInternal;
     }
+    std::string error;
+    CControlServer server(dom, dir);
+    CEventFeed feed(dom, dir);
+    if (!server.Listen(error) || !feed.Open(error)) {
+        fprintf(stderr, "kvo-agent: %s\n", error.c_str());
+        return ExitInternal;
+    }
     KvoCore::CLuaThread agent(dom, script, {dir});
-    if (!agent.start()) {
-        fprintf(stderr, "kvo-agent: cannot start the agent thread of %s\n", script.c_str());
+    if (!agent.start() || !server.start() || !feed.start()) {
+        fprintf(stderr, "kvo-agent: cannot start the agent's threads\n");
+        dom.RequestStop();
+        agent.join();
         return ExitInternal;
     }
     KvoCore::LogInfo(wxString::Format("kvo-agent %s running in %s; SIGINT or SIGTERM stops it",
@@ -309,7 +349,8 @@ int CAgentHost::RunAgentScript() {
     }
     dom.RequestStop();
     agent.join();
-    std::string error;
+    KvoCore::CRunnable::StopThread(&server);
+    KvoCore::CRunnable::StopThread(&feed);
     if (!agent.Succeeded(error)) {
         fprintf(stderr, "kvo-agent: the agent script failed: %s\n", error.c_str());
         return ExitInternal;

@@ -36,6 +36,7 @@ private:
     int StartAgent();
     int RunCommand();
     int Exec();
+    bool AskRunningAgent(int& status);
     int TakeWorkdir(CWorkdirLock& lock);
     int CheckDatabase();
     int RunAgentScript();

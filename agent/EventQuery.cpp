@@ -9,7 +9,9 @@ namespace KvoAgent {
 
 CEventQuery::CEventQuery(const KvoCore::CDom& dom, std::string scriptDir) : m_dom(dom), m_scriptDir(std::move(scriptDir)) {}
 
-bool CEventQuery::Run(long long afterEventId, std::string& error) {
+bool CEventQuery::Run(long long afterEventId, std::string& error, long long limit, bool countAll) {
+    m_events.clear();
+    m_changeCounts.clear();
     std::unique_ptr<lua_State, void (*)(lua_State*)> L(luaL_newstate(), lua_close);
     if (!L) {
         error = "no memory for a Lua state";
@@ -18,9 +20,9 @@ bool CEventQuery::Run(long long afterEventId, std::string& error) {
     luaL_openlibs(L.get());
     KvoCore::OpenAgentLua(L.get(), m_dom);
     const std::string script = m_scriptDir + "/events.lua";
-    const std::string after = std::to_string(afterEventId);
-    const char* argv[] = {after.c_str()};
-    if (!KvoCore::RunLuaFile(L.get(), script.c_str(), 1, argv, error)) return false;
+    const std::string after = std::to_string(afterEventId), most = std::to_string(limit);
+    const char* argv[] = {after.c_str(), most.c_str(), countAll ? "count" : ""};
+    if (!KvoCore::RunLuaFile(L.get(), script.c_str(), 3, argv, error)) return false;
     lua_getglobal(L.get(), "eventMode");
     m_eventMode = lua_isnumber(L.get(), -1) ? static_cast<int>(lua_tonumber(L.get(), -1)) : 1;
     lua_pop(L.get(), 1);

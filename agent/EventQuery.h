@@ -1,7 +1,6 @@
 // CEventQuery: the integrity events recorded after a given event id, read
 // through the plug-in's query functions by the agent script events.lua, in a
-// Lua state of its own on the calling thread. Run it once the agent has
-// stopped. Not thread-safe.
+// Lua state of its own on the calling thread. Not thread-safe.
 #pragma once
 
 #include <map>
@@ -19,8 +18,10 @@ class CEventQuery {
 public:
     CEventQuery(const KvoCore::CDom& dom, std::string scriptDir);
 
-    // False with the reason in error when the script fails.
-    bool Run(long long afterEventId, std::string& error);
+    // The newest limit events after afterEventId; countAll: and, when there
+    // were more, the count of all of them per change. False with the reason in
+    // error when the script fails.
+    bool Run(long long afterEventId, std::string& error, long long limit = 20000, bool countAll = true);
 
     // Event mode 2 writes JSON lines instead of rows: events() is then empty.
     int EventMode() const { return m_eventMode; }

@@ -56,16 +56,17 @@ long long CJsonEventFile::Size() const {
     return ::stat(m_path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : 0;
 }
 
-bool CJsonEventFile::Read(long long fromOffset, std::vector<CChangeEvent>& events, std::string& error) const {
+bool CJsonEventFile::Read(long long& offset, std::vector<CChangeEvent>& events, std::string& error) const {
     std::ifstream in(m_path, std::ios::binary);
     if (!in) {
         if (errno == ENOENT) return true;
         error = m_path + ": " + std::strerror(errno);
         return false;
     }
-    in.seekg(fromOffset);
+    in.seekg(offset);
     std::string line;
-    while (std::getline(in, line)) {
+    while (std::getline(in, line) && !in.eof()) {
+        offset += static_cast<long long>(line.size()) + 1;
         CChangeEvent event;
         if (Parse(line, event)) events.push_back(std::move(event));
     }

@@ -18,9 +18,11 @@ public:
 
     // The file's size now: the offset from which later events will be read.
     long long Size() const;
-    // False with the reason in error when the file cannot be read; a file
-    // that does not exist holds no events.
-    bool Read(long long fromOffset, std::vector<CChangeEvent>& events, std::string& error) const;
+    // The events of the whole lines from offset on; offset moves past them, so
+    // that a line still being written is read by the next call. False with the
+    // reason in error when the file cannot be read; a file that does not
+    // exist holds no events.
+    bool Read(long long& offset, std::vector<CChangeEvent>& events, std::string& error) const;
     // One JSON event; false when the line is not an integrity event.
     static bool Parse(const std::string& line, CChangeEvent& event);
 

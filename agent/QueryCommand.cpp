@@ -59,14 +59,15 @@ const Help kHelp[] = {
      "  --help       this text\n"
      "\n"
      "Exit status: 0, 64 bad option, 69 the database cannot be used, 75 refused while an\n"
-     "integrity scan is in progress in this agent.\n"},
+     "integrity scan is in progress in the running agent.\n"},
     {"status",
      "usage: kvo-agent [GLOBAL OPTIONS] status\n"
      "\n"
      "Prints the integrity scan status: idle or the scan in progress and how far it got, the\n"
      "scans waiting to run, the highest entity id and the event mode; then the plug-in's\n"
      "statistics (entities per rule, deleted rules, counters, monitored attributes per entity\n"
-     "type) as counted in this agent process.\n"
+     "type) as counted by the agent process that answers: the running agent (kvo-agent run) when\n"
+     "one runs on the work directory, else this process, which has counted nothing.\n"
      "\n"
      "Exit status: 0, 64 bad option, 69 the database cannot be used.\n"},
     {"dump",
@@ -77,7 +78,7 @@ const Help kHelp[] = {
      "of entities written.\n"
      "\n"
      "Exit status: 0, 64 bad option, 69 the database cannot be used, 75 refused while an\n"
-     "integrity scan is in progress in this agent.\n"},
+     "integrity scan is in progress in the running agent.\n"},
 };
 
 const char kScanInProgress[] = "Integrity scan in progress";
@@ -146,13 +147,13 @@ int CQueryCommand::ConfiguredEventMode(const KvoCore::CDom& dom) {
 int CQueryCommand::CheckDatabase(KvoCore::CDom& dom) const {
     const wxString path = dom.GetWxString("zel.im.dbPath");
     if (!wxFileName::FileExists(path)) {
-        fprintf(stderr, "kvo-agent: there is no integrity database %s yet (kvo-agent baseline records one)\n",
+        fprintf(m_io.err, "kvo-agent: there is no integrity database %s yet (kvo-agent baseline records one)\n",
                 Narrow(path).c_str());
         return ExitDatabase;
     }
     KvoCore::CSqliteDatabase db(dom, "kvo.agent");
     if (!db.Open(path, 1, "WAL", false, true)) {
-        fprintf(stderr, "kvo-agent: the integrity database %s cannot be used (see kvo-agent.log)\n",
+        fprintf(m_io.err, "kvo-agent: the integrity database %s cannot be used (see kvo-agent.log)\n",
                 Narrow(path).c_str());
         return ExitDatabase;
     }
@@ -160,25 +161,51 @@ int CQueryCommand::CheckDatabase(KvoCore::CDom& dom) const {
     return ExitOk;
 }
 
-int CQueryCommand::Run(KvoCore::CDom& dom, const std::string& scriptDir) const {
-    // The output is the listing; the log keeps the agent's info lines.
-    KvoCore::LogSetStderrLevel(KvoCore::LogLevel::Warning);
+// The script's print, to the command's own output.
+int CQueryCommand::PrintTo(lua_State* L) {
+    FILE* out = static_cast<FILE*>(lua_touserdata(L, lua_upvalueindex(1)));
+    const int n = lua_gettop(L);
+    lua_getglobal(L, "tostring");
+    for (int i = 1; i <= n; ++i) {
+        lua_pushvalue(L, -1);
+        lua_pushvalue(L, i);
+        lua_call(L, 1, 1);
+        const char* text = lua_tostring(L, -1);
+        if (text == nullptr) return luaL_error(L, "'tostring' must return a string to 'print'");
+        if (i > 1) fputc('\t', out);
+        fputs(text, out);
+        lua_pop(L, 1);
+    }
+    fputc('\n', out);
+    return 0;
+}
+
+int CQueryCommand::Run(KvoCore::CDom& dom, const std::string& scriptDir, const CCommandStreams& io) {
+    m_io = io;
+    // The output is the listing; the log keeps the agent's info lines. A
+    // running agent's own log output is not the command's to change.
+    if (!m_io.inAgent) KvoCore::LogSetStderrLevel(KvoCore::LogLevel::Warning);
     const int status = CheckDatabase(dom);
     if (status != ExitOk) return status;
     std::unique_ptr<lua_State, void (*)(lua_State*)> L(luaL_newstate(), lua_close);
     if (!L) return ExitInternal;
     luaL_openlibs(L.get());
     KvoCore::OpenAgentLua(L.get(), dom);
+    lua_pushlightuserdata(L.get(), m_io.out);
+    lua_pushcclosure(L.get(), PrintTo, 1);
+    lua_setglobal(L.get(), "print");
     CConfiguredRules(dom).PushLua(L.get());
     lua_setglobal(L.get(), "ruleNames");
     lua_pushinteger(L.get(), ConfiguredEventMode(dom));
     lua_setglobal(L.get(), "configuredEventMode");
+    lua_pushboolean(L.get(), m_io.inAgent);
+    lua_setglobal(L.get(), "inRunningAgent");
     const std::string script = scriptDir + "/queries.lua";
     const std::string after = std::to_string(m_after), limit = std::to_string(m_limit);
     const char* argv[] = {m_command.c_str(), after.c_str(), limit.c_str()};
     std::string error;
     if (!KvoCore::RunLuaFile(L.get(), script.c_str(), 3, argv, error)) {
-        fprintf(stderr, "kvo-agent: the agent script %s failed: %s\n", script.c_str(), error.c_str());
+        fprintf(m_io.err, "kvo-agent: the agent script %s failed: %s\n", script.c_str(), error.c_str());
         return ExitInternal;
     }
     return Report(L.get());
@@ -200,9 +227,9 @@ void CQueryCommand::PrintEntities(lua_State* L) const {
     const CEntityListing listing(L, lua_gettop(L));
     lua_pop(L, 1);
     if (m_json)
-        listing.PrintJson(stdout);
+        listing.PrintJson(m_io.out);
     else
-        listing.PrintText(stdout, m_after);
+        listing.PrintText(m_io.out, m_after);
 }
 
 int CQueryCommand::ReportRefusal(lua_State* L) const {
@@ -212,7 +239,7 @@ int CQueryCommand::ReportRefusal(lua_State* L) const {
     lua_getfield(L, -2, "message");
     const std::string message = lua_tostring(L, -1) ? lua_tostring(L, -1) : "";
     lua_pop(L, 3);
-    fprintf(stderr, "kvo-agent: %s: %s\n", m_command.c_str(), message.c_str());
+    fprintf(m_io.err, "kvo-agent: %s: %s\n", m_command.c_str(), message.c_str());
     if (message == kScanInProgress) return ExitTryAgain;
     return status == kDatabaseError ? ExitDatabase : ExitInternal;
 }
@@ -222,7 +249,7 @@ int CQueryCommand::PrintEvents(lua_State* L) const {
     const bool jsonLines = lua_tointeger(L, -1) == 2;
     lua_pop(L, 1);
     if (jsonLines) {
-        fprintf(stderr, "kvo-agent: in event mode 2 the integrity events are sent as JSON lines to "
+        fprintf(m_io.err, "kvo-agent: in event mode 2 the integrity events are sent as JSON lines to "
                         "events.jsonl and not kept in the database\n");
         return ExitOk;
     }
@@ -237,10 +264,10 @@ int CQueryCommand::PrintEvents(lua_State* L) const {
     lua_pop(L, 1);
     const CChangeReport report(std::move(events), {});
     if (m_json) {
-        report.PrintJson(stdout);
+        report.PrintJson(m_io.out);
     } else {
-        report.PrintText(stdout);
-        if (count == 0) printf("no integrity events after event %lld\n", m_after);
+        report.PrintText(m_io.out);
+        if (count == 0) fprintf(m_io.out, "no integrity events after event %lld\n", m_after);
     }
     return ExitOk;
 }

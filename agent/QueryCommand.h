@@ -4,8 +4,9 @@
 // class parses the command's options, runs the script in a Lua state of its
 // own on the calling thread and prints what it left. The queries open their
 // own connections and only read (apart from what a confirmed delivery lets
-// them delete), so no work-directory lock is taken. Used once, on the main
-// thread.
+// them delete), so no work-directory lock is taken. Run on its own, or inside
+// a running agent for a client of its control socket, whose scan state it
+// then sees. Used once, on one thread.
 #pragma once
 
 #include <string>
@@ -13,6 +14,7 @@
 
 #include <lua.hpp>
 
+#include "agent/CommandStreams.h"
 #include "core/Dom.h"
 
 namespace KvoAgent {
@@ -30,7 +32,7 @@ public:
     Parsed Parse(const std::vector<std::string>& arguments, std::string& error);
     void PrintHelp() const;
     // The command's exit status.
-    int Run(KvoCore::CDom& dom, const std::string& scriptDir) const;
+    int Run(KvoCore::CDom& dom, const std::string& scriptDir, const CCommandStreams& io = CCommandStreams());
 
 private:
     bool TakesPaging() const { return m_command == "events" || m_command == "entities"; }
@@ -43,6 +45,9 @@ private:
     void PrintEntities(lua_State* L) const;
 
     const std::string m_command;
+    static int PrintTo(lua_State* L);
+
+    CCommandStreams m_io;
     long long m_after = 0;
     long long m_limit = 100;
     bool m_json = false;

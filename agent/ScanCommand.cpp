@@ -61,13 +61,15 @@ long long FileSize(const std::string& path) {
 const CScanCommand::ScanKind CScanCommand::s_Baseline = {0, "baseline", "zel.im.bNeedRebuildBaseline"};
 const CScanCommand::ScanKind CScanCommand::s_Check = {1, "check", "zel.im.bNeedIncrementalScan"};
 
-CScanCommand::CScanCommand(KvoCore::CDom& dom, const ScanKind& kind, std::string scriptDir, bool json)
-    : m_dom(dom), m_kind(kind), m_scriptDir(std::move(scriptDir)), m_json(json) {}
+CScanCommand::CScanCommand(KvoCore::CDom& dom, const ScanKind& kind, std::string scriptDir, bool json,
+                           const CCommandStreams& io)
+    : m_dom(dom), m_kind(kind), m_scriptDir(std::move(scriptDir)), m_json(json), m_io(io), m_tail(dom, m_scriptDir, false) {}
 
 int CScanCommand::Run() {
     // The agent's info lines stay in kvo-agent.log: on the terminal they would
-    // break up the progress line, and the summary says what matters.
-    KvoCore::LogSetStderrLevel(KvoCore::LogLevel::Warning);
+    // break up the progress line, and the summary says what matters. A running
+    // agent's own log output is not the command's to change.
+    if (!m_io.inAgent) KvoCore::LogSetStderrLevel(KvoCore::LogLevel::Warning);
     int status = CheckSettings();
     if (status != ExitOk) return status;
     // The agent runs a baseline instead of any other scan when it needs one.
@@ -79,29 +81,50 @@ int CScanCommand::Run() {
                                                                    : "there was no baseline yet";
     m_eventsFrom.afterEventId = watch.HighestEventIdBefore();
     m_eventsFrom.jsonOffset = CJsonEventFile(JsonEventPath()).Size();
+    m_tail.StartAfter(m_eventsFrom.afterEventId, m_eventsFrom.jsonOffset);
 
-    const std::string script = m_scriptDir + "/scan.lua";
-    if (access(script.c_str(), R_OK) != 0) {
-        fprintf(stderr, "kvo-agent: cannot read the agent script %s\n", script.c_str());
+    std::unique_ptr<KvoCore::CLuaThread> agent;
+    if (m_io.inAgent)
+        AskRunningAgent(watch);
+    else if (!(agent = StartAgent(watch)))
         return ExitInternal;
-    }
-    KvoCore::CLuaThread agent(m_dom, script,
-                              {m_scriptDir, watch.ResumedScanId() != 0 ? "resume" : "request", m_kind.needKey});
-    if (!agent.start()) {
-        fprintf(stderr, "kvo-agent: cannot start the agent thread of %s\n", script.c_str());
-        return ExitInternal;
-    }
     CScanWatch::Status scan;
-    Outcome outcome = Wait(watch, agent, scan);
+    Outcome outcome = Wait(watch, agent.get(), scan);
     CScanWatch::Summary summary;
     std::vector<CScanWatch::Rule> rules;
     if (outcome == Outcome::Completed) outcome = ReadResult(watch, scan, summary, rules);
     // Closed before the agent's own connections, so that the last of those to
     // close folds the write-ahead log back into si.db.
     watch.Close();
-    m_dom.RequestStop();
-    agent.join();
-    return Report(outcome, scan, summary, rules, agent);
+    if (agent) {
+        m_dom.RequestStop();
+        agent->join();
+    }
+    return Report(outcome, scan, summary, rules, agent.get());
+}
+
+std::unique_ptr<KvoCore::CLuaThread> CScanCommand::StartAgent(const CScanWatch& watch) {
+    const std::string script = m_scriptDir + "/scan.lua";
+    if (access(script.c_str(), R_OK) != 0) {
+        fprintf(m_io.err, "kvo-agent: cannot read the agent script %s\n", script.c_str());
+        return nullptr;
+    }
+    std::unique_ptr<KvoCore::CLuaThread> agent(new KvoCore::CLuaThread(
+        m_dom, script, {m_scriptDir, watch.ResumedScanId() != 0 ? "resume" : "request", m_kind.needKey}));
+    if (!agent->start()) {
+        fprintf(m_io.err, "kvo-agent: cannot start the agent thread of %s\n", script.c_str());
+        return nullptr;
+    }
+    return agent;
+}
+
+// A scan of the kind that the agent is running already is the one to wait for.
+void CScanCommand::AskRunningAgent(const CScanWatch& watch) {
+    if (watch.ResumedScanId() != 0)
+        fprintf(m_io.err, "kvo-agent: the running agent is in the middle of %s scan %lld; waiting for it\n",
+                watch.ResumedKind() == m_kind.scanType ? m_kind.name : s_Baseline.name, watch.ResumedScanId());
+    else
+        m_dom.Set(m_kind.needKey, true);
 }
 
 CScanCommand::Outcome CScanCommand::ReadResult(CScanWatch& watch, CScanWatch::Status& status,
@@ -120,12 +143,12 @@ CScanCommand::Outcome CScanCommand::ReadResult(CScanWatch& watch, CScanWatch::St
 int CScanCommand::CheckSettings() const {
     bool featureOn = false;
     if (!m_dom.Get("zel.im.featureOn", featureOn) || !featureOn) {
-        fprintf(stderr, "kvo-agent: integrity monitoring is switched off (zel.im.featureOn), so no %s scan would start\n",
+        fprintf(m_io.err, "kvo-agent: integrity monitoring is switched off (zel.im.featureOn), so no %s scan would start\n",
                 m_kind.name);
         return ExitUsage;
     }
     if (m_dom.ConfigIsEmpty()) {
-        fprintf(stderr, "kvo-agent: the configuration is empty, which switches integrity monitoring off\n");
+        fprintf(m_io.err, "kvo-agent: the configuration is empty, which switches integrity monitoring off\n");
         return ExitBadInput;
     }
     return ExitOk;
@@ -133,27 +156,30 @@ int CScanCommand::CheckSettings() const {
 
 int CScanCommand::StartWatch(CScanWatch& watch) {
     if (!watch.Open(m_dom.GetWxString("zel.im.dbPath"))) {
-        fprintf(stderr, "kvo-agent: the integrity database %s cannot be used (see kvo-agent.log)\n",
+        fprintf(m_io.err, "kvo-agent: the integrity database %s cannot be used (see kvo-agent.log)\n",
                 DatabasePath().c_str());
         return ExitDatabase;
     }
     try {
-        if (watch.Choose())
-            fprintf(stderr, "kvo-agent: resuming %s scan %lld, left unfinished by an earlier run\n",
+        if (watch.Choose() && !m_io.inAgent)
+            fprintf(m_io.err, "kvo-agent: resuming %s scan %lld, left unfinished by an earlier run\n",
                     watch.ResumedKind() == m_kind.scanType ? m_kind.name : s_Baseline.name, watch.ResumedScanId());
     } catch (const wxSQLite3Exception& e) {
-        fprintf(stderr, "kvo-agent: the integrity database %s cannot be read: %s\n", DatabasePath().c_str(),
+        fprintf(m_io.err, "kvo-agent: the integrity database %s cannot be read: %s\n", DatabasePath().c_str(),
                 Narrow(e.GetMessage()).c_str());
         return ExitDatabase;
     }
     return ExitOk;
 }
 
-CScanCommand::Outcome CScanCommand::Wait(CScanWatch& watch, KvoCore::CLuaThread& agent, CScanWatch::Status& status) {
-    CProgressLine progress(stderr);
-    for (;;) {
+CScanCommand::Outcome CScanCommand::Wait(CScanWatch& watch, const KvoCore::CLuaThread* agent,
+                                         CScanWatch::Status& status) {
+    CProgressLine progress(m_io.err);
+    // Events are looked for less often than progress: each look is a query.
+    const int kPollsPerEventLook = 4;
+    for (int poll = 0;; ++poll) {
         // Looked at before the poll: a scan that completed just before the agent ended still counts.
-        const bool agentEnded = !agent.isRunning();
+        const bool agentEnded = agent != nullptr && !agent->isRunning();
         status = watch.Poll();
         switch (status.state) {
             case CScanWatch::State::Completed: return Outcome::Completed;
@@ -163,12 +189,28 @@ CScanCommand::Outcome CScanCommand::Wait(CScanWatch& watch, KvoCore::CLuaThread&
             case CScanWatch::State::Running: break;
         }
         if (agentEnded) return Outcome::AgentEnded;
+        if (poll % kPollsPerEventLook == 0) ShowEvents(&progress);
         wxString detail;
         const wxString head = ProgressText(status, detail);
         progress.Show(head, detail);
         // Nobody but a signal asks for the stop while we wait.
-        if (m_dom.ShouldExit(kPollMs)) return Outcome::Interrupted;
+        if (m_dom.ShouldExit(kPollMs) || (m_abandoned && m_abandoned())) return Outcome::Interrupted;
     }
+}
+
+// The scan's events as they are recorded, in the form of the final report.
+void CScanCommand::ShowEvents(CProgressLine* progress) {
+    std::vector<CChangeEvent> fresh;
+    std::string error;
+    // What cannot be read now is read by the next look, or by the report.
+    if (!m_tail.Poll(fresh, error) || fresh.empty()) return;
+    if (progress != nullptr) progress->Clear();
+    const CChangeReport report(std::move(fresh), {});
+    if (m_json)
+        report.PrintJson(m_io.out);
+    else
+        report.PrintText(m_io.out);
+    fflush(m_io.out);
 }
 
 wxString CScanCommand::ProgressText(const CScanWatch::Status& status, wxString& detail) const {
@@ -183,40 +225,40 @@ wxString CScanCommand::ProgressText(const CScanWatch::Status& status, wxString& 
 }
 
 int CScanCommand::Report(Outcome outcome, const CScanWatch::Status& status, const CScanWatch::Summary& summary,
-                         const std::vector<CScanWatch::Rule>& rules, KvoCore::CLuaThread& agent) const {
+                         const std::vector<CScanWatch::Rule>& rules, const KvoCore::CLuaThread* agent) {
     std::string scriptError;
-    const bool scriptOk = agent.Succeeded(scriptError);
+    const bool scriptOk = agent == nullptr || agent->Succeeded(scriptError);
     switch (outcome) {
         case Outcome::Completed:
-            if (!scriptOk) fprintf(stderr, "kvo-agent: the agent script failed afterwards: %s\n", scriptError.c_str());
+            if (!scriptOk) fprintf(m_io.err, "kvo-agent: the agent script failed afterwards: %s\n", scriptError.c_str());
             return ReportCompleted(summary, rules);
         case Outcome::Failed:
-            fprintf(stderr, "kvo-agent: %s scan %lld cannot complete: %s\n", m_kind.name, status.scanId,
+            fprintf(m_io.err, "kvo-agent: %s scan %lld cannot complete: %s\n", m_kind.name, status.scanId,
                     Narrow(status.reason).c_str());
             return ExitInternal;
         case Outcome::Unreadable:
-            fprintf(stderr, "kvo-agent: the integrity database %s cannot be read: %s\n", DatabasePath().c_str(),
+            fprintf(m_io.err, "kvo-agent: the integrity database %s cannot be read: %s\n", DatabasePath().c_str(),
                     Narrow(status.reason).c_str());
             return ExitDatabase;
         case Outcome::AgentEnded:
             if (!scriptOk)
-                fprintf(stderr, "kvo-agent: the agent script failed: %s\n", scriptError.c_str());
+                fprintf(m_io.err, "kvo-agent: the agent script failed: %s\n", scriptError.c_str());
             else
-                fprintf(stderr, "kvo-agent: the agent stopped before the %s scan completed (see kvo-agent.log)\n",
+                fprintf(m_io.err, "kvo-agent: the agent stopped before the %s scan completed (see kvo-agent.log)\n",
                         m_kind.name);
             return ExitInternal;
         case Outcome::Interrupted:
             if (status.scanId != 0)
-                fprintf(stderr, "kvo-agent: interrupted; %s scan %lld is left unfinished and kvo-agent %s resumes it\n",
+                fprintf(m_io.err, "kvo-agent: interrupted; %s scan %lld is left unfinished and kvo-agent %s resumes it\n",
                         m_kind.name, status.scanId, m_kind.name);
             else
-                fprintf(stderr, "kvo-agent: interrupted before the %s scan started\n", m_kind.name);
+                fprintf(m_io.err, "kvo-agent: interrupted before the %s scan started\n", m_kind.name);
             return ExitTryAgain;
     }
     return ExitInternal;
 }
 
-int CScanCommand::ReportCompleted(const CScanWatch::Summary& summary, const std::vector<CScanWatch::Rule>& rules) const {
+int CScanCommand::ReportCompleted(const CScanWatch::Summary& summary, const std::vector<CScanWatch::Rule>& rules) {
     if (summary.scanKind != m_kind.scanType) return ReportBaselineFirst(summary, rules);
     if (m_kind.scanType == s_Baseline.scanType) {
         PrintSummary(summary);
@@ -227,7 +269,7 @@ int CScanCommand::ReportCompleted(const CScanWatch::Summary& summary, const std:
 
 // Changes are found against a baseline of the rules in force; without one there is nothing to compare with.
 int CScanCommand::ReportBaselineFirst(const CScanWatch::Summary& summary, const std::vector<CScanWatch::Rule>& rules) const {
-    FILE* out = m_json ? stderr : stdout;
+    FILE* out = m_json ? m_io.err : m_io.out;
     fprintf(out, "%s: a baseline had to be recorded first (%s); no changes are reported\n", m_kind.name,
             m_baselineReason);
     fprintf(out, "baseline scan %lld completed in %.1f s, covering the rules:\n", summary.scanId,
@@ -239,44 +281,46 @@ int CScanCommand::ReportBaselineFirst(const CScanWatch::Summary& summary, const 
     return ExitBaselineFirst;
 }
 
-// Event mode 1 leaves rows, read through the plug-in's query; mode 2 JSON lines in events.jsonl.
-int CScanCommand::ReportChanges(const CScanWatch::Summary& summary) const {
+// Event mode 1 leaves rows, read through the plug-in's query; mode 2 JSON
+// lines in events.jsonl. Those not shown yet are shown first; the counts and
+// the exit status are over all of the scan's events.
+int CScanCommand::ReportChanges(const CScanWatch::Summary& summary) {
+    ShowEvents(nullptr);
     CEventQuery query(m_dom, m_scriptDir);
     std::string error;
     if (!query.Run(m_eventsFrom.afterEventId, error)) {
-        fprintf(stderr, "kvo-agent: the events of scan %lld cannot be read: %s\n", summary.scanId, error.c_str());
+        fprintf(m_io.err, "kvo-agent: the events of scan %lld cannot be read: %s\n", summary.scanId, error.c_str());
         return ExitInternal;
     }
     std::vector<CChangeEvent> events = query.Events();
-    if (query.EventMode() == 2 && !CJsonEventFile(JsonEventPath()).Read(m_eventsFrom.jsonOffset, events, error)) {
-        fprintf(stderr, "kvo-agent: the events of scan %lld cannot be read: %s\n", summary.scanId, error.c_str());
+    long long offset = m_eventsFrom.jsonOffset;
+    if (query.EventMode() == 2 && !CJsonEventFile(JsonEventPath()).Read(offset, events, error)) {
+        fprintf(m_io.err, "kvo-agent: the events of scan %lld cannot be read: %s\n", summary.scanId, error.c_str());
         return ExitInternal;
     }
     const CChangeReport report(std::move(events), query.ChangeCounts());
-    fprintf(m_json ? stderr : stdout, "%s: incremental scan %lld completed in %.1f s: %s\n", m_kind.name,
+    fprintf(m_json ? m_io.err : m_io.out, "%s: incremental scan %lld completed in %.1f s: %s\n", m_kind.name,
             summary.scanId, summary.durationMs / 1000.0, report.CountsText().c_str());
-    if (m_json)
-        report.PrintJson(stdout);
-    else
-        report.PrintText(stdout);
+    if (m_tail.PassedOver())
+        fprintf(m_io.err, "kvo-agent: more events came at once than could be shown; kvo-agent events lists them all\n");
     return report.ExitBits();
 }
 
 std::string CScanCommand::JsonEventPath() const { return Narrow(m_dom.GetWorkdirWx() + "/events.jsonl"); }
 
 void CScanCommand::PrintSummary(const CScanWatch::Summary& summary) const {
-    printf("%s scan %lld completed in %.1f s\n", m_kind.name, summary.scanId, summary.durationMs / 1000.0);
-    printf("current entities:\n");
+    fprintf(m_io.out, "%s scan %lld completed in %.1f s\n", m_kind.name, summary.scanId, summary.durationMs / 1000.0);
+    fprintf(m_io.out, "current entities:\n");
     long long total = 0;
     for (const auto& type : summary.currentEntities) {
-        printf("  %-18s %lld\n", Narrow(type.first).c_str(), type.second);
+        fprintf(m_io.out, "  %-18s %lld\n", Narrow(type.first).c_str(), type.second);
         total += type.second;
     }
-    printf("  %-18s %lld\n", "total", total);
+    fprintf(m_io.out, "  %-18s %lld\n", "total", total);
     // After the agent closed the file: a write-ahead log left beside it still belongs to it.
     const std::string path = DatabasePath();
     const long long bytes = FileSize(path) + FileSize(path + "-wal");
-    printf("database: %s (%.1f MB)\n", path.c_str(), bytes / 1048576.0);
+    fprintf(m_io.out, "database: %s (%.1f MB)\n", path.c_str(), bytes / 1048576.0);
 }
 
 std::string CScanCommand::DatabasePath() const { return Narrow(m_dom.GetWxString("zel.im.dbPath")); }

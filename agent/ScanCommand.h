@@ -1,16 +1,22 @@
 // CScanCommand: the commands that run one integrity scan to its end and
 // report it: `baseline` (the entities recorded) and `check` (an incremental
 // scan's events, or, when the agent had to record a baseline instead, that
-// baseline). The caller holds the work-directory lock. The agent runs as `run`
-// runs it, from an agent script that first asks for the scan; this class
-// watches si.db (read-only) until that scan has completed, shows progress on a
-// terminal, stops the agent and reports. SIGINT/SIGTERM stop the agent with
-// the scan left resumable. Used once, on the main thread.
+// baseline). Run on its own, the caller holds the work-directory lock and the
+// agent runs as `run` runs it, from an agent script that first asks for the
+// scan; inside a running agent, for a client of its control socket, the scan
+// is asked of that agent. This class watches si.db (read-only) until the scan
+// has completed, shows progress on a terminal and the events as they are
+// recorded, stops the agent it started and reports. SIGINT/SIGTERM stop the
+// agent with the scan left resumable. Used once, on one thread.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "agent/CommandStreams.h"
+#include "agent/EventTail.h"
 #include "agent/ScanWatch.h"
 #include "core/Dom.h"
 
@@ -19,6 +25,8 @@ class CLuaThread;
 }
 
 namespace KvoAgent {
+
+class CProgressLine;
 
 class CScanCommand {
 public:
@@ -31,7 +39,11 @@ public:
     static const ScanKind s_Check;
 
     // json: `check` prints its events as JSON lines.
-    CScanCommand(KvoCore::CDom& dom, const ScanKind& kind, std::string scriptDir, bool json = false);
+    CScanCommand(KvoCore::CDom& dom, const ScanKind& kind, std::string scriptDir, bool json = false,
+                 const CCommandStreams& io = CCommandStreams());
+    // Asked now and then while waiting: true ends the wait as an interruption
+    // (the client of a running agent has gone; the scan goes on).
+    void SetAbandoned(std::function<bool()> abandoned) { m_abandoned = std::move(abandoned); }
     CScanCommand(const CScanCommand&) = delete;
     CScanCommand& operator=(const CScanCommand&) = delete;
 
@@ -48,15 +60,18 @@ private:
 
     int CheckSettings() const;
     int StartWatch(CScanWatch& watch);
-    Outcome Wait(CScanWatch& watch, KvoCore::CLuaThread& agent, CScanWatch::Status& status);
+    std::unique_ptr<KvoCore::CLuaThread> StartAgent(const CScanWatch& watch);
+    void AskRunningAgent(const CScanWatch& watch);
+    Outcome Wait(CScanWatch& watch, const KvoCore::CLuaThread* agent, CScanWatch::Status& status);
+    void ShowEvents(CProgressLine* progress);
     wxString ProgressText(const CScanWatch::Status& status, wxString& detail) const;
     Outcome ReadResult(CScanWatch& watch, CScanWatch::Status& status, CScanWatch::Summary& summary,
                        std::vector<CScanWatch::Rule>& rules) const;
     int Report(Outcome outcome, const CScanWatch::Status& status, const CScanWatch::Summary& summary,
-               const std::vector<CScanWatch::Rule>& rules, KvoCore::CLuaThread& agent) const;
-    int ReportCompleted(const CScanWatch::Summary& summary, const std::vector<CScanWatch::Rule>& rules) const;
+               const std::vector<CScanWatch::Rule>& rules, const KvoCore::CLuaThread* agent);
+    int ReportCompleted(const CScanWatch::Summary& summary, const std::vector<CScanWatch::Rule>& rules);
     int ReportBaselineFirst(const CScanWatch::Summary& summary, const std::vector<CScanWatch::Rule>& rules) const;
-    int ReportChanges(const CScanWatch::Summary& summary) const;
+    int ReportChanges(const CScanWatch::Summary& summary);
     void PrintSummary(const CScanWatch::Summary& summary) const;
     std::string JsonEventPath() const;
     std::string DatabasePath() const;
@@ -65,6 +80,9 @@ private:
     const ScanKind& m_kind;
     const std::string m_scriptDir;
     const bool m_json;
+    const CCommandStreams m_io;
+    std::function<bool()> m_abandoned;
+    CEventTail m_tail;
     const char* m_baselineReason = "";  // why the agent records a baseline instead
     EventsFrom m_eventsFrom;
 };

@@ -3,7 +3,8 @@
 -- agent that delivers results reads them. Arguments: the command, then for
 -- events and entities the id after which to read and the most to read. The
 -- host sets ruleNames (rule id -> display name, from the configuration)
--- and configuredEventMode (1 or 2) before it runs this script. Results are left in globals for the host:
+-- and configuredEventMode (1 or 2) before it runs this script, and
+-- inRunningAgent when the command is carried out inside `kvo-agent run`. Results are left in globals for the host:
 -- rows (events or entities, each with ruleName), or refusal {status,
 -- message} when a query was refused; status and dump print their own lines.
 require "im"
@@ -80,7 +81,8 @@ function commands.status()
   print(string.format("event mode: %d", eventModeOf(s)))
   -- Counted by the plug-in in this process: what it has recorded and delivered here.
   local active, inactive, metrics, attributes = I.GetStats()
-  print("statistics of this agent process:")
+  print(inRunningAgent and "statistics of the running agent:"
+        or "statistics of this process (no agent runs on this work directory):")
   printTable(" entities recorded per rule:", active, ruleName)
   printTable(" deleted rules:", inactive, tostring)
   printTable(" counters:", metrics, tostring)

@@ -133,13 +133,16 @@ current "$K/si.db" >"$WORK/killed.set"
 same "$WORK/reference.set" "$WORK/killed.set" "after the interruptions the current entities are those of an uninterrupted run"
 check "each key once after the interruptions" [ -z "$(keys_twice "$K/si.db")" ]
 
-# run holds the work directory: baseline must not start a second agent on it.
+# run holds the work directory: baseline starts no second agent on it but
+# waits for the baseline that the running agent is recording.
 H=$WORK/held
 "$AGENT" --workdir "$H" --config "$WORK/fast.xml" run >/dev/null 2>&1 &
 pid=$!
 check "run starts" wait_sql "$H/si.db" "SELECT COUNT(*) FROM [Scans];"
-expect_status 75 "baseline while run holds the work directory" -- "$AGENT" --workdir "$H" --config "$WORK/fast.xml" baseline
-expect_text "$WORK/err" "another agent is running on the work directory" "the refusal says why"
+expect_status 0 "baseline while run holds the work directory" -- "$AGENT" --workdir "$H" --config "$WORK/fast.xml" baseline
+expect_text "$WORK/err" "the running agent is in the middle of baseline scan 1; waiting for it" "it says whose scan it waits for"
+expect_text "$WORK/out" "^baseline scan 1 completed in" "and reports that scan"
+check "still one scan" [ "$(sqlite3 "$H/si.db" "SELECT COUNT(*) FROM [Scans];")" = 1 ]
 kill -TERM $pid
 wait $pid
 

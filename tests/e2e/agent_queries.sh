@@ -36,7 +36,7 @@ expect_status 0 "entities" -- agent entities
 expect_text "$WORK/out" "^[0-9]* File $RULE $T/edit.txt$" "entities names type, rule and key"
 expect_text "$WORK/out" "^    size: 14$" "entities shows the attributes"
 expect_status 0 "status" -- agent status
-for line in "integrity scan: idle" "pending scans: none" "event mode: 1" "statistics of this agent process:" \
+for line in "integrity scan: idle" "pending scans: none" "event mode: 1" "statistics of this process (no agent runs on this work directory):" \
     " counters:"; do
     expect_text "$WORK/out" "^$line" "status: $line"
 done

@@ -1,0 +1,165 @@
+#include "agent/ControlSession.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include <cjson/cJSON.h>
+
+#include "agent/AgentHost.h"
+#include "agent/QueryCommand.h"
+#include "agent/ScanCommand.h"
+#include "core/Log.h"
+
+namespace KvoAgent {
+
+namespace {
+
+// A request is a command line: anything longer is not one.
+const size_t kMostRequestBytes = 65536;
+const int kRequestTimeoutMs = 5000;
+
+using Json = std::unique_ptr<cJSON, void (*)(cJSON*)>;
+
+}  // namespace
+
+CControlSession::CControlSession(KvoCore::CDom& dom, std::string scriptDir, int fd)
+    : m_dom(dom), m_scriptDir(std::move(scriptDir)), m_fd(fd) {}
+
+CControlSession::~CControlSession() {
+    if (m_thread.joinable()) m_thread.join();
+    close(m_fd);
+}
+
+void CControlSession::Start() { m_thread = std::thread(&CControlSession::Run, this); }
+
+void CControlSession::Run() {
+    std::string command, error;
+    std::vector<std::string> arguments;
+    int status = ExitUsage;
+    if (!ReadRequest(command, arguments, error)) {
+        KvoCore::LogWarning(wxString::FromUTF8("control socket: " + error));
+        const std::string text = "kvo-agent: " + error + "\n";
+        Send("err", text.data(), text.size());
+    } else {
+        CCommandStreams io;
+        io.out = OpenChannel(m_out);
+        io.err = OpenChannel(m_err);
+        io.inAgent = true;
+        if (io.out != nullptr && io.err != nullptr) status = Carry(command, arguments, io);
+        else status = ExitInternal;
+        if (io.out != nullptr) fclose(io.out);
+        if (io.err != nullptr) fclose(io.err);
+    }
+    SendExit(status);
+    m_done = true;
+}
+
+// One line of JSON, read within a few seconds: a client that sends nothing holds no thread for long.
+bool CControlSession::ReadRequest(std::string& command, std::vector<std::string>& arguments, std::string& error) {
+    std::string line;
+    char buffer[4096];
+    while (line.find('\n') == std::string::npos) {
+        struct pollfd p = {m_fd, POLLIN, 0};
+        if (poll(&p, 1, kRequestTimeoutMs) <= 0) {
+            error = "no request came";
+            return false;
+        }
+        const ssize_t n = recv(m_fd, buffer, sizeof buffer, 0);
+        if (n <= 0) {
+            error = "the client left before its request was complete";
+            return false;
+        }
+        line.append(buffer, static_cast<size_t>(n));
+        if (line.size() > kMostRequestBytes) {
+            error = "the request is too long";
+            return false;
+        }
+    }
+    Json request(cJSON_Parse(line.substr(0, line.find('\n')).c_str()), cJSON_Delete);
+    const cJSON* name = cJSON_GetObjectItemCaseSensitive(request.get(), "command");
+    const cJSON* list = cJSON_GetObjectItemCaseSensitive(request.get(), "arguments");
+    if (!cJSON_IsString(name) || (list != nullptr && !cJSON_IsArray(list))) {
+        error = "the request is not {\"command\": NAME, \"arguments\": [...]}";
+        return false;
+    }
+    command = name->valuestring;
+    const cJSON* argument = nullptr;
+    cJSON_ArrayForEach(argument, list) {
+        if (!cJSON_IsString(argument)) {
+            error = "the request's arguments must be strings";
+            return false;
+        }
+        arguments.emplace_back(argument->valuestring);
+    }
+    return true;
+}
+
+int CControlSession::Carry(const std::string& command, const std::vector<std::string>& arguments,
+                           const CCommandStreams& io) {
+    std::string error;
+    if (CQueryCommand::Handles(command)) {
+        CQueryCommand query(command);
+        if (query.Parse(arguments, error) != CQueryCommand::Parsed::Run) {
+            fprintf(io.err, "kvo-agent: %s\n", error.empty() ? "--help is answered by the client" : error.c_str());
+            return ExitUsage;
+        }
+        return query.Run(m_dom, m_scriptDir, io);
+    }
+    const bool json = arguments.size() == 1 && arguments[0] == "--json";
+    if ((command == "baseline" && arguments.empty()) || (command == "check" && (arguments.empty() || json))) {
+        CScanCommand scan(m_dom, command == "check" ? CScanCommand::s_Check : CScanCommand::s_Baseline, m_scriptDir,
+                          json, io);
+        scan.SetAbandoned([this] { return ClientGone(); });
+        return scan.Run();
+    }
+    fprintf(io.err, "kvo-agent: the running agent does not carry out %s with these arguments\n", command.c_str());
+    return ExitUsage;
+}
+
+// The client has nothing more to say once its request is in: readable now means it hung up.
+bool CControlSession::ClientGone() const {
+    struct pollfd p = {m_fd, POLLIN | POLLRDHUP, 0};
+    if (poll(&p, 1, 0) <= 0) return false;
+    if (p.revents & (POLLHUP | POLLRDHUP | POLLERR)) return true;
+    char byte;
+    return recv(m_fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+}
+
+bool CControlSession::Send(const char* name, const char* text, size_t size) {
+    Json line(cJSON_CreateObject(), cJSON_Delete);
+    cJSON_AddItemToObject(line.get(), name, cJSON_CreateString(std::string(text, size).c_str()));
+    std::unique_ptr<char, void (*)(void*)> json(cJSON_PrintUnformatted(line.get()), free);
+    if (!json) return false;
+    const std::string data = std::string(json.get()) + "\n";
+    // A client that has gone must not take the agent with it (SIGPIPE).
+    for (size_t sent = 0; sent < data.size();) {
+        const ssize_t n = send(m_fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) return false;
+        sent += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+void CControlSession::SendExit(int status) {
+    const std::string data = "{\"exit\":" + std::to_string(status) + "}\n";
+    // Nothing more can be done for a client that has gone.
+    (void)send(m_fd, data.data(), data.size(), MSG_NOSIGNAL);
+}
+
+ssize_t CControlSession::WriteChannel(void* cookie, const char* data, size_t size) {
+    Channel* channel = static_cast<Channel*>(cookie);
+    return channel->session->Send(channel->name, data, size) ? static_cast<ssize_t>(size) : -1;
+}
+
+FILE* CControlSession::OpenChannel(Channel& channel) {
+    cookie_io_functions_t functions = {nullptr, &CControlSession::WriteChannel, nullptr, nullptr};
+    FILE* stream = fopencookie(&channel, "w", functions);
+    // A line at a time, so that what the command shows arrives as it shows it.
+    if (stream != nullptr) setvbuf(stream, nullptr, _IOLBF, 0);
+    return stream;
+}
+
+}  // namespace KvoAgent

@@ -1,0 +1,55 @@
+// CControlSession: one connection to the control socket of `kvo-agent run`.
+// The client sends one JSON request line, {"command": NAME, "arguments":
+// [...]}; the command is carried out inside the running agent, so that it
+// sees the agent's scan state, and what it writes comes back as a stream of
+// JSON lines, {"out": TEXT} and {"err": TEXT}, ended by {"exit": STATUS}.
+// Runs on a thread of its own; the server reaps it once Done().
+#pragma once
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "agent/CommandStreams.h"
+#include "core/Dom.h"
+
+namespace KvoAgent {
+
+class CControlSession {
+public:
+    // Takes over the connected socket fd.
+    CControlSession(KvoCore::CDom& dom, std::string scriptDir, int fd);
+    ~CControlSession();
+    CControlSession(const CControlSession&) = delete;
+    CControlSession& operator=(const CControlSession&) = delete;
+
+    void Start();
+    bool Done() const { return m_done.load(); }
+
+private:
+    struct Channel {
+        CControlSession* session;
+        const char* name;
+    };
+
+    void Run();
+    bool ReadRequest(std::string& command, std::vector<std::string>& arguments, std::string& error);
+    int Carry(const std::string& command, const std::vector<std::string>& arguments, const CCommandStreams& io);
+    bool ClientGone() const;
+    bool Send(const char* name, const char* text, size_t size);
+    void SendExit(int status);
+    static ssize_t WriteChannel(void* cookie, const char* data, size_t size);
+    static FILE* OpenChannel(Channel& channel);
+
+    KvoCore::CDom m_dom;
+    const std::string m_scriptDir;
+    const int m_fd;
+    Channel m_out{this, "out"};
+    Channel m_err{this, "err"};
+    std::thread m_thread;
+    std::atomic<bool> m_done{false};
+};
+
+}  // namespace KvoAgent
