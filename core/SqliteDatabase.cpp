@@ -129,12 +129,13 @@ bool CSqliteDatabase::Open(const wxString& path, int syncMode, const wxString& j
         } else if (S_ISDIR(status.st_mode)) {
             return fail("it is a directory");
         }
-        if (!created) {
-            // SQLite would only say "unable to open database file"; the system's reason is clearer.
-            const int fd = ::open(path.fn_str(), (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC);
-            if (fd < 0) return fail(wxSysErrorMsgStr(errno));
-            ::close(fd);
-        }
+        // SQLite would only say "unable to open database file"; the system's
+        // reason is clearer. Asked without opening the file: closing any
+        // descriptor of it would drop the POSIX locks that this process's other
+        // connections hold on it, and another process could then checkpoint
+        // and remove the write-ahead log under them.
+        if (!created && ::access(path.fn_str(), readOnly ? R_OK : R_OK | W_OK) != 0)
+            return fail(wxSysErrorMsgStr(errno));
     }
 
     // The file exists by now: never let SQLite create one with its own mode.

@@ -197,6 +197,24 @@ TEST_F(SqliteDatabaseTest, ReadOnlyConnectionReadsButCannotWrite) {
     EXPECT_EQ(Scalar(*writer, "SELECT COUNT(*) FROM [Scans]"), 1);
 }
 
+// Another process that opens and closes the file must find it in use: were
+// this process's locks lost, that process would fold the write-ahead log back
+// and delete it under the open connections.
+TEST_F(SqliteDatabaseTest, OpeningAnotherConnectionKeepsTheLocksOfTheOpenOnes) {
+    auto writer = OpenDb();
+    writer->ExecuteUpdate("INSERT INTO [Scans]([scanId],[startTime]) VALUES(1,100)");
+    ASSERT_TRUE(Exists(Path("si.db-wal")));
+    for (bool readOnly : {true, false}) {
+        auto other = NewDb();
+        ASSERT_TRUE(other->Open(Path("si.db"), 1, "WAL", false, readOnly));
+        other->Close();
+    }
+    const wxString command = "sqlite3 '" + Path("si.db") + "' 'SELECT COUNT(*) FROM [Scans];' >/dev/null";
+    ASSERT_EQ(system(command.utf8_str()), 0);
+    EXPECT_TRUE(Exists(Path("si.db-wal")));
+    EXPECT_EQ(Scalar(*writer, "SELECT [startTime] FROM [Scans]"), 100);
+}
+
 // The control thread, scanners and the real-time object write the same file.
 // Both threads open a file that does not exist yet, so they also race to
 // create it and its schema, then each runs read-then-write transactions.
