@@ -328,13 +328,13 @@ int CAgentHost::RunAgentScript() {
         return ExitInternal;
     }
     std::string error;
-    CControlServer server(dom, dir);
+    KvoCore::CLuaThread agent(dom, script, {dir});
+    CControlServer server(dom, dir, [&agent] { agent.Awaken(); });
     CEventFeed feed(dom, dir);
     if (!server.Listen(error) || !feed.Open(error)) {
         fprintf(stderr, "kvo-agent: %s\n", error.c_str());
         return ExitInternal;
     }
-    KvoCore::CLuaThread agent(dom, script, {dir});
     if (!agent.start() || !server.start() || !feed.start()) {
         fprintf(stderr, "kvo-agent: cannot start the agent's threads\n");
         dom.RequestStop();
@@ -343,9 +343,16 @@ int CAgentHost::RunAgentScript() {
     }
     KvoCore::LogInfo(wxString::Format("kvo-agent %s running in %s; SIGINT or SIGTERM stops it",
                                       KvoCore::kAgentVersion, dom.GetWorkdirWx()));
-    // Until a signal asks for the stop, or the script ends by itself.
+    // Until a signal asks for the stop, or the script ends by itself. A
+    // reloaded configuration wakes the control thread, which would otherwise
+    // take it up only after its pause between rounds.
     const unsigned int kScriptPollMs = 200;
+    dom.ConditionRegister("app.configUpdated");
+    long long reloads = 0, seen = 0;
+    dom.ConditionQuery("app.configUpdated", seen);
     while (agent.isRunning() && !dom.ShouldExit(kScriptPollMs)) {
+        if (dom.ConditionQuery("app.configUpdated", reloads) && reloads != seen) agent.Awaken();
+        seen = reloads;
     }
     dom.RequestStop();
     agent.join();

@@ -10,6 +10,7 @@ wxString CChangeEvent::ChangeName(int change) {
         case Update: return "update";
         case Delete: return "delete";
         case Rename: return "rename";
+        case Retire: return "retire";
         default: return wxString::Format("change %d", change);
     }
 }

@@ -14,7 +14,8 @@ namespace KvoAgent {
 class CChangeEvent {
 public:
     // The plug-in's change codes.
-    enum Change { Create = 1, Update = 2, Delete = 3, Rename = 4 };
+    // Retire: the current versions of a changed or removed rule's entities were retired.
+    enum Change { Create = 1, Update = 2, Delete = 3, Rename = 4, Retire = 5 };
     struct Attribute {
         wxString name;
         wxString oldValue;

@@ -77,7 +77,8 @@ void CChangeReport::PrintText(FILE* out) const {
         // A listing that names rules is one a person pages through by event id.
         if (!event.ruleName.empty())
             head = std::to_string(event.id) + " " + head + " [" + Narrow(event.ruleName) + "]";
-        fprintf(out, "%s %s %s\n", head.c_str(), Narrow(event.entityType).c_str(), Narrow(event.key).c_str());
+        const std::string type = event.entityType.empty() ? "" : Narrow(event.entityType) + " ";
+        fprintf(out, "%s %s%s\n", head.c_str(), type.c_str(), Narrow(event.key).c_str());
         for (const CChangeEvent::Attribute& attribute : event.attributes)
             fprintf(out, "    %s: %s -> %s\n", Narrow(attribute.name).c_str(),
                     ValueText(attribute.name, attribute.oldValue).c_str(),

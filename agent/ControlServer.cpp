@@ -22,8 +22,8 @@ const int kAcceptPollMs = 200;
 
 const char* const CControlServer::s_SocketName = "kvo-agent.sock";
 
-CControlServer::CControlServer(KvoCore::CDom& dom, std::string scriptDir)
-    : CRunnable("control-socket", &dom), m_dom(dom), m_scriptDir(std::move(scriptDir)) {}
+CControlServer::CControlServer(KvoCore::CDom& dom, std::string scriptDir, std::function<void()> wakeAgent)
+    : CRunnable("control-socket", &dom), m_dom(dom), m_scriptDir(std::move(scriptDir)), m_wakeAgent(std::move(wakeAgent)) {}
 
 CControlServer::~CControlServer() {
     Reap(true);
@@ -68,7 +68,7 @@ void CControlServer::Accept() {
             KvoCore::LogWarning(wxString::Format("control socket: accept failed: %s", strerror(errno)));
         return;
     }
-    m_sessions.emplace_back(new CControlSession(m_dom, m_scriptDir, fd));
+    m_sessions.emplace_back(new CControlSession(m_dom, m_scriptDir, fd, m_wakeAgent));
     m_sessions.back()->Start();
 }
 

@@ -5,6 +5,7 @@
 // socket file found there was left by a dead agent and is replaced.
 #pragma once
 
+#include <functional>
 #include <list>
 #include <memory>
 #include <string>
@@ -20,7 +21,8 @@ public:
     // Relative to the work directory, where the agent runs.
     static const char* const s_SocketName;
 
-    CControlServer(KvoCore::CDom& dom, std::string scriptDir);
+    // wakeAgent wakes the agent's control thread, for the scans asked of it.
+    CControlServer(KvoCore::CDom& dom, std::string scriptDir, std::function<void()> wakeAgent);
     ~CControlServer() override;
 
     // Before start(): false with the reason in error when the socket cannot be served.
@@ -34,6 +36,7 @@ private:
 
     KvoCore::CDom m_dom;
     const std::string m_scriptDir;
+    const std::function<void()> m_wakeAgent;
     int m_fd = -1;
     std::list<std::unique_ptr<CControlSession>> m_sessions;
 };

@@ -25,8 +25,9 @@ using Json = std::unique_ptr<cJSON, void (*)(cJSON*)>;
 
 }  // namespace
 
-CControlSession::CControlSession(KvoCore::CDom& dom, std::string scriptDir, int fd)
-    : m_dom(dom), m_scriptDir(std::move(scriptDir)), m_fd(fd) {}
+CControlSession::CControlSession(KvoCore::CDom& dom, std::string scriptDir, int fd,
+                                 std::function<void()> wakeAgent)
+    : m_dom(dom), m_scriptDir(std::move(scriptDir)), m_fd(fd), m_wakeAgent(std::move(wakeAgent)) {}
 
 CControlSession::~CControlSession() {
     if (m_thread.joinable()) m_thread.join();
@@ -113,6 +114,7 @@ int CControlSession::Carry(const std::string& command, const std::vector<std::st
         CScanCommand scan(m_dom, command == "check" ? CScanCommand::s_Check : CScanCommand::s_Baseline, m_scriptDir,
                           json, io);
         scan.SetAbandoned([this] { return ClientGone(); });
+        scan.SetWakeAgent(m_wakeAgent);
         return scan.Run();
     }
     fprintf(io.err, "kvo-agent: the running agent does not carry out %s with these arguments\n", command.c_str());

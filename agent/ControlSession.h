@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,8 +20,8 @@ namespace KvoAgent {
 
 class CControlSession {
 public:
-    // Takes over the connected socket fd.
-    CControlSession(KvoCore::CDom& dom, std::string scriptDir, int fd);
+    // Takes over the connected socket fd; wakeAgent wakes the agent's control thread.
+    CControlSession(KvoCore::CDom& dom, std::string scriptDir, int fd, std::function<void()> wakeAgent);
     ~CControlSession();
     CControlSession(const CControlSession&) = delete;
     CControlSession& operator=(const CControlSession&) = delete;
@@ -46,6 +47,7 @@ private:
     KvoCore::CDom m_dom;
     const std::string m_scriptDir;
     const int m_fd;
+    const std::function<void()> m_wakeAgent;
     Channel m_out{this, "out"};
     Channel m_err{this, "err"};
     std::thread m_thread;

@@ -70,6 +70,10 @@ CChangeEvent CEventQuery::ReadEvent(lua_State* L, int index) {
     event.ruleName = LuaTextField(L, index, "ruleName");
     if (event.change == CChangeEvent::Update)
         event.attributes = CChangeEvent::DecodeDescription(LuaTextField(L, index, "description"));
+    // A retirement names no key, only the run of entity ids it retired.
+    if (event.change == CChangeEvent::Retire && event.key.empty())
+        event.key = wxString::Format("entity versions %lld to %lld", LuaNumberField(L, index, "wasEntity"),
+                                     LuaNumberField(L, index, "isEntity"));
     return event;
 }
 

@@ -125,6 +125,7 @@ void CScanCommand::AskRunningAgent(const CScanWatch& watch) {
                 watch.ResumedKind() == m_kind.scanType ? m_kind.name : s_Baseline.name, watch.ResumedScanId());
     else
         m_dom.Set(m_kind.needKey, true);
+    if (m_wakeAgent) m_wakeAgent();
 }
 
 CScanCommand::Outcome CScanCommand::ReadResult(CScanWatch& watch, CScanWatch::Status& status,
@@ -189,7 +190,8 @@ CScanCommand::Outcome CScanCommand::Wait(CScanWatch& watch, const KvoCore::CLuaT
             case CScanWatch::State::Running: break;
         }
         if (agentEnded) return Outcome::AgentEnded;
-        if (poll % kPollsPerEventLook == 0) ShowEvents(&progress);
+        // A baseline the agent records instead changes nothing worth showing.
+        if (status.scanKind == m_kind.scanType && poll % kPollsPerEventLook == 0) ShowEvents(&progress);
         wxString detail;
         const wxString head = ProgressText(status, detail);
         progress.Show(head, detail);
@@ -260,6 +262,8 @@ int CScanCommand::Report(Outcome outcome, const CScanWatch::Status& status, cons
 
 int CScanCommand::ReportCompleted(const CScanWatch::Summary& summary, const std::vector<CScanWatch::Rule>& rules) {
     if (summary.scanKind != m_kind.scanType) return ReportBaselineFirst(summary, rules);
+    // Those not shown yet.
+    ShowEvents(nullptr);
     if (m_kind.scanType == s_Baseline.scanType) {
         PrintSummary(summary);
         return ExitOk;
@@ -282,10 +286,9 @@ int CScanCommand::ReportBaselineFirst(const CScanWatch::Summary& summary, const 
 }
 
 // Event mode 1 leaves rows, read through the plug-in's query; mode 2 JSON
-// lines in events.jsonl. Those not shown yet are shown first; the counts and
-// the exit status are over all of the scan's events.
+// lines in events.jsonl. The events have been shown; the counts and the exit
+// status are over all of them.
 int CScanCommand::ReportChanges(const CScanWatch::Summary& summary) {
-    ShowEvents(nullptr);
     CEventQuery query(m_dom, m_scriptDir);
     std::string error;
     if (!query.Run(m_eventsFrom.afterEventId, error)) {

@@ -44,6 +44,8 @@ public:
     // Asked now and then while waiting: true ends the wait as an interruption
     // (the client of a running agent has gone; the scan goes on).
     void SetAbandoned(std::function<bool()> abandoned) { m_abandoned = std::move(abandoned); }
+    // Inside a running agent: wakes its control thread, so that it sees the request at once.
+    void SetWakeAgent(std::function<void()> wake) { m_wakeAgent = std::move(wake); }
     CScanCommand(const CScanCommand&) = delete;
     CScanCommand& operator=(const CScanCommand&) = delete;
 
@@ -82,6 +84,7 @@ private:
     const bool m_json;
     const CCommandStreams m_io;
     std::function<bool()> m_abandoned;
+    std::function<void()> m_wakeAgent;
     CEventTail m_tail;
     const char* m_baselineReason = "";  // why the agent records a baseline instead
     EventsFrom m_eventsFrom;

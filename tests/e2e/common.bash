@@ -3,7 +3,7 @@ set -u
 AGENT=$1
 SRC=$2
 WORK=$(mktemp -d /tmp/kvo-e2e-XXXXXX)
-trap 'rm -rf "$WORK"' EXIT
+[ -n "${KEEP_WORK:-}" ] || trap 'rm -rf "$WORK"' EXIT
 failures=0
 passes=0
 
