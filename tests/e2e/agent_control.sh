@@ -82,6 +82,24 @@ has_later() { "${A[@]}" entities --limit 2000 | grep -q "^[0-9]* File \[1002 - L
 check "after SIGHUP the new rule's file is in the baseline" until_ok has_later
 expect_status 0 "check after the new rule's baseline" -- "${A[@]}" check
 
+# What is not a request gets a reason and a usage status, and the agent serves on.
+ask() {
+    python3 - "$W/kvo-agent.sock" "$1" <<'PY'
+import socket, sys
+s = socket.socket(socket.AF_UNIX)
+s.connect(sys.argv[1])
+s.sendall(sys.argv[2].encode() + b"\n")
+print(b"".join(iter(lambda: s.recv(4096), b"")).decode(), end="")
+PY
+}
+ask 'status please' >"$WORK/answer"
+expect_text "$WORK/answer" '^{"err":"kvo-agent: the request is not' "a line that is not JSON is refused"
+expect_text "$WORK/answer" '^{"exit":64}$' "with the usage status"
+ask '{"command":"run","arguments":[]}' >"$WORK/answer"
+expect_text "$WORK/answer" '^{"exit":64}$' "run is not carried out inside the agent"
+ask '{"command":"status"}' >"$WORK/answer"
+expect_text "$WORK/answer" '^{"out":"integrity scan: idle\\n"}$' "a request without arguments is served"
+
 kill -TERM $pid
 wait $pid
 check "run ended cleanly" [ $? -eq 0 ]
