@@ -12,6 +12,7 @@
 #include <lua.hpp>
 #include <wx/filename.h>
 
+#include "agent/CommandHelp.h"
 #include "agent/ConfigReloader.h"
 #include "agent/ControlClient.h"
 #include "agent/ControlServer.h"
@@ -138,8 +139,11 @@ int CAgentHost::CheckArguments() {
         }
     } else if (m_command != "exec" && m_command != "run" && m_command != "baseline" && m_command != "check") {
         return UsageError("unknown command " + m_command);
+    } else if (m_arguments.size() == 1 && m_arguments[0] == "--help" && CCommandHelp::Print(m_command)) {
+        return ExitOk;
     }
     if (m_command == "exec" && m_arguments.empty()) return UsageError("exec needs a script");
+    if (m_command == "run" && !m_arguments.empty()) return UsageError("run takes no arguments");
     if (m_command == "baseline" && !m_arguments.empty()) return UsageError("baseline takes no arguments");
     if (m_command == "check" && !(m_arguments.empty() || (m_arguments.size() == 1 && m_arguments[0] == "--json")))
         return UsageError("check takes only --json");

@@ -95,12 +95,12 @@ for command in entities dump; do
     expect_status 75 "$command during a scan" -- agent --set zel.im.bScanRunning=true $command
     expect_text "$WORK/err" "Integrity scan in progress" "$command says a scan is in progress"
 done
-for command in events entities status dump; do
+for command in events entities status dump run baseline check exec; do
     expect_status 0 "$command --help" -- agent $command --help
     expect_text "$WORK/out" "^usage: kvo-agent .* $command" "$command --help"
 done
 expect_text <(agent events --help) "zel.im.eventsToRetain" "events --help says what giving an id deletes"
-for bad in "events --bogus" "events --limit 0" "events --after" "entities --after x" "status --json" "dump now"; do
+for bad in "events --bogus" "events --limit 0" "events --after" "entities --after x" "status --json" "dump now" "run now"; do
     expect_status 64 "bad option: $bad" -- agent $bad
 done
 finish

@@ -1,0 +1,76 @@
+#include "agent/CommandHelp.h"
+
+#include <cstdio>
+
+namespace KvoAgent {
+
+namespace {
+
+struct Help {
+    const char* command;
+    const char* text;
+};
+
+const Help kHelp[] = {
+    {"run",
+     "usage: kvo-agent [GLOBAL OPTIONS] run\n"
+     "\n"
+     "Runs the agent in the foreground until SIGINT or SIGTERM: it stores the configured rules,\n"
+     "records their baseline when there is none (or a rule changed), runs the scans that are\n"
+     "asked of it and prints each integrity event as it is recorded (id, time, change, rule,\n"
+     "entity type, key; an update's attributes with old and new value). SIGHUP reloads the\n"
+     "configuration. One agent per work directory: while it runs it holds\n"
+     "<workdir>/kvo-agent.lock and serves <workdir>/kvo-agent.sock, through which the other\n"
+     "commands on the work directory are carried out inside it.\n"
+     "\n"
+     "Exit status: 0 stopped by a signal, 64 bad option, 69 the database cannot be used,\n"
+     "70 internal error, 75 another agent holds the work directory.\n"},
+    {"baseline",
+     "usage: kvo-agent [GLOBAL OPTIONS] baseline\n"
+     "\n"
+     "Records a baseline of what the rules name and prints the current entities per type, the\n"
+     "scan's duration and the database size. A baseline that an earlier run left unfinished is\n"
+     "resumed and completed instead. When `kvo-agent run` holds the work directory, the running\n"
+     "agent records it (or the one it is recording); otherwise this command runs an agent until\n"
+     "the scan has completed. Progress goes to stderr when it is a terminal.\n"
+     "\n"
+     "Exit status: 0, 64 bad option, 69 the database cannot be used, 70 the scan cannot\n"
+     "complete, 75 interrupted (run it again to resume) or another agent holds the work directory.\n"},
+    {"check",
+     "usage: kvo-agent [GLOBAL OPTIONS] check [--json]\n"
+     "\n"
+     "Looks for changes: an incremental scan against the baseline, asked of the running agent\n"
+     "when `kvo-agent run` holds the work directory, else of an agent this command runs until\n"
+     "the scan has completed. Shows the scan's events as they are recorded (time, change, entity\n"
+     "type, key; an update's attributes with old and new value), then their count. When a\n"
+     "baseline has to be recorded first (none yet, or the rules changed), it is recorded, the\n"
+     "rules it covered are named, and no changes are reported.\n"
+     "\n"
+     "  --json   one JSON object per event on stdout; the other lines go to stderr\n"
+     "  --help   this text\n"
+     "\n"
+     "Exit status: the bits of what changed, 1 created, 2 deleted, 4 updated, 8 renamed (0:\n"
+     "nothing changed); 16 a baseline was recorded first; 64 bad option, 69 the database cannot\n"
+     "be used, 70 the scan cannot complete, 75 interrupted or another agent holds the work\n"
+     "directory.\n"},
+    {"exec",
+     "usage: kvo-agent [GLOBAL OPTIONS] exec SCRIPT.lua [ARGS]\n"
+     "\n"
+     "Runs a Lua script in the agent: the global `dom` is the agent object, `require \"im\"`\n"
+     "loads the integrity-monitoring plug-in, and ARGS arrive as `...`.\n"
+     "\n"
+     "Exit status: 0, 64 no script given, 65 the script cannot be read or raises an error.\n"},
+};
+
+}  // namespace
+
+bool CCommandHelp::Print(const std::string& command) {
+    for (const Help& help : kHelp) {
+        if (command != help.command) continue;
+        fputs(help.text, stdout);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace KvoAgent
