@@ -63,7 +63,7 @@ const CScanCommand::ScanKind CScanCommand::s_Check = {1, "check", "zel.im.bNeedI
 
 CScanCommand::CScanCommand(KvoCore::CDom& dom, const ScanKind& kind, std::string scriptDir, bool json,
                            const CCommandStreams& io)
-    : m_dom(dom), m_kind(kind), m_scriptDir(std::move(scriptDir)), m_json(json), m_io(io), m_tail(dom, m_scriptDir, false) {}
+    : m_dom(dom), m_kind(kind), m_scriptDir(std::move(scriptDir)), m_json(json), m_io(io), m_tail(dom, m_scriptDir, true) {}
 
 int CScanCommand::Run() {
     // The agent's info lines stay in kvo-agent.log: on the terminal they would

@@ -32,8 +32,8 @@ config 2 1 >"$WORK/rule.xml"
 config 3 1 >"$WORK/edited.xml"
 config 2 2 >"$WORK/json.xml"
 
-# events: the "change key" of each event line that check printed, sorted.
-events() { grep -E '^[0-9]{4}-[0-9]{2}-[0-9]{2}T' "$WORK/out" | cut -d' ' -f2,4- | sort; }
+# events: the "change key" of each event line that check printed (id, time, change, rule, type, key), sorted.
+events() { sed -nE 's/^[0-9]+ [0-9]{4}-[0-9T:.Z-]+ ([a-z]+) \[1007 - Tree files\] File (.*)$/\1 \2/p' "$WORK/out" | sort; }
 # step DIR CONFIG DESCRIPTION STATUS [EVENT...]: a check and the events it must print.
 step() {
     local dir=$1 conf=$2 what=$3 want=$4
