@@ -9,9 +9,8 @@ namespace KvoAgent {
 
 CEventQuery::CEventQuery(const KvoCore::CDom& dom, std::string scriptDir) : m_dom(dom), m_scriptDir(std::move(scriptDir)) {}
 
-bool CEventQuery::Run(long long afterEventId, std::string& error, long long limit, bool countAll) {
+bool CEventQuery::Run(long long afterEventId, long long fromTimeMs, long long limit, std::string& error) {
     m_events.clear();
-    m_changeCounts.clear();
     std::unique_ptr<lua_State, void (*)(lua_State*)> L(luaL_newstate(), lua_close);
     if (!L) {
         error = "no memory for a Lua state";
@@ -20,14 +19,14 @@ bool CEventQuery::Run(long long afterEventId, std::string& error, long long limi
     luaL_openlibs(L.get());
     KvoCore::OpenAgentLua(L.get(), m_dom);
     const std::string script = m_scriptDir + "/events.lua";
-    const std::string after = std::to_string(afterEventId), most = std::to_string(limit);
-    const char* argv[] = {after.c_str(), most.c_str(), countAll ? "count" : ""};
+    const std::string after = std::to_string(afterEventId), from = std::to_string(fromTimeMs),
+                      most = std::to_string(limit);
+    const char* argv[] = {after.c_str(), from.c_str(), most.c_str()};
     if (!KvoCore::RunLuaFile(L.get(), script.c_str(), 3, argv, error)) return false;
     lua_getglobal(L.get(), "eventMode");
     m_eventMode = lua_isnumber(L.get(), -1) ? static_cast<int>(lua_tonumber(L.get(), -1)) : 1;
     lua_pop(L.get(), 1);
     ReadEvents(L.get());
-    ReadChangeCounts(L.get());
     return true;
 }
 
@@ -38,19 +37,6 @@ void CEventQuery::ReadEvents(lua_State* L) {
         for (int i = 1; i <= count; ++i) {
             lua_rawgeti(L, -1, i);
             if (lua_istable(L, -1)) m_events.push_back(ReadEvent(L, lua_gettop(L)));
-            lua_pop(L, 1);
-        }
-    }
-    lua_pop(L, 1);
-}
-
-void CEventQuery::ReadChangeCounts(lua_State* L) {
-    lua_getglobal(L, "changeCounts");
-    if (lua_istable(L, -1)) {
-        lua_pushnil(L);
-        while (lua_next(L, -2) != 0) {
-            if (lua_isnumber(L, -2) && lua_isnumber(L, -1))
-                m_changeCounts[static_cast<int>(lua_tonumber(L, -2))] = static_cast<long long>(lua_tonumber(L, -1));
             lua_pop(L, 1);
         }
     }

@@ -1,5 +1,7 @@
 #include "agent/EventTail.h"
 
+#include <algorithm>
+
 #include "agent/ConfiguredRules.h"
 
 namespace KvoAgent {
@@ -8,6 +10,9 @@ namespace {
 
 // The query's own bound: a window never holds more.
 const long long kMostPerPoll = 20000;
+// Events are numbered as they are stored, their time taken a little before:
+// one stored after the last seen may carry a slightly earlier time.
+const long long kTimeSlackMs = 10000;
 
 }  // namespace
 
@@ -19,20 +24,24 @@ CEventTail::CEventTail(const KvoCore::CDom& dom, std::string scriptDir, bool nam
 
 bool CEventTail::Start(std::string& error) {
     // The newest event there is: a window of one.
-    if (!m_query.Run(0, error, 1, false)) return false;
-    StartAfter(m_query.Events().empty() ? 0 : m_query.Events().back().id, m_jsonFile.Size());
+    if (!m_query.Run(0, 0, 1, error)) return false;
+    const std::vector<CChangeEvent>& newest = m_query.Events();
+    StartAfter(newest.empty() ? 0 : newest.back().id, newest.empty() ? 0 : newest.back().timeMs, m_jsonFile.Size());
     return true;
 }
 
-void CEventTail::StartAfter(long long eventId, long long jsonOffset) {
+void CEventTail::StartAfter(long long eventId, long long eventTimeMs, long long jsonOffset) {
     m_lastEventId = eventId;
+    m_lastEventTimeMs = eventTimeMs;
     m_jsonOffset = jsonOffset;
 }
 
 bool CEventTail::Poll(std::vector<CChangeEvent>& fresh, std::string& error) {
-    if (!m_query.Run(m_lastEventId, error, kMostPerPoll, false)) return false;
+    const long long from = m_lastEventTimeMs > kTimeSlackMs ? m_lastEventTimeMs - kTimeSlackMs : 0;
+    if (!m_query.Run(m_lastEventId, from, kMostPerPoll, error)) return false;
     fresh = m_query.Events();
     if (static_cast<long long>(fresh.size()) == kMostPerPoll) m_passedOver = true;
+    for (const CChangeEvent& event : fresh) m_lastEventTimeMs = std::max(m_lastEventTimeMs, event.timeMs);
     if (!fresh.empty()) m_lastEventId = fresh.back().id;
     if (!m_jsonFile.Read(m_jsonOffset, fresh, error)) return false;
     if (m_named && !fresh.empty()) Name(fresh);

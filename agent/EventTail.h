@@ -22,12 +22,15 @@ public:
 
     // Only what is recorded from now on is new. False with the reason in error.
     bool Start(std::string& error);
-    // Only what comes after this event id and this offset of events.jsonl is new.
-    void StartAfter(long long eventId, long long jsonOffset);
+    // Only what comes after this event id (recorded at eventTimeMs; 0: not
+    // known) and this offset of events.jsonl is new.
+    void StartAfter(long long eventId, long long eventTimeMs, long long jsonOffset);
     // The events recorded since the last poll. False with the reason in error.
     bool Poll(std::vector<CChangeEvent>& fresh, std::string& error);
     // A poll found more events than one query hands out: the oldest of them were passed over.
     bool PassedOver() const { return m_passedOver; }
+    // 2 when events are JSON lines rather than rows, as the last poll found.
+    int EventMode() const { return m_query.EventMode(); }
 
 private:
     void Name(std::vector<CChangeEvent>& events) const;
@@ -37,6 +40,7 @@ private:
     CJsonEventFile m_jsonFile;
     const bool m_named;
     long long m_lastEventId = 0;
+    long long m_lastEventTimeMs = 0;
     long long m_jsonOffset = 0;
     bool m_passedOver = false;
 };

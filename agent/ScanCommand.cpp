@@ -7,7 +7,6 @@
 
 #include "agent/AgentHost.h"
 #include "agent/ChangeReport.h"
-#include "agent/EventQuery.h"
 #include "agent/JsonEventFile.h"
 #include "agent/ProgressLine.h"
 #include "core/Log.h"
@@ -79,9 +78,8 @@ int CScanCommand::Run() {
     m_baselineReason = watch.ResumedKind() == s_Baseline.scanType ? "an earlier baseline was left unfinished"
                        : watch.HadRules()                          ? "the rules changed"
                                                                    : "there was no baseline yet";
-    m_eventsFrom.afterEventId = watch.HighestEventIdBefore();
-    m_eventsFrom.jsonOffset = CJsonEventFile(JsonEventPath()).Size();
-    m_tail.StartAfter(m_eventsFrom.afterEventId, m_eventsFrom.jsonOffset);
+    m_tail.StartAfter(watch.HighestEventIdBefore(), watch.HighestEventTimeBefore(),
+                      CJsonEventFile(JsonEventPath()).Size());
 
     std::unique_ptr<KvoCore::CLuaThread> agent;
     if (m_io.inAgent)
@@ -133,6 +131,7 @@ CScanCommand::Outcome CScanCommand::ReadResult(CScanWatch& watch, CScanWatch::St
     try {
         summary = watch.ReadSummary();
         if (summary.scanKind != m_kind.scanType) rules = watch.ReadRulesCovered();
+        else if (summary.scanKind != s_Baseline.scanType) summary.eventCounts = watch.CountEventsAfter();
     } catch (const wxSQLite3Exception& e) {
         status.reason = e.GetMessage();
         return Outcome::Unreadable;
@@ -207,6 +206,7 @@ void CScanCommand::ShowEvents(CProgressLine* progress) {
     // What cannot be read now is read by the next look, or by the report.
     if (!m_tail.Poll(fresh, error) || fresh.empty()) return;
     if (progress != nullptr) progress->Clear();
+    for (const CChangeEvent& event : fresh) ++m_shownCounts[event.change];
     const CChangeReport report(std::move(fresh), {});
     if (m_json)
         report.PrintJson(m_io.out);
@@ -285,23 +285,11 @@ int CScanCommand::ReportBaselineFirst(const CScanWatch::Summary& summary, const 
     return ExitBaselineFirst;
 }
 
-// Event mode 1 leaves rows, read through the plug-in's query; mode 2 JSON
-// lines in events.jsonl. The events have been shown; the counts and the exit
-// status are over all of them.
+// The events have been shown as they came. The count is of the rows the
+// scan left (event mode 1), or of the JSON lines shown (mode 2), which are
+// not kept in the table.
 int CScanCommand::ReportChanges(const CScanWatch::Summary& summary) {
-    CEventQuery query(m_dom, m_scriptDir);
-    std::string error;
-    if (!query.Run(m_eventsFrom.afterEventId, error)) {
-        fprintf(m_io.err, "kvo-agent: the events of scan %lld cannot be read: %s\n", summary.scanId, error.c_str());
-        return ExitInternal;
-    }
-    std::vector<CChangeEvent> events = query.Events();
-    long long offset = m_eventsFrom.jsonOffset;
-    if (query.EventMode() == 2 && !CJsonEventFile(JsonEventPath()).Read(offset, events, error)) {
-        fprintf(m_io.err, "kvo-agent: the events of scan %lld cannot be read: %s\n", summary.scanId, error.c_str());
-        return ExitInternal;
-    }
-    const CChangeReport report(std::move(events), query.ChangeCounts());
+    const CChangeReport report({}, m_tail.EventMode() == 2 ? m_shownCounts : summary.eventCounts);
     fprintf(m_json ? m_io.err : m_io.out, "%s: incremental scan %lld completed in %.1f s: %s\n", m_kind.name,
             summary.scanId, summary.durationMs / 1000.0, report.CountsText().c_str());
     if (m_tail.PassedOver())

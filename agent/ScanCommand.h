@@ -11,6 +11,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -54,12 +55,6 @@ public:
 
 private:
     enum class Outcome { Completed, Failed, Unreadable, AgentEnded, Interrupted };
-    // Where the events of the scan will be found once it has completed.
-    struct EventsFrom {
-        long long afterEventId = 0;  // event mode 1: rows after this id
-        long long jsonOffset = 0;    // event mode 2: lines after this offset
-    };
-
     int CheckSettings() const;
     int StartWatch(CScanWatch& watch);
     std::unique_ptr<KvoCore::CLuaThread> StartAgent(const CScanWatch& watch);
@@ -86,8 +81,8 @@ private:
     std::function<bool()> m_abandoned;
     std::function<void()> m_wakeAgent;
     CEventTail m_tail;
+    std::map<int, long long> m_shownCounts;  // events shown, per change
     const char* m_baselineReason = "";  // why the agent records a baseline instead
-    EventsFrom m_eventsFrom;
 };
 
 }  // namespace KvoAgent

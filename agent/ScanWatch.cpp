@@ -70,6 +70,9 @@ void CScanWatch::ReadHistory() {
         *m_db, m_resumed ? wxString::Format("SELECT MAX([integrityEventId]) FROM [IntegrityEvents] WHERE [recorded]<%lld;",
                                             m_scanStartTime)
                          : wxString("SELECT MAX([integrityEventId]) FROM [IntegrityEvents];"));
+    m_highestEventTimeBefore = QueryInt64(
+        *m_db, wxString::Format("SELECT [recorded] FROM [IntegrityEvents] WHERE [integrityEventId]=%lld;",
+                                m_highestEventBefore));
     m_hadRules = QueryInt64(*m_db, "SELECT COUNT(*) FROM [IntegrityRules];") != 0;
 }
 
@@ -197,6 +200,15 @@ CScanWatch::Summary CScanWatch::ReadSummary() {
         "GROUP BY [entityType] ORDER BY [entityType];");
     while (rs.NextRow()) summary.currentEntities.emplace_back(rs.GetString(0), Int64(rs, 1));
     return summary;
+}
+
+std::map<int, long long> CScanWatch::CountEventsAfter() {
+    wxSQLite3ResultSet rs = m_db->ExecuteQuery(wxString::Format(
+        "SELECT [change], COUNT(*) FROM [IntegrityEvents] WHERE [integrityEventId]>%lld GROUP BY [change];",
+        m_highestEventBefore));
+    std::map<int, long long> counts;
+    while (rs.NextRow()) counts[static_cast<int>(Int64(rs, 0))] = Int64(rs, 1);
+    return counts;
 }
 
 // A baseline limited to listed rules names them in ScanIntegrityRuleIds; one without covers every rule.

@@ -10,6 +10,7 @@
 // got. Not thread-safe; one thread uses it.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -50,6 +51,7 @@ public:
         int scanKind = -1;
         long long durationMs = 0;
         std::vector<std::pair<wxString, long long>> currentEntities;  // per type, by name
+        std::map<int, long long> eventCounts;                         // rows per change, when asked for
     };
 
     // orBaseline: a baseline scan the agent runs instead counts as well.
@@ -67,12 +69,15 @@ public:
     // Set by Choose(): the highest integrity event id from before the scan,
     // and whether rules had been stored (by an earlier baseline).
     long long HighestEventIdBefore() const { return m_highestEventBefore; }
+    long long HighestEventTimeBefore() const { return m_highestEventTimeBefore; }  // when it was recorded
     bool HadRules() const { return m_hadRules; }
     Status Poll();
     // After State::Completed. Throws wxSQLite3Exception.
     Summary ReadSummary();
     // The rules a completed baseline covered. Throws wxSQLite3Exception.
     std::vector<Rule> ReadRulesCovered();
+    // The integrity events kept as rows after HighestEventIdBefore(), per change. Throws wxSQLite3Exception.
+    std::map<int, long long> CountEventsAfter();
 
 private:
     void FindScan(Status& status);
@@ -87,6 +92,7 @@ private:
     const bool m_orBaseline;
     bool m_resumed = false;
     long long m_highestEventBefore = 0;
+    long long m_highestEventTimeBefore = 0;
     bool m_hadRules = false;
     long long m_highestAtStart = 0;  // scans above it are new
     long long m_scanId = 0;          // 0 until the scan is known

@@ -35,7 +35,8 @@ XML
 # The baseline is slowed down so that it can be met in progress.
 config 2 >"$WORK/config.xml"
 W=$WORK/w
-A=("$AGENT" --workdir "$W" --config "$WORK/config.xml")
+# Keeping one delivered event makes a confirmed delivery visible at once.
+A=("$AGENT" --workdir "$W" --config "$WORK/config.xml" --set zel.im.eventsToRetain=1)
 
 # until COMMAND...: until it succeeds, at most 60 s.
 until_ok() {
@@ -73,6 +74,10 @@ sed -nE 's/^[0-9]+ [0-9]{4}-[0-9T:.Z-]+ ([a-z]+) \[1001 - Tree\] File (.*)$/\1 \
 printf '%s\n' "create $T/d3/new.conf" "delete $T/d2/f2.conf" "update $T/d1/f1.conf" >"$WORK/want"
 check "check shows the scan's events" cmp -s "$WORK/got" "$WORK/want"
 check "run shows them as they are recorded" until_ok grep -q "^[0-9]* .* update \[1001 - Tree\] File $T/d1/f1.conf$" "$WORK/run.out"
+# What run and check read for people purged nothing; a delivery confirmed to the running agent does.
+check "the three events are kept" [ "$("${A[@]}" events | grep -c '^[0-9]')" = 3 ]
+expect_status 0 "events confirming delivery up to event 3" -- "${A[@]}" events --after 3
+check "the events before the one kept are purged" [ "$("${A[@]}" events | grep -c '^[0-9]')" = 1 ]
 check "only the agent's own scans ran" [ "$(sqlite3 "$W/si.db" "SELECT COUNT(*) FROM [Scans];")" = 2 ]
 
 # A rule added to the configuration is taken up on SIGHUP: the agent records its baseline.
