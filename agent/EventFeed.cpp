@@ -11,8 +11,8 @@ const unsigned int kPollMs = 1000;
 
 }  // namespace
 
-CEventFeed::CEventFeed(KvoCore::CDom& dom, const std::string& scriptDir, bool json)
-    : CRunnable("event-feed", &dom), m_dom(dom), m_tail(dom, scriptDir, true), m_json(json) {}
+CEventFeed::CEventFeed(KvoCore::CDom& dom, const std::string& scriptDir)
+    : CRunnable("event-feed", &dom), m_dom(dom), m_tail(dom, scriptDir, true) {}
 
 bool CEventFeed::Open(std::string& error) { return m_tail.Start(error); }
 
@@ -31,11 +31,11 @@ void CEventFeed::Show() {
         return;
     }
     m_failing = false;
-    const CChangeReport report(std::move(fresh), {});
-    if (m_json)
-        report.PrintJson(stdout);
-    else
-        report.PrintText(stdout);
+    CChangeReport(std::move(fresh), {}).PrintText(stdout);
+    if (m_tail.PassedOver() && !m_toldSkipped) {
+        m_toldSkipped = true;
+        printf("(more events came at once than could be shown here; kvo-agent events lists them all)\n");
+    }
     fflush(stdout);
 }
 

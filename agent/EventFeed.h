@@ -1,7 +1,6 @@
 // CEventFeed: the thread of `kvo-agent run` that shows the integrity events
 // on stdout as they are recorded, one line each as `kvo-agent events` prints
-// them (JSON lines with json). Events recorded before it started are not
-// shown again.
+// them. Events recorded before it started are not shown again.
 #pragma once
 
 #include <string>
@@ -14,7 +13,7 @@ namespace KvoAgent {
 
 class CEventFeed : public KvoCore::CRunnable {
 public:
-    CEventFeed(KvoCore::CDom& dom, const std::string& scriptDir, bool json = false);
+    CEventFeed(KvoCore::CDom& dom, const std::string& scriptDir);
     // Before start(): false with the reason in error when the events cannot be read.
     bool Open(std::string& error);
     void OnRun() override;
@@ -24,8 +23,8 @@ private:
 
     KvoCore::CDom m_dom;
     CEventTail m_tail;
-    const bool m_json;
-    bool m_failing = false;  // says so once, not every second
+    bool m_failing = false;      // says so once, not every second
+    bool m_toldSkipped = false;  // likewise
 };
 
 }  // namespace KvoAgent
