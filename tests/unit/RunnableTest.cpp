@@ -124,38 +124,30 @@ void ExpectStopEndsACpuLimitSleep(unsigned limit, const std::function<void(FnThr
 
 // --- Lifetime ---
 
-TEST(RunnableLifecycle, NeverStartedThreadJoinsAndDestroysCleanly) {
+TEST(RunnableLifecycle, UnstartedThreadRefusesADetachedStartAndJoinsCleanly) {
     FnThread idle;
+    // A detached start is refused and leaves the thread unstarted.
+    EXPECT_FALSE(idle.start(wxPRIORITY_DEFAULT, false, 0));
     EXPECT_FALSE(idle.isRunning());
     idle.join();
     idle.join();
     CRunnable::StopThread(&idle, "kvo.test.thread");
     CRunnable::StopThread(nullptr, "kvo.test.thread");
     EXPECT_EQ(ParseCpuSeconds(idle.GetCPUTimeStr()), 0.0);
+    EXPECT_TRUE(idle.start(wxPRIORITY_DEFAULT, true, 0));
+    idle.join();
 
     auto* heap = new FnThread([](FnThread&) {});
     delete heap;
 }
 
-TEST(RunnableLifecycle, ThisIsTheObjectOnItsOwnThreadOnly) {
-    std::atomic<CRunnable*> seen{reinterpret_cast<CRunnable*>(1)};
-    FnThread t([&](FnThread&) { seen = CRunnable::This(); });
-    ASSERT_TRUE(t.start());
-    t.join();
-    EXPECT_EQ(seen.load(), &t);
-    EXPECT_EQ(CRunnable::This(), nullptr);
-
-    CRunnable* onPlainThread = reinterpret_cast<CRunnable*>(1);
-    std::thread plain([&] { onPlainThread = CRunnable::This(); });
-    plain.join();
-    EXPECT_EQ(onPlainThread, nullptr);
-}
-
-TEST(RunnableLifecycle, RunsOnceAndIsRunningUntilOnRunReturns) {
+TEST(RunnableLifecycle, RunsOnceAsItselfAndIsRunningUntilOnRunReturns) {
     std::atomic<int> runs{0};
     std::atomic<bool> release{false};
+    std::atomic<CRunnable*> seen{reinterpret_cast<CRunnable*>(1)};
     FnThread t([&](FnThread& self) {
         ++runs;
+        seen = CRunnable::This();
         while (!release && !self.TestDestroy(30000, nullptr)) {
         }
     });
@@ -174,14 +166,13 @@ TEST(RunnableLifecycle, RunsOnceAndIsRunningUntilOnRunReturns) {
     EXPECT_EQ(runs.load(), 1);
     EXPECT_EQ(t.exits.load(), 1);
     EXPECT_FALSE(t.start());
-}
-
-TEST(RunnableLifecycle, DetachedStartIsRefused) {
-    FnThread t([](FnThread&) {});
-    EXPECT_FALSE(t.start(wxPRIORITY_DEFAULT, false, 0));
-    EXPECT_FALSE(t.isRunning());
-    EXPECT_TRUE(t.start(wxPRIORITY_DEFAULT, true, 0));
-    t.join();
+    // This() is the object on its own thread only.
+    EXPECT_EQ(seen.load(), &t);
+    EXPECT_EQ(CRunnable::This(), nullptr);
+    CRunnable* onPlainThread = reinterpret_cast<CRunnable*>(1);
+    std::thread plain([&] { onPlainThread = CRunnable::This(); });
+    plain.join();
+    EXPECT_EQ(onPlainThread, nullptr);
 }
 
 TEST(RunnableLifecycle, LowerPriorityRaisesTheThreadsNiceValue) {
@@ -264,7 +255,10 @@ TEST(RunnableWait, WakeupAndExitSemanticsWithoutAThread) {
     FnThread t;
     bool awakened = true;
     EXPECT_FALSE(t.TestDestroy());
-    EXPECT_FALSE(t.TestDestroy(20, &awakened));
+    // Without events a timed wait lasts its time.
+    auto begin = Clock::now();
+    EXPECT_FALSE(t.TestDestroy(150, &awakened));
+    EXPECT_GE(Seconds(Clock::now() - begin), 0.14);
     EXPECT_FALSE(awakened);
 
     t.Awaken();
@@ -280,7 +274,7 @@ TEST(RunnableWait, WakeupAndExitSemanticsWithoutAThread) {
 
     // A wait ended by a wake-up consumes it even when nobody asks.
     t.interrupt();
-    auto begin = Clock::now();
+    begin = Clock::now();
     EXPECT_FALSE(t.TestDestroy(30000, nullptr));
     EXPECT_LT(Seconds(Clock::now() - begin), 5.0);
     EXPECT_FALSE(t.HasWakeup());
@@ -291,20 +285,6 @@ TEST(RunnableWait, WakeupAndExitSemanticsWithoutAThread) {
     begin = Clock::now();
     EXPECT_TRUE(t.TestDestroy(30000, &awakened));
     EXPECT_LT(Seconds(Clock::now() - begin), 5.0);
-}
-
-TEST(RunnableWait, TimedWaitWithoutEventsLastsItsTime) {
-    WaitResult r;
-    FnThread t([&](FnThread& self) {
-        auto begin = Clock::now();
-        r.stop = self.TestDestroy(150, &r.awakened);
-        r.seconds = Seconds(Clock::now() - begin);
-    });
-    ASSERT_TRUE(t.start());
-    t.join();
-    EXPECT_FALSE(r.stop);
-    EXPECT_FALSE(r.awakened);
-    EXPECT_GE(r.seconds, 0.14);
 }
 
 TEST(RunnableWait, WakeupOrExitRequestEndsALongWait) {
