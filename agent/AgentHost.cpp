@@ -144,9 +144,10 @@ int CAgentHost::CheckArguments() {
     }
     if (m_command == "exec" && m_arguments.empty()) return UsageError("exec needs a script");
     if (m_command == "run" && !m_arguments.empty()) return UsageError("run takes no arguments");
-    if (m_command == "baseline" && !m_arguments.empty()) return UsageError("baseline takes no arguments");
-    if (m_command == "check" && !(m_arguments.empty() || (m_arguments.size() == 1 && m_arguments[0] == "--json")))
-        return UsageError("check takes only --json");
+    bool json = false;
+    std::string error;
+    if ((m_command == "baseline" || m_command == "check") && !CScanCommand::Parse(m_command, m_arguments, json, error))
+        return UsageError(error);
     return -1;
 }
 
@@ -228,10 +229,10 @@ int CAgentHost::RunCommand() {
     CWorkdirLock lock(CDom::This()->GetWorkdirWx());
     status = TakeWorkdir(lock);
     if (status != ExitOk) return status;
-    if (m_command == "baseline")
-        return CScanCommand(*CDom::This(), CScanCommand::s_Baseline, AgentScriptDirectory()).Run();
-    if (m_command == "check")
-        return CScanCommand(*CDom::This(), CScanCommand::s_Check, AgentScriptDirectory(), !m_arguments.empty()).Run();
+    bool json = false;
+    std::string error;
+    if (const CScanCommand::ScanKind* kind = CScanCommand::Parse(m_command, m_arguments, json, error))
+        return CScanCommand(*CDom::This(), *kind, AgentScriptDirectory(), json).Run();
     return RunAgentScript();
 }
 

@@ -109,15 +109,14 @@ int CControlSession::Carry(const std::string& command, const std::vector<std::st
         }
         return query.Run(m_dom, m_scriptDir, io);
     }
-    const bool json = arguments.size() == 1 && arguments[0] == "--json";
-    if ((command == "baseline" && arguments.empty()) || (command == "check" && (arguments.empty() || json))) {
-        CScanCommand scan(m_dom, command == "check" ? CScanCommand::s_Check : CScanCommand::s_Baseline, m_scriptDir,
-                          json, io);
+    bool json = false;
+    if (const CScanCommand::ScanKind* kind = CScanCommand::Parse(command, arguments, json, error)) {
+        CScanCommand scan(m_dom, *kind, m_scriptDir, json, io);
         scan.SetAbandoned([this] { return ClientGone(); });
         scan.SetWakeAgent(m_wakeAgent);
         return scan.Run();
     }
-    fprintf(io.err, "kvo-agent: the running agent does not carry out %s with these arguments\n", command.c_str());
+    fprintf(io.err, "kvo-agent: the running agent does not carry this out: %s\n", error.c_str());
     return ExitUsage;
 }
 

@@ -26,14 +26,14 @@ bool CEventTail::Start(std::string& error) {
     // The newest event there is: a window of one.
     if (!m_query.Run(0, 0, 1, error)) return false;
     const std::vector<CChangeEvent>& newest = m_query.Events();
-    StartAfter(newest.empty() ? 0 : newest.back().id, newest.empty() ? 0 : newest.back().timeMs, m_jsonFile.Size());
+    StartAfter(newest.empty() ? 0 : newest.back().id, newest.empty() ? 0 : newest.back().timeMs);
     return true;
 }
 
-void CEventTail::StartAfter(long long eventId, long long eventTimeMs, long long jsonOffset) {
+void CEventTail::StartAfter(long long eventId, long long eventTimeMs) {
     m_lastEventId = eventId;
     m_lastEventTimeMs = eventTimeMs;
-    m_jsonOffset = jsonOffset;
+    m_jsonOffset = m_jsonFile.Size();
 }
 
 bool CEventTail::Poll(std::vector<CChangeEvent>& fresh, std::string& error) {

@@ -23,8 +23,8 @@ public:
     // Only what is recorded from now on is new. False with the reason in error.
     bool Start(std::string& error);
     // Only what comes after this event id (recorded at eventTimeMs; 0: not
-    // known) and this offset of events.jsonl is new.
-    void StartAfter(long long eventId, long long eventTimeMs, long long jsonOffset);
+    // known), and the JSON lines appended from now on, are new.
+    void StartAfter(long long eventId, long long eventTimeMs);
     // The events recorded since the last poll. False with the reason in error.
     bool Poll(std::vector<CChangeEvent>& fresh, std::string& error);
     // A poll found more events than one query hands out: the oldest of them were passed over.

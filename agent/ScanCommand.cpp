@@ -7,7 +7,6 @@
 
 #include "agent/AgentHost.h"
 #include "agent/ChangeReport.h"
-#include "agent/JsonEventFile.h"
 #include "agent/ProgressLine.h"
 #include "core/Log.h"
 #include "core/LuaThread.h"
@@ -60,6 +59,17 @@ long long FileSize(const std::string& path) {
 const CScanCommand::ScanKind CScanCommand::s_Baseline = {0, "baseline", "zel.im.bNeedRebuildBaseline"};
 const CScanCommand::ScanKind CScanCommand::s_Check = {1, "check", "zel.im.bNeedIncrementalScan"};
 
+const CScanCommand::ScanKind* CScanCommand::Parse(const std::string& command, const std::vector<std::string>& arguments,
+                                                  bool& json, std::string& error) {
+    json = command == s_Check.name && arguments.size() == 1 && arguments[0] == "--json";
+    if (command == s_Baseline.name && arguments.empty()) return &s_Baseline;
+    if (command == s_Check.name && (arguments.empty() || json)) return &s_Check;
+    error = command == s_Baseline.name ? "baseline takes no arguments"
+            : command == s_Check.name  ? "check takes only --json"
+                                       : command + " is no scan command";
+    return nullptr;
+}
+
 CScanCommand::CScanCommand(KvoCore::CDom& dom, const ScanKind& kind, std::string scriptDir, bool json,
                            const CCommandStreams& io)
     : m_dom(dom), m_kind(kind), m_scriptDir(std::move(scriptDir)), m_json(json), m_io(io), m_tail(dom, m_scriptDir, true) {}
@@ -78,8 +88,7 @@ int CScanCommand::Run() {
     m_baselineReason = watch.ResumedKind() == s_Baseline.scanType ? "an earlier baseline was left unfinished"
                        : watch.HadRules()                          ? "the rules changed"
                                                                    : "there was no baseline yet";
-    m_tail.StartAfter(watch.HighestEventIdBefore(), watch.HighestEventTimeBefore(),
-                      CJsonEventFile(JsonEventPath()).Size());
+    m_tail.StartAfter(watch.HighestEventIdBefore(), watch.HighestEventTimeBefore());
 
     std::unique_ptr<KvoCore::CLuaThread> agent;
     if (m_io.inAgent)
@@ -297,7 +306,6 @@ int CScanCommand::ReportChanges(const CScanWatch::Summary& summary) {
     return report.ExitBits();
 }
 
-std::string CScanCommand::JsonEventPath() const { return Narrow(m_dom.GetWorkdirWx() + "/events.jsonl"); }
 
 void CScanCommand::PrintSummary(const CScanWatch::Summary& summary) const {
     fprintf(m_io.out, "%s scan %lld completed in %.1f s\n", m_kind.name, summary.scanId, summary.durationMs / 1000.0);

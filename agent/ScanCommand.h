@@ -38,6 +38,10 @@ public:
     };
     static const ScanKind s_Baseline;
     static const ScanKind s_Check;
+    // The kind that command names, when arguments are its own (check takes
+    // --json, which sets json); null with the reason in error otherwise.
+    static const ScanKind* Parse(const std::string& command, const std::vector<std::string>& arguments, bool& json,
+                                 std::string& error);
 
     // json: `check` prints its events as JSON lines.
     CScanCommand(KvoCore::CDom& dom, const ScanKind& kind, std::string scriptDir, bool json = false,
@@ -70,7 +74,6 @@ private:
     int ReportBaselineFirst(const CScanWatch::Summary& summary, const std::vector<CScanWatch::Rule>& rules) const;
     int ReportChanges(const CScanWatch::Summary& summary);
     void PrintSummary(const CScanWatch::Summary& summary) const;
-    std::string JsonEventPath() const;
     std::string DatabasePath() const;
 
     KvoCore::CDom m_dom;
