@@ -7,6 +7,7 @@
 
 #include "core/Log.h"
 #include "core/SqliteDatabase.h"
+#include "plugins/im/EventOutbox.h"
 #include "plugins/im/SqlSubscan.h"
 
 namespace KvoPluginIm {
@@ -110,6 +111,7 @@ void CIntegrityScanThread::RunSteps() {
             return;
         }
         const bool succeeded = RunStep(step);
+        FlushOutbox();
         if (ShouldShutdown()) {
             KVO_SCANNER_TRACE("Exit because ShouldShutdown() returned true");
             return;

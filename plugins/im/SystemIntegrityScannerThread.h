@@ -23,8 +23,10 @@
 #include <wx/thread.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -46,6 +48,7 @@ class XMLObjectList;
 
 namespace KvoPluginIm {
 
+class CEventOutbox;
 class CSqlAttribute;
 class CSqlEntity;
 class CSqlEntitySet;
@@ -206,9 +209,11 @@ protected:
     void LoadEntitySetsInScope(KvoCore::XMLObjectList& sets);
     // One CEF syslog line for a reported event (was: the old version, null for
     // a create; is: the new one, null for a delete), stamped eventTime / 1000
-    // seconds. Dropped silently while syslog is off or cannot be opened.
+    // seconds, put in the outbox. None while syslog is off.
     void SyslogSend(const CSqlEntity* was, const CSqlEntity* is, int status, int integrityRuleId, int change,
                     const wxString& changedNames, long long eventTime, const wxString& user, const wxString& process);
+    // Sends a line from the outbox; false keeps it there for a later try.
+    bool SyslogDeliver(const std::string& line, long long timeSeconds);
     // The line for the event at formatLevel; false when it cannot be built (no
     // open database, no rule row, or the entity the change needs is missing).
     bool SyslogFormat(const CSqlEntity* was, const CSqlEntity* is, int status, int integrityRuleId, int change,
@@ -273,6 +278,13 @@ protected:
     bool ShouldDescend(const CSqlIncludeExcludeFeatures& features, const CSqlIncludeExcludePatterns& patterns,
                        const KvoCore::Int64Set& includeExcludeIds, const wxString& searchBase,
                        const wxString& key) const;
+
+    // Runs what must count only once the batch is in the database: at once
+    // outside a transaction, else at its commit; a rollback forgets it.
+    void AfterCommit(std::function<void()> action);
+    // Sends what the outbox holds, unless a transaction is open.
+    void FlushOutbox();
+    bool SendOutboxEntry(int channel, long long timeSeconds, const std::string& text);
 
     // Resets a shared statement and clears its bindings at the end of a scope,
     // also when a database error leaves it.
@@ -345,6 +357,11 @@ protected:
     std::atomic<int> m_scanType{0};
     std::unique_ptr<Statements> m_statements;
     KvoCore::CSyslogger m_syslog;
+    // Events of committed batches still to be sent; valid while the database is open.
+    std::unique_ptr<CEventOutbox> m_outbox;
+    std::vector<std::function<void()>> m_afterCommit;
+    // Keys the attribute step skipped after repeated database errors.
+    std::set<wxString> m_givenUpKeys;
     // Raw digests of the last HashContent, and the bytes it read.
     std::string m_md5;
     std::string m_sha1;
@@ -383,8 +400,13 @@ private:
     // False when the scanner must shut down first.
     bool DetectDeletesAndRenames();
     void ReportCopiedEntities();
+    // Versions of keys the attribute step gave up on stay current, and the
+    // unfinished rows of those keys go.
+    void KeepGivenUpKeysCurrent();
     void MarkDeleted(CSqlEntity& old);
     void ReportCreated(CSqlEntity& entity);
+    // The rule's change statistic, counted once the change is committed.
+    void CountRuleChange(long long integrityRuleId);
     void BeginTransaction();
     void UpdateEntityRow(CSqlEntity& entity);
     void DeleteEntityRow(long long entityId);

@@ -4,6 +4,7 @@
 
 #include "core/Log.h"
 #include "core/SqliteDatabase.h"
+#include "plugins/im/EventOutbox.h"
 #include "plugins/im/SqlAttribute.h"
 #include "plugins/im/SqlChangeDetail.h"
 #include "plugins/im/SqlEntity.h"
@@ -53,6 +54,7 @@ bool CIntegrityScanThread::OpenSystemIntegrityDb() {
     if (m_statements) return true;
     try {
         PrepareStatements();
+        m_outbox.reset(new CEventOutbox(*m_db));
     } catch (const wxSQLite3Exception& e) {
         // Without its statements a scanner can do nothing; a file lacking the
         // integrity tables is no database for it.
@@ -61,12 +63,16 @@ bool CIntegrityScanThread::OpenSystemIntegrityDb() {
         CloseSystemIntegrityDb();
         return false;
     }
+    // What a stopped agent had committed but not yet sent goes out first.
+    FlushOutbox();
     return true;
 }
 
 void CIntegrityScanThread::CloseSystemIntegrityDb() {
     // Statements are finalized before their connection goes.
     m_statements.reset();
+    m_outbox.reset();
+    m_afterCommit.clear();
     m_inTransaction = false;
     if (m_db) m_db->Close();
 }

@@ -11,6 +11,7 @@
 #include "core/Log.h"
 #include "core/SqliteDatabase.h"
 #include "core/Utilities.h"
+#include "plugins/im/EventOutbox.h"
 #include "plugins/im/SqlAttribute.h"
 #include "plugins/im/SqlEntity.h"
 #include "plugins/im/SqlIntegrityEvent.h"
@@ -142,6 +143,8 @@ void CIntegrityScanThread::ReportIntegrityEvent(const CSqlEntity* was, CSqlEntit
         KVO_SCANNER_TRACE("ReportIntegrityEvent() producing normalized event (changeType %d)", change);
     }
     SyslogSend(was, is, status, integrityRuleId, change, changedNames, eventTime, user, process);
+    // Outside a transaction the event's versions are already committed.
+    FlushOutbox();
 }
 
 bool CIntegrityScanThread::GetUpdatedEventDescription(const CSqlEntity* was, const CSqlEntity* is,
@@ -263,13 +266,31 @@ void CIntegrityScanThread::ReportDenormalizedIntegrityEvent(const CSqlEntity* wa
         KVO_SCANNER_TRACE("json serialization failed");
         return;
     }
-    const unsigned long length = static_cast<unsigned long>(strlen(text));
-    KVO_SCANNER_TRACE("json event, len=%lu string is: %s", length, wxString::FromUTF8(text));
-    if (dom->IsEventOverIoT(kEventSource) && !dom->IoTEventWrite(text, length))
-        KVO_SCANNER_TRACE("json event could not be written to Events DB");
-    if (dom->IsEventOverHeartbeat(kEventSource) && !dom->EventWrite(text, length))
-        KVO_SCANNER_TRACE("json event could not be written to Events DB");
+    const std::string json(text);
     cJSON_free(text);
+    KVO_SCANNER_TRACE("json event, len=%lu string is: %s", static_cast<unsigned long>(json.size()),
+                      wxString::FromUTF8(json.c_str()));
+    // Written once the batch that recorded the versions commits.
+    if (dom->IsEventOverIoT(kEventSource)) m_outbox->Put(CEventOutbox::ChannelIoTEvents, 0, json);
+    if (dom->IsEventOverHeartbeat(kEventSource)) m_outbox->Put(CEventOutbox::ChannelEvents, 0, json);
+}
+
+bool CIntegrityScanThread::SendOutboxEntry(int channel, long long timeSeconds, const std::string& text) {
+    const unsigned long length = static_cast<unsigned long>(text.size());
+    switch (channel) {
+        case CEventOutbox::ChannelEvents:
+            if (m_dom.EventWrite(text.c_str(), length)) return true;
+            break;
+        case CEventOutbox::ChannelIoTEvents:
+            if (m_dom.IoTEventWrite(text.c_str(), length)) return true;
+            break;
+        case CEventOutbox::ChannelSyslog:
+            return SyslogDeliver(text, timeSeconds);
+        default:
+            return true;  // no channel of this agent: nothing to keep it for
+    }
+    KVO_SCANNER_TRACE("json event could not be written to Events DB");
+    return false;
 }
 
 }  // namespace KvoPluginIm

@@ -3,12 +3,15 @@
 // then hashes them into the entity row and hands it to version processing.
 #include <wx/wxsqlite3.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
 
 #include "core/Log.h"
 #include "core/SqliteDatabase.h"
+#include "core/Utilities.h"
+#include "plugins/im/EventOutbox.h"
 #include "plugins/im/SqlAttribute.h"
 #include "plugins/im/SqlEntity.h"
 #include "plugins/im/SqlEntitySet.h"
@@ -169,6 +172,12 @@ bool CIntegrityScanThread::OnGatherFailure(GatherProgress& progress, const wxStr
     }
     KvoCore::LogWarning(wxString::Format("Giving up on %s '%s' after %d consecutive failures", GetEntityType(), key,
                                          progress.failures));
+    // Unread is not gone: the key keeps its current version until a scan can read it.
+    m_givenUpKeys.insert(key);
+    m_dom.AgentEventWrite(3010, wxString::Format("%s scanner gave up on %s after %d consecutive failures; its "
+                                                 "previous version stays current",
+                                                 KvoCore::ReplaceBars(GetEntityType()), KvoCore::ReplaceBars(key),
+                                                 progress.failures));
     m_subscan->m_checkpointInfo = key;
     m_subscan->SetAttributeNull(&m_subscan->m_checkpointInfo, false);
     SaveSubscan();
@@ -184,10 +193,15 @@ void CIntegrityScanThread::CommitOpenTransaction() {
     // Still open when the commit fails, so that the rollback after it undoes the batch.
     m_db->Commit();
     m_inTransaction = false;
+    std::vector<std::function<void()>> committed;
+    committed.swap(m_afterCommit);
+    for (const std::function<void()>& action : committed) action();
+    FlushOutbox();
 }
 
 void CIntegrityScanThread::RollbackOpenTransaction() {
     m_inTransaction = false;
+    m_afterCommit.clear();
     // SQLite has already undone a transaction that an error ended; rolling
     // back then fails, and there is nothing left to undo.
     if (m_db->GetAutoCommit()) return;
@@ -196,6 +210,20 @@ void CIntegrityScanThread::RollbackOpenTransaction() {
     } catch (const wxSQLite3Exception& e) {
         KvoCore::LogError(wxString::Format("%s: rollback failed: %s", GetThreadName(), e.GetMessage()));
     }
+}
+
+void CIntegrityScanThread::AfterCommit(std::function<void()> action) {
+    if (m_inTransaction)
+        m_afterCommit.push_back(std::move(action));
+    else
+        action();
+}
+
+void CIntegrityScanThread::FlushOutbox() {
+    if (!m_outbox) return;
+    m_outbox->Flush([this](int channel, long long timeSeconds, const std::string& text) {
+        return SendOutboxEntry(channel, timeSeconds, text);
+    });
 }
 
 unsigned CIntegrityScanThread::StatsElapsedMsec(unsigned long startTick) const {

@@ -14,6 +14,7 @@
 #include "core/Snprintfcat.h"
 #include "core/SqliteDatabase.h"
 #include "core/Syslogger.h"
+#include "plugins/im/EventOutbox.h"
 #include "plugins/im/SqlEntity.h"
 #include "plugins/im/SqlIntegrityRule.h"
 #include "plugins/im/SystemIntegrityScannerThread.h"
@@ -146,19 +147,27 @@ void CIntegrityScanThread::SyslogSend(const CSqlEntity* was, const CSqlEntity* i
     m_syslog.UpdateConfig();
     if (!m_syslog.IsEnabled() || !m_syslog.HasDestination()) return;
     KVO_SCANNER_TRACE("SyslogSend() %s: %s", ChangeWord(change), TracedKey(was, is, change));
-    if (!m_syslog.Open()) return;
     std::string line;
     if (!SyslogFormat(was, is, status, integrityRuleId, change, changedNames, user, process,
                       m_syslog.GetFormatLevel(), line)) {
         KvoCore::LogError("CIntegrityScanThread::SyslogSend() - format failed");
         return;
     }
-    const long seconds = static_cast<long>(eventTime / 1000);
-    if (!m_syslog.Send(line.c_str(), seconds)) {
-        const int error = errno;
-        KvoCore::LogError(
-            wxString::Format("CIntegrityScanThread::SyslogSend() - send failed: %s", wxSysErrorMsgStr(error)));
-    }
+    m_outbox->Put(CEventOutbox::ChannelSyslog, eventTime / 1000, line);
+    FlushOutbox();
+}
+
+bool CIntegrityScanThread::SyslogDeliver(const std::string& line, long long timeSeconds) {
+    m_syslog.UpdateConfig();
+    // Turned off since the event was recorded: the line has nowhere to go.
+    if (!m_syslog.IsEnabled() || !m_syslog.HasDestination()) return true;
+    if (!m_syslog.Open()) return false;
+    const long seconds = static_cast<long>(timeSeconds);
+    if (m_syslog.Send(line.c_str(), seconds)) return true;
+    const int error = errno;
+    KvoCore::LogError(
+        wxString::Format("CIntegrityScanThread::SyslogSend() - send failed: %s", wxSysErrorMsgStr(error)));
+    return false;
 }
 
 bool CIntegrityScanThread::SyslogFormat(const CSqlEntity* was, const CSqlEntity* is, int /*status*/,

@@ -128,7 +128,8 @@ bool CIntegrityScanThread::FindPreviousVersionOfEntity(const CSqlEntity& current
         }
     }
     for (long long id : artifacts) DeleteEntityRow(id);
-    if (!artifacts.empty()) CSystemIntegrityThread::IncIncompleteDeletedCount(static_cast<int>(artifacts.size()));
+    if (!artifacts.empty())
+        AfterCommit([n = static_cast<int>(artifacts.size())] { CSystemIntegrityThread::IncIncompleteDeletedCount(n); });
     if (!found) previous.m_entityId = 0;
     return found;
 }
@@ -163,7 +164,7 @@ bool CIntegrityScanThread::DoPerEntityIncrementalScanProcessing(CSqlEntity& enti
             UpdateEntityRow(entity);
             return true;
         }
-        IncRuleCountStat(static_cast<int>(entity.m_integrityRuleId));
+        CountRuleChange(entity.m_integrityRuleId);
         ReportIntegrityEvent(nullptr, &entity, -1, static_cast<int>(entity.m_integrityRuleId), ChangeCreate, 0, "", "");
         return true;
     }
@@ -171,15 +172,15 @@ bool CIntegrityScanThread::DoPerEntityIncrementalScanProcessing(CSqlEntity& enti
         // Only changes add to the history: the older row stays the current one.
         OnEntityUnchanged(entity, previous);
         DeleteEntityRow(entity.m_entityId);
-        CSystemIntegrityThread::IncEntitiesDeletedCount(1);
+        AfterCommit([] { CSystemIntegrityThread::IncEntitiesDeletedCount(1); });
         SetCurrent(previous);
         UpdateEntityRow(previous);
         return true;
     }
     SetSupercededBy(previous, entity.m_entityId);
     UpdateEntityRow(previous);
-    IncRuleCountStat(static_cast<int>(entity.m_integrityRuleId));
-    IncMetric("entitiesSuperceded", 1);
+    CountRuleChange(entity.m_integrityRuleId);
+    AfterCommit([] { IncMetric("entitiesSuperceded", 1); });
     ReportIntegrityEvent(&previous, &entity, -1, static_cast<int>(entity.m_integrityRuleId), ChangeUpdate, 0, "", "");
     return true;
 }
@@ -214,6 +215,15 @@ void CIntegrityScanThread::MarkCurrentEntitiesUnseen() {
     const CSqlEntity entity;
     const wxString supercededBy = entity.GetAttributeName(&entity.m_supercededBy);
     const wxString type = GetEntityType();
+    // Rows an interrupted scan never finished are no versions. Left in place,
+    // one whose key is gone by now would be reported deleted beside the real
+    // version of that key.
+    m_db->ExecuteUpdate(wxString::Format(
+        "DELETE FROM [%1$s] WHERE [%2$s]='%3$s' AND ([%4$s] ISNULL OR length([%4$s])=0) AND ([%5$s] ISNULL OR "
+        "[%5$s]=0) AND [%6$s]<%7$lld;",
+        CSqlEntity::ElementName() + "s", entity.GetAttributeName(&entity.m_entityType), type,
+        entity.GetAttributeName(&entity.m_attributeHash), supercededBy, entity.GetAttributeName(&entity.m_entityId),
+        m_highestEntityIdAtStartOfScan));
     KVO_SCANNER_TRACE("Setting %s column to 0 in current entity records.", supercededBy);
     const unsigned long started = KvoCore::SystemTickCount();
     const wxString scope = ScopeFilters(entity.GetAttributeName(&entity.m_entitySetId),
@@ -229,6 +239,7 @@ void CIntegrityScanThread::MarkCurrentEntitiesUnseen() {
 
 bool CIntegrityScanThread::OnScanPostProcessing() {
     if (ComparesVersions(GetScanType())) {
+        KeepGivenUpKeysCurrent();
         if (!DetectDeletesAndRenames()) return true;  // shutting down: the step is left to run again
         ReportCopiedEntities();
     }
@@ -274,8 +285,8 @@ bool CIntegrityScanThread::DetectDeletesAndRenames() {
             UpdateEntityRow(moved);
             SetSupercededBy(old, moved.m_entityId);
             UpdateEntityRow(old);
-            IncRuleCountStat(static_cast<int>(moved.m_integrityRuleId));
-            CSystemIntegrityThread::IncEntitiesSupercededCount();
+            CountRuleChange(moved.m_integrityRuleId);
+            AfterCommit([] { CSystemIntegrityThread::IncEntitiesSupercededCount(); });
             ReportIntegrityEvent(&old, &moved, -1, static_cast<int>(moved.m_integrityRuleId), ChangeRename, 0, "",
                                  "");
         } else {
@@ -291,20 +302,48 @@ bool CIntegrityScanThread::DetectDeletesAndRenames() {
     return true;
 }
 
+void CIntegrityScanThread::KeepGivenUpKeysCurrent() {
+    if (m_givenUpKeys.empty()) return;
+    const CSqlEntity entity;
+    const wxString entitys = CSqlEntity::ElementName() + "s";
+    const wxString eId = entity.GetAttributeName(&entity.m_entityId);
+    const wxString eType = entity.GetAttributeName(&entity.m_entityType);
+    const wxString eKey = entity.GetAttributeName(&entity.m_keyCanonical);
+    const wxString eSuperceded = entity.GetAttributeName(&entity.m_supercededBy);
+    BeginTransaction();
+    for (const wxString& key : m_givenUpKeys) {
+        wxSQLite3Statement keep = m_db->PrepareStatement(wxString::Format(
+            "UPDATE [%s] SET [%s]=NULL WHERE [%s]=?1 AND [%s]=?2 AND [%s]<?3 AND [%s]=0;", entitys, eSuperceded, eType,
+            eKey, eId, eSuperceded));
+        keep.Bind(1, GetEntityType());
+        keep.Bind(2, key);
+        keep.Bind(3, static_cast<wxLongLong>(m_highestEntityIdAtStartOfScan));
+        keep.ExecuteUpdate();
+        wxSQLite3Statement drop = m_db->PrepareStatement(
+            wxString::Format("DELETE FROM [%s] WHERE [%s]=?1 AND [%s]=?2 AND [%s]>?3;", entitys, eType, eKey, eId));
+        drop.Bind(1, GetEntityType());
+        drop.Bind(2, key);
+        drop.Bind(3, static_cast<wxLongLong>(m_highestEntityIdAtStartOfScan));
+        drop.ExecuteUpdate();
+    }
+    CommitOpenTransaction();
+    m_givenUpKeys.clear();
+}
+
 void CIntegrityScanThread::MarkDeleted(CSqlEntity& old) {
     SetSupercededBy(old, -1);
     UpdateEntityRow(old);
     m_subscan->m_numEntitiesDeleted += 1;
     m_subscan->SetAttributeNull(&m_subscan->m_numEntitiesDeleted, false);
     SaveSubscan();
-    IncRuleCountStat(static_cast<int>(old.m_integrityRuleId));
+    CountRuleChange(old.m_integrityRuleId);
     ReportIntegrityEvent(&old, nullptr, -1, static_cast<int>(old.m_integrityRuleId), ChangeDelete, 0, "", "");
 }
 
 void CIntegrityScanThread::ReportCreated(CSqlEntity& entity) {
     SetCurrent(entity);
     UpdateEntityRow(entity);
-    IncRuleCountStat(static_cast<int>(entity.m_integrityRuleId));
+    CountRuleChange(entity.m_integrityRuleId);
     ReportIntegrityEvent(nullptr, &entity, -1, static_cast<int>(entity.m_integrityRuleId), ChangeCreate, 0, "", "");
 }
 
@@ -327,6 +366,10 @@ void CIntegrityScanThread::ReportCopiedEntities() {
     if (const unsigned elapsed = StatsElapsedMsec(started))
         TraceStats(wxString::Format("%u msec to process %u new %s entities whose content is identical to an old entity",
                                     elapsed, static_cast<unsigned>(copies.size()), GetEntityType()));
+}
+
+void CIntegrityScanThread::CountRuleChange(long long integrityRuleId) {
+    AfterCommit([id = static_cast<int>(integrityRuleId)] { IncRuleCountStat(id); });
 }
 
 void CIntegrityScanThread::BeginTransaction() {

@@ -1,0 +1,89 @@
+# A killed agent loses and invents nothing: kvo-agent is killed with SIGKILL at
+# random points of a baseline and of checks, and started again each time.
+# The baseline it ends with equals one recorded without interruption; in
+# event mode 1 the stored events are exactly the changes made, each once; in
+# mode 2 each change reaches events.jsonl, and a repeat is the same line.
+source "$(dirname "$0")/common.bash" "$@"
+AGENT=$(cd "$(dirname "$AGENT")" && pwd)/$(basename "$AGENT")
+SEED=${KVO_CRASH_SEED:-$$}
+RANDOM=$SEED
+echo "kill points seeded with $SEED (KVO_CRASH_SEED)"
+
+T=$WORK/tree
+mkdir -p "$T/a" "$T/b"
+# 300 files of 2 KB (a/f000..f099, b/f100..f199, a/f200..f299) and a few large ones.
+head -c 450000 /dev/urandom | base64 -w 100 | split -d -a 3 -l 20 --additional-suffix=.txt - "$T/a/f"
+mv "$T"/a/f1??.txt "$T/b/"
+for i in $(seq 1 6); do head -c 4000000 /dev/urandom >"$T/big-$i.bin"; done
+f() { printf '%s/f%03d.txt' "$1" "$2"; }
+
+config() {
+    cat <<XML
+<SecurityConfiguration>
+  <AgentConfiguration systemIntegrityAllowOnChange="false" systemIntegrityEventMode="$1"/>
+  <IntegrityRules>
+    <IntegrityRule id="3" name="Crash tree" identifier="1003" severity="2" allowOnChange="false">
+      <FileSet base="$T"><Include key="**"/><Attributes><STANDARD/><sha256/></Attributes></FileSet>
+    </IntegrityRule>
+  </IntegrityRules>
+</SecurityConfiguration>
+XML
+}
+config 1 >"$WORK/mode1.xml"
+config 2 >"$WORK/mode2.xml"
+
+now_ms() { date +%s%3N; }
+# killed DIR CONFIG COMMAND RUNS SPAN_MS: RUNS times, COMMAND killed after a random part of SPAN_MS.
+killed() {
+    local dir=$1 conf=$2 command=$3 runs=$4 span=$5 n pid
+    for n in $(seq 1 "$runs"); do
+        "$AGENT" --workdir "$dir" --config "$conf" "$command" >/dev/null 2>&1 &
+        pid=$!
+        sleep "$(printf '0.%03d' $((RANDOM % span)))"
+        kill -KILL "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+    done
+}
+current() { sqlite3 "$1/si.db" "SELECT [key], hex([attributeHash]) FROM [Entitys] WHERE [supercededBy] ISNULL ORDER BY [key];"; }
+
+started=$(now_ms)
+expect_status 0 "an uninterrupted baseline" -- "$AGENT" --workdir "$WORK/ref" --config "$WORK/mode1.xml" baseline
+span=$(($(now_ms) - started))
+[ "$span" -lt 999 ] || span=999
+expect_status 0 "a baseline of the mode-2 work directory" -- \
+    "$AGENT" --workdir "$WORK/json" --config "$WORK/mode2.xml" baseline
+
+killed "$WORK/crash" "$WORK/mode1.xml" baseline 20 "$span"
+expect_status 0 "the baseline after 20 kills" -- "$AGENT" --workdir "$WORK/crash" --config "$WORK/mode1.xml" baseline
+current "$WORK/ref" >"$WORK/ref.current"
+current "$WORK/crash" >"$WORK/crash.current"
+check "the baseline after kills equals the uninterrupted one ($(wc -l <"$WORK/ref.current") entities)" \
+    cmp -s "$WORK/ref.current" "$WORK/crash.current"
+
+# Known changes: 8 of each kind, contents long and unique enough to be followed by a rename.
+: >"$WORK/expected"
+for i in $(seq 1 8); do
+    echo "edited $i" >>"$(f "$T/a" $((i * 2)))"; echo "update $(f "$T/a" $((i * 2)))" >>"$WORK/expected"
+    rm "$(f "$T/b" $((100 + i * 2)))"; echo "delete $(f "$T/b" $((100 + i * 2)))" >>"$WORK/expected"
+    echo "a new file number $i with some words" >"$T/new-$i.txt"; echo "create $T/new-$i.txt" >>"$WORK/expected"
+    mv "$(f "$T/b" $((150 + i * 2)))" "$T/a/moved-$i.txt"
+    echo "rename $(f "$T/b" $((150 + i * 2))) -> $T/a/moved-$i.txt" >>"$WORK/expected"
+done
+sort -o "$WORK/expected" "$WORK/expected"
+
+killed "$WORK/crash" "$WORK/mode1.xml" check 10 "$span"
+"$AGENT" --workdir "$WORK/crash" --config "$WORK/mode1.xml" check >/dev/null 2>&1
+sqlite3 -separator ' ' "$WORK/crash/si.db" "SELECT CASE [change] WHEN 1 THEN 'create' WHEN 2 THEN 'update'
+    WHEN 3 THEN 'delete' WHEN 4 THEN 'rename' END, [key] FROM [IntegrityEvents]
+    WHERE [change] BETWEEN 1 AND 4;" | sort >"$WORK/mode1.events"
+check "mode 1: the stored events are the changes, each once" cmp -s "$WORK/expected" "$WORK/mode1.events"
+[ "$failures" -eq 0 ] || diff "$WORK/expected" "$WORK/mode1.events" | head -20
+
+killed "$WORK/json" "$WORK/mode2.xml" check 10 "$span"
+"$AGENT" --workdir "$WORK/json" --config "$WORK/mode2.xml" check >/dev/null 2>&1
+lines=$WORK/json/events.jsonl
+sed -E 's/.*"operationType":"([a-z]+)".*"key":"([^"]*)".*/\1 \2/' "$lines" | sed 's/\\\//\//g' | sort -u >"$WORK/mode2.events"
+check "mode 2: every change reached events.jsonl" cmp -s "$WORK/expected" "$WORK/mode2.events"
+check "mode 2: a repeated event is the same line" [ "$(sort -u "$lines" | wc -l)" -eq "$(wc -l <"$WORK/mode2.events")" ]
+[ "$failures" -eq 0 ] || diff "$WORK/expected" "$WORK/mode2.events" | head -20
+finish
