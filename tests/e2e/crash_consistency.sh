@@ -1,5 +1,6 @@
-# A killed agent loses and invents nothing: kvo-agent is killed with SIGKILL at
-# random points of a baseline and of checks, and started again each time.
+# A stopped agent loses and invents nothing: kvo-agent is killed (SIGKILL) or
+# stopped (SIGTERM) at random points of a baseline and of checks, and started
+# again each time.
 # The baseline it ends with equals one recorded without interruption; in
 # event mode 1 the stored events are exactly the changes made, each once; in
 # mode 2 each change reaches events.jsonl, and a repeat is the same line.
@@ -33,17 +34,23 @@ config 1 >"$WORK/mode1.xml"
 config 2 >"$WORK/mode2.xml"
 
 now_ms() { date +%s%3N; }
-# killed DIR CONFIG COMMAND RUNS SPAN_MS: RUNS times, COMMAND killed after a random part of SPAN_MS.
+# killed DIR CONFIG COMMAND RUNS SPAN_MS: RUNS times, COMMAND stopped after a random part of
+# SPAN_MS, by turns with SIGKILL and with SIGTERM (which must end it within 10 s).
 killed() {
-    local dir=$1 conf=$2 command=$3 runs=$4 span=$5 n pid
+    local dir=$1 conf=$2 command=$3 runs=$4 span=$5 n pid signal
     for n in $(seq 1 "$runs"); do
         "$AGENT" --workdir "$dir" --config "$conf" "$command" >/dev/null 2>&1 &
         pid=$!
         sleep "$(printf '0.%03d' $((RANDOM % span)))"
+        signal=$([ $((n % 2)) -eq 0 ] && echo TERM || echo KILL)
+        kill -"$signal" "$pid" 2>/dev/null
+        for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+        check "$command stopped by SIG$signal ends" not_running "$pid"
         kill -KILL "$pid" 2>/dev/null
         wait "$pid" 2>/dev/null
     done
 }
+not_running() { ! kill -0 "$1" 2>/dev/null; }
 current() { sqlite3 "$1/si.db" "SELECT [key], hex([attributeHash]) FROM [Entitys] WHERE [supercededBy] ISNULL ORDER BY [key];"; }
 
 started=$(now_ms)
@@ -54,10 +61,10 @@ expect_status 0 "a baseline of the mode-2 work directory" -- \
     "$AGENT" --workdir "$WORK/json" --config "$WORK/mode2.xml" baseline
 
 killed "$WORK/crash" "$WORK/mode1.xml" baseline 20 "$span"
-expect_status 0 "the baseline after 20 kills" -- "$AGENT" --workdir "$WORK/crash" --config "$WORK/mode1.xml" baseline
+expect_status 0 "the baseline after 20 stops" -- "$AGENT" --workdir "$WORK/crash" --config "$WORK/mode1.xml" baseline
 current "$WORK/ref" >"$WORK/ref.current"
 current "$WORK/crash" >"$WORK/crash.current"
-check "the baseline after kills equals the uninterrupted one ($(wc -l <"$WORK/ref.current") entities)" \
+check "the baseline after stops equals the uninterrupted one ($(wc -l <"$WORK/ref.current") entities)" \
     cmp -s "$WORK/ref.current" "$WORK/crash.current"
 
 # Known changes: 8 of each kind, contents long and unique enough to be followed by a rename.
