@@ -1,5 +1,5 @@
 // The integrity schema as the plug-in's SQL relies on it beyond its columns
-// (which the record classes check against it): defaults, views, the
+// (which the record classes check against it): defaults, the
 // AUTOINCREMENT keys, the delete rules, and the indexes behind per-entity queries.
 
 #include "tests/unit/SqliteTestSupport.h"
@@ -39,27 +39,6 @@ TEST_F(SqliteSchemaTest, RecordDefaultsApplyToColumnsLeftOut) {
     // An explicit NULL stays NULL: records write their NULL marks.
     Exec("INSERT INTO [FileSets]([entitySetId],[onChange]) VALUES(2,NULL)");
     EXPECT_EQ(Text(*m_db, "SELECT typeof([onChange]) FROM [FileSets] WHERE [entitySetId]=2"), "null");
-}
-
-TEST_F(SqliteSchemaTest, ViewsJoinOnTheSharedId) {
-    // Rows pair only on the id; a row without partner does not appear.
-    Exec("INSERT INTO [Entitys]([entityId],[keyCanonical]) VALUES(1,'/a'),(2,'/b')");
-    Exec("INSERT INTO [Attributes]([entityId],[name],[value]) VALUES(1,'size','10'),(1,'mode','644'),(3,'x','y')");
-    EXPECT_EQ(Column(*m_db, "SELECT [keyCanonical]||':'||[name]||'='||[value] FROM [EntityAttributes] "
-                            "ORDER BY [attributeId]"),
-              (std::vector<std::string>{"/a:size=10", "/a:mode=644"}));
-    Exec("INSERT INTO [IncludeExcludes] VALUES(1,'File',4,1)");
-    Exec("INSERT INTO [Patterns] VALUES(1,'/etc/**','^/etc/.*$',1),(2,'/x','^/x$',1)");
-    Exec("INSERT INTO [Features] VALUES(1,'owner','root',0)");
-    EXPECT_EQ(Column(*m_db, "SELECT [entityType]||[entitySetId]||[exclude]||[pattern] FROM [IncludeExcludePatterns]"),
-              (std::vector<std::string>{"File41/etc/**"}));
-    EXPECT_EQ(Column(*m_db, "SELECT [name]||'='||[value] FROM [IncludeExcludeFeatures] WHERE [includeExcludeId]=1"),
-              (std::vector<std::string>{"owner=root"}));
-    Exec("INSERT INTO [RealtimeChanges]([entityType],[keyCanonical],[entitySetIds]) VALUES('File','/f','1,2')");
-    Exec("INSERT INTO [ChangeDetails] VALUES(1,4,100,200,NULL,'root','vi')");
-    EXPECT_EQ(Column(*m_db, "SELECT [keyCanonical]||[entitySetIds]||[change]||[whenChangedLast]||[process] "
-                            "FROM [RealtimeChangeDetails]"),
-              (std::vector<std::string>{"/f1,24200vi"}));
 }
 
 // Entity ids delimit what a scan recorded (above the id of a marker row it
