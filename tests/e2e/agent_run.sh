@@ -33,12 +33,6 @@ wait_for() {
     return 1
 }
 
-check() {  # check DESCRIPTION COMMAND...
-    local what=$1
-    shift
-    if "$@"; then passes=$((passes + 1)); else echo "FAIL: $what"; failures=$((failures + 1)); fi
-}
-
 # Started from elsewhere: the agent finds its scripts beside its build, not in the current directory.
 (cd / && exec "${A[@]}" run) >"$WORK/run.out" 2>"$WORK/run.err" &
 pid=$!

@@ -1,7 +1,9 @@
 # Syslog end to end: a real rsyslogd on loopback (UDP and TCP) receives one CEF
-# line per integrity event of a check, with the rule's signature id (30 for an
-# identifier that is not a number), the CEF severity of the rule's severity,
-# and the rename extension of the configured format level.
+# line per integrity event of a check, with this host and program in its
+# header, the rule's signature id (30 for an identifier that is not a number),
+# the CEF severity of the rule's severity, and the rename extension of the
+# configured format level. Paths hold multi-byte characters, so a TCP frame
+# counted in characters instead of bytes would break the lines apart.
 source "$(dirname "$0")/common.bash" "$@"
 AGENT=$(cd "$(dirname "$AGENT")" && pwd)/$(basename "$AGENT")
 
@@ -82,7 +84,7 @@ field() { cut -d'|' -f"$2" <<<"$1"; }
 
 # Per protocol and format level: a baseline, changes, a check; rsyslog gets one line per event.
 while IFS='|' read -r protocol port format rename_text; do
-    T=$WORK/$protocol
+    T=$WORK/$protocol-café
     for s in 1 2 3 4; do
         mkdir -p "$T/s$s"
         echo "rule $s file before" >"$T/s$s/edit.txt"
@@ -99,6 +101,8 @@ while IFS='|' read -r protocol port format rename_text; do
     sleep 0.5  # a line sent twice would arrive by now
     check "$protocol: exactly five lines, one per event (got $(cef_lines "$T" | wc -l))" [ "$(cef_lines "$T" | wc -l)" = 5 ]
     check "$protocol: facility 16 (local0)" [ -z "$(cef_lines "$T" | awk -F'|' 'int($1 / 8) != 16')" ]
+    check "$protocol: host, program, message id and CEF header" [ -z "$(cef_lines "$T" | awk -F'|' -v h="$(hostname)" \
+        '$3 != h || $4 != "kvo-agent" || $6 != "integrity" || $7 $8 $9 != "CEF:0kvokvo-agent" || !index($0, "|dvchost=" h " ")')" ]
     # rule|signature id|CEF severity
     while IFS='|' read -r s sig severity; do
         line=$(cef_lines "$T" | grep -F "$T/s$s/edit.txt" | sed 's/^.*CEF:/CEF:/')

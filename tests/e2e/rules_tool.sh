@@ -77,8 +77,6 @@ expect_text "$WORK/out" "unsupported ServiceSet" "agent hands over"
 
 # --- usage ---
 expect_status 0 "--help" -- "$RULES" --help
-expect_text "$WORK/out" "glob \[--base\] \[--windows\]" "help describes glob"
-expect_text "$WORK/out" "^  rules" "help describes rules"
 expect_status 64 "no command" -- "$RULES" --workdir "$WORK/w"
 expect_status 64 "unknown command" -- "$RULES" --workdir "$WORK/w" frobnicate
 expect_text "$WORK/err" "unknown command frobnicate.*--help" "unknown command named"

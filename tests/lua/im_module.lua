@@ -93,8 +93,7 @@ t.equal(4, select("#", thread:GetStats()), "an object made before still works")
 t.check(idle == SLB.im.ScanStatus.Idle, "enumeration values of both loads compare equal")
 
 thread = nil
+collectgarbage()  -- a broken __gc ends the script with an error
 collectgarbage()
-collectgarbage()
-t.check(true, "objects collected")
 
 t.finish()

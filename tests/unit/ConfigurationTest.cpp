@@ -9,7 +9,6 @@
 #include <wx/xml/xml.h>
 
 #include "core/Configuration.h"
-#include "core/XMLObject.h"
 #include "tests/unit/TempDir.h"
 
 using KvoCore::CConfiguration;
@@ -73,16 +72,6 @@ TEST(Configuration, ParseErrorsNameTheFileAndLine) {
     TempDir dir;
     CConfiguration config;
     wxString error;
-    EXPECT_FALSE(config.Load(dir.file("missing.xml"), error));
-    EXPECT_NE(wxNOT_FOUND, error.Find("missing.xml"));
-    EXPECT_NE(wxNOT_FOUND, error.Find("No such file"));
-
-    WriteFile(dir.file("broken.xml"), "<SecurityConfiguration>\n<IntegrityRules>\n<IntegrityRule id=\"1\">\n"
-                                      "</IntegrityRules>\n</SecurityConfiguration>\n");
-    EXPECT_FALSE(config.Load(dir.file("broken.xml"), error));
-    EXPECT_NE(wxNOT_FOUND, error.Find("broken.xml")) << error;
-    EXPECT_NE(wxNOT_FOUND, error.Find("line 4")) << error;
-
     WriteFile(dir.file("latin1.xml"), "<SecurityConfiguration>\n<AgentConfiguration name=\"caf\xe9\"/>\n"
                                       "</SecurityConfiguration>\n");
     EXPECT_FALSE(config.Load(dir.file("latin1.xml"), error));
@@ -152,37 +141,3 @@ TEST(Configuration, EmptyMeansParsedWithoutChildElements) {
     EXPECT_FALSE(none.IsEmpty());
 }
 
-namespace {
-
-// Just enough of a rule object to read an element through the configuration.
-class RuleStub : public KvoCore::XMLObject {
-public:
-    RuleStub() {
-        AddAttribute("id", &id);
-        AddAttribute("name", &name);
-        AddAttribute("hash", &hash);
-    }
-    wxString GetElementName() const override { return "IntegrityRule"; }
-    int id = 0;
-    wxString name, hash;
-};
-
-}  // namespace
-
-TEST(Configuration, ElementsAreParsedIntoObjectsByAbsolutePath) {
-    CConfiguration config;
-    wxString error;
-    ASSERT_TRUE(config.LoadText(Document(kRule), "test", error)) << error;
-    RuleStub rule;
-    ASSERT_TRUE(config.GetXml("/SecurityConfiguration/IntegrityRules/IntegrityRule", rule));
-    EXPECT_EQ(1, rule.id);
-    EXPECT_EQ("System configuration", rule.name);
-    EXPECT_EQ(HashOf(kRule), rule.hash) << "the filled-in hash reaches the object";
-    RuleStub absent;
-    EXPECT_FALSE(config.GetXml("/SecurityConfiguration/IntegrityRules/Nothing", absent));
-    EXPECT_FALSE(config.GetXml("/Other/IntegrityRules/IntegrityRule", absent));
-    RuleStub bad;
-    ASSERT_TRUE(config.LoadText(Document("<IntegrityRule id=\"one\"/>"), "test", error));
-    EXPECT_FALSE(config.GetXml("/SecurityConfiguration/IntegrityRules/IntegrityRule", bad))
-        << "a value that does not parse fails the read";
-}

@@ -27,6 +27,8 @@ TEST(Utilities, HexRoundTripAndValidation) {
         EXPECT_FALSE(fromHexString(bad, back)) << bad;
     }
     EXPECT_TRUE(isHexString(""));
+    EXPECT_EQ(wxNOT_FOUND, ReplaceBars("a|b||c").Find('|'));
+    EXPECT_EQ(6u, ReplaceBars("a|b||c").length());
 }
 
 TEST(Utilities, Base64) {
@@ -88,30 +90,6 @@ TEST(Utilities, FileTimestampsOfARealFile) {
     EXPECT_TRUE(S_ISLNK(st.st_mode));
 }
 
-TEST(Utilities, ListsAndBars) {
-    EXPECT_EQ("(7)", toList(Int64Set{7}, ',', true));
-    EXPECT_EQ("", toList(Int64Set{}, ','));
-    Int64Set ids{3, 1, 2};
-    Int64Set back;
-    ASSERT_TRUE(fromList(toList(ids, ',', true), back));
-    EXPECT_EQ(ids, back);
-    back.clear();
-    ASSERT_TRUE(fromList(" ( 4 , 5 ) ", back));
-    EXPECT_EQ((Int64Set{4, 5}), back);
-    EXPECT_FALSE(fromList("(4,x)", back));
-    WxStringSet users{"root"};
-    EXPECT_EQ("root", toList(users, '\n'));
-    EXPECT_EQ(wxNOT_FOUND, ReplaceBars("a|b||c").Find('|'));
-    EXPECT_EQ(6u, ReplaceBars("a|b||c").length());
-    MapStringToInt64Set map;
-    AddToMapSet(map, "sha1", 1);
-    AddToMapSet(map, "sha1", 2);
-    AddToMapSet(map, "sha1", 1);
-    EXPECT_EQ((Int64Set{1, 2}), map["sha1"]);
-    EXPECT_EQ("true", toString(true));
-    EXPECT_EQ("false", toString(false));
-}
-
 TEST(Utilities, ExecutableByModeOrContent) {
     TempDir dir;
     struct Case {
@@ -151,10 +129,3 @@ TEST(Utilities, NonUtf8FileNamesRoundTrip) {
     EXPECT_TRUE(GetFileTimestamps(found[0], nullptr, nullptr, nullptr, nullptr, nullptr));
 }
 
-TEST(Utilities, ClocksMoveForward) {
-    unsigned long tick = SystemTickCount();
-    long long now = TimeNowMillis();
-    EXPECT_GT(now, 1600000000000LL);
-    usleep(2000);
-    EXPECT_GE(SystemTickCount() - tick, 1u);
-}
