@@ -20,7 +20,7 @@ using KvoTest::FileScannerFixture;
 class FileScannerContentTest : public FileScannerFixture {};
 
 TEST_F(FileScannerContentTest, DigestsMatchTheSystemToolsAndMd5IsWithheldInFipsMode) {
-    std::string big(1300000, '\0');  // spans three mapped windows
+    std::string big(1300000, '\0');  // spans three read windows
     std::mt19937 random(7);
     for (char& c : big) c = static_cast<char>(random());
     WriteTreeFile("big.bin", big);
@@ -78,9 +78,11 @@ TEST_F(FileScannerContentTest, StreamedReadGivesUpOnContentThatNeverArrives) {
     auto* subscan = new KvoPluginIm::CSqlSubscan();
     subscan->m_entityType = "File";
     KvoPluginIm::CFileIntegrityScanThread scanner(*m_dom, subscan);
-    std::vector<unsigned char> buffer;
+    std::vector<unsigned char> buffer(KvoPluginIm::CFileIntegrityScanThread::s_StreamChunk);
     // The context the hooks own, over a descriptor that reports no size.
-    auto* context = new KvoPluginIm::FileReadContext(reader, 0, buffer);
+    struct stat examined;
+    ASSERT_EQ(0, fstat(reader, &examined));
+    auto* context = new KvoPluginIm::FileReadContext(reader, 0, examined, buffer);
     const unsigned long handle = reinterpret_cast<unsigned long>(context);
 
     void* data = nullptr;
