@@ -159,9 +159,9 @@ void CFileIntegrityScanThread::HashWanted(const wxString& path, const HashReques
     for (int attempt = 1;; ++attempt) {
         m_readFailure = ReadFailure::None;
         if (HashContent(path, request.md5, request.sha1, request.sha256) || m_readFailure == ReadFailure::None) return;
-        if (m_readFailure != ReadFailure::Changed || attempt == 2) break;
-        // Changed under the reader: once more, with the status read again, so
-        // that the attributes and the content describe one version.
+        if (m_readFailure != ReadFailure::Replaced || attempt == 2) break;
+        // Another file took its place: once more, with the status read again,
+        // so that the attributes and the content describe one file.
         ReadEntityState(path, true);
         if (m_vanished) return;
     }

@@ -61,10 +61,10 @@ private:
     void AddFileAttributesOfInterest(const CSqlFileEntitySet& set, long long entityId, bool md5Allowed,
                                      HashRequest& request);
     void HashWanted(const wxString& path, const HashRequest& followLinks, const HashRequest& noFollow);
-    // Why the last content read gave no digest: the file changed under it
-    // (worth one more try), or it could not be read (Reported: and that was
-    // logged already).
-    enum class ReadFailure { None, Changed, Failed, Reported };
+    // Why the last content read gave no digest: another file took its place
+    // (worth one more try), it was written while read, or it could not be
+    // read (Reported: and that was logged already).
+    enum class ReadFailure { None, Replaced, Changed, Failed, Reported };
     void FailRead(ReadFailure kind, const wxString& reason);
     bool ReadWindow(FileReadContext& context, unsigned long long offset, void*& data, unsigned long& length);
     bool ReadStreamed(const wxString& key, FileReadContext& context, void*& data, unsigned long& length);

@@ -5,7 +5,8 @@
 // SIGBUS, which would take the whole agent down. A read that cannot see the
 // examined version of the file whole (it was replaced, shrank, grew, or was
 // written while read; a read error; no data in time) fails, so that no digest
-// is made from part of a file.
+// is made from part of a file. Only a replaced file is worth another try: a
+// file swapped in by rename is whole, one written in place is still moving.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -64,7 +65,7 @@ bool CFileIntegrityScanThread::OnReadContentBegin(const wxString& key, unsigned 
         if (error == ENOENT && !link)
             m_vanished = true;
         else if (error == ELOOP && !link)
-            FailRead(ReadFailure::Changed, "replaced by a symbolic link while read");
+            FailRead(ReadFailure::Replaced, "replaced by a symbolic link while read");
         KVO_SCANNER_TRACE("Unable to open %s err=%d", key, error);
         return false;
     }
@@ -74,8 +75,13 @@ bool CFileIntegrityScanThread::OnReadContentBegin(const wxString& key, unsigned 
         FileClose(fd);
         return false;
     }
+    if (!SameObject(opened, examined)) {
+        FailRead(ReadFailure::Replaced, "replaced while read");
+        FileClose(fd);
+        return false;
+    }
     if (!SameVersion(opened, examined)) {
-        FailRead(ReadFailure::Changed, SameObject(opened, examined) ? "changed while read" : "replaced while read");
+        FailRead(ReadFailure::Changed, "changed while read");
         FileClose(fd);
         return false;
     }
