@@ -206,7 +206,7 @@ bool FileIsExecutable(const wxString& path, int fd) {
     if (st.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) return true;
     int own = -1;
     if (fd < 0) {
-        own = open(path.fn_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        own = open(path.fn_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);  // a FIFO put in its place must not block
         if (own < 0) return false;
     }
     unsigned char head[4] = {0, 0, 0, 0};

@@ -63,6 +63,7 @@ bool CDirectoryIntegrityScanThread::FeaturesRequireFileOpen(const CSqlIncludeExc
 void CDirectoryIntegrityScanThread::ClearEntityAttributeData() {
     m_created = m_lastAccessed = m_lastModified = m_size = 0;
     m_statusRead = false;
+    m_vanished = false;
     std::memset(&m_status, 0, sizeof m_status);
     m_owner.clear();
     m_ownerFriendly.clear();
@@ -97,9 +98,11 @@ void CDirectoryIntegrityScanThread::ReadEntityState(const wxString& path, bool w
     const AttributeNames& n = Names();
     const bool wantSecurity = Wants(n.permissions) || Wants(n.owner) || Wants(n.group);
     // The birth time costs a statx of its own; ask for it only when a set wants it.
-    if (wantStatus || wantSecurity)
+    if (wantStatus || wantSecurity) {
         m_statusRead = KvoCore::GetFileTimestamps(path, &m_lastAccessed, &m_lastModified,
                                                   Wants(n.created) ? &m_created : nullptr, &m_size, &m_status);
+        m_vanished = !m_statusRead && (errno == ENOENT || errno == ENOTDIR);
+    }
     // Owner, group and permissions come from the same lstat.
     if (wantSecurity && m_statusRead)
         Dom().FileSecurityInfoFromStatus(m_status, m_owner, m_ownerFriendly, m_group, m_groupFriendly,
@@ -117,10 +120,12 @@ void CDirectoryIntegrityScanThread::GatherAttributes(const wxString& key, Entity
                                          info->m_entity.m_entityId);
     }
     ClearEntityAttributeData();
-    const AttributeNames& n = Names();
-    const bool wantStatus = Wants(n.created) || Wants(n.lastModified) || Wants(n.lastAccessed) ||
-                            Wants(n.inodeNumber) || Wants(n.deviceNumber) || Wants(n.symLinkPath);
-    ReadEntityState(key, wantStatus);
+    // The status is read whatever the sets want: it tells a directory that vanished since matching.
+    ReadEntityState(key, true);
+    if (m_vanished) {
+        DropVanishedEntities(key, entities);
+        return;
+    }
     GatherAttributesOfEntity(key, m_attributesOfInterest);
 }
 

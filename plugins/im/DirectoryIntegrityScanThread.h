@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include <wx/arrstr.h>
 #include <wx/string.h>
@@ -64,6 +66,9 @@ protected:
         const CSqlIncludeExcludePatterns& patterns;
         const KvoCore::Int64Set& includeExcludeIds;
         bool openFiles;
+        // The directories from the start of the walk down to the one being
+        // listed, by device and inode: a link back to one of them is a loop.
+        std::vector<std::pair<std::pair<dev_t, ino_t>, wxString>>& onPath;
     };
 
     // Walks directory and, up to depth levels, below it; false only when the scan must stop.
@@ -86,6 +91,8 @@ protected:
     long long m_lastModified = 0;
     long long m_size = 0;
     bool m_statusRead = false;
+    // The key is gone (its status cannot be read: ENOENT, ENOTDIR).
+    bool m_vanished = false;
     struct stat m_status;
     wxString m_owner, m_ownerFriendly, m_group, m_groupFriendly, m_permissions, m_permissionsFriendly;
     wxString m_symlinkPath;
@@ -93,9 +100,14 @@ protected:
 
 private:
     // Lists directory once: non-directories into files, directories (and
-    // links to them) into subdirectories, links among them into links.
-    bool ListDirectory(const wxString& directory, wxArrayString& files, wxArrayString& subdirectories,
-                       std::unordered_set<wxString>& links) const;
+    // links to them) into subdirectories, links among them into links; the
+    // directory's own status into status. 0, or the error that stopped it.
+    int ListDirectory(const wxString& directory, wxArrayString& files, wxArrayString& subdirectories,
+                      std::unordered_set<wxString>& links, struct stat& status) const;
+    // A directory that exists but cannot be listed: what was below it stays as it was.
+    void KeepBelowUnlistable(const WalkContext& walk, const wxString& directory, int error);
+    // The path of the directory on the walk's path that status names; empty when none.
+    static wxString FindOnPath(const WalkContext& walk, const struct stat& status);
     void RecordFiles(const WalkContext& walk, const wxString& searchBase, const wxString& directory,
                      const wxArrayString& files);
     void RecordDirectories(const WalkContext& walk, const wxString& searchBase, const wxString& directory,

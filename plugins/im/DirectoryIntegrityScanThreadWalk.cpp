@@ -5,6 +5,9 @@
 #include <sys/stat.h>
 #include <sys/vfs.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include <wx/dir.h>
 #include <wx/filename.h>
 #include <wx/log.h>
@@ -53,7 +56,9 @@ bool CDirectoryIntegrityScanThread::MatchSet(const KvoCore::XMLObjectList* sets,
                                              const CSqlIncludeExcludePatterns& patterns, const CSqlIntegrityRule& rule,
                                              unsigned long maxDepth, const KvoCore::Int64Set& includeExcludeIds) {
     const CSqlDirectoryEntitySet& set = *static_cast<const CSqlDirectoryEntitySet*>(entitySet);
-    const WalkContext walk{sets, set, rule, features, patterns, includeExcludeIds, FeaturesRequireFileOpen(features)};
+    std::vector<std::pair<std::pair<dev_t, ino_t>, wxString>> onPath;
+    const WalkContext walk{sets,     set, rule, features, patterns, includeExcludeIds, FeaturesRequireFileOpen(features),
+                           onPath};
     KVO_SCANNER_TRACE("MatchSet(): IntegrityRule {%d:%s} %sSet {%lld:%s}", static_cast<int>(rule.GetId()),
                       rule.GetName(), set.GetEntityType(), set.m_entitySetId, set.m_directory);
     const wxString base = DirectoryPath(set.m_directorySearchBase);
@@ -69,8 +74,15 @@ bool CDirectoryIntegrityScanThread::MatchSet(const KvoCore::XMLObjectList* sets,
     KVO_SCANNER_TRACE("Opening base directory %s", base);
     wxDir dir;
     {
-        wxLogNull quiet;  // an unreadable base ends the set quietly
-        if (!wxDir::Exists(base) || !dir.Open(base)) return true;
+        wxLogNull quiet;  // a missing base ends the set quietly
+        if (!wxDir::Exists(base) || !dir.Open(base)) {
+            const wxCharBuffer narrow = base.fn_str();
+            if (DIR* probe = opendir(narrow))
+                closedir(probe);
+            else if (errno != ENOENT && errno != ENOTDIR)
+                KeepBelowUnlistable(walk, base, errno);
+            return true;
+        }
     }
     wxArrayString starts;
     wxString name;
@@ -96,8 +108,19 @@ bool CDirectoryIntegrityScanThread::MatchDir(const WalkContext& walk, const wxSt
     wxArrayString files;
     wxArrayString subdirectories;
     std::unordered_set<wxString> links;
-    // A directory that is gone or unreadable records nothing and is not descended.
-    if (!ListDirectory(directory, files, subdirectories, links)) return true;
+    struct stat status;
+    // A directory that is gone or unreadable records nothing and is not
+    // descended; one that is unreadable is no deleted one.
+    if (const int error = ListDirectory(directory, files, subdirectories, links, status)) {
+        if (error != ENOENT && error != ENOTDIR) KeepBelowUnlistable(walk, directory, error);
+        return true;
+    }
+    const wxString ancestor = FindOnPath(walk, status);
+    if (!ancestor.empty()) {
+        KvoCore::LogWarning(wxString::Format("Symbolic link loop: %s leads back to %s; not entered again", directory,
+                                             ancestor));
+        return true;
+    }
 
     if (!skipping) {
         Db().Begin();
@@ -113,12 +136,30 @@ bool CDirectoryIntegrityScanThread::MatchDir(const WalkContext& walk, const wxSt
 
     if (depth <= 1 || subdirectories.empty()) return true;
     SortKeys(subdirectories);
+    walk.onPath.push_back({{status.st_dev, status.st_ino}, directory});
+    bool go = true;
     for (const wxString& name : subdirectories) {
         const wxString sub = ChildPath(directory, name);
         if (!ShouldEnter(walk, searchBase, sub, links.count(name) != 0)) continue;
-        if (!MatchDir(walk, searchBase, sub, depth - 1)) return false;
+        if (!(go = MatchDir(walk, searchBase, sub, depth - 1))) break;
     }
-    return true;
+    walk.onPath.pop_back();
+    return go;
+}
+
+wxString CDirectoryIntegrityScanThread::FindOnPath(const WalkContext& walk, const struct stat& status) {
+    for (const auto& [id, path] : walk.onPath)
+        if (id.first == status.st_dev && id.second == status.st_ino) return path;
+    return wxString();
+}
+
+void CDirectoryIntegrityScanThread::KeepBelowUnlistable(const WalkContext& walk, const wxString& directory,
+                                                        int error) {
+    Dom().DoAgentEventWriteAndLog(3010, KvoCore::LogLevel::Warning, "%s scanner cannot list directory %s: %s",
+                                  GetEntityType(), KvoCore::ReplaceBars(directory),
+                                  KvoCore::ReplaceBars(wxString(strerror(error))));
+    const int kept = KeepUnseenEntitiesBelow(walk.set.m_entitySetId, directory);
+    KVO_SCANNER_TRACE("%d %s entities below %s kept as they were", kept, GetEntityType(), directory);
 }
 
 bool CDirectoryIntegrityScanThread::ShouldEnter(const WalkContext& walk, const wxString& searchBase,
@@ -132,16 +173,23 @@ bool CDirectoryIntegrityScanThread::ShouldEnter(const WalkContext& walk, const w
     return ShouldDescend(walk.features, walk.patterns, walk.includeExcludeIds, searchBase, sub);
 }
 
-bool CDirectoryIntegrityScanThread::ListDirectory(const wxString& directory, wxArrayString& files,
-                                                  wxArrayString& subdirectories,
-                                                  std::unordered_set<wxString>& links) const {
+int CDirectoryIntegrityScanThread::ListDirectory(const wxString& directory, wxArrayString& files,
+                                                 wxArrayString& subdirectories, std::unordered_set<wxString>& links,
+                                                 struct stat& status) const {
     const wxCharBuffer narrow = directory.fn_str();
     DIR* dir = opendir(narrow);
-    if (dir == nullptr) return false;
+    if (dir == nullptr) return errno;
     // One pass with the entry types readdir gives; a stat only where it gives
     // none, or for a link, which counts as what it points to (as wxDir does).
     const int dirFd = dirfd(dir);
-    while (const struct dirent* entry = readdir(dir)) {
+    int error = fstat(dirFd, &status) == 0 ? 0 : errno;
+    while (error == 0) {
+        errno = 0;
+        const struct dirent* entry = readdir(dir);
+        if (entry == nullptr) {
+            error = errno;
+            break;
+        }
         const char* name = entry->d_name;
         if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
         bool isDirectory = entry->d_type == DT_DIR;
@@ -161,7 +209,7 @@ bool CDirectoryIntegrityScanThread::ListDirectory(const wxString& directory, wxA
         }
     }
     closedir(dir);
-    return true;
+    return error;
 }
 
 void CDirectoryIntegrityScanThread::RecordFiles(const WalkContext& walk, const wxString& searchBase,

@@ -125,12 +125,14 @@ void CFileIntegrityScanThread::GatherAttributes(const wxString& key, EntityInfoL
     }
     ClearEntityAttributeData();
     const AttributeNames& n = Names();
-    const bool wantStatus = Wants(n.created) || Wants(n.lastModified) || Wants(n.lastAccessed) || Wants(n.size) ||
-                            Wants(n.growing) || Wants(n.shrinking) || Wants(n.inodeNumber) ||
-                            Wants(n.deviceNumber) || Wants(n.symLinkPath) || Wants(n.blocksAllocated) ||
-                            followLinks.Any() || noFollow.Any();
-    ReadEntityState(path, wantStatus);
-    HashWanted(path, followLinks, noFollow);
+    // The status is read whatever the sets want: it tells a file that
+    // vanished since matching, and it is the version the content must match.
+    ReadEntityState(path, true);
+    if (!m_vanished) HashWanted(path, followLinks, noFollow);
+    if (m_vanished) {
+        DropVanishedEntities(key, entities);
+        return;
+    }
     m_previousSize = -1;
     if (GetScanType() != 0 && (Wants(n.growing) || Wants(n.shrinking))) LoadPreviousSize(key);
     GatherAttributesOfEntity(key, m_attributesOfInterest);
@@ -153,7 +155,20 @@ void CFileIntegrityScanThread::HashWanted(const wxString& path, const HashReques
             for (long long id : m_noFollowEntityIds) found->second.erase(id);
         }
     }
-    if (request.Any()) HashContent(path, request.md5, request.sha1, request.sha256);
+    if (!request.Any()) return;
+    for (int attempt = 1;; ++attempt) {
+        m_readFailure = ReadFailure::None;
+        if (HashContent(path, request.md5, request.sha1, request.sha256) || m_readFailure == ReadFailure::None) return;
+        if (m_readFailure != ReadFailure::Replaced || attempt == 2) break;
+        // Another file took its place: once more, with the status read again,
+        // so that the attributes and the content describe one file.
+        ReadEntityState(path, true);
+        if (m_vanished) return;
+    }
+    m_contentIncomplete = true;
+    if (m_readFailure != ReadFailure::Reported)
+        KvoCore::LogWarning(wxString::Format("Content of %s not read to the end (%s): no digest this scan", path,
+                                             m_readFailureReason));
 }
 
 void CFileIntegrityScanThread::LoadPreviousSize(const wxString& key) {
@@ -181,8 +196,12 @@ void CFileIntegrityScanThread::RecordAttribute(const wxString&, const wxString& 
         WriteAttribute(name, wxString::Format("%lld", m_size), none, entityIds, none);
     } else if (name == n.md5 || name == n.sha1 || name == n.sha256) {
         const std::string& digest = name == n.md5 ? m_md5 : name == n.sha1 ? m_sha1 : m_sha256;
+        // A digest that a failed read left unknown is recorded empty, so that
+        // the first whole read completes this version rather than changing it.
         if (!digest.empty())
             WriteAttribute(name, KvoCore::toHexString(digest.data(), digest.size()), none, entityIds, none);
+        else if (m_contentIncomplete && (name != n.md5 || !CSystemIntegrityThread::IsFipsModeEnabled()))
+            WriteAttribute(name, none, none, entityIds, none);
     } else if (name == n.blocksAllocated) {
         if (m_status.st_blocks != 0)
             WriteAttribute(name, wxString::Format("%lld", static_cast<long long>(m_status.st_blocks)), none,

@@ -15,6 +15,7 @@
 namespace KvoPluginIm {
 
 class CSqlFileEntitySet;
+struct FileReadContext;
 
 class CFileIntegrityScanThread : public CDirectoryIntegrityScanThread {
 public:
@@ -45,15 +46,11 @@ public:
     // Size recorded for the previous version of the file last gathered; -1 for none.
     long long GetPreviousSize() const { return m_previousSize; }
 
-    // Content is mapped in windows of this size.
-    static const unsigned long s_MapWindow = 0x80000;
+    // Content is read in windows of this size.
+    static const unsigned long s_ReadWindow = 0x80000;
     // Files without a size are read in chunks of this size, waiting this long for data.
     static const unsigned long s_StreamChunk = 0x2000;
     static const int s_StreamWaitSeconds = 10;
-    // Files up to this size (one window) are read into the buffer rather than
-    // mapped: each unmap interrupts the process's other CPUs, which costs more
-    // than the copy.
-    static const unsigned long s_ReadWholeMax = s_MapWindow;
 
 private:
     // Which digests one group of sets (following links or not) asks for.
@@ -64,6 +61,15 @@ private:
     void AddFileAttributesOfInterest(const CSqlFileEntitySet& set, long long entityId, bool md5Allowed,
                                      HashRequest& request);
     void HashWanted(const wxString& path, const HashRequest& followLinks, const HashRequest& noFollow);
+    // Why the last content read gave no digest: another file took its place
+    // (worth one more try), it was written while read, or it could not be
+    // read (Reported: and that was logged already).
+    enum class ReadFailure { None, Replaced, Changed, Failed, Reported };
+    void FailRead(ReadFailure kind, const wxString& reason);
+    bool ReadWindow(FileReadContext& context, unsigned long long offset, void*& data, unsigned long& length);
+    bool ReadStreamed(const wxString& key, FileReadContext& context, void*& data, unsigned long& length);
+    // The end of the content: true when the file is still the version examined.
+    bool ReadEnded(FileReadContext& context);
     void LoadPreviousSize(const wxString& key);
     void WriteTrend(const wxString& name, bool verdict, const KvoCore::Int64Set& entityIds);
     void UpdateInternalValue(long long entityId, const wxString& name);
@@ -76,8 +82,10 @@ private:
     std::unique_ptr<wxSQLite3Statement> m_updateInternalValueStmt;
     // Entity rows of the current key whose sets do not follow links.
     std::vector<long long> m_noFollowEntityIds;
-    // Read buffer shared by every streamed read of this scanner.
+    // Read buffer shared by every content read of this scanner.
     std::vector<unsigned char> m_readBuffer;
+    ReadFailure m_readFailure = ReadFailure::None;
+    wxString m_readFailureReason;
 };
 
 }  // namespace KvoPluginIm

@@ -1,8 +1,16 @@
-// CFileIntegrityScanThread: reading a file's content for hashing, through
-// mapped windows, or streamed reads for files that report no size.
+// CFileIntegrityScanThread: reading a file's content for hashing, with pread
+// in windows, or streamed reads for files that report no size.
+//
+// Content is never mapped: a mapped file that shrinks under the reader raises
+// SIGBUS, which would take the whole agent down. A read that cannot see the
+// examined version of the file whole (it was replaced, shrank, grew, or was
+// written while read; a read error; no data in time) fails, so that no digest
+// is made from part of a file. Only a replaced file is worth another try: a
+// file swapped in by rename is whole, one written in place is still moving.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -15,70 +23,70 @@
 namespace KvoPluginIm {
 namespace {
 
-void LogSystemError(const wxString& what, int error) {
-    KvoCore::LogError(wxString::Format("wx.sys_error: %s (error %d: %s)", what, error, strerror(error)));
-}
-
 FileReadContext* Context(unsigned long handle) { return reinterpret_cast<FileReadContext*>(handle); }
-
-void GrowForStreamedRead(std::vector<unsigned char>& buffer) {
-    if (buffer.capacity() < 0x2000) buffer.reserve(0x2400);
-    buffer.resize(buffer.capacity());
-}
 
 void GrowTo(std::vector<unsigned char>& buffer, size_t size) {
     if (buffer.size() < size) buffer.resize(size);
 }
 
-void UnmapWindow(FileReadContext& context, const wxString& key) {
-    if (context.windowAddress == nullptr) return;
-    if (!CIntegrityScanThread::FileMemoryUnmapRegion(context.windowAddress,
-                                                     static_cast<unsigned long>(context.windowLength)))
-        LogSystemError(wxString::Format("Unmapping region of file %s", key), errno);
-    context.windowAddress = nullptr;
-    context.windowLength = 0;
+bool SameTime(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+bool SameObject(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// The same object, not written since: the change time moves with every write.
+bool SameVersion(const struct stat& a, const struct stat& b) {
+    return SameObject(a, b) && a.st_size == b.st_size && SameTime(a.st_mtim, b.st_mtim) &&
+           SameTime(a.st_ctim, b.st_ctim);
 }
 
 }  // namespace
 
+void CFileIntegrityScanThread::FailRead(ReadFailure kind, const wxString& reason) {
+    m_readFailure = kind;
+    m_readFailureReason = reason;
+}
+
 bool CFileIntegrityScanThread::OnReadContentBegin(const wxString& key, unsigned long& handle) {
     handle = 0;
-    // The status record of this file was read moments ago; a regular file
-    // that is no link needs no second stat before it is opened.
-    const bool knownRegular = m_statusRead && S_ISREG(m_status.st_mode);
-    if (!knownRegular) {
-        struct stat st;
-        if (stat(key.fn_str(), &st) == 0 && !S_ISREG(st.st_mode)) return false;
-    }
-    const int fd = FileOpenReadonly(key, O_NONBLOCK);
-    if (fd < 0) {
+    // A link's content is its target's; anything else is read only as the
+    // object the status record describes, never through a link put in its place.
+    const bool link = !m_statusRead || S_ISLNK(m_status.st_mode);
+    struct stat examined = m_status;
+    if (link && stat(key.fn_str(), &examined) != 0) {
         KVO_SCANNER_TRACE("Unable to open %s err=%d", key, errno);
+        return false;
+    }
+    if (!S_ISREG(examined.st_mode)) return false;
+    const int fd = FileOpenReadonly(key, O_NONBLOCK | (link ? 0 : O_NOFOLLOW));
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ENOENT && !link)
+            m_vanished = true;
+        else if (error == ELOOP && !link)
+            FailRead(ReadFailure::Replaced, "replaced by a symbolic link while read");
+        KVO_SCANNER_TRACE("Unable to open %s err=%d", key, error);
         return false;
     }
     struct stat opened;
     if (fstat(fd, &opened) != 0) {
-        FileClose(fd);
-        return true;
-    }
-    if (!S_ISREG(opened.st_mode)) {
+        FailRead(ReadFailure::Failed, wxString::Format("fstat: %s", strerror(errno)));
         FileClose(fd);
         return false;
     }
-    FileReadContext* context = new FileReadContext(fd, static_cast<long long>(opened.st_size), m_readBuffer);
-    if (context->streamMode) {
-        GrowForStreamedRead(m_readBuffer);
-    } else if (opened.st_size <= static_cast<off_t>(s_ReadWholeMax)) {
-        context->readMode = true;
-        GrowTo(m_readBuffer, s_ReadWholeMax);
-    } else {
-        context->mapping = FileCreateMemoryMapping(fd);
-        if (context->mapping == 0) {
-            LogSystemError(wxString::Format("Unable to memory-map file %s", key), errno);
-            FileClose(fd);
-            delete context;
-            return false;
-        }
+    if (!SameObject(opened, examined)) {
+        FailRead(ReadFailure::Replaced, "replaced while read");
+        FileClose(fd);
+        return false;
     }
+    if (!SameVersion(opened, examined)) {
+        FailRead(ReadFailure::Changed, "changed while read");
+        FileClose(fd);
+        return false;
+    }
+    FileReadContext* context = new FileReadContext(fd, static_cast<long long>(opened.st_size), examined, m_readBuffer);
+    GrowTo(m_readBuffer, context->streamMode ? s_StreamChunk : s_ReadWindow);
     handle = reinterpret_cast<unsigned long>(context);
     return true;
 }
@@ -89,62 +97,73 @@ bool CFileIntegrityScanThread::OnReadContent(const wxString& key, unsigned long 
     length = 0;
     FileReadContext* context = Context(handle);
     if (context == nullptr) return true;
-    if (context->readMode) {
-        // The size read at open bounds the content, as it bounds a mapping.
-        const unsigned long long size = static_cast<unsigned long long>(context->fileSize);
-        if (offset >= size) return true;
-        const unsigned long want =
-            static_cast<unsigned long>(std::min<unsigned long long>(s_ReadWholeMax, size - offset));
-        if (!FileRead(context->descriptor, context->readBuffer.data(), want, length)) return false;
-        data = context->readBuffer.data();
-        return true;
-    }
-    if (!context->streamMode) {
-        UnmapWindow(*context, key);
-        const unsigned long long size = static_cast<unsigned long long>(context->fileSize);
-        if (offset >= size) return true;
-        const unsigned long window = static_cast<unsigned long>(std::min<unsigned long long>(s_MapWindow, size - offset));
-        void* address = FileMemoryMapRegion(context->descriptor, context->mapping, offset, window);
-        if (address != nullptr) {
-            context->windowAddress = address;
-            context->windowLength = window;
-            data = address;
-            length = window;
-            return true;
-        }
-        const int error = errno;
-        if (error != ENODEV || offset != 0) {
-            LogSystemError(wxString::Format("Mapping failed for offset %lld of file %s", static_cast<long long>(offset),
-                                            key),
-                           error);
-            return false;
-        }
-        // Some special files have a size but cannot be mapped: read them instead.
-        context->streamMode = true;
-    }
-    struct pollfd wait = {context->descriptor, POLLIN, 0};
-    const int ready = poll(&wait, 1, s_StreamWaitSeconds * 1000);
-    if (ready == 0) {
-        KvoCore::LogWarning(
-            wxString::Format("Timed out after %d seconds waiting for data on %s", s_StreamWaitSeconds, key));
+    return context->streamMode ? ReadStreamed(key, *context, data, length)
+                               : ReadWindow(*context, offset, data, length);
+}
+
+bool CFileIntegrityScanThread::ReadWindow(FileReadContext& context, unsigned long long offset, void*& data,
+                                          unsigned long& length) {
+    const unsigned long long size = static_cast<unsigned long long>(context.fileSize);
+    if (offset >= size) return ReadEnded(context);
+    const size_t want = static_cast<size_t>(std::min<unsigned long long>(s_ReadWindow, size - offset));
+    ssize_t got;
+    do {
+        got = pread(context.descriptor, context.readBuffer.data(), want, static_cast<off_t>(offset));
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) {
+        FailRead(ReadFailure::Failed, strerror(errno));
         return false;
     }
-    if (ready < 0) {
-        LogSystemError(wxString::Format("poll(%s)", key), errno);
+    if (got == 0) {
+        FailRead(ReadFailure::Changed, "shrank while read");
         return false;
     }
-    GrowForStreamedRead(context->readBuffer);
-    if (!FileRead(context->descriptor, context->readBuffer.data(), s_StreamChunk, length)) return false;
-    data = context->readBuffer.data();
+    data = context.readBuffer.data();
+    length = static_cast<unsigned long>(got);
     return true;
 }
 
-bool CFileIntegrityScanThread::OnReadContentEnd(const wxString& key, unsigned long handle) {
+bool CFileIntegrityScanThread::ReadStreamed(const wxString& key, FileReadContext& context, void*& data,
+                                            unsigned long& length) {
+    struct pollfd wait = {context.descriptor, POLLIN, 0};
+    int ready;
+    do {
+        ready = poll(&wait, 1, s_StreamWaitSeconds * 1000);
+    } while (ready < 0 && errno == EINTR);
+    if (ready == 0) {
+        const wxString text =
+            wxString::Format("Timed out after %d seconds waiting for data on %s", s_StreamWaitSeconds, key);
+        KvoCore::LogWarning(text);
+        FailRead(ReadFailure::Reported, text);
+        return false;
+    }
+    if (ready < 0) {
+        FailRead(ReadFailure::Failed, wxString::Format("poll: %s", strerror(errno)));
+        return false;
+    }
+    if (!FileRead(context.descriptor, context.readBuffer.data(), s_StreamChunk, length)) {
+        FailRead(ReadFailure::Failed, strerror(errno));
+        return false;
+    }
+    if (length == 0) return ReadEnded(context);
+    data = context.readBuffer.data();
+    return true;
+}
+
+bool CFileIntegrityScanThread::ReadEnded(FileReadContext& context) {
+    struct stat now;
+    if (fstat(context.descriptor, &now) != 0) {
+        FailRead(ReadFailure::Failed, wxString::Format("fstat: %s", strerror(errno)));
+        return false;
+    }
+    if (SameVersion(now, context.examined)) return true;
+    FailRead(ReadFailure::Changed, "changed while read");
+    return false;
+}
+
+bool CFileIntegrityScanThread::OnReadContentEnd(const wxString&, unsigned long handle) {
     FileReadContext* context = Context(handle);
     if (context == nullptr) return true;
-    UnmapWindow(*context, key);
-    // The mapping handle is no object of its own on this platform (-1), so
-    // there is nothing to close for it.
     FileClose(context->descriptor);
     delete context;
     return true;

@@ -3,28 +3,27 @@
 // created by OnReadContentBegin, released by OnReadContentEnd.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <vector>
 
 namespace KvoPluginIm {
 
 struct FileReadContext {
-    FileReadContext(int fd, long long size, std::vector<unsigned char>& buffer)
-        : streamMode(size == 0), descriptor(fd), fileSize(size), readBuffer(buffer) {}
+    FileReadContext(int fd, long long size, const struct stat& examined, std::vector<unsigned char>& buffer)
+        : streamMode(size == 0), descriptor(fd), fileSize(size), examined(examined), readBuffer(buffer) {}
     FileReadContext(const FileReadContext&) = delete;
     FileReadContext& operator=(const FileReadContext&) = delete;
 
-    // Pseudo-files and pipes report no size and cannot be mapped: they are
-    // read with poll and read instead.
+    // Pseudo-files report no size: they are read with poll and read until
+    // the end. Every other file is read with pread in windows up to its size.
     bool streamMode;
-    // Small files are read at once: mapping and unmapping a window costs more
-    // than the copy, and each unmap interrupts the process's other CPUs.
-    bool readMode = false;
     int descriptor;
-    int mapping = 0;
-    void* windowAddress = nullptr;
-    unsigned long long windowLength = 0;
     long long fileSize;
-    // The scanner's buffer, shared by all its streamed reads.
+    // The status the scanner recorded for the object; the content belongs to
+    // that version only when the opened file still matches it at the end.
+    struct stat examined;
+    // The scanner's buffer, shared by all its reads.
     std::vector<unsigned char>& readBuffer;
 };
 

@@ -257,7 +257,9 @@ protected:
     wxSQLite3ResultSet GetSubscanEntitys();
     // One pass over the content (through the OnReadContent hooks) into every
     // requested digest; false, with the three digests emptied, when the
-    // content cannot be opened. m_contentSize gets the bytes read.
+    // content cannot be opened, or cannot be read to the end (then
+    // m_contentIncomplete is set: a partial read gives no digest).
+    // m_contentSize gets the bytes read.
     bool HashContent(const wxString& key, bool md5, bool sha1, bool sha256);
     // Stores the hash of the entity's attribute values in its row.
     void SetAttributeHash(CSqlEntity& entity);
@@ -274,6 +276,14 @@ protected:
     // algorithm holds digest (raw bytes); false when none or several do.
     bool FindMatchingContentHash(const CSqlEntity& entity, const wchar_t* algorithm, std::string digest,
                                  long long& matchingId);
+    // The key vanished between matching and gathering: its new rows are
+    // removed and the batch emptied, so that a comparing scan reports the
+    // older version deleted, once, and a baseline does not record it.
+    void DropVanishedEntities(const wxString& key, EntityInfoList& entities);
+    // A directory of the set could not be listed: in a comparing scan the
+    // versions below it stay current instead of being reported deleted.
+    // Returns the number of versions kept.
+    int KeepUnseenEntitiesBelow(long long entitySetId, const wxString& directory);
     // Descent pruning, by the type's key matcher.
     bool ShouldDescend(const CSqlIncludeExcludeFeatures& features, const CSqlIncludeExcludePatterns& patterns,
                        const KvoCore::Int64Set& includeExcludeIds, const wxString& searchBase,
@@ -313,6 +323,8 @@ protected:
 
         std::unique_ptr<wxSQLite3Statement> attributeHash;         // ?1 entityId
         std::unique_ptr<wxSQLite3Statement> copyAttributes;        // ?1 to entityId, ?2 from entityId
+        // The empty (unknown) digest values of ?1 set to the known ones of ?2.
+        std::unique_ptr<wxSQLite3Statement> fillUnknownDigests;
         std::unique_ptr<wxSQLite3Statement> deleteEntity;          // by entityId
         std::unique_ptr<wxSQLite3Statement> deleteRealtimeChange;  // ?1 entityType, ?2 keyCanonical
         // ?1 entityId below, ?2 entityType, ?3 attribute name, ?4 attribute value
@@ -367,6 +379,10 @@ protected:
     std::string m_sha1;
     std::string m_sha256;
     long long m_contentSize = 0;
+    // The content of the current key could not be read to the end: its wanted
+    // digests are recorded as unknown (empty), and its version carries the
+    // digests of the previous one.
+    bool m_contentIncomplete = false;
     // Per-entity scratch texts, emptied by ClearEntityAttributeData.
     wxString m_entityScratch[6];
     // The record WriteAttribute inserts, and the names it stores by monitor name.
@@ -410,6 +426,11 @@ private:
     void BeginTransaction();
     void UpdateEntityRow(CSqlEntity& entity);
     void DeleteEntityRow(long long entityId);
+    // Gives the digests that to holds as unknown (empty) the values that
+    // from knows; the number filled.
+    int FillUnknownDigests(long long to, long long from);
+    // Stores the entity's attribute hash anew, keeping its whenScanned.
+    void RehashEntity(CSqlEntity& entity);
     // Milliseconds since startTick when the stats trace is on and they exceed
     // s_StatsMinMsec; else 0.
     unsigned StatsElapsedMsec(unsigned long startTick) const;

@@ -32,6 +32,7 @@ struct Digest {
 bool CIntegrityScanThread::HashContent(const wxString& key, bool md5, bool sha1, bool sha256) {
     const unsigned long started = KvoCore::SystemTickCount();
     m_contentSize = 0;
+    m_contentIncomplete = false;
     unsigned long handle = 0;
     if (!OnReadContentBegin(key, handle)) {
         m_md5.clear();
@@ -61,7 +62,8 @@ bool CIntegrityScanThread::HashContent(const wxString& key, bool md5, bool sha1,
     unsigned long long offset = 0;
     void* data = nullptr;
     unsigned long length = 0;
-    while (OnReadContent(key, handle, offset, data, length) && data != nullptr && length != 0) {
+    bool complete = true;
+    while ((complete = OnReadContent(key, handle, offset, data, length)) && data != nullptr && length != 0) {
         for (Digest& digest : digests) EVP_DigestUpdate(digest.context.get(), data, length);
         offset += length;
         data = nullptr;
@@ -69,6 +71,12 @@ bool CIntegrityScanThread::HashContent(const wxString& key, bool md5, bool sha1,
     }
     OnReadContentEnd(key, handle);
     m_contentSize = static_cast<long long>(offset);
+    if (!complete) {
+        // The digest of part of the content would be a change that never happened.
+        for (Digest& digest : digests) digest.out->clear();
+        m_contentIncomplete = true;
+        return false;
+    }
 
     for (Digest& digest : digests) {
         unsigned char bytes[EVP_MAX_MD_SIZE];

@@ -26,6 +26,7 @@ std::vector<std::pair<const char*, wxSQLite3Statement*>> CIntegrityScanThread::S
     return {
         {"attributeHash", attributeHash.get()},
         {"copyAttributes", copyAttributes.get()},
+        {"fillUnknownDigests", fillUnknownDigests.get()},
         {"deleteEntity", deleteEntity.get()},
         {"deleteRealtimeChange", deleteRealtimeChange.get()},
         {"entityIdsWithAttributeValue", entityIdsWithAttributeValue.get()},
@@ -130,6 +131,12 @@ void CIntegrityScanThread::PrepareStatements() {
                              attributes, attribute.GetAttributeName(&attribute.m_attributeId), aEntityId, aName, aValue,
                              attribute.GetAttributeName(&attribute.m_friendlyValue),
                              attribute.GetAttributeName(&attribute.m_internalValue)));
+    prepare(s->fillUnknownDigests,
+            wxString::Format("UPDATE [%1$s] SET [%3$s]=(SELECT [from].[%3$s] FROM [%1$s] AS [from] WHERE "
+                             "[from].[%4$s]=?2 AND [from].[%2$s]=[%1$s].[%2$s]) WHERE [%4$s]=?1 AND [%2$s] IN "
+                             "('md5','sha1','sha256') AND [%3$s]='' AND EXISTS (SELECT 1 FROM [%1$s] AS [from] WHERE "
+                             "[from].[%4$s]=?2 AND [from].[%2$s]=[%1$s].[%2$s] AND [from].[%3$s]<>'');",
+                             attributes, aName, aValue, aEntityId));
     prepare(s->deleteEntity, entity.GetSQLDeleteStatement());
     prepare(s->deleteRealtimeChange, wxString::Format("DELETE FROM [%s] WHERE [%s]=?1 AND [%s]=?2;", changes,
                                                       change.GetAttributeName(&change.m_entityType),

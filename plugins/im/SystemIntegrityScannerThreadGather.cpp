@@ -318,6 +318,7 @@ wxString CIntegrityScanThread::TrimAttributeName(const wxString& name) {
 
 void CIntegrityScanThread::ClearEntityAttributeData() {
     for (wxString& scratch : m_entityScratch) scratch.clear();
+    m_contentIncomplete = false;
 }
 
 }  // namespace KvoPluginIm

@@ -168,6 +168,16 @@ bool CIntegrityScanThread::DoPerEntityIncrementalScanProcessing(CSqlEntity& enti
         ReportIntegrityEvent(nullptr, &entity, -1, static_cast<int>(entity.m_integrityRuleId), ChangeCreate, 0, "", "");
         return true;
     }
+    // A digest is known only from a whole read. A version whose read failed
+    // carries its predecessor's, and one recorded without (a baseline's)
+    // takes the next whole read's: a later whole read reports a real change
+    // of content, and a digest becoming known is none.
+    if (m_contentIncomplete) {
+        if (FillUnknownDigests(entity.m_entityId, previous.m_entityId) > 0) RehashEntity(entity);
+    } else if (!SameHash(entity.m_attributeHash, previous.m_attributeHash) &&
+               FillUnknownDigests(previous.m_entityId, entity.m_entityId) > 0) {
+        RehashEntity(previous);
+    }
     if (SameHash(entity.m_attributeHash, previous.m_attributeHash)) {
         // Only changes add to the history: the older row stays the current one.
         OnEntityUnchanged(entity, previous);
@@ -183,6 +193,46 @@ bool CIntegrityScanThread::DoPerEntityIncrementalScanProcessing(CSqlEntity& enti
     AfterCommit([] { IncMetric("entitiesSuperceded", 1); });
     ReportIntegrityEvent(&previous, &entity, -1, static_cast<int>(entity.m_integrityRuleId), ChangeUpdate, 0, "", "");
     return true;
+}
+
+int CIntegrityScanThread::FillUnknownDigests(long long to, long long from) {
+    wxSQLite3Statement& copy = *Stmt().fillUnknownDigests;
+    StatementRelease release(copy);
+    copy.Bind(1, static_cast<wxLongLong>(to));
+    copy.Bind(2, static_cast<wxLongLong>(from));
+    return copy.ExecuteUpdate();
+}
+
+void CIntegrityScanThread::RehashEntity(CSqlEntity& entity) {
+    const long long whenScanned = entity.m_whenScanned;
+    SetAttributeHash(entity);
+    entity.m_whenScanned = whenScanned;
+    UpdateEntityRow(entity);
+}
+
+void CIntegrityScanThread::DropVanishedEntities(const wxString& key, EntityInfoList& entities) {
+    KVO_SCANNER_TRACE("%s '%s' vanished before its attributes were read", GetEntityType(), key);
+    for (const std::unique_ptr<EntityInfo>& info : entities) DeleteEntityRow(info->m_entity.m_entityId);
+    entities.clear();
+}
+
+int CIntegrityScanThread::KeepUnseenEntitiesBelow(long long entitySetId, const wxString& directory) {
+    if (!ComparesVersions(GetScanType())) return 0;
+    const CSqlEntity entity;
+    const wxString below = directory.EndsWith(wxT("/")) ? directory : directory + wxT("/");
+    // Every key below the directory sorts between "dir/" and "dir0" ('0' follows '/').
+    wxSQLite3Statement keep = m_db->PrepareStatement(wxString::Format(
+        "UPDATE [%1$s] SET [%2$s]=NULL WHERE [%3$s]=?1 AND [%4$s]=?2 AND [%2$s]=0 AND [%5$s]<?3 AND [%6$s]>?4 AND "
+        "[%6$s]<?5;",
+        CSqlEntity::ElementName() + "s", entity.GetAttributeName(&entity.m_supercededBy),
+        entity.GetAttributeName(&entity.m_entityType), entity.GetAttributeName(&entity.m_entitySetId),
+        entity.GetAttributeName(&entity.m_entityId), entity.GetAttributeName(&entity.m_keyCanonical)));
+    keep.Bind(1, GetEntityType());
+    keep.Bind(2, static_cast<wxLongLong>(entitySetId));
+    keep.Bind(3, static_cast<wxLongLong>(m_highestEntityIdAtStartOfScan));
+    keep.Bind(4, below);
+    keep.Bind(5, below.Left(below.length() - 1) + wxT("0"));
+    return keep.ExecuteUpdate();
 }
 
 bool CIntegrityScanThread::FindRenameSource(const CSqlEntity& entity, long long& original) {

@@ -1,6 +1,6 @@
 // The file scanner's content and size attributes: digests against the
 // system's digest tools, the FIPS rule for md5, the size trend between scans,
-// and the wait on content that never arrives.
+// the wait on content that never arrives, and a file replaced before it is read.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,7 +20,7 @@ using KvoTest::FileScannerFixture;
 class FileScannerContentTest : public FileScannerFixture {};
 
 TEST_F(FileScannerContentTest, DigestsMatchTheSystemToolsAndMd5IsWithheldInFipsMode) {
-    std::string big(1300000, '\0');  // spans three mapped windows
+    std::string big(1300000, '\0');  // spans three read windows
     std::mt19937 random(7);
     for (char& c : big) c = static_cast<char>(random());
     WriteTreeFile("big.bin", big);
@@ -78,9 +78,11 @@ TEST_F(FileScannerContentTest, StreamedReadGivesUpOnContentThatNeverArrives) {
     auto* subscan = new KvoPluginIm::CSqlSubscan();
     subscan->m_entityType = "File";
     KvoPluginIm::CFileIntegrityScanThread scanner(*m_dom, subscan);
-    std::vector<unsigned char> buffer;
+    std::vector<unsigned char> buffer(KvoPluginIm::CFileIntegrityScanThread::s_StreamChunk);
     // The context the hooks own, over a descriptor that reports no size.
-    auto* context = new KvoPluginIm::FileReadContext(reader, 0, buffer);
+    struct stat examined;
+    ASSERT_EQ(0, fstat(reader, &examined));
+    auto* context = new KvoPluginIm::FileReadContext(reader, 0, examined, buffer);
     const unsigned long handle = reinterpret_cast<unsigned long>(context);
 
     void* data = nullptr;
@@ -91,6 +93,25 @@ TEST_F(FileScannerContentTest, StreamedReadGivesUpOnContentThatNeverArrives) {
 
     EXPECT_EQ(nullptr, data);
     EXPECT_NE(std::string::npos, LogText().find("Timed out after 10 seconds waiting for data on " + fifo));
+}
+
+// The surface cannot time a rename between the scanner's lstat and its open.
+TEST_F(FileScannerContentTest, FileReplacedAfterItsStatusWasReadGivesNoDigest) {
+    struct Probe : KvoPluginIm::CFileIntegrityScanThread {
+        using CFileIntegrityScanThread::CFileIntegrityScanThread;
+        // True when a digest came from the file put in place of the examined one.
+        bool HashesReplacement(const std::string& path, const std::string& replacement) {
+            ReadEntityState(wxString::FromUTF8(path), true);
+            if (rename(replacement.c_str(), path.c_str()) != 0) return true;
+            return HashContent(wxString::FromUTF8(path), false, false, true) || !m_sha256.empty();
+        }
+    };
+    WriteTreeFile("examined", "the file whose status was read");
+    WriteTreeFile("replacement", "the file renamed over it");
+    auto* subscan = new KvoPluginIm::CSqlSubscan();
+    subscan->m_entityType = "File";
+    Probe scanner(*m_dom, subscan);
+    EXPECT_FALSE(scanner.HashesReplacement(TreePath("examined"), TreePath("replacement")));
 }
 
 }  // namespace

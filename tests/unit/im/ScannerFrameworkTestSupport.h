@@ -192,7 +192,8 @@ public:
     bool OnReadContent(const wxString&, unsigned long handle, unsigned long long offset, void*& data,
                        unsigned long& length) override {
         m_reads.push_back(offset);
-        if (handle != 7 || m_reads.size() > m_host.content.size()) return false;
+        if (handle != 7) return false;
+        if (m_reads.size() > m_host.content.size()) return true;  // the end: no data
         std::string& block = m_host.content[m_reads.size() - 1];
         data = block.data();
         length = block.size();
