@@ -1,8 +1,6 @@
 // Report objects as the query functions print them.
 #include <gtest/gtest.h>
 
-#include <lua.hpp>
-
 #include "plugins/im/Entity.h"
 #include "plugins/im/EntityState.h"
 #include "plugins/im/ImScanStatus.h"
@@ -77,15 +75,6 @@ TEST(ReportObjects, ScanStatusPrintsTheCommonFieldsFirst) {
         Text(status.toString()));
 }
 
-TEST(ReportObjects, ScanStatusValuesAreThoseScriptsKnow) {
-    EXPECT_EQ(0, KvoCore::CScanStatus::Queued);
-    EXPECT_EQ(1, KvoCore::CScanStatus::InProgress);
-    EXPECT_EQ(2, KvoCore::CScanStatus::Paused);
-    EXPECT_EQ(3, KvoCore::CScanStatus::Cancelling);
-    EXPECT_EQ(4, KvoCore::CScanStatus::Idle);
-    EXPECT_EQ(5, KvoCore::CScanStatus::NotSupported);
-}
-
 TEST(ReportObjects, EventsAreKeyedByTheirIdAndWrapped) {
     CIntegrityEvents events;
     auto* event = new CIntegrityEvent();
@@ -117,25 +106,6 @@ TEST(ReportObjects, EntityStateAndAssignmentsReadTheirElements) {
     ASSERT_EQ(2u, assignments.size());
     EXPECT_EQ(4,
               dynamic_cast<const CIntegrityRuleAssignment*>(assignments.Children()[1])->GetIntegrityRuleId());
-}
-
-// Scripts receive entities as tables: the attribute list under "Attributes".
-TEST(ReportObjects, EntityInLuaHoldsItsAttributesAsAnArray) {
-    CEntity entity;
-    entity.SetKey(wxT("/etc/hosts"));
-    auto* attribute = new CEntityAttribute();
-    attribute->SetName(wxT("size"));
-    attribute->SetValue(wxT("42"));
-    entity.GetAttributes().Append(attribute);
-    lua_State* L = luaL_newstate();
-    entity.toLua(L);
-    lua_getfield(L, -1, "Attributes");
-    ASSERT_TRUE(lua_istable(L, -1));
-    EXPECT_EQ(1u, lua_rawlen(L, -1));
-    lua_rawgeti(L, -1, 1);
-    lua_getfield(L, -1, "value");
-    EXPECT_STREQ("42", lua_tostring(L, -1));
-    lua_close(L);
 }
 
 }  // namespace

@@ -173,37 +173,6 @@ public:
     }
 };
 
-TEST_F(SqlRecordExpressions, FileSetOperationsIsOneColumnDespiteItsSecondRegistration) {
-    FileSetRegistrations set;
-    EXPECT_EQ(set.Count(wxT("operations")), 2);
-    const std::string insert = set.GetSQLInsertStatement().ToStdString();
-    EXPECT_EQ(set.GetSQLInsertStatement().Freq(wxT('?')), 28);
-    EXPECT_EQ(insert.find("[operations]"), insert.rfind("[operations]"));
-
-    set.m_operations = wxT("create,update");
-    set.SetAttributeNull(&set.m_operations, false);
-    ASSERT_TRUE(set.SQLInsert(*m_db));
-    const wxString read =
-        wxString::Format("SELECT [operations] FROM [FileSets] WHERE [entitySetId]=%lld", set.m_entitySetId);
-    EXPECT_EQ(Text(*m_db, read), "create,update");
-    set.m_operations = wxT("delete");
-    ASSERT_TRUE(set.SQLUpdate(*m_db));
-    EXPECT_EQ(Text(*m_db, read), "delete");
-
-    CSqlFileEntitySet loaded;
-    ASSERT_TRUE(LoadById(loaded, set.m_entitySetId));
-    EXPECT_EQ(loaded.m_operations, wxT("delete"));
-    const std::string xml = loaded.toString().ToStdString();
-    EXPECT_NE(xml.find(" operations=\"delete\""), std::string::npos) << xml;
-    EXPECT_EQ(xml.find(" operations="), xml.rfind(" operations=")) << xml;
-
-    set.SetAttributeNull(&set.m_operations, true);
-    ASSERT_TRUE(set.SQLUpdate(*m_db));
-    ASSERT_TRUE(LoadById(loaded, set.m_entitySetId));
-    EXPECT_TRUE(loaded.IsAttributeNull(&loaded.m_operations));
-    EXPECT_TRUE(loaded.m_operations.empty());
-}
-
 TEST(SqlIncludeExcludePatternTokenize, SplitsAtSeparatorsWithoutEmptyPieces) {
     const std::vector<std::pair<const char*, std::vector<std::string>>> cases = {
         {"/etc//ssh/**/x", {"etc", "ssh", "**", "x"}}, {"etc/ssh", {"etc", "ssh"}}, {"//a//b//", {"a", "b"}},
@@ -266,32 +235,6 @@ protected:
         return patterns;
     }
 };
-
-TEST_F(SqlIncludeExcludePatternLoad, CaseSensitiveColumnDecidesHowTheExpressionMatches) {
-    const int ignore = 0, exact = 1, host = 2;
-    struct Case {
-        const char* name;
-        const int* caseSensitive;
-        bool matchesOtherCase;
-    };
-    // This host's file names are case-sensitive, so 2 and NULL compare exactly.
-    const std::vector<Case> cases = {
-        {"0 ignores case", &ignore, true}, {"1 respects case", &exact, false},
-        {"2 follows the host", &host, false}, {"NULL follows the host", nullptr, false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const long long id =
-            InsertPattern(wxT("/etc/ssh/sshd_config"), wxT("^etc/ssh/sshd_config$"), c.caseSensitive);
-        std::unique_ptr<CSqlIncludeExcludePatterns> patterns = Load(id);
-        ASSERT_EQ(patterns->size(), 1u);
-        const CSqlIncludeExcludePattern& pattern = patterns->at(0);
-        EXPECT_EQ(pattern.m_entityType, wxT("File"));
-        ASSERT_NE(pattern.GetRegEx(), nullptr);
-        EXPECT_TRUE(pattern.GetRegEx()->Matches(wxT("etc/ssh/sshd_config")));
-        EXPECT_EQ(pattern.GetRegEx()->Matches(wxT("etc/SSH/sshd_Config")), c.matchesOtherCase);
-    }
-}
 
 TEST_F(SqlIncludeExcludePatternLoad, PathComponentsAndExpressionComeWithEveryRow) {
     const int host = 2;

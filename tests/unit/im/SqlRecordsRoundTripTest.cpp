@@ -93,35 +93,6 @@ TEST_F(SqlRecordRoundTrip, EveryColumnOfEveryTableSurvivesInsertAndLoad) {
     }
 }
 
-TEST_F(SqlRecordRoundTrip, KeyedRowsUpdateAndDeleteByTheirKey) {
-    for (const RecordClass& record : WritableClasses()) {
-        std::unique_ptr<XMLObject> written = record.make();
-        if (written->GetKeyAttribute() == nullptr) continue;
-        SCOPED_TRACE(record.relation);
-        FillEveryColumnButTheKey(*written, 1);
-        ASSERT_TRUE(written->SQLInsert(*m_db));
-        std::unique_ptr<XMLObject> other = record.make();
-        FillEveryColumnButTheKey(*other, 50);
-        ASSERT_TRUE(other->SQLInsert(*m_db));
-
-        FillEveryColumnButTheKey(*written, 100);
-        EXPECT_TRUE(written->SQLUpdate(*m_db));
-        std::unique_ptr<XMLObject> loaded = record.make();
-        ASSERT_TRUE(
-            loaded->SetAttribute(written->GetKeyAttribute()->name, written->GetKeyAttribute()->ToText()));
-        ASSERT_TRUE(loaded->SQLLoad(*m_db));
-        EXPECT_EQ(Snapshot(*loaded), Snapshot(*written));
-
-        EXPECT_TRUE(written->SQLDelete(*m_db));
-        EXPECT_FALSE(loaded->SQLLoad(*m_db));
-        EXPECT_FALSE(written->SQLUpdate(*m_db)) << "no row has the key any more";
-        std::unique_ptr<XMLObjectList> rest = record.makeList();
-        ASSERT_TRUE(rest->SQLLoad(*m_db));
-        ASSERT_EQ(rest->size(), 1u);
-        EXPECT_EQ(Snapshot(*rest->Children()[0]), Snapshot(*other));
-    }
-}
-
 TEST_F(SqlRecordRoundTrip, UnsetMembersAreStoredAsNullAndLoadWithTheirNullMark) {
     for (const RecordClass& record : WritableClasses()) {
         SCOPED_TRACE(record.relation);
@@ -193,14 +164,6 @@ TEST_F(SqlRecordRoundTrip, EntityHashBlobKeepsItsBytesAndItsRoom) {
     ASSERT_EQ(loaded.m_attributeHash.GetDataLen(), 20u);
     EXPECT_EQ(memcmp(loaded.m_attributeHash.GetData(), digest, 20), 0);
     EXPECT_GE(loaded.m_attributeHash.GetBufSize(), 20u);
-}
-
-TEST_F(SqlRecordRoundTrip, AKeySetBeforeInsertIsTheRowsId) {
-    CSqlScan scan;
-    scan.m_scanId = 42;
-    scan.SetAttributeNull(&scan.m_scanId, false);
-    ASSERT_TRUE(scan.SQLInsert(*m_db));
-    EXPECT_EQ(Scalar(*m_db, "SELECT [scanId] FROM [Scans]"), 42);
 }
 
 // Pruning reads sqlite_sequence, and consumers remember the last id taken:

@@ -127,17 +127,4 @@ TEST_F(SettingsTest, RemovedSettingsReturnToTheirDefaults) {
     EXPECT_EQ(wxString("sha1"), m_thread->ContentShortHandMapping());
 }
 
-// Before any settings were read: members as constructed, event mode 0.
-TEST_F(SettingsTest, InitialValuesBeforeSettingsAreRead) {
-    EXPECT_TRUE(m_thread->AllowOnChange());
-    EXPECT_EQ(5000, m_thread->OnChangeBackoffMin());
-    EXPECT_EQ(30000, m_thread->OnChangeBackoffMax());
-    EXPECT_EQ(5, m_thread->FreeMbMin());
-    EXPECT_EQ(100, m_thread->CpuLimit());
-    EXPECT_EQ(wxString("sha1"), m_thread->ContentShortHandMapping());
-    // The event mode is process-wide: look at it in a process of its own.
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(std::exit(GetEventMode()), ::testing::ExitedWithCode(0), "");
-}
-
 }  // namespace
