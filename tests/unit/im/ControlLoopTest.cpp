@@ -241,25 +241,6 @@ TEST_F(ControlLoopTest, AbortedScanStopsScannersAndDropsWhatTheScanRecorded) {
     EXPECT_EQ(1, m_scanners.created.load()) << "the aborted scan is not resumed";
 }
 
-TEST_F(ControlLoopTest, EmptiedConfigurationForgetsRulesAndScans) {
-    Configure("", kFileRule);
-    m_dom->Set("zel.im.unittest.iterations", 1000LL);
-    auto control = NewControl({"File"});
-    CLoopRunner runner(m_dom, *control);
-    ASSERT_TRUE(runner.start());
-    ASSERT_TRUE(WaitUntil([this] { return QueryNumber("SELECT COUNT(*) FROM [Scans];") > 0; }));
-    const long long processed = ConditionCount("zel.im.configProcessed");
-    std::ofstream(m_dir.file("config.xml")) << "<SecurityConfiguration/>\n";
-    wxString error;
-    ASSERT_TRUE(m_dom->ConfigReload(error)) << error;
-    ASSERT_TRUE(m_dom->ConfigIsEmpty());
-    EXPECT_TRUE(WaitUntil([&] { return ConditionCount("zel.im.configProcessed") > processed; }));
-    runner.requestExit();
-    runner.join();
-    EXPECT_EQ(0, QueryNumber("SELECT COUNT(*) FROM [IntegrityRules];"));
-    EXPECT_EQ(0, QueryNumber("SELECT COUNT(*) FROM [Scans];"));
-}
-
 TEST_F(ControlLoopTest, MirtModeEndsTheLoopBeforeAnyWork) {
     m_dom->Set("app.mode.unittest", false);
     m_dom->Set("zel.im.mirtMode", true);

@@ -94,77 +94,6 @@ INSTANTIATE_TEST_SUITE_P(LeadingSeparators, LinuxBaseTranslation,
                                            TranslationRow{"/", R"(^$)"},
                                            TranslationRow{"//", R"(^/(/.+)?$)"}));
 
-// --- What the expressions match ---------------------------------------------
-
-struct MatchRow {
-    const char* glob;
-    bool matchDescendants;
-    const char* key;
-    bool matches;
-};
-
-std::ostream& operator<<(std::ostream& out, const MatchRow& row) {
-    return out << (row.matchDescendants ? "base '" : "glob '") << row.glob << "' key '" << row.key << "'";
-}
-
-class LinuxMatching : public ::testing::TestWithParam<MatchRow> {};
-
-TEST_P(LinuxMatching, ExpressionDecidesTheKey) {
-    const MatchRow& row = GetParam();
-    const CGlobTranslator translator(wxPATH_NATIVE);
-    const wxString expression = translator.Translate(Utf8(row.glob), row.matchDescendants ? wxPATH_NATIVE : wxPATH_UNIX,
-                                                     row.matchDescendants, true);
-    wxRegEx regEx;
-    ASSERT_TRUE(CompileStored(expression, false, regEx)) << expression;
-    EXPECT_EQ(row.matches, regEx.Matches(Utf8(row.key))) << expression;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Patterns, LinuxMatching,
-    ::testing::Values(MatchRow{"**/*.log", kPattern, "a/b/c.log", true}, MatchRow{"**/*.log", kPattern, "c.log", true},
-                      MatchRow{"**/*.log", kPattern, "c.logx", false},
-                      MatchRow{"**/*.log", kPattern, "a/b/c.log/d", false},
-                      MatchRow{"**/*.log", kPattern, "c_log", false},
-                      MatchRow{"etc/*.d/**", kPattern, "etc/x.d/y/z", true},
-                      MatchRow{"etc/*.d/**", kPattern, "etc/x.d", true},
-                      MatchRow{"etc/*.d/**", kPattern, "etc/a/b.d/y", false},
-                      MatchRow{"etc/*.d/**", kPattern, "etc/x.dd/y", false},
-                      MatchRow{"*.conf", kPattern, "x.conf", true}, MatchRow{"*.conf", kPattern, "sub/x.conf", false},
-                      MatchRow{"*.conf", kPattern, "xconf", false}, MatchRow{"a?c", kPattern, "abc", true},
-                      MatchRow{"a?c", kPattern, "ac", false}, MatchRow{"a?c", kPattern, "abbc", false},
-                      MatchRow{"a?c", kPattern, "a/c", false}, MatchRow{"/etc/passwd", kPattern, "etc/passwd", true},
-                      MatchRow{"/etc/passwd", kPattern, "/etc/passwd", false},
-                      MatchRow{"var/**/", kPattern, "var/a/b/", true}, MatchRow{"var/**/", kPattern, "var/a", false},
-                      MatchRow{"var/log/", kPattern, "var/log/", true}, MatchRow{"var/log/", kPattern, "var/log", false},
-                      MatchRow{"etc/*/**", kPattern, "etc/a/b", true}, MatchRow{"etc/*/**", kPattern, "etc", false},
-                      MatchRow{"**", kPattern, "any/thing/at/all", true}, MatchRow{"**/", kPattern, "a/b/", true},
-                      MatchRow{"**/", kPattern, "a/b", false}, MatchRow{"a/**/**/b", kPattern, "a/b", true},
-                      MatchRow{"a/**/**/b", kPattern, "a/x/y/b", true}, MatchRow{"a/**/**/b", kPattern, "ab", false},
-                      MatchRow{"var/**/*", kPattern, "var/x/y", true}, MatchRow{"var/**/*", kPattern, "varx", false},
-                      MatchRow{"a**b", kPattern, "axyb", true}, MatchRow{"a**b", kPattern, "a/b", false},
-                      MatchRow{"/", kPattern, "", true}, MatchRow{"/", kPattern, "x", false}));
-
-INSTANTIATE_TEST_SUITE_P(
-    Characters, LinuxMatching,
-    ::testing::Values(MatchRow{"a(b)[c]{d}^e$f.g", kPattern, "a(b)[c]{d}^e$f.g", true},
-                      MatchRow{"a(b)[c]{d}^e$f.g", kPattern, "a(b)[c]{d}^e$fxg", false},
-                      // "+" repeats and "|" alternates, as in any expression.
-                      MatchRow{"a+b", kPattern, "aaab", true}, MatchRow{"a+b", kPattern, "a+b", false},
-                      MatchRow{"x|y", kPattern, "xylophone", true}, MatchRow{"x|y", kPattern, "gray", true},
-                      MatchRow{"x|y", kPattern, "abc", false}, MatchRow{"a\\*b", kPattern, "a*b", true},
-                      MatchRow{"a\\*b", kPattern, "axb", false}, MatchRow{"abc\\", kPattern, "abc", true},
-                      MatchRow{"caf\xc3\xa9/*.txt", kPattern, "caf\xc3\xa9/menu.txt", true},
-                      MatchRow{"Etc/*.Conf", kPattern, "etc/a.conf", false}));
-
-INSTANTIATE_TEST_SUITE_P(Bases, LinuxMatching,
-                         ::testing::Values(MatchRow{"/var/log", kBase, "/var/log", true},
-                                           MatchRow{"/var/log", kBase, "/var/log/syslog", true},
-                                           MatchRow{"/var/log", kBase, "/var/log/apt/history.log", true},
-                                           MatchRow{"/var/log", kBase, "/var/logs", false},
-                                           MatchRow{"/var/log", kBase, "var/log", false},
-                                           MatchRow{"/opt/*/bin", kBase, "/opt/tool/bin/run", true},
-                                           MatchRow{"/opt/*/bin", kBase, "/opt/a/b/bin", false}));
-
 // --- Non-hierarchical entity types ------------------------------------------
 
 TEST(GlobTranslatorFlat, KeysThatAreNoPathsGetNoExpression) {
@@ -213,48 +142,6 @@ INSTANTIATE_TEST_SUITE_P(
                       WindowsRow{"Logs/**/", wxPATH_UNIX, kPattern, R"(^logs([^\\]*\\)+$)"},
                       WindowsRow{"a?C", wxPATH_UNIX, kPattern, R"(^a([^\\]{1})c$)"},
                       WindowsRow{"**/", wxPATH_UNIX, kPattern, R"(^([^\\]*\\)*$)"}));
-
-struct WindowsMatchRow {
-    const char* glob;
-    wxPathFormat splitFormat;
-    bool matchDescendants;
-    const char* key;
-    bool matches;
-};
-
-std::ostream& operator<<(std::ostream& out, const WindowsMatchRow& row) {
-    return out << "glob '" << row.glob << "' key '" << row.key << "'";
-}
-
-class WindowsMatching : public ::testing::TestWithParam<WindowsMatchRow> {};
-
-// Keys are given lower-cased, as the glob was, and the expression is compiled
-// respecting case: the lower-cased glob alone must make them meet.
-TEST_P(WindowsMatching, LowerCasedKeysMeetTheLowerCasedGlob) {
-    const WindowsMatchRow& row = GetParam();
-    const CGlobTranslator translator(wxPATH_DOS);
-    const wxString expression = translator.Translate(row.glob, row.splitFormat, row.matchDescendants, true);
-    wxRegEx regEx;
-    ASSERT_TRUE(CompileStored(expression, false, regEx)) << expression;
-    EXPECT_EQ(row.matches, regEx.Matches(row.key)) << expression;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Keys, WindowsMatching,
-    ::testing::Values(WindowsMatchRow{R"(C:\Windows\System32)", wxPATH_DOS, kBase, R"(c:\windows\system32)", true},
-                      WindowsMatchRow{R"(C:\Windows\System32)", wxPATH_DOS, kBase,
-                                      R"(c:\windows\system32\drivers\etc\hosts)", true},
-                      WindowsMatchRow{R"(C:\Windows\System32)", wxPATH_DOS, kBase, R"(c:\windows\system32x)", false},
-                      WindowsMatchRow{R"(C:\Windows\System32)", wxPATH_DOS, kBase, R"(d:\windows\system32)", false},
-                      WindowsMatchRow{R"(\\Server\Share\Docs)", wxPATH_DOS, kBase, R"(\\server\share\docs\a.txt)", true},
-                      WindowsMatchRow{R"(\\Server\Share\Docs)", wxPATH_DOS, kBase, R"(\\server\share\docsx)", false},
-                      WindowsMatchRow{R"(\\Server\Share\Docs)", wxPATH_DOS, kBase, R"(\server\share\docs)", false},
-                      WindowsMatchRow{"**/*.DLL", wxPATH_UNIX, kPattern, R"(drivers\usb\hub.dll)", true},
-                      WindowsMatchRow{"**/*.DLL", wxPATH_UNIX, kPattern, R"(hub.dll)", true},
-                      WindowsMatchRow{"**/*.DLL", wxPATH_UNIX, kPattern, R"(hub.dll\x)", false},
-                      WindowsMatchRow{"**/*.DLL", wxPATH_UNIX, kPattern, R"(hub.DLL)", false},
-                      WindowsMatchRow{"a?C", wxPATH_UNIX, kPattern, R"(abc)", true},
-                      WindowsMatchRow{"a?C", wxPATH_UNIX, kPattern, R"(a\c)", false}));
 
 // --- Case folding -----------------------------------------------------------
 

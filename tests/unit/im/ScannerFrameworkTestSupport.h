@@ -382,8 +382,6 @@ protected:
         return stored;
     }
 
-    std::string LogText() const { return ReadFile(m_dir.file("work/kvo-agent.log")); }
-    std::string AgentEvents() const { return ReadFile(m_dir.file("work/agent-events.log")); }
 
     std::unique_ptr<KvoCore::CSqliteDatabase> m_db;
 };
