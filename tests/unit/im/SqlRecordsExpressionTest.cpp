@@ -1,7 +1,6 @@
 // What records compute when they are loaded: the search expression of
-// directory, file and registry sets, the compiled pattern and its path
-// components of include/exclude patterns, and the file set's one operations
-// column despite its second registration.
+// directory, file and registry sets, and the compiled pattern and its path
+// components of include/exclude patterns.
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,8 +12,6 @@
 namespace {
 
 using namespace KvoPluginIm;
-using KvoTest::Scalar;
-using KvoTest::Text;
 
 std::vector<std::string> Strings(const wxArrayString& array) {
     std::vector<std::string> strings;
@@ -24,21 +21,6 @@ std::vector<std::string> Strings(const wxArrayString& array) {
 
 class SqlRecordExpressions : public KvoTest::RecordDbFixture {
 protected:
-    // Inserts a FileSets row in the table's own column order, the way an older
-    // writer or another tool would, independent of the record under test.
-    long long InsertFileSetRow(const wxString& regEx) {
-        wxSQLite3Statement insert = m_db->PrepareStatement(
-            "INSERT INTO [FileSets] VALUES (NULL,7,0,'/var/log/*','/var/log',?1,1,0,"
-            "1,0,1,0,1,0,1,0,1,0,1,0,'create,delete',"
-            "1,0,1,0,1,0,1)");
-        if (regEx.empty())
-            insert.BindNull(1);
-        else
-            insert.Bind(1, regEx);
-        insert.ExecuteUpdate();
-        return m_db->GetLastRowId().GetValue();
-    }
-
     template <typename TRecord>
     bool LoadById(TRecord& record, long long id) {
         record.m_entitySetId = id;
@@ -46,31 +28,6 @@ protected:
         return record.SQLLoad(*m_db);
     }
 };
-
-TEST_F(SqlRecordExpressions, FileSetRowFillsDirectoryAndFileColumns) {
-    const long long id = InsertFileSetRow(wxT("^/var/log/[^/]*$"));
-    CSqlFileEntitySet set;
-    ASSERT_TRUE(LoadById(set, id));
-    EXPECT_EQ(set.GetEntityType(), wxT("File"));
-    EXPECT_EQ(set.m_integrityRuleId, 7);
-    EXPECT_FALSE(set.m_onChange);
-    EXPECT_EQ(set.m_directory, wxT("/var/log/*"));
-    EXPECT_EQ(set.GetSearchBase(), wxT("/var/log"));
-    EXPECT_TRUE(set.m_followLinks);
-    EXPECT_FALSE(set.m_includeRemovable);
-    // The row alternates 1 and 0 so a column read into its neighbour's member shows.
-    EXPECT_EQ((std::vector<bool>{set.m_monitorPermissions, set.m_monitorCreated, set.m_monitorLastModified,
-                                 set.m_monitorLastAccessed, set.m_monitorOwner, set.m_monitorGroup, set.m_monitorFlags,
-                                 set.m_monitorFlagsAll, set.m_monitorSymLinkPath, set.m_monitorInodeNumber,
-                                 set.m_monitorInodeGenerationNumber, set.m_monitorDeviceNumber}),
-              (std::vector<bool>{true, false, true, false, true, false, true, false, true, false, true, false}));
-    EXPECT_EQ(set.m_operations, wxT("create,delete"));
-    EXPECT_EQ((std::vector<bool>{set.m_monitorSize, set.m_monitorSha1, set.m_monitorSha256, set.m_monitorMd5,
-                                 set.m_monitorBlocksAllocated, set.m_monitorGrowing, set.m_monitorShrinking}),
-              (std::vector<bool>{true, false, true, false, true, false, true}));
-    ASSERT_NE(set.GetSearchRegEx(), nullptr);
-    EXPECT_TRUE(set.GetSearchRegEx()->Matches(wxT("/var/log/syslog")));
-}
 
 struct SearchCase {
     const char* name;

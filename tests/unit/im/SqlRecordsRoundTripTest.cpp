@@ -276,32 +276,4 @@ TEST_F(SqlRecordRoundTrip, RealtimeChangeDetailsJoinChangeAndDetailColumns) {
     EXPECT_TRUE(joined.at(1).IsAttributeNull(&joined.at(1).m_keyCanonicalOld));
 }
 
-TEST_F(SqlRecordRoundTrip, IncludeExcludeFeaturesJoinOwnerAndFeatureColumns) {
-    CSqlIncludeExclude exclude;
-    exclude.m_entityType = wxT("File");
-    exclude.m_entitySetId = 9;
-    exclude.m_exclude = true;
-    Given(exclude, &exclude.m_entityType, &exclude.m_entitySetId, &exclude.m_exclude);
-    ASSERT_TRUE(exclude.SQLInsert(*m_db));
-    CSqlFeature feature;
-    feature.m_includeExcludeId = exclude.m_includeExcludeId;
-    feature.m_name = wxT("executable");
-    feature.m_value = wxT("true");
-    feature.m_caseSensitive = 2;
-    Given(feature, &feature.m_includeExcludeId, &feature.m_name, &feature.m_value, &feature.m_caseSensitive);
-    ASSERT_TRUE(feature.SQLInsert(*m_db));
-
-    CSqlIncludeExcludeFeatures joined;
-    ASSERT_TRUE(joined.SQLLoad(*m_db));
-    ASSERT_EQ(joined.size(), 1u);
-    const CSqlIncludeExcludeFeature& row = joined.at(0);
-    EXPECT_EQ(row.m_includeExcludeId, exclude.m_includeExcludeId);
-    EXPECT_EQ(row.m_entityType, wxT("File"));
-    EXPECT_EQ(row.m_entitySetId, 9);
-    EXPECT_TRUE(row.m_exclude);
-    EXPECT_EQ(row.m_name, wxT("executable"));
-    EXPECT_EQ(row.m_value, wxT("true"));
-    EXPECT_EQ(row.m_caseSensitive, 2);
-}
-
 }  // namespace
