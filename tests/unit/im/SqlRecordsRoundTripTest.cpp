@@ -2,7 +2,6 @@
 // of every column survives insert, load and update; members never set are
 // stored as NULL and load back with their NULL mark; joined relations load into
 // their records; the real-time queue's ids are never reused.
-#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -142,28 +141,6 @@ TEST_F(SqlRecordRoundTrip, ANullColumnClearsTheValueOfThePreviousRow) {
     EXPECT_EQ(reader.m_entityId, current.m_entityId);
     EXPECT_TRUE(reader.IsAttributeNull(&reader.m_supercededBy)) << "the current version";
     EXPECT_EQ(reader.m_supercededBy, 0);
-}
-
-TEST_F(SqlRecordRoundTrip, EntityHashBlobKeepsItsBytesAndItsRoom) {
-    CSqlEntity entity;
-    EXPECT_GE(entity.m_attributeHash.GetBufSize(), 20u);
-    const unsigned char digest[20] = {0xda, 0x39, 0xa3, 0xee, 0x5e, 0x6b, 0x4b, 0x0d, 0x32, 0x55,
-                                      0xbf, 0xef, 0x95, 0x60, 0x18, 0x90, 0xaf, 0xd8, 0x07, 0x09};
-    wxMemoryBuffer hash(20);
-    hash.AppendData(digest, sizeof digest);
-    entity.m_attributeHash = hash;
-    entity.SetAttributeNull(&entity.m_attributeHash, false);
-    ASSERT_TRUE(entity.SQLInsert(*m_db));
-    EXPECT_EQ(Text(*m_db, "SELECT hex([attributeHash]) FROM [Entitys]"),
-              "DA39A3EE5E6B4B0D3255BFEF95601890AFD80709");
-
-    CSqlEntity loaded;
-    loaded.m_entityId = entity.m_entityId;
-    loaded.SetAttributeNull(&loaded.m_entityId, false);
-    ASSERT_TRUE(loaded.SQLLoad(*m_db));
-    ASSERT_EQ(loaded.m_attributeHash.GetDataLen(), 20u);
-    EXPECT_EQ(memcmp(loaded.m_attributeHash.GetData(), digest, 20), 0);
-    EXPECT_GE(loaded.m_attributeHash.GetBufSize(), 20u);
 }
 
 // Pruning reads sqlite_sequence, and consumers remember the last id taken:
