@@ -153,20 +153,6 @@ protected:
         return texts;
     }
 
-    // The agent events written so far, as "id|text" lines.
-    std::vector<std::string> Events() const {
-        std::vector<std::string> lines;
-        std::istringstream in(AgentEvents());
-        for (std::string line; std::getline(in, line);) lines.push_back(line);
-        return lines;
-    }
-    std::vector<std::string> EventsWithId(int id) const {
-        std::vector<std::string> selected;
-        const std::string prefix = std::to_string(id) + "|";
-        for (const std::string& line : Events())
-            if (line.compare(0, prefix.size(), prefix) == 0) selected.push_back(line);
-        return selected;
-    }
 
     size_t LogCount(const std::string& text) const {
         const std::string log = LogText();

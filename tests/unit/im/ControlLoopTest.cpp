@@ -47,23 +47,6 @@ TEST_F(ControlLoopTest, RunningLimitCapsScannersRunningAtOnce) {
     }
 }
 
-TEST_F(ControlLoopTest, FirstIdleIterationProcessesRulesEvenWhenNothingIsFlagged) {
-    Configure("", kFileRule);
-    {
-        auto control = NewControl({"File"});
-        RunLoop(*control, 2);
-    }
-    ASSERT_EQ(std::vector<long long>{7}, QueryNumbers("SELECT [integrityRuleId] FROM [IntegrityRules];"));
-    const long long processed = ConditionCount("zel.im.configProcessed");
-    ASSERT_FALSE(Flag("zel.im.bRulesChanged"));
-
-    auto control = NewControl({"File"});
-    RunLoop(*control, 3);
-    EXPECT_FALSE(Flag("zel.im.bRulesChanged")) << "the stored rules match the configuration";
-    EXPECT_EQ(processed + 1, ConditionCount("zel.im.configProcessed"))
-        << "one rule-processing pass, on the first idle iteration only";
-}
-
 TEST_F(ControlLoopTest, FeatureOffKeepsNeedFlagsAndStartsNoScan) {
     m_dom->Set("zel.im.featureOn", false);
     for (const char* flag : {"zel.im.bNeedRebuildBaseline", "zel.im.bNeedIncrementalScan",
@@ -152,32 +135,6 @@ TEST_F(ControlLoopTest, LowDiskIsReportedOncePerMinimumAndHoldsScansBack) {
     runWithMinimum(5, 5);
     EXPECT_EQ(2u, EventsWithId(6012).size()) << "exactly the minimum is enough";
     EXPECT_EQ(1, QueryNumber("SELECT COUNT(*) FROM [Scans] WHERE [incrementalScan]=0;"));
-}
-
-TEST_F(ControlLoopTest, SubscanOfUnsupportedTypeIsDeletedWithAWarning) {
-    const long long scanId = AddScanRow(0, 1000);
-    const long long wql = AddSubscanOf(scanId, "Wql", 200000);
-    const long long service = AddSubscanOf(scanId, "Service", 200000);
-    auto control = std::make_unique<CSystemIntegrityThread>();  // the scanners this build has
-    ASSERT_TRUE(control->OpenSystemIntegrityDb());
-    EXPECT_EQ(0, control->QueueIncompleteScanners());
-    EXPECT_EQ(0u, control->QueuedScannerCount());
-    EXPECT_EQ(0, QueryNumber("SELECT COUNT(*) FROM [Subscans];"));
-    for (long long id : {wql, service})
-        EXPECT_EQ(1u, LogCount(wxString::Format("Unable to create integrity scanner for subscan record %lld of type %s",
-                                                id, id == wql ? "Wql" : "Service")
-                                   .ToStdString()));
-    control->OnExit();
-}
-
-TEST_F(ControlLoopTest, RequeuedSubscansStartOverAtStepZero) {
-    const long long scanId = AddScanRow(0, 1000);
-    AddSubscanOf(scanId, "User", 300000);
-    AddSubscanOf(scanId, "Group", 999999999);
-    auto control = NewControl();
-    RunLoopUntil(*control, [&] { return ScanClosed(scanId); });
-    EXPECT_EQ((std::vector<int>{100000, 100000}), m_scanners.firstSteps)
-        << "each scanner began with OnInit, whatever step its row held";
 }
 
 TEST_F(ControlLoopTest, RealtimeChangesStartTheirScannersAtStep250000) {
@@ -284,25 +241,6 @@ TEST_F(ControlLoopTest, AbortedScanStopsScannersAndDropsWhatTheScanRecorded) {
     EXPECT_EQ(1, m_scanners.created.load()) << "the aborted scan is not resumed";
 }
 
-TEST_F(ControlLoopTest, EmptiedConfigurationForgetsRulesAndScans) {
-    Configure("", kFileRule);
-    m_dom->Set("zel.im.unittest.iterations", 1000LL);
-    auto control = NewControl({"File"});
-    CLoopRunner runner(m_dom, *control);
-    ASSERT_TRUE(runner.start());
-    ASSERT_TRUE(WaitUntil([this] { return QueryNumber("SELECT COUNT(*) FROM [Scans];") > 0; }));
-    const long long processed = ConditionCount("zel.im.configProcessed");
-    std::ofstream(m_dir.file("config.xml")) << "<SecurityConfiguration/>\n";
-    wxString error;
-    ASSERT_TRUE(m_dom->ConfigReload(error)) << error;
-    ASSERT_TRUE(m_dom->ConfigIsEmpty());
-    EXPECT_TRUE(WaitUntil([&] { return ConditionCount("zel.im.configProcessed") > processed; }));
-    runner.requestExit();
-    runner.join();
-    EXPECT_EQ(0, QueryNumber("SELECT COUNT(*) FROM [IntegrityRules];"));
-    EXPECT_EQ(0, QueryNumber("SELECT COUNT(*) FROM [Scans];"));
-}
-
 TEST_F(ControlLoopTest, MirtModeEndsTheLoopBeforeAnyWork) {
     m_dom->Set("app.mode.unittest", false);
     m_dom->Set("zel.im.mirtMode", true);
@@ -313,20 +251,6 @@ TEST_F(ControlLoopTest, MirtModeEndsTheLoopBeforeAnyWork) {
     EXPECT_TRUE(WaitUntil([&runner] { return !runner.isRunning(); }));
     runner.join();
     EXPECT_EQ(0, QueryNumber("SELECT COUNT(*) FROM [IntegrityRules];"));
-}
-
-TEST_F(ControlLoopTest, StopRequestEndsAnIdleLoopAndClosesTheDatabase) {
-    m_dom->Set("app.mode.unittest", false);
-    auto control = NewControl();
-    CLoopRunner runner(m_dom, *control);
-    ASSERT_TRUE(runner.start());
-    ASSERT_TRUE(WaitUntil([this] { return ConditionCount("zel.im.configProcessed") > 0; }));
-    m_dom->RequestStop();
-    EXPECT_TRUE(WaitUntil([&runner] { return !runner.isRunning(); }, std::chrono::seconds(10)))
-        << "the idle sleep must end at the stop request";
-    runner.join();
-    m_db.reset();
-    EXPECT_NE(0, access(m_dir.file("si.db-wal").c_str(), F_OK)) << "the last connection closed cleanly";
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "core/Dom.h"
 #include "plugins/im/SystemIntegrityThread.h"
@@ -46,6 +47,23 @@ protected:
         std::stringstream text;
         text << in.rdbuf();
         return text.str();
+    }
+
+    std::string LogText() const { return ReadFile(m_dir.file("work/kvo-agent.log")); }
+    std::string AgentEvents() const { return ReadFile(m_dir.file("work/agent-events.log")); }
+    // The agent events written so far, as "id|text" lines; those of one id.
+    std::vector<std::string> Events() const {
+        std::vector<std::string> lines;
+        std::istringstream in(AgentEvents());
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+    std::vector<std::string> EventsWithId(int id) const {
+        std::vector<std::string> selected;
+        const std::string prefix = std::to_string(id) + "|";
+        for (const std::string& line : Events())
+            if (line.rfind(prefix, 0) == 0) selected.push_back(line);
+        return selected;
     }
 
     TempDir m_dir;

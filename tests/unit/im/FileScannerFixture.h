@@ -102,7 +102,6 @@ protected:
         return rows.empty() ? "none" : rows.front().at("value");
     }
 
-    std::string LogText() const { return ReadFile(m_dir.file("work/kvo-agent.log")); }
 
     // What a command prints first on its first line (a digest tool's digest).
     static std::string FirstWord(const std::string& command) {

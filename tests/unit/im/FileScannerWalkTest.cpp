@@ -100,20 +100,6 @@ TEST_F(FileScannerWalkTest, UnreadableDirectoryIsSkippedAndTheWalkGoesOn) {
     EXPECT_EQ((Keys{"/open/x.txt", "/z.txt"}), RecordedKeys("File"));
 }
 
-TEST_F(FileScannerWalkTest, CheckpointSkipsDirectoriesAlreadyRecorded) {
-    for (const char* dir : {"a", "a/a1", "b", "b/c", "b/c/c1", "d", "d/d1"})
-        ASSERT_EQ(0, mkdir(TreePath(dir).c_str(), 0755));
-    StoreSet("<DirectorySet base=\"" + m_tree + "\"><Include key=\"**/*\"/></DirectorySet>");
-    const std::string setId = Value("SELECT entitySetId FROM DirectorySets");
-
-    RunScan("Directory", 0, KvoPluginIm::CIntegrityScanThread::StepMatchEntities, setId + ":" + TreePath("b"));
-
-    EXPECT_TRUE(m_lastFinished);
-    // b's own entries were committed with the checkpoint naming it; what sorts
-    // before it was done earlier.
-    EXPECT_EQ((Keys{"/b/c/c1", "/d/d1"}), RecordedKeys("Directory"));
-}
-
 TEST_F(FileScannerWalkTest, PseudoFileSystemsBelowTheSearchBaseAreNotDescended) {
     StoreSet("<DirectorySet base=\"/sys\"><Include key=\"**/*\"/></DirectorySet>");
 

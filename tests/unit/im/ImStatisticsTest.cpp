@@ -49,46 +49,6 @@ TEST(ImStatistics, CountersAddUpAcrossThreads) {
     EXPECT_EQ(ruleBefore + threads * perThread, GetActiveRuleStats()[ruleId]);
 }
 
-TEST(ImStatistics, InitializeEntityCountsZeroesTheSixteenCounters) {
-    const char* const counters[] = {
-        "entitiesInTable", "entitiesDeleted", "entitiesCreated", "entitiesSentToTzm", "entitiesSuperceded",
-        "entitiesMarkeredCreated", "entitiesMarkeredDeleted", "entitiesIncompleteDeleted",
-        "realtimeEventReceived", "realtimeEventDroppedNoOnc", "realtimeEventDroppedDbNoInit",
-        "realtimeEventDroppedDbErr", "realtimeEventDroppedNotInRules", "realtimeEventAdded2Cache",
-        "realtimeEventDroppedCondensing", "realtimeEventEntityProcessed"};
-    for (const char* name : counters) IncMetric(name, 3);
-    SetMetric("test.other", 4);
-    InitializeEntityCounts();
-    MetricMap metrics;
-    EntityAttributeMetricMap attributes;
-    GetMetrics(metrics, attributes);
-    for (const char* name : counters) {
-        ASSERT_EQ(1u, metrics.count(name)) << name;
-        EXPECT_EQ(0, metrics[name]) << name;
-    }
-    EXPECT_EQ(4, metrics["test.other"]) << "counters of other parts are left alone";
-}
-
-TEST(ImStatistics, EntityTableCounters) {
-    InitializeEntityCounts();
-    SetMetric("entitiesInTable", 10);
-    CSystemIntegrityThread::IncEntitiesDeletedCount(3);
-    EXPECT_EQ(7, Metric("entitiesInTable"));
-    EXPECT_EQ(3, Metric("entitiesDeleted"));
-    CSystemIntegrityThread::IncEntitiesTotalCount();
-    EXPECT_EQ(8, Metric("entitiesInTable"));
-    EXPECT_EQ(1, Metric("entitiesCreated"));
-    CSystemIntegrityThread::IncEntitiesSupercededCount();
-    CSystemIntegrityThread::IncMarkersCreatedCount();
-    CSystemIntegrityThread::IncMarkersDeletedCount(2);
-    CSystemIntegrityThread::IncIncompleteDeletedCount(5);
-    EXPECT_EQ(1, Metric("entitiesSuperceded"));
-    EXPECT_EQ(1, Metric("entitiesMarkeredCreated"));
-    EXPECT_EQ(2, Metric("entitiesMarkeredDeleted"));
-    EXPECT_EQ(5, Metric("entitiesIncompleteDeleted"));
-    EXPECT_EQ(8, Metric("entitiesInTable")) << "markers and superseded versions do not change the count";
-}
-
 TEST(ImStatistics, DeletedRulesKeepTheirLastCount) {
     // Rule counts are process-wide and never reset: count from what is there.
     const int counted = 910001, neverCounted = 910002;
@@ -115,24 +75,6 @@ TEST(ImStatistics, DeletedRulesKeepTheirLastCount) {
     untrackDeletedRuleStat("Never seen", neverCounted);
     untrackDeletedRuleStat("Never seen", neverCounted);  // already gone: nothing to do
     EXPECT_EQ(0u, GetInactiveRuleStats().count("Deleted - Never seen"));
-}
-
-TEST(ImStatistics, RuleNames) {
-    ClearRuleIDandNameMap();
-    AddRuleIDandName(2, "1002 - Ssh");
-    AddRuleIDandName(1, "System");
-    AddRuleIDandName(2, "1002 - Ssh keys");
-    std::map<int, wxString> names = GetRuleIDandNames();
-    ASSERT_EQ(2u, names.size());
-    EXPECT_EQ(wxString("System"), names[1]);
-    EXPECT_EQ(wxString("1002 - Ssh keys"), names[2]) << "a later name replaces the earlier";
-    DeleteName(1);
-    DeleteName(7);
-    names = GetRuleIDandNames();
-    EXPECT_EQ(1u, names.size());
-    EXPECT_EQ(0u, names.count(1));
-    ClearRuleIDandNameMap();
-    EXPECT_TRUE(GetRuleIDandNames().empty());
 }
 
 }  // namespace

@@ -108,13 +108,6 @@ TEST_F(KeyMatchEntityTypeInfoTest, NoScanMeansNoLimit) {
     EXPECT_EQ(4u, info.GetEntitySetInfos().size());
 }
 
-TEST_F(KeyMatchEntityTypeInfoTest, WithoutASetListNothingIsIncluded) {
-    CEntityTypeInfo info(nullptr, &m_matcher);
-    ASSERT_NO_FATAL_FAILURE(Init(info, false, false));
-    KvoCore::Int64Set ids;
-    EXPECT_FALSE(info.IsIncluded(wxT("/etc/a.conf"), 0, ids));
-}
-
 }  // namespace
 
 namespace {

@@ -72,16 +72,6 @@ TEST_F(KeyMatchIncludeExcludeTest, SetWithoutIncludesMatchesEveryKeyAndExcludesN
                                           *stored.set, stored.features, stored.patterns, stored.ids, reason));
 }
 
-TEST_F(KeyMatchIncludeExcludeTest, PatternsWithoutIdsMatchNothing) {
-    Store(R"(<IntegrityRule id="1" name="App"><FileSet base="/etc"><Include key="*"/></FileSet></IntegrityRule>)");
-    StoredSet stored;
-    ASSERT_NO_FATAL_FAILURE(LoadFileSet(stored));
-    const PathKeyMatch matcher(true);
-    EXPECT_TRUE(Matches(matcher, stored, "/etc/passwd"));
-    stored.ids.clear();
-    EXPECT_FALSE(Matches(matcher, stored, "/etc/passwd"));
-}
-
 TEST_F(KeyMatchIncludeExcludeTest, ExcludedKeyIsReportedWhateverTheIncludes) {
     Store(R"(<IntegrityRule id="1" name="App">
                <FileSet base="/opt/app"><Include key="bin/*"/><Exclude key="**/*.bak"/></FileSet>
@@ -180,34 +170,9 @@ TEST_F(KeyMatchIncludeExcludeTest, UnmatchedReasonSaysWhatFailed) {
     }
 }
 
-TEST(KeyMatchUnmatchedReason, KeepsTheLargestUntilReset) {
-    const struct {
-        int stored;
-        int offered;
-        int kept;
-    } cases[] = {{-1, 0, 0}, {-1, 4, 4}, {3, 1, 3}, {3, 5, 5}, {6, -1, -1}, {2, 2, 2}};
-    for (const auto& c : cases) {
-        int reason = c.stored;
-        KvoPluginIm::CSystemIntegrityKeyMatch::SetUnmatchedReason(c.offered, reason);
-        EXPECT_EQ(c.kept, reason) << c.stored << " <- " << c.offered;
-    }
-}
-
 }  // namespace
 
 namespace {
-
-TEST_F(KeyMatchIncludeExcludeTest, IncludesLoadBeforeExcludes) {
-    Store(R"(<IntegrityRule id="1" name="r">
-               <FileSet base="/opt"><Exclude key="b" executable="false"/><Include key="a" executable="true"/></FileSet>
-             </IntegrityRule>)");
-    StoredSet stored;
-    ASSERT_NO_FATAL_FAILURE(LoadFileSet(stored));
-    ASSERT_EQ(2u, stored.features.size());
-    EXPECT_FALSE(stored.features.at(0).m_exclude);
-    EXPECT_TRUE(stored.features.at(1).m_exclude);
-    EXPECT_EQ(2u, stored.ids.size());
-}
 
 TEST(KeyMatchLoading, UnreadableDatabaseIsReportedNotThrown) {
     wxSQLite3Database db;

@@ -40,15 +40,6 @@ TEST(KeyMatchKeys, CompareKeysOrdersComponentByComponent) {
     }
 }
 
-TEST(KeyMatchKeys, SortedKeysPutEveryDirectoryBeforeItsContents) {
-    const PathKeyMatch matcher(true);
-    std::vector<wxString> keys = {wxT("/a.b"), wxT("/a/z"), wxT("/a"), wxT("/a/b/c"), wxT("/a/b"), wxT("/a-x")};
-    std::sort(keys.begin(), keys.end(),
-              [&matcher](const wxString& x, const wxString& y) { return matcher.CompareKeys(x, y) < 0; });
-    const std::vector<wxString> expected = {wxT("/a"), wxT("/a/b"), wxT("/a/b/c"), wxT("/a/z"), wxT("/a-x"), wxT("/a.b")};
-    EXPECT_EQ(expected, keys);
-}
-
 TEST(KeyMatchKeys, KeysWithoutSeparatorCompareWhole) {
     const NameKeyMatch matcher;
     EXPECT_EQ(0, matcher.CompareKeys(wxT("Admin"), wxT("admin")));

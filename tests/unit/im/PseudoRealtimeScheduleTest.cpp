@@ -35,20 +35,6 @@ TEST(PseudoRealtimeScheduleTest, LongerScansWaitLonger) {
     }
 }
 
-TEST(PseudoRealtimeScheduleTest, ThreeSecondScanIsFollowedTwentySecondsLaterWithTenSecondSleeps) {
-    const auto waiting = CPseudoRealtimeSchedule::Decide(kLastScan + 5000, kLoopStart, kLastScan, 3000);
-    EXPECT_FALSE(waiting.due);
-    EXPECT_EQ(10000u, waiting.sleepMs);
-    EXPECT_TRUE(CPseudoRealtimeSchedule::Decide(kLastScan + 20000, kLoopStart, kLastScan, 3000).due);
-}
-
-TEST(PseudoRealtimeScheduleTest, FortyFiveSecondScanIsFollowedFiveMinutesLater) {
-    const auto waiting = CPseudoRealtimeSchedule::Decide(kLastScan + 299999, kLoopStart, kLastScan, 45000);
-    EXPECT_FALSE(waiting.due);
-    EXPECT_EQ(0u, waiting.sleepMs) << "the loop keeps its own sleep";
-    EXPECT_TRUE(CPseudoRealtimeSchedule::Decide(kLastScan + 300000, kLoopStart, kLastScan, 45000).due);
-}
-
 TEST(PseudoRealtimeScheduleTest, BeforeAnyScanSinceTheLoopStartedTheShortestIntervalApplies) {
     // The last scan ended before this loop started (a duration from another run of the loop).
     const unsigned int start = kLastScan + 1;

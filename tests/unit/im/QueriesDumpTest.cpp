@@ -39,30 +39,6 @@ TEST_F(QueriesDumpTest, LeavesOutRetiredAndIncompleteVersionsAndNamesTheFile) {
     EXPECT_EQ(std::string(kHeader) + "1;NULL;none;File;/etc/hosts;Tue Nov 14 22:13:20 2023\n", DumpText());
 }
 
-// The list was built in a buffer of 4096 bytes: its first 4095 bytes are
-// kept, the last of them is dropped and "]" closes it. Bytes are counted, so
-// the cut may split a character.
-TEST_F(QueriesDumpTest, LongAttributeListsAreCutAt4095Bytes) {
-    // "[a=" + value + "," is the value's length + 4 bytes.
-    const std::string x4090(4090, 'x');
-    const struct {
-        std::string value, kept;
-    } cases[] = {{x4090, x4090},
-                 {x4090 + "x", x4090 + "x"},
-                 {x4090 + "xx", x4090 + "x"},
-                 {x4090 + "\xc3\xa9", x4090 + "\xc3"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.value.size());
-        m_db->ExecuteUpdate("DELETE FROM Entitys;");
-        AddAttribute(AddEntity("/big"), "a", c.value);
-        ASSERT_EQ(1, Dump());
-        const std::string text = DumpText();
-        const std::string tail = ";[a=" + c.kept + "]\n";
-        ASSERT_GT(text.size(), tail.size());
-        EXPECT_EQ(tail, text.substr(text.size() - tail.size()));
-    }
-}
-
 TEST_F(QueriesDumpTest, ReplacesAnOlderDump) {
     AddEntity("/etc/hosts");
     ASSERT_EQ(1, Dump());
@@ -72,27 +48,6 @@ TEST_F(QueriesDumpTest, ReplacesAnOlderDump) {
     }
     ASSERT_EQ(1, Dump());
     EXPECT_EQ(std::string::npos, DumpText().find("stale"));
-}
-
-TEST_F(QueriesDumpTest, RefusedWhileAScanRunsWithoutTouchingTheFile) {
-    KvoCore::LogSetTraceCategories("zel.im.ImThread");
-    AddEntity("/etc/hosts");
-    const struct {
-        const char* key;
-        const char* trace;
-    } cases[] = {
-        {"zel.im.bBaselineScanRunning", "DumpBaseline Baseline scan is in progress returning 0 entities"},
-        {"zel.im.bScanRunning", "DumpBaseline: One or more IM scans are in progress. Returning 0 entities"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.key);
-        m_dom->Set(c.key, true);
-        EXPECT_EQ(0, Dump());
-        EXPECT_EQ("Integrity scan in progress", m_message);
-        EXPECT_NE(LogText().find(c.trace), std::string::npos);
-        EXPECT_FALSE(std::ifstream(DumpFile()).good());
-        m_dom->Set(c.key, false);
-    }
 }
 
 TEST_F(QueriesDumpTest, DatabaseProblemsWriteNothing) {

@@ -40,20 +40,6 @@ protected:
     wxString m_message;
 };
 
-TEST_F(QueriesEntitiesTest, MaxCountZeroReturnsAnEmptyListButCountsEveryRow) {
-    KvoCore::LogSetTraceCategories("zel.im.ImThread");
-    for (int i = 0; i < 5; ++i) AddEntity("/etc/f" + std::to_string(i));
-    AddEntity("", {});
-
-    std::unique_ptr<CEntitys> entities = Get(0, 0);
-    ASSERT_NE(entities, nullptr);
-    EXPECT_TRUE(entities->empty());
-    EXPECT_NE(LogText().find("GetEntities maxEntitiesToReturn 0 processed 0 rows out of 6 rows rowsSkipped 0"),
-              std::string::npos)
-        << LogText();
-    EXPECT_EQ(0, Metric("entitiesSentToTzm"));
-}
-
 TEST_F(QueriesEntitiesTest, PagesAfterLastIdAndSkippedRowsDoNotUseUpMaxCount) {
     KvoCore::LogSetTraceCategories("zel.im.ImThread");
     for (const char* key : {"/a", "/b", "", "/d", "/e", "/f"}) AddEntity(key, {});
@@ -161,33 +147,6 @@ TEST_F(QueriesEntitiesTest, TimestampAttributesBecomeMillisecondsForTheProtected
         EXPECT_EQ(c.delivered, attribute.GetValue().utf8_string());
         EXPECT_EQ("friendly stays", attribute.GetFriendlyValue());
     }
-}
-
-TEST_F(QueriesEntitiesTest, RefusedWhileAScanRunsAndNothingIsDeleted) {
-    KvoCore::LogSetTraceCategories("zel.im.ImThread");
-    const struct {
-        const char* key;
-        const char* trace;
-    } cases[] = {
-        {"zel.im.bBaselineScanRunning", "GetEntities Baseline scan is in progress returning 0 entities"},
-        {"zel.im.bScanRunning", "GetEntities: One or more IM scans are in progress. Returning 0 entities"},
-    };
-    const long long superseded = AddEntity("/a", {{"supercededBy", "2"}});
-    AddEntity("/a");
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.key);
-        m_dom->Set(c.key, true);
-        m_status = 7;
-        m_message.clear();
-        EXPECT_EQ(nullptr, CSystemIntegrityThread::GetEntities(*m_dom, superseded, 10, m_status, m_message));
-        EXPECT_EQ("Integrity scan in progress", m_message);
-        EXPECT_EQ(7, m_status) << "status untouched";
-        EXPECT_NE(LogText().find(c.trace), std::string::npos);
-        EXPECT_EQ(2u, StoredIds().size());
-        m_dom->Set(c.key, false);
-    }
-    EXPECT_NE(Get(superseded, 10), nullptr) << "served once the flags are down";
-    EXPECT_EQ(1u, StoredIds().size());
 }
 
 TEST_F(QueriesEntitiesTest, AFailedConfirmationIsLoggedAndTheEntitiesStillCome) {

@@ -64,27 +64,6 @@ TEST_F(QueriesStatusTest, TheOpenScanGivesTypeStatusAndInteractivity) {
     EXPECT_EQ(0, Status()->GetImScanType());
 }
 
-TEST_F(QueriesStatusTest, HighestEntityIdAndCompletionOfTheOpenScan) {
-    AddEntity("/a");
-    AddEntity("/b", {{"supercededBy", "-1"}});
-    AddEntity("/c");
-    std::unique_ptr<CImScanStatus> status = Status();
-    EXPECT_EQ(3, status->GetHighestEntityId());
-    EXPECT_EQ(0, status->GetPercentComplete());
-
-    const long long scan = AddScan(0);
-    EXPECT_EQ(0, Status()->GetPercentComplete()) << "no subscans yet";
-    AddSubscan(scan, true);
-    AddSubscan(scan, false);
-    AddSubscan(scan, false);
-    AddSubscan(scan + 1, true);  // another scan's
-    status = Status();
-    EXPECT_EQ(33, status->GetPercentComplete()) << "1 of 3";
-    EXPECT_EQ(3, status->GetHighestEntityId()) << "the recorded maximum during a scan too";
-    m_db->ExecuteUpdate("UPDATE Subscans SET endTime=1 WHERE subscanId=2;");
-    EXPECT_EQ(67, Status()->GetPercentComplete()) << "2 of 3, rounded";
-}
-
 TEST_F(QueriesStatusTest, VmSafeGuestReadsNoEntityIdButStillReportsTheScan) {
     AddEntity("/a");
     AddEntity("/b");
@@ -99,18 +78,6 @@ TEST_F(QueriesStatusTest, VmSafeGuestReadsNoEntityIdButStillReportsTheScan) {
 
     m_dom->Set("kvo.mode.vmsafeGuest", false);
     EXPECT_EQ(2, Status()->GetHighestEntityId());
-}
-
-TEST_F(QueriesStatusTest, WithoutADatabaseTheFlagsAreStillReported) {
-    m_dom->Set("zel.im.dbPath", m_dir.file("no/such/dir/si.db"));
-    m_dom->Set("zel.im.bNeedIncrementalScan", true);
-    AddEntity("/a");
-    AddScan(0);
-    std::unique_ptr<CImScanStatus> status = Status();
-    ASSERT_NE(status, nullptr);
-    EXPECT_EQ(2, status->GetPendingScanBitmask());
-    EXPECT_EQ(0, status->GetImScanType());
-    EXPECT_EQ(CScanStatus::Idle, status->GetStatus());
 }
 
 TEST_F(QueriesStatusTest, EventModeIsReportedAndOnlyModeTwoCountsTheHeartbeatUpToThree) {

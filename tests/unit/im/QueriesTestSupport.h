@@ -146,8 +146,6 @@ protected:
         return found == metrics.end() ? 0 : found->second;
     }
 
-    std::string LogText() const { return ReadFile(m_dir.file("work/kvo-agent.log")); }
-    std::string AgentEvents() const { return ReadFile(m_dir.file("work/agent-events.log")); }
 
     std::unique_ptr<KvoCore::CSqliteDatabase> m_db;
     std::unique_ptr<KvoPluginIm::CSystemIntegrityThread> m_thread;

@@ -198,77 +198,12 @@ INSTANTIATE_TEST_SUITE_P(
                                          "resetfailcountafter", "runprogram", "secondfailure", "starttype", "state",
                                          "subsequentfailures"}}));
 
-TEST(RuleAttributes, UnsupportedAndUnrecognisedNamesArePrintedBackAsEmptyElements) {
-    ForcedPlatform linux(false);
-    CFileSet set;
-    ASSERT_TRUE(set.FromXML(
-        wxT("<FileSet base=\"/etc\"><Attributes><members/><colour/><sha1/></Attributes></FileSet>")));
-    // Monitored names first, then unsupported, then unrecognised.
-    EXPECT_EQ(
-        "<FileSet onChange=\"true\" base=\"/etc\" followLinks=\"false\" includeRemovable=\"false\">\n"
-        "  <Attributes>\n"
-        "    <sha1 />\n"
-        "    <members />\n"
-        "    <colour />\n"
-        "  </Attributes>\n"
-        "</FileSet>\n",
-        Text(set.toString()));
-}
-
-TEST(RuleAttributes, NamesAsWrittenSurviveAReadingOfThePrintedSet) {
-    ForcedPlatform linux(false);
-    CFileSet first;
-    ASSERT_TRUE(
-        first.FromXML(wxT("<FileSet><Attributes><Members/><Colour/><STANDARD/></Attributes></FileSet>")));
-    CFileSet second;
-    ASSERT_TRUE(second.FromXML(first.toString()));
-    EXPECT_EQ(Sorted(first.GetAttributes().GetMonitored()), Sorted(second.GetAttributes().GetMonitored()));
-    EXPECT_EQ(Sorted(Names({"Members"})), Sorted(second.GetAttributes().GetUnsupported()));
-    EXPECT_EQ(Sorted(Names({"Colour"})), Sorted(second.GetAttributes().GetUnrecognised()));
-}
-
 TEST(RuleAttributes, WhatASetMonitorsWithAndWithoutAnAttributesElement) {
     ForcedPlatform linux(false);
     EXPECT_EQ(Sorted(FileStandard(false)), Sorted(MonitoredBy("<FileSet base=\"/etc\"/>")));
     // Given but naming nothing usable: nothing is monitored, not the standard list.
     EXPECT_TRUE(MonitoredBy("<FileSet><Attributes/></FileSet>").empty());
     EXPECT_TRUE(MonitoredBy("<FileSet><Attributes><colour/></Attributes></FileSet>").empty());
-}
-
-TEST(RuleAttributes, SetToDefaultsForgetsTheNamesButKeepsTheAllowedList) {
-    CFileSet set;
-    {
-        ForcedPlatform linux(false);
-        ASSERT_TRUE(
-            set.FromXML(wxT("<FileSet><Attributes><sha1/><colour/><members/></Attributes></FileSet>")));
-    }
-    set.SetToDefaults();
-    WxStringSet monitored;
-    set.GetAttributes().GetAttributesToMonitor(monitored);
-    EXPECT_EQ(Sorted(FileStandard(false)), Sorted(monitored));
-    EXPECT_TRUE(set.GetAttributes().GetUnsupported().empty());
-    EXPECT_TRUE(set.GetAttributes().GetUnrecognised().empty());
-
-    // The allowed names were read on Linux and stay so: flags is still refused.
-    ForcedPlatform windows(true);
-    ASSERT_TRUE(set.FromXML(wxT("<FileSet><Attributes><flags/></Attributes></FileSet>")));
-    EXPECT_EQ(Sorted(Names({"flags"})), Sorted(set.GetAttributes().GetUnsupported()));
-}
-
-TEST(RuleAttributes, EnumeratesMonitoredNamesAsChildren) {
-    ForcedPlatform linux(false);
-    CFileSet set;
-    ASSERT_TRUE(
-        set.FromXML(wxT("<FileSet><Attributes><md5/><sha1/><size/><colour/></Attributes></FileSet>")));
-    WxStringSet seen;
-    set.GetAttributes().EnumChildObjects([&seen](const KvoCore::XMLObject& child) {
-        seen.insert(child.GetElementName());
-        return true;
-    });
-    EXPECT_EQ(Sorted(Names({"md5", "sha1", "size"})), Sorted(seen));
-    int calls = 0;
-    set.GetAttributes().EnumChildObjects([&calls](const KvoCore::XMLObject&) { return ++calls < 2; });
-    EXPECT_EQ(2, calls);
 }
 
 }  // namespace

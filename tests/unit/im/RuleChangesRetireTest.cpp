@@ -1,6 +1,5 @@
 // Rule change detection: retiring entity versions (one event per run of
-// consecutive ids), the start-up comparison of stored and configured rules,
-// and the rule-name table.
+// consecutive ids) and the start-up comparison of stored and configured rules.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -59,12 +58,6 @@ TEST_F(RuleChangesRetireTest, OneEventPerRunOfConsecutiveIds) {
     EXPECT_EQ(expected, stored);
 }
 
-TEST_F(RuleChangesRetireTest, NothingToRetireWritesNothing) {
-    Execute("INSERT INTO Entitys(entityId,integrityRuleId,supercededBy) VALUES (1,2,NULL)");
-    EXPECT_EQ(0, Retire("[supercededBy] ISNULL AND [integrityRuleId] IN (1)"));
-    EXPECT_EQ("0", Value("SELECT COUNT(*) FROM IntegrityEvents"));
-}
-
 TEST_F(RuleChangesRetireTest, StartupCheckFlagsRulesThatDifferFromTheStoredOnes) {
     const std::string one = R"(<IntegrityRule id="1" name="One" severity="2"><FileSet base="/etc"/></IntegrityRule>)";
     const std::string two = R"(<IntegrityRule id="2" name="Two"><UserSet/></IntegrityRule>)";
@@ -101,16 +94,6 @@ TEST_F(RuleChangesRetireTest, StartupCheckOfAnEmptyConfigurationDeactivates) {
     m_thread->OnStartupConfigCheck();
     EXPECT_EQ("0", Value("SELECT COUNT(*) FROM IntegrityRules"));
     EXPECT_EQ("0", Value("SELECT COUNT(*) FROM Entitys"));
-}
-
-TEST_F(RuleChangesRetireTest, NamesShowTheIdentifierWhenThereIsOne) {
-    Execute("INSERT INTO IntegrityRules(integrityRuleId,name,identifier) VALUES "
-            "(1,'System configuration','1002'),(2,'Logs',''),(3,'Keys',NULL)");
-    KvoPluginIm::AddRuleIDandName(9, wxT("stale"));
-    CSystemIntegrityThread::GetNames(*m_dom);
-    const std::map<int, wxString> expected = {{1, wxT("1002 - System configuration")}, {2, wxT("Logs")},
-                                              {3, wxT("Keys")}};
-    EXPECT_EQ(expected, KvoPluginIm::GetRuleIDandNames());
 }
 
 }  // namespace

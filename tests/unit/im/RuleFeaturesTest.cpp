@@ -96,19 +96,6 @@ TEST(RuleFeatures, KeyAndCaseSensitiveAreNotFeatures) {
               Text(dynamic_cast<const KvoPluginIm::CKey*>(include.GetKeys().Children()[0])->GetPattern()));
 }
 
-TEST(RuleFeatures, PrintedBackAfterTheRegisteredAttributes) {
-    ForcedPlatform linux(false);
-    CPortSet ports;
-    ASSERT_TRUE(
-        ports.FromXML(wxT("<PortSet><Include key=\"22\" executable=\"true\" colour=\"red\"/></PortSet>")));
-    EXPECT_EQ("<Include key=\"22\" executable=\"unsupported\" colour=\"unknown\"/>\n",
-              Text(FirstInclude(ports).toString()));
-
-    CFileSet files;
-    ASSERT_TRUE(files.FromXML(wxT("<FileSet><Include key=\"*\" executable=\"a&quot;b&lt;\"/></FileSet>")));
-    EXPECT_EQ("<Include key=\"*\" executable=\"a&quot;b&lt;\"/>\n", Text(FirstInclude(files).toString()));
-}
-
 TEST(RuleFeatures, AFeatureValueSurvivesAReadingOfThePrintedSet) {
     ForcedPlatform linux(false);
     CFileSet first;
@@ -117,19 +104,6 @@ TEST(RuleFeatures, AFeatureValueSurvivesAReadingOfThePrintedSet) {
     ASSERT_TRUE(second.FromXML(first.toString()));
     const MapStringToString expected{{wxT("executable"), wxT("a\"b&")}};
     EXPECT_EQ(expected, FirstInclude(second).GetFeatures());
-}
-
-TEST(RuleFeatures, SetToDefaultsForgetsFeatures) {
-    ForcedPlatform linux(false);
-    CFileSet set;
-    ASSERT_TRUE(
-        set.FromXML(wxT("<FileSet><Include key=\"*\" executable=\"1\" path=\"x\" colour=\"y\"/></FileSet>")));
-    auto& include = const_cast<CIncludeOrExclude&>(FirstInclude(set));
-    include.SetToDefaults();
-    EXPECT_TRUE(include.GetFeatures().empty());
-    EXPECT_TRUE(include.GetUnsupportedFeatures().empty());
-    EXPECT_TRUE(include.GetUnrecognisedFeatures().empty());
-    EXPECT_TRUE(include.GetKey().empty());
 }
 
 }  // namespace

@@ -111,23 +111,8 @@ protected:
         return std::stoll(Value("SELECT MAX(entityId) FROM Entitys"));
     }
 
-    // The agent events written so far, as "id|text" lines.
-    std::vector<std::string> Events() const {
-        std::ifstream in(m_dir.file("work/agent-events.log"));
-        std::vector<std::string> lines;
-        std::string line;
-        while (std::getline(in, line)) lines.push_back(line);
-        return lines;
-    }
     // Truncated, not removed: the agent keeps appending to the file it opened.
     void ClearEvents() const { std::ofstream(m_dir.file("work/agent-events.log"), std::ios::trunc); }
-    std::vector<std::string> EventsWithId(int id) const {
-        std::vector<std::string> matching;
-        const std::string prefix = std::to_string(id) + "|";
-        for (const std::string& line : Events())
-            if (line.rfind(prefix, 0) == 0) matching.push_back(line);
-        return matching;
-    }
 
     long long Raised(const std::string& condition) const {
         long long count = 0;

@@ -1,4 +1,4 @@
-// Shared by the rule model tests: test data, parsing a rule from text, and
+// Shared by the rule model tests: parsing a rule from text, and
 // comparing name sets and printed texts.
 #pragma once
 
@@ -6,7 +6,6 @@
 #include <wx/tokenzr.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -18,13 +17,6 @@
 #include "tests/unit/im/ScopedAgent.h"
 
 namespace KvoTest {
-
-inline std::string TestData(const std::string& name) {
-    const char* dir = getenv("KVO_TEST_DATA");
-    std::string base =
-        dir ? dir : std::string(__FILE__).substr(0, std::string(__FILE__).rfind("/unit/")) + "/data";
-    return base + "/" + name;
-}
 
 inline KvoCore::WxStringSet Names(std::initializer_list<const char*> names) {
     KvoCore::WxStringSet set;

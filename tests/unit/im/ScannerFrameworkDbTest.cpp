@@ -25,28 +25,6 @@ protected:
     }
 };
 
-TEST_F(ScannerDbTest, AllStatementsPrepareAgainstTheSchema) {
-    auto scanner = NewIdleScanner();
-    ASSERT_TRUE(scanner->OpenSystemIntegrityDb());
-    const auto statements = scanner->Stmt().List();
-    ASSERT_EQ(22u, statements.size());
-    std::set<std::string> names;
-    for (const auto& [name, statement] : statements) {
-        EXPECT_NE(nullptr, statement) << name;
-        names.insert(name);
-    }
-    EXPECT_EQ(22u, names.size());
-    // The attribute hash names its algorithm in the SQL: a SHA-1 digest is 20 bytes.
-    m_db->ExecuteUpdate("INSERT INTO [Attributes] ([entityId],[name],[value]) VALUES (1,'size','42');");
-    wxSQLite3Statement& hash = *scanner->Stmt().attributeHash;
-    hash.Bind(1, static_cast<wxLongLong>(1));
-    wxSQLite3ResultSet row = hash.ExecuteQuery();
-    ASSERT_TRUE(row.NextRow());
-    wxMemoryBuffer digest;
-    row.GetBlob(0, digest);
-    EXPECT_EQ(20u, digest.GetDataLen());
-}
-
 // Each of these runs once per entity (or per key) of a scan. Its plan must find
 // the rows by the entity's own identity: a plan that reads a whole table, or
 // every entity of a rule, makes a scan quadratic in the size of the baseline.
@@ -97,41 +75,6 @@ TEST_F(ScannerDbTest, PerEntityLookupsSearchByTheEntitysIdentity) {
     EXPECT_EQ(perEntity.size(), checked);
 }
 
-TEST_F(ScannerDbTest, OpeningAgainKeepsConnectionAndStatements) {
-    auto scanner = NewIdleScanner();
-    ASSERT_TRUE(scanner->OpenSystemIntegrityDb());
-    KvoCore::CSqliteDatabase* connection = &scanner->Db();
-    const auto before = scanner->Stmt().List();
-    ASSERT_TRUE(scanner->OpenSystemIntegrityDb());
-    EXPECT_EQ(connection, &scanner->Db());
-    EXPECT_EQ(before, scanner->Stmt().List());
-
-    scanner->CloseSystemIntegrityDb();
-    EXPECT_FALSE(scanner->IsDbOpen());
-    ASSERT_TRUE(scanner->OpenSystemIntegrityDb());
-    EXPECT_TRUE(scanner->IsDbOpen());
-}
-
-TEST_F(ScannerDbTest, UnusableDatabasePathOpensNothing) {
-    std::ofstream(m_dir.file("not-a-db")) << "this is not an SQLite file, it is long enough to be checked\n";
-    const std::vector<std::pair<const char*, std::string>> paths = {
-        {"unset", ""},
-        {"directory", m_dir.path()},
-        {"not a database", m_dir.file("not-a-db")},
-        {"missing directory", m_dir.file("missing/si.db")},
-    };
-    for (const auto& [what, path] : paths) {
-        SCOPED_TRACE(what);
-        if (path.empty())
-            m_dom->SetNil("zel.im.dbPath");
-        else
-            m_dom->Set("zel.im.dbPath", path);
-        auto scanner = NewIdleScanner();
-        EXPECT_FALSE(scanner->OpenSystemIntegrityDb());
-        EXPECT_FALSE(scanner->IsDbOpen());
-    }
-}
-
 // A scanner whose connection cannot open leaves its subscan as it was, so the
 // scan is retried once the database is back.
 TEST_F(ScannerDbTest, RunWithoutDatabaseLeavesSubscanUntouched) {
@@ -144,18 +87,6 @@ TEST_F(ScannerDbTest, RunWithoutDatabaseLeavesSubscanUntouched) {
     EXPECT_EQ(300000, stored.scanStep);
     EXPECT_EQ("3:x", stored.checkpointInfo);
     EXPECT_EQ(std::string::npos, AgentEvents().find("3010|"));
-}
-
-TEST_F(ScannerDbTest, IntegrityRuleLoadsByItsId) {
-    m_db->ExecuteUpdate(
-        "INSERT INTO [IntegrityRules] ([integrityRuleId],[name],[allowOnChange],[severity]) VALUES "
-        "(7,'Seven',1,3),(8,'Eight',0,1);");
-    KvoPluginIm::CSqlIntegrityRule rule;
-    ASSERT_TRUE(CIntegrityScanThread::GetIntegrityRule(*m_db, 8, rule));
-    EXPECT_EQ("Eight", rule.GetName());
-    EXPECT_EQ(1, rule.GetSeverity());
-    KvoPluginIm::CSqlIntegrityRule missing;
-    EXPECT_FALSE(CIntegrityScanThread::GetIntegrityRule(*m_db, 9, missing));
 }
 
 }  // namespace

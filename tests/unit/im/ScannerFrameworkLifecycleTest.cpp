@@ -1,7 +1,5 @@
 // The scanner as an agent thread: how it stops, whom it wakes, what it tells
 // the agent, and the settings it takes at the start of a run.
-#include <atomic>
-
 #include "tests/unit/im/ScannerFrameworkTestSupport.h"
 
 namespace KvoTest {
@@ -48,60 +46,6 @@ TEST_F(ScannerLifecycleTest, AgentStoppedBeforeFirstStepRunsNoStep) {
     EXPECT_FALSE(scanner->IsFinished());
     EXPECT_TRUE(Stored(subscanId).startTimeNull) << "OnInit must not have run";
     EXPECT_NE(std::string::npos, LogText().find("Exit due to loop terminating - ShouldShutdown=1"));
-}
-
-// The control thread: waits as its loop does until a scanner wakes it.
-class CWaitingParent : public KvoCore::CRunnable {
-public:
-    CWaitingParent(KvoCore::CDom* dom, bool waitThroughAgent)
-        : CRunnable("CWaitingParent", dom), m_throughAgent(waitThroughAgent) {}
-    void OnRun() override {
-        bool awakened = false;
-        const bool stop = m_throughAgent ? GetDom()->ShouldExit(60000, &awakened) : TestDestroy(60000, &awakened);
-        m_stop = stop;
-        m_awakened = awakened;
-    }
-    std::atomic<bool> m_stop{true};
-    std::atomic<bool> m_awakened{false};
-
-private:
-    bool m_throughAgent;
-};
-
-class CParentedScanThread : public CScriptedScanThread {
-public:
-    CParentedScanThread(KvoCore::CDom& dom, KvoPluginIm::CSqlSubscan* subscan, KvoCore::CRunnable* parent)
-        : CScriptedScanThread(dom, subscan) {
-        m_parent.store(parent);
-    }
-};
-
-TEST_F(ScannerLifecycleTest, EndingScannerWakesWaitingParent) {
-    for (bool throughAgent : {false, true}) {
-        SCOPED_TRACE(throughAgent ? "CDom::ShouldExit" : "CRunnable::TestDestroy");
-        const long long scanId = AddScan(0);
-        const long long subscanId = AddSubscan(scanId, 0);
-        CWaitingParent parent(m_dom, throughAgent);
-        CParentedScanThread scanner(*m_dom, LoadSubscan(subscanId, Step::StepInit).release(), &parent);
-        EXPECT_EQ(&parent, scanner.GetParent());
-        EXPECT_EQ(scanId, scanner.GetScanId());
-        EXPECT_EQ("User", scanner.GetEntityType());
-        ASSERT_TRUE(parent.start());
-        Run(scanner);
-        parent.join();
-        EXPECT_TRUE(parent.m_awakened.load());
-        EXPECT_FALSE(parent.m_stop.load());
-        EXPECT_EQ(nullptr, scanner.GetParent());
-    }
-}
-
-TEST_F(ScannerLifecycleTest, DiscardedUnstartedScannerWakesParent) {
-    CWaitingParent parent(m_dom, false);
-    auto scanner = std::make_unique<CParentedScanThread>(
-        *m_dom, LoadSubscan(AddSubscan(AddScan(0), 0), Step::StepInit).release(), &parent);
-    EXPECT_FALSE(parent.HasWakeup());
-    scanner.reset();
-    EXPECT_TRUE(parent.HasWakeup());
 }
 
 TEST_F(ScannerLifecycleTest, RunRaisesRunningAndFinishedConditionsOfItsType) {

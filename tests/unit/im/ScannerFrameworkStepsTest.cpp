@@ -55,30 +55,6 @@ TEST_F(ScannerStepsTest, EachScanTypeRunsItsStepsAndStoresEveryStep) {
     EXPECT_NE(std::string::npos, LogText().find("Normal exit - CSqlSubscan::Finished"));
 }
 
-// An interrupted subscan keeps the step it reached; queued again with step 0
-// it is scanned from its beginning, not resumed.
-TEST_F(ScannerStepsTest, RequeuedSubscanStartsOverAtStepZero) {
-    const long long subscanId = AddSubscan(AddScan(1), 0);
-    HookScript interrupted;
-    interrupted.blockAt = 300000;
-    auto first = NewScanner(subscanId, Step::StepInit, interrupted);
-    ASSERT_TRUE(first->start());
-    ASSERT_TRUE(first->Blocked().Wait());
-    first->requestExit();
-    first->join();
-    EXPECT_FALSE(first->IsFinished());
-    EXPECT_EQ(300000, Stored(subscanId).scanStep);
-    EXPECT_TRUE(Stored(subscanId).endTimeNull);
-
-    auto second = NewScanner(subscanId, Step::StepInit);
-    Run(*second);
-    const std::vector<HookVisit> expected = {
-        {100000, 100000, true}, {200000, 200000, true}, {300000, 300000, true}, {400000, 400000, true}};
-    EXPECT_EQ(expected, second->Visits());
-    EXPECT_TRUE(second->IsFinished());
-    EXPECT_EQ(999999999, Stored(subscanId).scanStep);
-}
-
 TEST_F(ScannerStepsTest, SubscanAlreadyFinishedEndsAtOnce) {
     const long long subscanId = AddSubscan(AddScan(0), 999999999);
     auto scanner = NewScanner(subscanId, Step::StepFinished);

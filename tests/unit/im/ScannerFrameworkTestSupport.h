@@ -94,8 +94,6 @@ struct HostScript {
     std::map<wxString, Value> values;                      // "monitorFullName" -> value
     std::set<wxString> failingKeys;                        // recording these hits a database error
     long long failMatchOfSet = -1;                         // MatchSet of this set returns false
-    std::vector<std::string> content;                      // blocks the content hooks deliver
-    bool contentOpens = true;
 };
 
 // One MatchSet call as the scanner received it.
@@ -185,25 +183,6 @@ public:
         WriteAttribute(name, value.value, value.friendlyValue, entityIds, value.internalValue);
     }
 
-    bool OnReadContentBegin(const wxString&, unsigned long& handle) override {
-        handle = 7;
-        return m_host.contentOpens;
-    }
-    bool OnReadContent(const wxString&, unsigned long handle, unsigned long long offset, void*& data,
-                       unsigned long& length) override {
-        m_reads.push_back(offset);
-        if (handle != 7) return false;
-        if (m_reads.size() > m_host.content.size()) return true;  // the end: no data
-        std::string& block = m_host.content[m_reads.size() - 1];
-        data = block.data();
-        length = block.size();
-        return true;
-    }
-    bool OnReadContentEnd(const wxString&, unsigned long) override {
-        ++m_contentEnds;
-        return true;
-    }
-
     bool OnResetSupersededBy() override {
         return Hook(StepResetSupersededBy, StepMatchEntities,
                     [this] { return CIntegrityScanThread::OnResetSupersededBy(); });
@@ -232,18 +211,10 @@ public:
     const std::vector<HookVisit>& Visits() const { return m_visits; }
     const std::vector<MatchCall>& MatchCalls() const { return m_matchCalls; }
     const std::vector<GatherCall>& GatherCalls() const { return m_gatherCalls; }
-    // Offsets asked of OnReadContent, and how often the content was closed.
-    const std::vector<unsigned long long>& Reads() const { return m_reads; }
-    int ContentEnds() const { return m_contentEnds; }
     Latch& Blocked() { return m_blocked; }
 
     // Members of the base that the tests look into.
     using CIntegrityScanThread::Db;
-    using CIntegrityScanThread::HashContent;
-    using CIntegrityScanThread::m_contentSize;
-    using CIntegrityScanThread::m_md5;
-    using CIntegrityScanThread::m_sha1;
-    using CIntegrityScanThread::m_sha256;
     using CIntegrityScanThread::Subscan;
     using CIntegrityScanThread::LoadEntitySetsInScope;
     using CIntegrityScanThread::m_entitySetIdsInScope;
@@ -286,8 +257,6 @@ private:
     std::vector<HookVisit> m_visits;
     std::vector<MatchCall> m_matchCalls;
     std::vector<GatherCall> m_gatherCalls;
-    std::vector<unsigned long long> m_reads;
-    int m_contentEnds = 0;
     Latch m_blocked;
 };
 
@@ -383,8 +352,6 @@ protected:
         return stored;
     }
 
-    std::string LogText() const { return ReadFile(m_dir.file("work/kvo-agent.log")); }
-    std::string AgentEvents() const { return ReadFile(m_dir.file("work/agent-events.log")); }
 
     std::unique_ptr<KvoCore::CSqliteDatabase> m_db;
 };

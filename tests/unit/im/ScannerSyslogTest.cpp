@@ -1,32 +1,24 @@
-// The CEF line a scanner builds for a reported event, and its way through a
-// real rsyslogd over UDP and TCP.
+// The CEF line a scanner builds for a reported event. Delivery to a real
+// rsyslogd is tested end to end (e2e agent_syslog).
 #include <gtest/gtest.h>
 #include <wx/wxsqlite3.h>
 
 #include <errno.h>
-#include <signal.h>
-#include <stdio.h>
 #include <string.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
-#include <thread>
 
 #include "core/Syslogger.h"
 #include "core/Utilities.h"
 #include "plugins/im/SqlEntity.h"
 #include "tests/unit/LoopbackTcpSink.h"
-#include "tests/unit/RsyslogDaemon.h"
 #include "tests/unit/SyslogTestSupport.h"
 #include "tests/unit/TempDir.h"
 #include "tests/unit/im/ScannerFrameworkTestSupport.h"
 
 namespace KvoTest {
-using KvoTest::HostName;
 using KvoTest::kCafe;
 using KvoTest::kJapan;
 using KvoTest::WaitUntilPeerClosed;
@@ -35,15 +27,11 @@ namespace {
 
 const char* const kHeader = "CEF:0|kvo|kvo-agent|0.1.0|";
 
-
-
-
 class CSyslogScanner : public CScriptedScanThread {
 public:
     using CScriptedScanThread::CScriptedScanThread;
     using CScriptedScanThread::SyslogFormat;
     using CScriptedScanThread::SyslogSend;
-    void TraceOn() { m_trace = true; }
 };
 
 std::unique_ptr<KvoPluginIm::CSqlEntity> Entity(const wxString& key, int severity) {
@@ -279,6 +267,7 @@ TEST_F(ScannerSyslogTest, SendFailureIsLoggedWithTheReasonThenAnUnopenableServer
     std::string message, error;
     ASSERT_TRUE(sink.NextMessage(message, error)) << error;
     EXPECT_NE(std::string::npos, message.find("act=deleted")) << message;
+    EXPECT_NE(std::string::npos, message.find(" 2023-11-14T22:13:20Z ")) << "stamped in seconds: " << message;
     const int clientPort = sink.PeerPort();
     sink.StopListening();
     ASSERT_TRUE(WaitUntilPeerClosed(clientPort)) << "the close never reached the sender";
@@ -293,71 +282,6 @@ TEST_F(ScannerSyslogTest, SendFailureIsLoggedWithTheReasonThenAnUnopenableServer
 
     m_scanner->SyslogSend(m_was.get(), nullptr, 0, 1, 3, "", 1700000000000LL, "", "");
     EXPECT_EQ(log.find(failed), LogText().rfind(failed)) << "an unopenable syslogger must drop the line silently";
-}
-
-// --- through a real syslog server ---
-
-class ScannerRsyslogTest : public ScannerSyslogTest {
-protected:
-    void SetUp() override {
-        ScannerSyslogTest::SetUp();
-        if (HasFatalFailure()) return;
-        std::string error;
-        ASSERT_TRUE(m_daemon.Start(error)) << error;
-    }
-    void TearDown() override {
-        EXPECT_TRUE(m_daemon.StopAndConfirmGone()) << "rsyslogd outlived its test";
-        ScannerSyslogTest::TearDown();
-    }
-
-    std::string SyslogElement(int port, const std::string& protocol, const std::string& extra) const {
-        return "<Syslog server=\"127.0.0.1\" port=\"" + std::to_string(port) + "\" protocol=\"" + protocol + "\"" +
-               extra + "/>";
-    }
-
-    // Waits for the message that is exactly line and checks its envelope.
-    void ExpectArrives(const std::string& line, const std::string& pri, const std::string& timestamp) {
-        std::string found;
-        ASSERT_TRUE(m_daemon.WaitForMessage(line, found)) << "not received within the time-out: " << line;
-        EXPECT_EQ(pri + "|" + timestamp + "|" + HostName() + "|kvo-agent|" + std::to_string(getpid()) + "|integrity|" +
-                      line,
-                  found);
-    }
-
-    TempDir m_rsyslogDir;
-    RsyslogDaemon m_daemon{m_rsyslogDir.path()};
-};
-
-TEST_F(ScannerRsyslogTest, UpdateOverUdpStampedInSeconds) {
-    ConfigureSyslog(SyslogElement(m_daemon.UdpPort(), "udp", " format=\"2\""));
-    const auto is = Entity(wxString::FromUTF8(std::string("/srv/") + kCafe + "/a=b"), 3);
-    m_scanner->SyslogSend(m_was.get(), is.get(), 0, 1, 2, "size,sha256", 1700000000999LL, "root", "/usr/bin/vi");
-    ExpectArrives(Expected("1002|System configuration|8|", 2,
-                           std::string("updated suser=root sproc=/usr/bin/vi filePath=/srv/") + kCafe +
-                               "/a\\=b msg=size,sha256"),
-                  "133", "2023-11-14T22:13:20Z");
-}
-
-TEST_F(ScannerRsyslogTest, RenameOverTcpAtFormatLevelOneAndTraced) {
-    ConfigureSyslog(SyslogElement(m_daemon.TcpPort(), "tcp", " format=\"1\" facility=\"3\""));
-    m_scanner->TraceOn();
-    m_scanner->SyslogSend(m_was.get(), m_is.get(), 0, 1, 4, "", 951782400000LL, "", "mv");
-    m_scanner->SyslogSend(nullptr, m_is.get(), 0, 1, 1, "", 951782401000LL, "", "");
-    ExpectArrives(Expected("1002|System configuration|6|", 1, "renamed sproc=mv fname=/etc/old.conf -> /etc/new.conf"),
-                  "29", "2000-02-29T00:00:00Z");
-    ExpectArrives(Expected("1002|System configuration|6|", 1, "created fname=/etc/new.conf"), "29",
-                  "2000-02-29T00:00:01Z");
-    EXPECT_NE(std::string::npos, LogText().find("SyslogSend() Renamed: /etc/old.conf -> /etc/new.conf")) << LogText();
-    EXPECT_NE(std::string::npos, LogText().find("SyslogSend() Created: /etc/new.conf")) << LogText();
-}
-
-TEST_F(ScannerRsyslogTest, FormatFailureIsLoggedAndTheNextLineStillGoes) {
-    ConfigureSyslog(SyslogElement(m_daemon.UdpPort(), "udp", ""));
-    m_scanner->SyslogSend(m_was.get(), nullptr, 0, 99, 3, "", 1700000000000LL, "", "");
-    EXPECT_NE(std::string::npos, LogText().find("CIntegrityScanThread::SyslogSend() - format failed")) << LogText();
-    m_scanner->SyslogSend(m_was.get(), nullptr, 0, 1, 3, "", 1700000000000LL, "", "");
-    ExpectArrives(Expected("1002|System configuration|6|", 2, "deleted filePath=/etc/old.conf"), "133",
-                  "2023-11-14T22:13:20Z");
 }
 
 }  // namespace

@@ -107,33 +107,6 @@ TEST_F(SqlRecordColumns, EveryRecordRegistersItsRelationsColumnsInOrderWithTypes
     }
 }
 
-TEST_F(SqlRecordColumns, NewRecordsHoldNullInEveryColumn) {
-    for (const RecordClass& record : KvoTest::AllRecordClasses()) {
-        SCOPED_TRACE(record.relation);
-        std::unique_ptr<XMLObject> object = record.make();
-        object->EnumAttributes([&](const XMLObject::Attribute& attribute) {
-            EXPECT_TRUE(attribute.isNull) << attribute.name;
-            return true;
-        });
-    }
-}
-
-TEST_F(SqlRecordColumns, RecordAndListNamesFollowTheRelationName) {
-    for (const RecordClass& record : KvoTest::AllRecordClasses()) {
-        SCOPED_TRACE(record.relation);
-        std::unique_ptr<XMLObject> object = record.make();
-        std::unique_ptr<XMLObjectList> list = record.makeList();
-        EXPECT_EQ(record.elementName + "s", record.relation);
-        EXPECT_EQ(object->GetElementName().ToStdString(), record.elementName);
-        EXPECT_EQ(list->GetElementName().ToStdString(), record.relation);
-        EXPECT_EQ(record.listElementName, record.relation);
-        EXPECT_EQ(list->ChildElementName().ToStdString(), record.elementName);
-        std::unique_ptr<XMLObject> member(list->CreateListElement());
-        ASSERT_NE(member, nullptr);
-        EXPECT_EQ(member->GetElementName().ToStdString(), record.elementName);
-    }
-}
-
 struct SetKind {
     std::string entityType;
     std::function<std::unique_ptr<CSqlEntitySet>()> make;
@@ -144,40 +117,6 @@ struct SetKind {
 template <typename T>
 SetKind Kind(const std::string& entityType, bool hierarchical) {
     return {entityType, [] { return std::make_unique<T>(); }, T::EntityType().ToStdString(), hierarchical};
-}
-
-// Scan orchestration finds a kind's table as its entity type + "Sets".
-TEST_F(SqlRecordColumns, EntitySetKindsNameTheirTypeAndTable) {
-    const std::vector<SetKind> kinds = {
-        Kind<CSqlDirectoryEntitySet>("Directory", true),
-        Kind<CSqlFileEntitySet>("File", true),
-        Kind<CSqlGroupEntitySet>("Group", false),
-        Kind<CSqlInstalledSoftwareEntitySet>("InstalledSoftware", false),
-        Kind<CSqlPortEntitySet>("Port", false),
-        Kind<CSqlProcessEntitySet>("Process", false),
-        Kind<CSqlRegistryKeyEntitySet>("RegistryKey", true),
-        Kind<CSqlRegistryValueEntitySet>("RegistryValue", true),
-        Kind<CSqlServiceEntitySet>("Service", false),
-        Kind<CSqlUserEntitySet>("User", false),
-        Kind<CSqlWqlEntitySet>("Wql", false),
-    };
-    std::set<std::string> setTables;
-    wxSQLite3ResultSet rs =
-        m_db->ExecuteQuery("SELECT NAME FROM sqlite_master WHERE TYPE='table' AND NAME GLOB '*Sets';");
-    while (rs.NextRow()) setTables.insert(rs.GetString(0).ToStdString());
-    EXPECT_EQ(setTables.size(), kinds.size());
-
-    for (const SetKind& kind : kinds) {
-        SCOPED_TRACE(kind.entityType);
-        std::unique_ptr<CSqlEntitySet> set = kind.make();
-        EXPECT_EQ(set->GetEntityType().ToStdString(), kind.entityType);
-        EXPECT_EQ(kind.staticEntityType, kind.entityType);
-        EXPECT_EQ(setTables.count(kind.entityType + "Sets"), 1u);
-        EXPECT_EQ(set->GetElementName().ToStdString() + "s", kind.entityType + "Sets");
-        EXPECT_EQ(set->HasHierarchicalNames(), kind.hierarchical);
-        EXPECT_TRUE(set->GetSearchBase().empty());
-        EXPECT_EQ(set->GetSearchRegEx(), nullptr);
-    }
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // What records compute when they are loaded: the search expression of
-// directory, file and registry sets, the compiled pattern and its path
-// components of include/exclude patterns, and the file set's one operations
-// column despite its second registration.
+// directory, file and registry sets, and the compiled pattern and its path
+// components of include/exclude patterns.
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,8 +12,6 @@
 namespace {
 
 using namespace KvoPluginIm;
-using KvoTest::Scalar;
-using KvoTest::Text;
 
 std::vector<std::string> Strings(const wxArrayString& array) {
     std::vector<std::string> strings;
@@ -24,21 +21,6 @@ std::vector<std::string> Strings(const wxArrayString& array) {
 
 class SqlRecordExpressions : public KvoTest::RecordDbFixture {
 protected:
-    // Inserts a FileSets row in the table's own column order, the way an older
-    // writer or another tool would, independent of the record under test.
-    long long InsertFileSetRow(const wxString& regEx) {
-        wxSQLite3Statement insert = m_db->PrepareStatement(
-            "INSERT INTO [FileSets] VALUES (NULL,7,0,'/var/log/*','/var/log',?1,1,0,"
-            "1,0,1,0,1,0,1,0,1,0,1,0,'create,delete',"
-            "1,0,1,0,1,0,1)");
-        if (regEx.empty())
-            insert.BindNull(1);
-        else
-            insert.Bind(1, regEx);
-        insert.ExecuteUpdate();
-        return m_db->GetLastRowId().GetValue();
-    }
-
     template <typename TRecord>
     bool LoadById(TRecord& record, long long id) {
         record.m_entitySetId = id;
@@ -46,31 +28,6 @@ protected:
         return record.SQLLoad(*m_db);
     }
 };
-
-TEST_F(SqlRecordExpressions, FileSetRowFillsDirectoryAndFileColumns) {
-    const long long id = InsertFileSetRow(wxT("^/var/log/[^/]*$"));
-    CSqlFileEntitySet set;
-    ASSERT_TRUE(LoadById(set, id));
-    EXPECT_EQ(set.GetEntityType(), wxT("File"));
-    EXPECT_EQ(set.m_integrityRuleId, 7);
-    EXPECT_FALSE(set.m_onChange);
-    EXPECT_EQ(set.m_directory, wxT("/var/log/*"));
-    EXPECT_EQ(set.GetSearchBase(), wxT("/var/log"));
-    EXPECT_TRUE(set.m_followLinks);
-    EXPECT_FALSE(set.m_includeRemovable);
-    // The row alternates 1 and 0 so a column read into its neighbour's member shows.
-    EXPECT_EQ((std::vector<bool>{set.m_monitorPermissions, set.m_monitorCreated, set.m_monitorLastModified,
-                                 set.m_monitorLastAccessed, set.m_monitorOwner, set.m_monitorGroup, set.m_monitorFlags,
-                                 set.m_monitorFlagsAll, set.m_monitorSymLinkPath, set.m_monitorInodeNumber,
-                                 set.m_monitorInodeGenerationNumber, set.m_monitorDeviceNumber}),
-              (std::vector<bool>{true, false, true, false, true, false, true, false, true, false, true, false}));
-    EXPECT_EQ(set.m_operations, wxT("create,delete"));
-    EXPECT_EQ((std::vector<bool>{set.m_monitorSize, set.m_monitorSha1, set.m_monitorSha256, set.m_monitorMd5,
-                                 set.m_monitorBlocksAllocated, set.m_monitorGrowing, set.m_monitorShrinking}),
-              (std::vector<bool>{true, false, true, false, true, false, true}));
-    ASSERT_NE(set.GetSearchRegEx(), nullptr);
-    EXPECT_TRUE(set.GetSearchRegEx()->Matches(wxT("/var/log/syslog")));
-}
 
 struct SearchCase {
     const char* name;
@@ -173,37 +130,6 @@ public:
     }
 };
 
-TEST_F(SqlRecordExpressions, FileSetOperationsIsOneColumnDespiteItsSecondRegistration) {
-    FileSetRegistrations set;
-    EXPECT_EQ(set.Count(wxT("operations")), 2);
-    const std::string insert = set.GetSQLInsertStatement().ToStdString();
-    EXPECT_EQ(set.GetSQLInsertStatement().Freq(wxT('?')), 28);
-    EXPECT_EQ(insert.find("[operations]"), insert.rfind("[operations]"));
-
-    set.m_operations = wxT("create,update");
-    set.SetAttributeNull(&set.m_operations, false);
-    ASSERT_TRUE(set.SQLInsert(*m_db));
-    const wxString read =
-        wxString::Format("SELECT [operations] FROM [FileSets] WHERE [entitySetId]=%lld", set.m_entitySetId);
-    EXPECT_EQ(Text(*m_db, read), "create,update");
-    set.m_operations = wxT("delete");
-    ASSERT_TRUE(set.SQLUpdate(*m_db));
-    EXPECT_EQ(Text(*m_db, read), "delete");
-
-    CSqlFileEntitySet loaded;
-    ASSERT_TRUE(LoadById(loaded, set.m_entitySetId));
-    EXPECT_EQ(loaded.m_operations, wxT("delete"));
-    const std::string xml = loaded.toString().ToStdString();
-    EXPECT_NE(xml.find(" operations=\"delete\""), std::string::npos) << xml;
-    EXPECT_EQ(xml.find(" operations="), xml.rfind(" operations=")) << xml;
-
-    set.SetAttributeNull(&set.m_operations, true);
-    ASSERT_TRUE(set.SQLUpdate(*m_db));
-    ASSERT_TRUE(LoadById(loaded, set.m_entitySetId));
-    EXPECT_TRUE(loaded.IsAttributeNull(&loaded.m_operations));
-    EXPECT_TRUE(loaded.m_operations.empty());
-}
-
 TEST(SqlIncludeExcludePatternTokenize, SplitsAtSeparatorsWithoutEmptyPieces) {
     const std::vector<std::pair<const char*, std::vector<std::string>>> cases = {
         {"/etc//ssh/**/x", {"etc", "ssh", "**", "x"}}, {"etc/ssh", {"etc", "ssh"}}, {"//a//b//", {"a", "b"}},
@@ -266,32 +192,6 @@ protected:
         return patterns;
     }
 };
-
-TEST_F(SqlIncludeExcludePatternLoad, CaseSensitiveColumnDecidesHowTheExpressionMatches) {
-    const int ignore = 0, exact = 1, host = 2;
-    struct Case {
-        const char* name;
-        const int* caseSensitive;
-        bool matchesOtherCase;
-    };
-    // This host's file names are case-sensitive, so 2 and NULL compare exactly.
-    const std::vector<Case> cases = {
-        {"0 ignores case", &ignore, true}, {"1 respects case", &exact, false},
-        {"2 follows the host", &host, false}, {"NULL follows the host", nullptr, false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const long long id =
-            InsertPattern(wxT("/etc/ssh/sshd_config"), wxT("^etc/ssh/sshd_config$"), c.caseSensitive);
-        std::unique_ptr<CSqlIncludeExcludePatterns> patterns = Load(id);
-        ASSERT_EQ(patterns->size(), 1u);
-        const CSqlIncludeExcludePattern& pattern = patterns->at(0);
-        EXPECT_EQ(pattern.m_entityType, wxT("File"));
-        ASSERT_NE(pattern.GetRegEx(), nullptr);
-        EXPECT_TRUE(pattern.GetRegEx()->Matches(wxT("etc/ssh/sshd_config")));
-        EXPECT_EQ(pattern.GetRegEx()->Matches(wxT("etc/SSH/sshd_Config")), c.matchesOtherCase);
-    }
-}
 
 TEST_F(SqlIncludeExcludePatternLoad, PathComponentsAndExpressionComeWithEveryRow) {
     const int host = 2;

@@ -2,7 +2,6 @@
 // of every column survives insert, load and update; members never set are
 // stored as NULL and load back with their NULL mark; joined relations load into
 // their records; the real-time queue's ids are never reused.
-#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -93,35 +92,6 @@ TEST_F(SqlRecordRoundTrip, EveryColumnOfEveryTableSurvivesInsertAndLoad) {
     }
 }
 
-TEST_F(SqlRecordRoundTrip, KeyedRowsUpdateAndDeleteByTheirKey) {
-    for (const RecordClass& record : WritableClasses()) {
-        std::unique_ptr<XMLObject> written = record.make();
-        if (written->GetKeyAttribute() == nullptr) continue;
-        SCOPED_TRACE(record.relation);
-        FillEveryColumnButTheKey(*written, 1);
-        ASSERT_TRUE(written->SQLInsert(*m_db));
-        std::unique_ptr<XMLObject> other = record.make();
-        FillEveryColumnButTheKey(*other, 50);
-        ASSERT_TRUE(other->SQLInsert(*m_db));
-
-        FillEveryColumnButTheKey(*written, 100);
-        EXPECT_TRUE(written->SQLUpdate(*m_db));
-        std::unique_ptr<XMLObject> loaded = record.make();
-        ASSERT_TRUE(
-            loaded->SetAttribute(written->GetKeyAttribute()->name, written->GetKeyAttribute()->ToText()));
-        ASSERT_TRUE(loaded->SQLLoad(*m_db));
-        EXPECT_EQ(Snapshot(*loaded), Snapshot(*written));
-
-        EXPECT_TRUE(written->SQLDelete(*m_db));
-        EXPECT_FALSE(loaded->SQLLoad(*m_db));
-        EXPECT_FALSE(written->SQLUpdate(*m_db)) << "no row has the key any more";
-        std::unique_ptr<XMLObjectList> rest = record.makeList();
-        ASSERT_TRUE(rest->SQLLoad(*m_db));
-        ASSERT_EQ(rest->size(), 1u);
-        EXPECT_EQ(Snapshot(*rest->Children()[0]), Snapshot(*other));
-    }
-}
-
 TEST_F(SqlRecordRoundTrip, UnsetMembersAreStoredAsNullAndLoadWithTheirNullMark) {
     for (const RecordClass& record : WritableClasses()) {
         SCOPED_TRACE(record.relation);
@@ -171,36 +141,6 @@ TEST_F(SqlRecordRoundTrip, ANullColumnClearsTheValueOfThePreviousRow) {
     EXPECT_EQ(reader.m_entityId, current.m_entityId);
     EXPECT_TRUE(reader.IsAttributeNull(&reader.m_supercededBy)) << "the current version";
     EXPECT_EQ(reader.m_supercededBy, 0);
-}
-
-TEST_F(SqlRecordRoundTrip, EntityHashBlobKeepsItsBytesAndItsRoom) {
-    CSqlEntity entity;
-    EXPECT_GE(entity.m_attributeHash.GetBufSize(), 20u);
-    const unsigned char digest[20] = {0xda, 0x39, 0xa3, 0xee, 0x5e, 0x6b, 0x4b, 0x0d, 0x32, 0x55,
-                                      0xbf, 0xef, 0x95, 0x60, 0x18, 0x90, 0xaf, 0xd8, 0x07, 0x09};
-    wxMemoryBuffer hash(20);
-    hash.AppendData(digest, sizeof digest);
-    entity.m_attributeHash = hash;
-    entity.SetAttributeNull(&entity.m_attributeHash, false);
-    ASSERT_TRUE(entity.SQLInsert(*m_db));
-    EXPECT_EQ(Text(*m_db, "SELECT hex([attributeHash]) FROM [Entitys]"),
-              "DA39A3EE5E6B4B0D3255BFEF95601890AFD80709");
-
-    CSqlEntity loaded;
-    loaded.m_entityId = entity.m_entityId;
-    loaded.SetAttributeNull(&loaded.m_entityId, false);
-    ASSERT_TRUE(loaded.SQLLoad(*m_db));
-    ASSERT_EQ(loaded.m_attributeHash.GetDataLen(), 20u);
-    EXPECT_EQ(memcmp(loaded.m_attributeHash.GetData(), digest, 20), 0);
-    EXPECT_GE(loaded.m_attributeHash.GetBufSize(), 20u);
-}
-
-TEST_F(SqlRecordRoundTrip, AKeySetBeforeInsertIsTheRowsId) {
-    CSqlScan scan;
-    scan.m_scanId = 42;
-    scan.SetAttributeNull(&scan.m_scanId, false);
-    ASSERT_TRUE(scan.SQLInsert(*m_db));
-    EXPECT_EQ(Scalar(*m_db, "SELECT [scanId] FROM [Scans]"), 42);
 }
 
 // Pruning reads sqlite_sequence, and consumers remember the last id taken:
@@ -311,34 +251,6 @@ TEST_F(SqlRecordRoundTrip, RealtimeChangeDetailsJoinChangeAndDetailColumns) {
     EXPECT_TRUE(rename.IsAttributeNull(&rename.m_process));
     EXPECT_EQ(joined.at(1).m_change, 2);
     EXPECT_TRUE(joined.at(1).IsAttributeNull(&joined.at(1).m_keyCanonicalOld));
-}
-
-TEST_F(SqlRecordRoundTrip, IncludeExcludeFeaturesJoinOwnerAndFeatureColumns) {
-    CSqlIncludeExclude exclude;
-    exclude.m_entityType = wxT("File");
-    exclude.m_entitySetId = 9;
-    exclude.m_exclude = true;
-    Given(exclude, &exclude.m_entityType, &exclude.m_entitySetId, &exclude.m_exclude);
-    ASSERT_TRUE(exclude.SQLInsert(*m_db));
-    CSqlFeature feature;
-    feature.m_includeExcludeId = exclude.m_includeExcludeId;
-    feature.m_name = wxT("executable");
-    feature.m_value = wxT("true");
-    feature.m_caseSensitive = 2;
-    Given(feature, &feature.m_includeExcludeId, &feature.m_name, &feature.m_value, &feature.m_caseSensitive);
-    ASSERT_TRUE(feature.SQLInsert(*m_db));
-
-    CSqlIncludeExcludeFeatures joined;
-    ASSERT_TRUE(joined.SQLLoad(*m_db));
-    ASSERT_EQ(joined.size(), 1u);
-    const CSqlIncludeExcludeFeature& row = joined.at(0);
-    EXPECT_EQ(row.m_includeExcludeId, exclude.m_includeExcludeId);
-    EXPECT_EQ(row.m_entityType, wxT("File"));
-    EXPECT_EQ(row.m_entitySetId, 9);
-    EXPECT_TRUE(row.m_exclude);
-    EXPECT_EQ(row.m_name, wxT("executable"));
-    EXPECT_EQ(row.m_value, wxT("true"));
-    EXPECT_EQ(row.m_caseSensitive, 2);
 }
 
 }  // namespace

@@ -83,27 +83,6 @@ TEST_F(ControlDbTest, UnusablePathFailsAndLeavesNothingBehind) {
     EXPECT_TRUE(fs::exists(m_dir.file("si.db")));
 }
 
-TEST_F(ControlDbTest, SecondOpenKeepsTheConnection) {
-    UseDb("si.db");
-    ASSERT_TRUE(m_thread->OpenSystemIntegrityDb());
-    for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(m_dir.file(std::string("si.db") + suffix));
-    // Opening again would create a new file at the path.
-    EXPECT_TRUE(m_thread->OpenSystemIntegrityDb());
-    EXPECT_FALSE(fs::exists(m_dir.file("si.db")));
-}
-
-TEST_F(ControlDbTest, StatementIsPreparedOncePerConnection) {
-    EXPECT_EQ(nullptr, m_thread->GetRulesWithoutEntitiesStatement());
-    UseDb("si.db");
-    ASSERT_TRUE(m_thread->OpenSystemIntegrityDb());
-    wxSQLite3Statement* first = m_thread->GetRulesWithoutEntitiesStatement();
-    ASSERT_NE(nullptr, first);
-    ASSERT_TRUE(m_thread->OpenSystemIntegrityDb());
-    EXPECT_EQ(first, m_thread->GetRulesWithoutEntitiesStatement());
-    m_thread->CloseSystemIntegrityDb();
-    EXPECT_EQ(nullptr, m_thread->GetRulesWithoutEntitiesStatement());
-}
-
 // A file without the tables the statement reads is refused whole.
 TEST_F(ControlDbTest, FileWithoutTheIntegrityTablesIsRefused) {
     UseDb("si.db");
@@ -116,41 +95,6 @@ TEST_F(ControlDbTest, FileWithoutTheIntegrityTablesIsRefused) {
     EXPECT_EQ(nullptr, m_thread->GetRulesWithoutEntitiesStatement());
     ExecuteElsewhere("si.db", entitys);
     EXPECT_TRUE(m_thread->OpenSystemIntegrityDb()) << "the refusal kept nothing half open";
-}
-
-TEST_F(ControlDbTest, StatementListsTheRulesWithoutEntityRows) {
-    UseDb("si.db");
-    ASSERT_TRUE(m_thread->OpenSystemIntegrityDb());
-    ExecuteElsewhere("si.db",
-                     "INSERT INTO [IntegrityRules]([integrityRuleId],[name]) VALUES (1,'no entities'),"
-                     "(2,'current entity'),(3,'superseded entity only'),(4,'also none')");
-    ExecuteElsewhere("si.db",
-                     "INSERT INTO [Entitys]([entityId],[integrityRuleId],[supercededBy]) VALUES "
-                     "(10,2,NULL),(11,3,12),(12,3,-1)");
-    wxSQLite3Statement* statement = m_thread->GetRulesWithoutEntitiesStatement();
-    ASSERT_NE(nullptr, statement);
-    for (int round = 0; round < 2; ++round) {
-        std::map<int, std::string> rules;
-        try {
-            wxSQLite3ResultSet rows = statement->ExecuteQuery();
-            while (rows.NextRow()) rules[rows.GetInt(0)] = rows.GetString(1).utf8_string();
-            statement->Reset();
-        } catch (const wxSQLite3Exception& e) {
-            ADD_FAILURE() << e.GetMessage();
-        }
-        EXPECT_EQ((std::map<int, std::string>{{1, "no entities"}, {4, "also none"}}), rules) << "round " << round;
-    }
-}
-
-TEST_F(ControlDbTest, CloseReleasesTheConnection) {
-    m_thread->CloseSystemIntegrityDb();  // nothing open: nothing to do
-    UseDb("si.db");
-    ASSERT_TRUE(m_thread->OpenSystemIntegrityDb());
-    m_thread->CloseSystemIntegrityDb();
-    m_thread->CloseSystemIntegrityDb();
-    for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(m_dir.file(std::string("si.db") + suffix));
-    EXPECT_TRUE(m_thread->OpenSystemIntegrityDb());
-    EXPECT_TRUE(fs::exists(m_dir.file("si.db"))) << "a closed connection is opened anew";
 }
 
 }  // namespace

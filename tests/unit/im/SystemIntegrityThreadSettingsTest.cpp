@@ -1,143 +1,64 @@
+// The settings of AgentConfiguration as the control object reads them: a value
+// is taken only when it parses whole; anything else, and a setting removed
+// again, gives the default.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <memory>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "plugins/im/SystemIntegrityThread.h"
 #include "tests/unit/im/ControlThreadFixture.h"
 
 using KvoPluginIm::CSystemIntegrityThread;
-using KvoPluginIm::GetEventMode;
 
 namespace {
 
-class SettingsTest : public KvoTest::ControlObjectFixture {
-protected:
+using SettingsTest = KvoTest::ControlObjectFixture;
+using Read = std::function<std::string(const CSystemIntegrityThread&)>;
+using Values = std::vector<std::pair<const char*, const char*>>;  // text -> value read; nullptr: the default
 
-    // Reads the settings of a configuration whose AgentConfiguration carries attributes.
-    void Apply(const std::string& attributes) {
-        ReloadConfig(attributes);
-        m_thread->UpdateSettingsFromConfig();
-    }
-
-};
-
-TEST_F(SettingsTest, AllowOnChangeOnlyForExactlyTrue) {
-    const struct {
-        const char* attributes;
-        bool expected;
-    } cases[] = {
-        {"", false},
-        {"systemIntegrityAllowOnChange=\"true\"", true},
-        {"systemIntegrityAllowOnChange=\"TRUE\"", false},
-        {"systemIntegrityAllowOnChange=\"True\"", false},
-        {"systemIntegrityAllowOnChange=\"1\"", false},
-        {"systemIntegrityAllowOnChange=\"\"", false},
-        {"systemIntegrityAllowOnChange=\"true \"", false},
-    };
-    for (const auto& c : cases) {
-        Apply(c.attributes);
-        EXPECT_EQ(c.expected, m_thread->AllowOnChange()) << c.attributes;
-    }
+Read Number(int (CSystemIntegrityThread::*get)() const) {
+    return [get](const CSystemIntegrityThread& thread) { return std::to_string((thread.*get)()); };
 }
 
-TEST_F(SettingsTest, NumbersKeepTheirDefaultUnlessWhollyDecimal) {
-    using Getter = int (CSystemIntegrityThread::*)() const;
+TEST_F(SettingsTest, EachSettingParsesWholeOrKeepsItsDefault) {
+    const Values numbers = {{"1000", "1000"}, {"0", "0"},   {"-7", "-7"}, {"12abc", nullptr}, {"abc", nullptr},
+                            {"", nullptr},    {"1.5", nullptr}, {"0x10", nullptr}, {"12 ", nullptr},
+                            {"2147483647", "2147483647"}};
     const struct {
         const char* attribute;
-        Getter get;
-        int defaultValue;
+        Read read;
+        const char* byDefault;
+        Values values;
     } settings[] = {
-        {"systemIntegrityOnchangeBackoffMinMS", &CSystemIntegrityThread::OnChangeBackoffMin, 5000},
-        {"systemIntegrityOnchangeBackoffMaxMS", &CSystemIntegrityThread::OnChangeBackoffMax, 30000},
-        {"systemIntegrityFreeMbMin", &CSystemIntegrityThread::FreeMbMin, 5},
-        {"systemIntegrityCPULimit", &CSystemIntegrityThread::CpuLimit, 100},
+        {"systemIntegrityAllowOnChange",
+         [](const CSystemIntegrityThread& t) { return std::string(t.AllowOnChange() ? "true" : "false"); }, "false",
+         {{"true", "true"}, {"TRUE", nullptr}, {"True", nullptr}, {"1", nullptr}, {"", nullptr}, {"true ", nullptr}}},
+        {"systemIntegrityOnchangeBackoffMinMS", Number(&CSystemIntegrityThread::OnChangeBackoffMin), "5000", numbers},
+        {"systemIntegrityOnchangeBackoffMaxMS", Number(&CSystemIntegrityThread::OnChangeBackoffMax), "30000", numbers},
+        {"systemIntegrityFreeMbMin", Number(&CSystemIntegrityThread::FreeMbMin), "5", numbers},
+        {"systemIntegrityCPULimit", Number(&CSystemIntegrityThread::CpuLimit), "100", numbers},
+        {"systemIntegrityEventMode",
+         [](const CSystemIntegrityThread&) { return std::to_string(KvoPluginIm::GetEventMode()); }, "1",
+         {{"2", "2"}, {"02", "2"}, {"1", nullptr}, {"3", nullptr}, {"0", nullptr}, {"2x", nullptr}, {"", nullptr}}},
+        {"contentShortHandMapping",
+         [](const CSystemIntegrityThread& t) { return t.ContentShortHandMapping().utf8_string(); }, "sha1",
+         {{"md5,sha256", "md5,sha256"}, {"sha256", "sha256"}, {"", nullptr}}},
     };
-    const struct {
-        const char* text;  // null: attribute absent
-        bool parses;
-        int value;
-    } values[] = {
-        {nullptr, false, 0}, {"1000", true, 1000}, {"0", true, 0},        {"-7", true, -7},
-        {"12abc", false, 0}, {"abc", false, 0},    {"", false, 0},        {"1.5", false, 0},
-        {"0x10", false, 0},  {"12 ", false, 0},    {"2147483647", true, 2147483647},
+    const auto apply = [this](const std::string& attributes) {
+        ReloadConfig(attributes);
+        m_thread->UpdateSettingsFromConfig();
     };
     for (const auto& setting : settings) {
-        for (const auto& v : values) {
-            std::string attributes;
-            if (v.text) attributes = std::string(setting.attribute) + "=\"" + v.text + "\"";
-            Apply(attributes);
-            const int expected = v.parses ? v.value : setting.defaultValue;
-            EXPECT_EQ(expected, ((*m_thread).*setting.get)()) << attributes << " for " << setting.attribute;
+        for (const auto& value : setting.values) {
+            const std::string attributes = std::string(setting.attribute) + "=\"" + value.first + "\"";
+            apply(attributes);
+            EXPECT_EQ(value.second ? value.second : setting.byDefault, setting.read(*m_thread)) << attributes;
         }
+        apply("");
+        EXPECT_EQ(setting.byDefault, setting.read(*m_thread)) << setting.attribute << " removed again";
     }
-}
-
-TEST_F(SettingsTest, EventModeIsTwoOnlyForTwo) {
-    const struct {
-        const char* attributes;
-        int mode;
-    } cases[] = {
-        {"", 1},
-        {"systemIntegrityEventMode=\"2\"", 2},
-        {"systemIntegrityEventMode=\"1\"", 1},
-        {"systemIntegrityEventMode=\"3\"", 1},
-        {"systemIntegrityEventMode=\"0\"", 1},
-        {"systemIntegrityEventMode=\"02\"", 2},
-        {"systemIntegrityEventMode=\"2x\"", 1},
-        {"systemIntegrityEventMode=\"\"", 1},
-    };
-    for (const auto& c : cases) {
-        Apply(c.attributes);
-        EXPECT_EQ(c.mode, GetEventMode()) << c.attributes;
-    }
-}
-
-TEST_F(SettingsTest, ContentShortHandMappingDefaultsToSha1) {
-    const struct {
-        const char* attributes;
-        const char* mapping;
-    } cases[] = {
-        {"", "sha1"},
-        {"contentShortHandMapping=\"\"", "sha1"},
-        {"contentShortHandMapping=\"md5,sha256\"", "md5,sha256"},
-        {"contentShortHandMapping=\"sha256\"", "sha256"},
-    };
-    for (const auto& c : cases) {
-        Apply(c.attributes);
-        EXPECT_EQ(wxString(c.mapping), m_thread->ContentShortHandMapping()) << c.attributes;
-    }
-}
-
-// A configuration change that drops a setting brings its default back.
-TEST_F(SettingsTest, RemovedSettingsReturnToTheirDefaults) {
-    Apply("systemIntegrityAllowOnChange=\"true\" systemIntegrityOnchangeBackoffMinMS=\"1\" "
-          "systemIntegrityOnchangeBackoffMaxMS=\"2\" systemIntegrityFreeMbMin=\"3\" systemIntegrityCPULimit=\"4\" "
-          "systemIntegrityEventMode=\"2\" contentShortHandMapping=\"md5\"");
-    ASSERT_TRUE(m_thread->AllowOnChange());
-    ASSERT_EQ(2, GetEventMode());
-    Apply("");
-    EXPECT_FALSE(m_thread->AllowOnChange());
-    EXPECT_EQ(5000, m_thread->OnChangeBackoffMin());
-    EXPECT_EQ(30000, m_thread->OnChangeBackoffMax());
-    EXPECT_EQ(5, m_thread->FreeMbMin());
-    EXPECT_EQ(100, m_thread->CpuLimit());
-    EXPECT_EQ(1, GetEventMode());
-    EXPECT_EQ(wxString("sha1"), m_thread->ContentShortHandMapping());
-}
-
-// Before any settings were read: members as constructed, event mode 0.
-TEST_F(SettingsTest, InitialValuesBeforeSettingsAreRead) {
-    EXPECT_TRUE(m_thread->AllowOnChange());
-    EXPECT_EQ(5000, m_thread->OnChangeBackoffMin());
-    EXPECT_EQ(30000, m_thread->OnChangeBackoffMax());
-    EXPECT_EQ(5, m_thread->FreeMbMin());
-    EXPECT_EQ(100, m_thread->CpuLimit());
-    EXPECT_EQ(wxString("sha1"), m_thread->ContentShortHandMapping());
-    // The event mode is process-wide: look at it in a process of its own.
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(std::exit(GetEventMode()), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
