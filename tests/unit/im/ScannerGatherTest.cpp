@@ -155,14 +155,16 @@ TEST_F(ScannerGatherTest, BaselineRecordsCurrentVersionsInBatchesAndRetiresOlder
 }
 
 // A key whose recording keeps failing is given up after six attempts, each
-// reported; the keys around it are recorded once, as if nothing had failed.
+// reported; the keys around it are recorded once, as if nothing had failed,
+// and the given-up key keeps its current version: unread is not deleted.
 TEST_F(ScannerGatherTest, KeyFailingSixTimesIsSkippedAndTheNextKeyRecorded) {
     AddUserSet(1, 1, "monitorFullName");
+    const long long oldBob = AddOldEntity("User", 1, 1, "bob");
     HostScript host;
     host.keysOfSet = {{1, {"alice", "bob", "carol"}}};
     host.values = {{"monitorFullName", {"Name of %k", "", ""}}};
     host.failingKeys = {"bob"};
-    auto scanner = RunScan(0, host);
+    auto scanner = RunScan(1, host);
 
     EXPECT_TRUE(scanner->IsFinished());
     EXPECT_EQ(999999999, Stored(m_subscanId).scanStep);
@@ -175,9 +177,9 @@ TEST_F(ScannerGatherTest, KeyFailingSixTimesIsSkippedAndTheNextKeyRecorded) {
         EXPECT_EQ(1u, AttributesOf(id).size());
         EXPECT_EQ(ExpectedHash(id), HashOf(id));
     }
-    const long long bob = NewEntityId(1, "bob");
-    EXPECT_TRUE(AttributesOf(bob).empty());
-    EXPECT_EQ("", HashOf(bob)) << "never finished";
+    EXPECT_EQ("NULL", SupercededBy(oldBob));
+    EXPECT_EQ(1, Scalar(*m_db, "SELECT COUNT(*) FROM [Entitys] WHERE [keyCanonical]='bob';"));
+    EXPECT_EQ(0, Scalar(*m_db, "SELECT COUNT(*) FROM [IntegrityEvents] WHERE [change]<>1;"));
 
     const std::string events = AgentEvents();
     size_t reported = 0;
@@ -185,6 +187,7 @@ TEST_F(ScannerGatherTest, KeyFailingSixTimesIsSkippedAndTheNextKeyRecorded) {
     for (size_t at = events.find(event); at != std::string::npos; at = events.find(event, at + 1)) ++reported;
     EXPECT_EQ(6u, reported);
     EXPECT_NE(std::string::npos, LogText().find("Giving up on User 'bob' after 6 consecutive failures"));
+    EXPECT_NE(std::string::npos, events.find("3010|User scanner gave up on bob after 6 consecutive failures"));
     EXPECT_EQ(std::string::npos, events.find("scan aborted"));
 }
 
