@@ -152,8 +152,9 @@ TEST_F(QueriesEventsTest, RetentionKeepsTheNewestEventsTheCallerAlreadyHolds) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        // Ids start at 1 again once the table is empty.
+        // Ids are never reused; the test starts them at 1 again.
         m_db->ExecuteUpdate("DELETE FROM IntegrityEvents;");
+        m_db->ExecuteUpdate("DELETE FROM sqlite_sequence WHERE name='IntegrityEvents';");
         AddEvents(120);
         m_dom->Set("zel.im.eventsToRetain", c.retain);
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -48,18 +49,19 @@ TEST_F(SettingsTest, NumbersKeepTheirDefaultUnlessWhollyDecimal) {
         const char* attribute;
         Getter get;
         int defaultValue;
+        int lowest, highest;  // outside: the default
     } settings[] = {
-        {"systemIntegrityOnchangeBackoffMinMS", &CSystemIntegrityThread::OnChangeBackoffMin, 5000},
-        {"systemIntegrityOnchangeBackoffMaxMS", &CSystemIntegrityThread::OnChangeBackoffMax, 30000},
-        {"systemIntegrityFreeMbMin", &CSystemIntegrityThread::FreeMbMin, 5},
-        {"systemIntegrityCPULimit", &CSystemIntegrityThread::CpuLimit, 100},
+        {"systemIntegrityOnchangeBackoffMinMS", &CSystemIntegrityThread::OnChangeBackoffMin, 5000, 0, INT_MAX},
+        {"systemIntegrityOnchangeBackoffMaxMS", &CSystemIntegrityThread::OnChangeBackoffMax, 30000, 0, INT_MAX},
+        {"systemIntegrityFreeMbMin", &CSystemIntegrityThread::FreeMbMin, 5, 0, INT_MAX},
+        {"systemIntegrityCPULimit", &CSystemIntegrityThread::CpuLimit, 100, 1, 100},
     };
     const struct {
         const char* text;  // null: attribute absent
         bool parses;
         int value;
     } values[] = {
-        {nullptr, false, 0}, {"1000", true, 1000}, {"0", true, 0},        {"-7", true, -7},
+        {nullptr, false, 0}, {"1000", true, 1000}, {"0", true, 0},        {"-7", true, -7},  {"50", true, 50},
         {"12abc", false, 0}, {"abc", false, 0},    {"", false, 0},        {"1.5", false, 0},
         {"0x10", false, 0},  {"12 ", false, 0},    {"2147483647", true, 2147483647},
     };
@@ -68,7 +70,8 @@ TEST_F(SettingsTest, NumbersKeepTheirDefaultUnlessWhollyDecimal) {
             std::string attributes;
             if (v.text) attributes = std::string(setting.attribute) + "=\"" + v.text + "\"";
             Apply(attributes);
-            const int expected = v.parses ? v.value : setting.defaultValue;
+            const bool inRange = v.parses && v.value >= setting.lowest && v.value <= setting.highest;
+            const int expected = inRange ? v.value : setting.defaultValue;
             EXPECT_EQ(expected, ((*m_thread).*setting.get)()) << attributes << " for " << setting.attribute;
         }
     }
