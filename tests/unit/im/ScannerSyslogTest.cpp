@@ -356,7 +356,7 @@ TEST_F(ScannerRsyslogTest, RenameOverTcpAtFormatLevelOneAndTraced) {
 
 TEST_F(ScannerRsyslogTest, FormatFailureIsLoggedAndTheNextLineStillGoes) {
     ConfigureSyslog(SyslogElement(m_daemon.UdpPort(), "udp", ""));
-    m_scanner->SyslogSend(m_was.get(), nullptr, 0, 99, 3, "", 1700000000000LL, "", "");
+    m_scanner->SyslogSend(nullptr, m_is.get(), 0, 1, 3, "", 1700000000000LL, "", "");
     EXPECT_NE(std::string::npos, LogText().find("CIntegrityScanThread::SyslogSend() - format failed")) << LogText();
     m_scanner->SyslogSend(m_was.get(), nullptr, 0, 1, 3, "", 1700000000000LL, "", "");
     ExpectArrives(Expected("1002|System configuration|6|", 2, "deleted filePath=/etc/old.conf"), "133",
