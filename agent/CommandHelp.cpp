@@ -35,7 +35,8 @@ const Help kHelp[] = {
      "the scan has completed. Progress goes to stderr when it is a terminal.\n"
      "\n"
      "Exit status: 0, 64 bad option, 69 the database cannot be used, 70 the scan cannot\n"
-     "complete, 75 interrupted (run it again to resume) or another agent holds the work directory.\n"},
+     "complete, 75 interrupted (run it again to resume), scanning suspended for want of disk space\n"
+     "(systemIntegrityFreeMbMin), or another agent holds the work directory.\n"},
     {"check",
      "usage: kvo-agent [GLOBAL OPTIONS] check [--json]\n"
      "\n"
@@ -51,8 +52,8 @@ const Help kHelp[] = {
      "\n"
      "Exit status: the bits of what changed, 1 created, 2 deleted, 4 updated, 8 renamed (0:\n"
      "nothing changed); 16 a baseline was recorded first; 64 bad option, 69 the database cannot\n"
-     "be used, 70 the scan cannot complete, 75 interrupted or another agent holds the work\n"
-     "directory.\n"},
+     "be used, 70 the scan cannot complete, 75 interrupted, scanning suspended for want of disk\n"
+     "space, or another agent holds the work directory.\n"},
     {"exec",
      "usage: kvo-agent [GLOBAL OPTIONS] exec SCRIPT.lua [ARGS]\n"
      "\n"

@@ -11,6 +11,7 @@
 #include "agent/ConfiguredRules.h"
 #include "agent/EntityListing.h"
 #include "agent/EventQuery.h"
+#include "agent/ResultRows.h"
 #include "core/AgentLua.h"
 #include "core/Log.h"
 #include "core/SqliteDatabase.h"
@@ -28,38 +29,41 @@ struct Help {
 
 const Help kHelp[] = {
     {"events",
-     "usage: kvo-agent [GLOBAL OPTIONS] events [--after ID] [--limit N] [--json]\n"
+     "usage: kvo-agent [GLOBAL OPTIONS] events [--after ID] [--limit N] [--confirm ID] [--json]\n"
      "\n"
-     "Prints the recorded integrity events: id, time, change, rule, entity type and key, and for\n"
-     "an update each changed attribute with its old and new value. The newest N events are\n"
-     "shown, oldest first.\n"
+     "Prints the recorded integrity events after event ID, oldest first, at most N of them: id,\n"
+     "time, change, rule, entity type and key, and for an update each changed attribute with its\n"
+     "old and new value. Listing deletes nothing; page on with --after the last id shown.\n"
      "\n"
-     "  --after ID   only events after event ID. Giving ID also confirms that the events up to ID\n"
-     "               were delivered: the agent then deletes the events whose id is ID minus the\n"
-     "               number it keeps or lower (state key zel.im.eventsToRetain, 64 unless set\n"
-     "               with --set), so it keeps the newest of those already delivered\n"
-     "  --limit N    at most N events (default 100; 20000 at the most)\n"
-     "  --json       one JSON object per event\n"
-     "  --help       this text\n"
+     "  --after ID     only events after event ID (default 0: from the first)\n"
+     "  --limit N      at most N events (default 100)\n"
+     "  --confirm ID   confirm that the events up to ID were delivered: the agent then deletes\n"
+     "                 the events whose id is ID minus the number it keeps or lower (state key\n"
+     "                 zel.im.eventsToRetain, 64 unless set with --set); refused during a scan\n"
+     "  --json         one JSON object per event\n"
+     "  --help         this text\n"
      "\n"
      "In event mode 2 the events are sent as JSON lines to <workdir>/events.jsonl instead of being\n"
-     "kept in the database. Exit status: 0, 64 bad option, 69 the database cannot be used.\n"},
+     "kept in the database. Exit status: 0, 64 bad option, 69 the database cannot be used, 75\n"
+     "--confirm refused while an integrity scan is in progress in the running agent.\n"},
     {"entities",
-     "usage: kvo-agent [GLOBAL OPTIONS] entities [--after ID] [--limit N] [--json]\n"
+     "usage: kvo-agent [GLOBAL OPTIONS] entities [--after ID] [--limit N] [--confirm ID] [--json]\n"
      "\n"
-     "Prints the recorded entities (the baseline) in id order: id, entity type, rule and key,\n"
-     "each attribute below. Until their delivery is confirmed, the older versions of changed\n"
-     "entities and the entities found deleted are listed too.\n"
+     "Prints the recorded entities (the baseline) after entity ID in id order, at most N of them:\n"
+     "id, entity type, rule and key, each attribute below. Until their delivery is confirmed, the\n"
+     "older versions of changed entities and the entities found deleted are listed too. Listing\n"
+     "deletes nothing; page on with --after the last id shown.\n"
      "\n"
-     "  --after ID   only entities after entity ID. Giving ID also confirms that the entities up\n"
-     "               to ID were delivered: the agent then deletes the older versions and the\n"
-     "               deleted entities whose id is ID or lower; current entities stay\n"
-     "  --limit N    at most N entities (default 100)\n"
-     "  --json       one JSON object per entity\n"
-     "  --help       this text\n"
+     "  --after ID     only entities after entity ID (default 0: from the first)\n"
+     "  --limit N      at most N entities (default 100)\n"
+     "  --confirm ID   confirm that the entities up to ID were delivered: the agent then deletes\n"
+     "                 the older versions and the deleted entities whose id is ID or lower;\n"
+     "                 current entities stay; refused during a scan\n"
+     "  --json         one JSON object per entity\n"
+     "  --help         this text\n"
      "\n"
-     "Exit status: 0, 64 bad option, 69 the database cannot be used, 75 refused while an\n"
-     "integrity scan is in progress in the running agent.\n"},
+     "Exit status: 0, 64 bad option, 69 the database cannot be used, 75 --confirm refused while\n"
+     "an integrity scan is in progress in the running agent.\n"},
     {"status",
      "usage: kvo-agent [GLOBAL OPTIONS] status\n"
      "\n"
@@ -114,16 +118,17 @@ CQueryCommand::Parsed CQueryCommand::Parse(const std::vector<std::string>& argum
         if (option == "--help") return Parsed::Help;
         if (TakesPaging() && option == "--json") {
             m_json = true;
-        } else if (TakesPaging() && (option == "--after" || option == "--limit")) {
+        } else if (TakesPaging() && (option == "--after" || option == "--limit" || option == "--confirm")) {
             if (i + 1 == arguments.size()) {
                 error = m_command + " " + option + " needs a number";
                 return Parsed::UsageError;
             }
             const std::string& text = arguments[++i];
-            const bool after = option == "--after";
-            if (!ParseCount(text, after ? 0 : 1, after ? m_after : m_limit) || (!after && m_limit > INT_MAX)) {
+            const bool isId = option != "--limit";
+            long long& value = option == "--after" ? m_after : option == "--confirm" ? m_confirm : m_limit;
+            if (!ParseCount(text, isId ? 0 : 1, value) || (!isId && m_limit > INT_MAX)) {
                 error = m_command + " " + option + " " + text + ": " +
-                        (after ? "an id, 0 or more" : "a number from 1 to 2147483647") + " expected";
+                        (isId ? "an id, 0 or more" : "a number from 1 to 2147483647") + " expected";
                 return Parsed::UsageError;
             }
         } else {
@@ -144,20 +149,18 @@ int CQueryCommand::ConfiguredEventMode(const KvoCore::CDom& dom) {
 }
 
 // A query would create an empty si.db where there is none, and report nothing from it.
-int CQueryCommand::CheckDatabase(KvoCore::CDom& dom) const {
+int CQueryCommand::OpenDatabase(KvoCore::CDom& dom, KvoCore::CSqliteDatabase& db) const {
     const wxString path = dom.GetWxString("zel.im.dbPath");
     if (!wxFileName::FileExists(path)) {
         fprintf(m_io.err, "kvo-agent: there is no integrity database %s yet (kvo-agent baseline records one)\n",
                 Narrow(path).c_str());
         return ExitDatabase;
     }
-    KvoCore::CSqliteDatabase db(dom, "kvo.agent");
     if (!db.Open(path, 1, "WAL", false, true)) {
         fprintf(m_io.err, "kvo-agent: the integrity database %s cannot be used (see kvo-agent.log)\n",
                 Narrow(path).c_str());
         return ExitDatabase;
     }
-    db.Close();
     return ExitOk;
 }
 
@@ -185,7 +188,9 @@ int CQueryCommand::Run(KvoCore::CDom& dom, const std::string& scriptDir, const C
     // The output is the listing; the log keeps the agent's info lines. A
     // running agent's own log output is not the command's to change.
     if (!m_io.inAgent) KvoCore::LogSetStderrLevel(KvoCore::LogLevel::Warning);
-    const int status = CheckDatabase(dom);
+    // Open while the script runs: the listings read through it.
+    KvoCore::CSqliteDatabase db(dom, "kvo.agent");
+    const int status = OpenDatabase(dom, db);
     if (status != ExitOk) return status;
     std::unique_ptr<lua_State, void (*)(lua_State*)> L(luaL_newstate(), lua_close);
     if (!L) return ExitInternal;
@@ -200,11 +205,13 @@ int CQueryCommand::Run(KvoCore::CDom& dom, const std::string& scriptDir, const C
     lua_setglobal(L.get(), "configuredEventMode");
     lua_pushboolean(L.get(), m_io.inAgent);
     lua_setglobal(L.get(), "inRunningAgent");
+    CResultRows::Register(L.get(), db);
     const std::string script = scriptDir + "/queries.lua";
-    const std::string after = std::to_string(m_after), limit = std::to_string(m_limit);
-    const char* argv[] = {m_command.c_str(), after.c_str(), limit.c_str()};
+    const std::string after = std::to_string(m_after), limit = std::to_string(m_limit),
+                      confirm = std::to_string(m_confirm);
+    const char* argv[] = {m_command.c_str(), after.c_str(), limit.c_str(), confirm.c_str()};
     std::string error;
-    if (!KvoCore::RunLuaFile(L.get(), script.c_str(), 3, argv, error)) {
+    if (!KvoCore::RunLuaFile(L.get(), script.c_str(), 4, argv, error)) {
         fprintf(m_io.err, "kvo-agent: the agent script %s failed: %s\n", script.c_str(), error.c_str());
         return ExitInternal;
     }

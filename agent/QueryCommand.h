@@ -2,9 +2,9 @@
 // `entities`, `status` and `dump`. The agent script queries.lua asks the
 // plug-in's query functions, as an agent that delivers results does; this
 // class parses the command's options, runs the script in a Lua state of its
-// own on the calling thread and prints what it left. The queries open their
-// own connections and only read (apart from what a confirmed delivery lets
-// them delete), so no work-directory lock is taken. Run on its own, or inside
+// own on the calling thread and prints what it left. Listings read si.db
+// read-only; only an explicit --confirm reaches a query that deletes, so no
+// work-directory lock is taken. Run on its own, or inside
 // a running agent for a client of its control socket, whose scan state it
 // then sees. Used once, on one thread.
 #pragma once
@@ -16,6 +16,7 @@
 
 #include "agent/CommandStreams.h"
 #include "core/Dom.h"
+#include "core/SqliteDatabase.h"
 
 namespace KvoAgent {
 
@@ -38,7 +39,8 @@ private:
     bool TakesPaging() const { return m_command == "events" || m_command == "entities"; }
     static bool ParseCount(const std::string& text, long long minimum, long long& value);
     static int ConfiguredEventMode(const KvoCore::CDom& dom);
-    int CheckDatabase(KvoCore::CDom& dom) const;
+    // Opens si.db read-only; an exit status other than ExitOk when it cannot.
+    int OpenDatabase(KvoCore::CDom& dom, KvoCore::CSqliteDatabase& db) const;
     int Report(lua_State* L) const;
     int ReportRefusal(lua_State* L) const;
     int PrintEvents(lua_State* L) const;
@@ -50,6 +52,7 @@ private:
     CCommandStreams m_io;
     long long m_after = 0;
     long long m_limit = 100;
+    long long m_confirm = 0;
     bool m_json = false;
 };
 

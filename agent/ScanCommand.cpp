@@ -1,6 +1,7 @@
 #include "agent/ScanCommand.h"
 
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -14,6 +15,9 @@
 namespace KvoAgent {
 
 namespace {
+
+// Set by the plug-in's control thread while it has suspended scanning for want of disk space.
+const char* const kDiskSpaceLow = "zel.im.bDiskSpaceLow";
 
 // Often enough for a progress line that looks alive, rarely enough to cost the scan nothing.
 const unsigned int kPollMs = 250;
@@ -47,6 +51,22 @@ wxString StepText(const CScanWatch::Status& status, wxString& detail) {
         default:
             return status.step < kStepMatch ? "starting" : "finishing";
     }
+}
+
+// The mount point of the file system holding path: the last directory up
+// from it on the same device.
+std::string MountPoint(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return path;
+    std::string mount = path;
+    while (mount.size() > 1) {
+        const size_t slash = mount.find_last_of('/', mount.size() - 2);
+        const std::string parent = slash == 0 || slash == std::string::npos ? "/" : mount.substr(0, slash);
+        struct stat up;
+        if (::stat(parent.c_str(), &up) != 0 || up.st_dev != st.st_dev) break;
+        mount = parent;
+    }
+    return mount;
 }
 
 long long FileSize(const std::string& path) {
@@ -186,6 +206,7 @@ CScanCommand::Outcome CScanCommand::Wait(CScanWatch& watch, const KvoCore::CLuaT
     CProgressLine progress(m_io.err);
     // Events are looked for less often than progress: each look is a query.
     const int kPollsPerEventLook = 4;
+    bool diskLow = false;
     for (int poll = 0;; ++poll) {
         // Looked at before the poll: a scan that completed just before the agent ended still counts.
         const bool agentEnded = agent != nullptr && !agent->isRunning();
@@ -198,6 +219,7 @@ CScanCommand::Outcome CScanCommand::Wait(CScanWatch& watch, const KvoCore::CLuaT
             case CScanWatch::State::Running: break;
         }
         if (agentEnded) return Outcome::AgentEnded;
+        if (m_dom.Get(kDiskSpaceLow, diskLow) && diskLow) return Outcome::DiskFull;
         // A baseline the agent records instead changes nothing worth showing.
         if (status.scanKind == m_kind.scanType && poll % kPollsPerEventLook == 0) ShowEvents(&progress);
         wxString detail;
@@ -258,6 +280,9 @@ int CScanCommand::Report(Outcome outcome, const CScanWatch::Status& status, cons
                 fprintf(m_io.err, "kvo-agent: the agent stopped before the %s scan completed (see kvo-agent.log)\n",
                         m_kind.name);
             return ExitInternal;
+        case Outcome::DiskFull:
+            ReportDiskFull(status);
+            return ExitTryAgain;
         case Outcome::Interrupted:
             if (status.scanId != 0)
                 fprintf(m_io.err, "kvo-agent: interrupted; %s scan %lld is left unfinished and kvo-agent %s resumes it\n",
@@ -267,6 +292,21 @@ int CScanCommand::Report(Outcome outcome, const CScanWatch::Status& status, cons
             return ExitTryAgain;
     }
     return ExitInternal;
+}
+
+// The scan waits, resumable, until the space is back; waiting here would not end.
+void CScanCommand::ReportDiskFull(const CScanWatch::Status& status) const {
+    const std::string dir = Narrow(m_dom.GetWorkdirWx());
+    struct statvfs fs;
+    const double freeMb =
+        ::statvfs(dir.c_str(), &fs) == 0 ? static_cast<double>(fs.f_bavail) * fs.f_frsize / 1048576.0 : 0.0;
+    fprintf(m_io.err,
+            "kvo-agent: %s: integrity scanning is suspended for want of disk space: the file system on %s (holding "
+            "%s) has %.1f MB free, less than systemIntegrityFreeMbMin asks for (agent event 6012)\n",
+            m_kind.name, MountPoint(dir).c_str(), dir.c_str(), freeMb);
+    if (status.scanId != 0)
+        fprintf(m_io.err, "kvo-agent: %s scan %lld is left unfinished; %s once there is space\n", m_kind.name,
+                status.scanId, m_io.inAgent ? "the running agent resumes it by itself" : "run the command again");
 }
 
 int CScanCommand::ReportCompleted(const CScanWatch::Summary& summary, const std::vector<CScanWatch::Rule>& rules) {

@@ -58,7 +58,7 @@ public:
     int Run();
 
 private:
-    enum class Outcome { Completed, Failed, Unreadable, AgentEnded, Interrupted };
+    enum class Outcome { Completed, Failed, Unreadable, AgentEnded, Interrupted, DiskFull };
     int CheckSettings() const;
     int StartWatch(CScanWatch& watch);
     std::unique_ptr<KvoCore::CLuaThread> StartAgent(const CScanWatch& watch);
@@ -70,6 +70,7 @@ private:
                        std::vector<CScanWatch::Rule>& rules) const;
     int Report(Outcome outcome, const CScanWatch::Status& status, const CScanWatch::Summary& summary,
                const std::vector<CScanWatch::Rule>& rules, const KvoCore::CLuaThread* agent);
+    void ReportDiskFull(const CScanWatch::Status& status) const;
     int ReportCompleted(const CScanWatch::Summary& summary, const std::vector<CScanWatch::Rule>& rules);
     int ReportBaselineFirst(const CScanWatch::Summary& summary, const std::vector<CScanWatch::Rule>& rules) const;
     int ReportChanges(const CScanWatch::Summary& summary);

@@ -13,6 +13,7 @@
 #include <wx/string.h>
 
 #include "core/Log.h"
+#include "core/Utilities.h"
 
 namespace KvoCore {
 
@@ -81,17 +82,25 @@ public:
     bool ConfigReload(wxString& error);
 
     // --- Agent events: "id|text" lines in <workdir>/agent-events.log and the log ---
+    // The format's bars separate the fields; a bar inside a text argument
+    // (a path, a database error) becomes a broken bar, so fields never shift.
     template <typename... Args>
     void DoAgentEventWrite(int id, const wxString& format, Args... args) {
-        AgentEventWrite(id, wxString::Format(format, args...));
+        AgentEventWrite(id, wxString::Format(format, EventField(args)...));
     }
     template <typename... Args>
     void DoAgentEventWriteAndLog(int id, LogLevel level, const wxString& format, Args... args) {
-        wxString text = wxString::Format(format, args...);
+        wxString text = wxString::Format(format, EventField(args)...);
         Log(level, text);
         AgentEventWrite(id, text);
     }
     void AgentEventWrite(int id, const wxString& text);
+    template <typename T>
+    static T EventField(T value) {
+        return value;
+    }
+    static wxString EventField(const wxString& text) { return ReplaceBars(text); }
+    static wxString EventField(const char* text) { return ReplaceBars(wxString(text)); }
 
     // --- Event channels: JSON lines in <workdir>/events.jsonl and iot-events.jsonl ---
     bool EventWrite(const char* json, unsigned long length);

@@ -200,10 +200,13 @@ bool CSqliteDatabase::CreateSchemaIfNeeded() {
     // second one sees the version the first one wrote.
     wxSQLite3Database::Begin(WXSQLITE_TRANSACTION_IMMEDIATE);
     try {
-        if (GetUserVersion() >= SchemaVersion) {
+        const int version = GetUserVersion();
+        if (version >= SchemaVersion) {
             Commit();
             return false;
         }
+        // A file of an older version keeps its baseline: upgraded, never recreated.
+        for (const wxString& sql : UpgradeStatements(version)) ExecuteUpdate(sql);
         for (const wxString& sql : SchemaStatements()) ExecuteUpdate(sql);
         ExecuteUpdate(wxString::Format("PRAGMA user_version=%d", SchemaVersion));
         Commit();
@@ -283,6 +286,8 @@ void CSqliteDatabase::CloneTableSchema(const wxString& fromSchema, const wxStrin
     ExecuteUpdate("CREATE TABLE IF NOT EXISTS " + QuoteName(toSchema) + "." + rest);
     KVO_TRACE(m_traceCategory, "Cloned table %s from %s into %s", table, fromSchema, toSchema);
 }
+
+bool CSqliteDatabase::IsDiskFull(const wxSQLite3Exception& e) { return (e.GetErrorCode() & 0xff) == SQLITE_FULL; }
 
 long long CSqliteDatabase::GetFreePageCount() {
     wxSQLite3ResultSet rs = ExecuteQuery("PRAGMA freelist_count");

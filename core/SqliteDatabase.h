@@ -60,7 +60,12 @@ public:
 
     // Statements that create the integrity schema (tables, views, indexes,
     // triggers), each complete; exposed for tools and tests.
+    // The error was a write that found the file system (or the file's size limit) full.
+    static bool IsDiskFull(const wxSQLite3Exception& e);
     static const wxArrayString& SchemaStatements();
+    // Statements that bring a file of an older schema version to the current
+    // one, keeping its rows; run before SchemaStatements(), which add what is new.
+    static wxArrayString UpgradeStatements(int fromVersion);
     // Schema version recorded in the file (PRAGMA user_version) once created.
     static const int SchemaVersion;
 

@@ -10,7 +10,7 @@
 
 namespace KvoCore {
 
-const int CSqliteDatabase::SchemaVersion = 1;
+const int CSqliteDatabase::SchemaVersion = 2;
 
 namespace {
 
@@ -208,8 +208,10 @@ const char* const kTables[] = {
     "[friendlyValue] TEXT,"
     "[internalValue] TEXT)",
 
+    // AUTOINCREMENT: a consumer pages by the last event id it took, and events
+    // recorded after every kept one was delivered must still come after it.
     "CREATE TABLE IF NOT EXISTS [IntegrityEvents]("
-    "[integrityEventId] INTEGER PRIMARY KEY,"
+    "[integrityEventId] INTEGER PRIMARY KEY AUTOINCREMENT,"
     "[recorded] INTEGER,"
     "[status] INTEGER,"
     "[integrityRuleId] INTEGER,"
@@ -223,8 +225,10 @@ const char* const kTables[] = {
     "[key] TEXT,"
     "[description] TEXT)",
 
+    // AUTOINCREMENT: a deleted (aborted) scan's id must not come back, or rows
+    // still naming it would join the new scan.
     "CREATE TABLE IF NOT EXISTS [Scans]("
-    "[scanId] INTEGER PRIMARY KEY,"
+    "[scanId] INTEGER PRIMARY KEY AUTOINCREMENT,"
     "[startTime] INTEGER,"
     "[endTime] INTEGER,"
     "[startingHighestExistingEntityId] INTEGER,"
@@ -342,10 +346,31 @@ const char* const kOwnerTriggers[] = {
     "DELETE FROM [Attributes] WHERE [entityId]=OLD.[entityId];"
     "END",
 
+    // Entity sets that an open (interrupted) scan had taken from the waiting
+    // list go back to it: their change of search base still needs a scan.
+    "CREATE TRIGGER IF NOT EXISTS [ScansDelete] AFTER DELETE ON [Scans] BEGIN "
+    "DELETE FROM [Subscans] WHERE [scanId]=OLD.[scanId];"
+    "DELETE FROM [ScanIntegrityRuleIds] WHERE [scanId]=OLD.[scanId];"
+    "UPDATE [ScanEntitySetIds] SET [scanId]=NULL WHERE [scanId]=OLD.[scanId] AND OLD.[endTime] IS NULL;"
+    "DELETE FROM [ScanEntitySetIds] WHERE [scanId]=OLD.[scanId];"
+    "END",
+
     "CREATE TRIGGER IF NOT EXISTS [RealtimeChangesDelete] AFTER DELETE ON [RealtimeChanges] BEGIN "
     "DELETE FROM [ChangeDetails] WHERE [realtimeChangeId]=OLD.[realtimeChangeId];"
     "END",
 };
+
+// Tables that gained AUTOINCREMENT in version 2. Their rows are copied, so
+// sqlite_sequence starts above the highest id kept.
+const char* const kAutoincrementSince2[] = {"Scans", "IntegrityEvents"};
+
+// The statement of kTables that creates table.
+wxString CreateStatement(const wxString& table) {
+    const wxString prefix = "CREATE TABLE IF NOT EXISTS [" + table + "](";
+    for (const char* sql : kTables)
+        if (wxString(sql).StartsWith(prefix)) return sql;
+    return wxString();
+}
 
 wxArrayString BuildStatements() {
     wxArrayString statements;
@@ -376,6 +401,19 @@ wxArrayString BuildStatements() {
 }
 
 }  // namespace
+
+wxArrayString CSqliteDatabase::UpgradeStatements(int fromVersion) {
+    wxArrayString statements;
+    if (fromVersion != 1) return statements;
+    // The indexes and triggers dropped with the old tables come back with the schema statements.
+    for (const char* table : kAutoincrementSince2) {
+        statements.Add(wxString::Format("ALTER TABLE [%s] RENAME TO [%sVersion1]", table, table));
+        statements.Add(CreateStatement(table));
+        statements.Add(wxString::Format("INSERT INTO [%s] SELECT * FROM [%sVersion1]", table, table));
+        statements.Add(wxString::Format("DROP TABLE [%sVersion1]", table));
+    }
+    return statements;
+}
 
 const wxArrayString& CSqliteDatabase::SchemaStatements() {
     static const wxArrayString statements = BuildStatements();

@@ -1,7 +1,11 @@
 -- `kvo-agent events`, `entities`, `status` and `dump`: what a person asks of
 -- the integrity database, read through the plug-in's query functions as an
 -- agent that delivers results reads them. Arguments: the command, then for
--- events and entities the id after which to read and the most to read. The
+-- events and entities the id after which to list, the most to list, and the
+-- id up to which delivery is confirmed (0: none). Listing confirms nothing:
+-- it goes through readEvents and readEntities (set by the host), which read
+-- the tables and delete nothing; only a confirmation is passed to the
+-- plug-in's query, which deletes what it may behind a delivered id. The
 -- host sets ruleNames (rule id -> display name, from the configuration)
 -- and configuredEventMode (1 or 2) before it runs this script, and
 -- inRunningAgent when the command is carried out inside `kvo-agent run`. Results are left in globals for the host:
@@ -9,9 +13,10 @@
 -- message} when a query was refused; status and dump print their own lines.
 require "im"
 local I = SLB.im.ImThread
-local command, after, limit = ...
+local command, after, limit, confirm = ...
 after = tonumber(after) or 0
 limit = tonumber(limit) or 100
+confirm = tonumber(confirm) or 0
 
 -- The plug-in knows its event mode only once its control loop has started.
 local function eventModeOf(status)
@@ -38,14 +43,14 @@ local commands = {}
 function commands.events()
   eventMode = eventModeOf(I.GetStatus(dom))
   if eventMode == 2 then return end
-  -- recordedFrom 1 asks for the window: every column, served even during a scan.
-  local list = answered(I.GetEvents(dom, after, 0, 1, 0, limit))
-  if list then rows = named(list) end
+  -- Paging by id, as a delivering agent pages; refused during a scan.
+  if confirm > 0 and not answered(I.GetEvents(dom, confirm, 0, 0, 0, 1)) then return end
+  rows = named(readEvents(after, limit))
 end
 
 function commands.entities()
-  local list = answered(I.GetEntities(dom, after, limit))
-  if list then rows = named(list) end
+  if confirm > 0 and not answered(I.GetEntities(dom, confirm, 0)) then return end
+  rows = named(readEntities(after, limit))
 end
 
 local scanNames = {"baseline", "incremental", "real-time", "pseudo-real-time"}

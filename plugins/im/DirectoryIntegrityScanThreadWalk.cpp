@@ -67,7 +67,7 @@ bool CDirectoryIntegrityScanThread::MatchSet(const KvoCore::XMLObjectList* sets,
     const wxRegEx* regEx = set.GetSearchRegEx();
     if (regEx == nullptr) {
         Dom().AgentEventWrite(8050, wxString::Format("%d|%s|%s|%s", static_cast<int>(rule.GetId()),
-                                                     KvoCore::ReplaceBars(rule.GetName()), rule.GetIdentifier(),
+                                                     KvoCore::ReplaceBars(rule.GetName()), KvoCore::ReplaceBars(rule.GetIdentifier()),
                                                      KvoCore::ReplaceBars(set.m_directoryRegEx)));
         return false;
     }

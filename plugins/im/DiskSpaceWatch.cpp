@@ -7,7 +7,8 @@ CDiskSpaceWatch::CDiskSpaceWatch(unsigned int now, int& warnedMb)
 
 CDiskSpaceWatch::Result CDiskSpaceWatch::Check(unsigned int now, const wxString& dir, int minimumMb,
                                                const Probe& probe) {
-    if (now - m_lastCheck < s_CheckIntervalMs) return {Outcome::NotMeasured, 0, false};
+    if (!m_soon && now - m_lastCheck < s_CheckIntervalMs) return {Outcome::NotMeasured, 0, false};
+    m_soon = false;
     return Measure(now, dir, minimumMb, probe);
 }
 

@@ -44,6 +44,8 @@ public:
     bool IsLow() const { return m_low; }
     // Forgets a low state without measuring.
     void Resume() { m_low = false; }
+    // The next Check measures whenever it comes (a write just failed).
+    void CheckSoon() { m_soon = true; }
 
     static const unsigned int s_CheckIntervalMs = 30000;
 
@@ -52,6 +54,7 @@ private:
 
     unsigned int m_lastCheck;
     bool m_low = false;
+    bool m_soon = false;
     int& m_warnedMb;
 };
 

@@ -65,6 +65,9 @@ bool CIntegrityScanThread::OnGatherAttributeValues() {
                     return false;
             }
         } catch (const wxSQLite3Exception& e) {
+            // No retry and no key given up: the scanner ends unfinished, and the
+            // control thread suspends scanning until there is space again.
+            if (KvoCore::CSqliteDatabase::IsDiskFull(e)) throw;
             if (!OnGatherFailure(progress, key, e.GetMessage())) return false;
         }
     }

@@ -177,7 +177,9 @@ bool CIntegrityScanThread::SyslogFormat(const CSqlEntity* was, const CSqlEntity*
     if (!m_db || !m_db->IsOpenDb()) return false;
     CSqlIntegrityRule rule;
     try {
-        if (!GetIntegrityRule(*m_db, integrityRuleId, rule)) return false;
+        // A rule removed since the change was found still gets its line: the
+        // change happened. The line names no rule, and its signature id falls back.
+        if (!GetIntegrityRule(*m_db, integrityRuleId, rule)) rule.SetId(integrityRuleId);
     } catch (const wxSQLite3Exception& e) {
         KvoCore::LogError(wxString::Format("%s cannot load SI rule (id=%d) for syslog: %s", GetThreadName(),
                                            integrityRuleId, e.GetMessage()));

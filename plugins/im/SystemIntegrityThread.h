@@ -298,6 +298,9 @@ private:
     bool Flag(const char* key) const;
     void CountEntitiesAtStart();
     void CompleteScan(long long scanId, int scanType);
+    void CompleteScansWithoutScanners();
+    // Scanners of scanId queued or running.
+    int ScannersQueuedFor(long long scanId) const;
     void PruneOldScans(long long scanId);
     bool EntitySetsWaiting();
     void VacuumIfSparse();
@@ -324,6 +327,8 @@ private:
     void WaitForRestore(const wxString& restoringFile);
     ScannerFactory m_scannerFactory;
     DiskSpaceProbe m_diskSpaceProbe;
+    // A write of the control thread failed for want of space: measure at once.
+    bool m_bWriteFailedFull = false;
 
     bool m_bRulesChanged = true;
     bool m_bAllowOnChange = true;

@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <map>
 #include <memory>
@@ -163,19 +164,29 @@ int CSystemIntegrityThread::DumpBaseline(KvoCore::CDom& dom, wxString& message) 
         return 0;
     }
     const wxString path = DumpPath(dom);
+    // Written beside the dump and renamed over it: a failure leaves the previous dump whole.
+    const wxString partial = path + ".partial";
     try {
         const RuleNames rules = LoadRuleNames(*db);
         wxSQLite3ResultSet rows = SelectCurrentEntities(*db);
-        std::unique_ptr<FILE, FileCloser> file(fopen(path.fn_str(), "w"));
-        if (!file) return RefuseUnwritable(path, message);
+        std::unique_ptr<FILE, FileCloser> file(fopen(partial.fn_str(), "w"));
+        if (!file) return RefuseUnwritable(partial, message);
         const DumpCounts counts = WriteDump(*db, rows, rules, file.get());
-        if (fflush(file.get()) != 0 || ferror(file.get())) return RefuseUnwritable(path, message);
+        const bool written = fflush(file.get()) == 0 && !ferror(file.get()) && fsync(fileno(file.get())) == 0;
+        file.reset();
+        if (!written || rename(partial.fn_str(), path.fn_str()) != 0) {
+            const int error = errno;
+            unlink(partial.fn_str());
+            errno = error;
+            return RefuseUnwritable(path, message);
+        }
         KVO_TRACE(s_Trace, "DumpBaseline processed %d rows out of %d rows rowsSkipped %d tmpfile= %s", counts.written,
                   counts.total, counts.skipped, path);
         message = path;
         return counts.written;
     } catch (const wxSQLite3Exception& e) {
         KvoCore::LogError(wxString::Format("DumpBaseline() error accessing si.db: %s", e.GetMessage()));
+        unlink(partial.fn_str());
         message = e.GetMessage();
         return 0;
     }

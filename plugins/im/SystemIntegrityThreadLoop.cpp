@@ -32,6 +32,8 @@ const int kMaxRetries = 5;
 const char* const kConfigUpdated = "app.configUpdated";
 const char* const kOnChangeDataAvailable = "zel.im.OnChangeDataAvailable";
 const char* const kScanAborted = "zel.im.scanAborted";
+// True while scanning is suspended for want of disk space.
+const char* const kDiskSpaceLow = "zel.im.bDiskSpaceLow";
 const char* const kNeedFlags[] = {"zel.im.bOnChangeDataAvailable", "zel.im.bNeedRebuildBaseline",
                                   "zel.im.bNeedIncrementalScan", "zel.im.bNeedPseudoRealtimeScan"};
 
@@ -133,6 +135,10 @@ bool CSystemIntegrityThread::RunIteration(LoopState& loop, unsigned int& sleepMs
 
     sleepMs = loop.waitMs;
     if (HandleConfigRemoved(loop) || HandleScanAborted(loop)) return true;
+    // A scanner that ended unfinished may have met a full disk: that is
+    // looked at before a retry would meet it again.
+    if (harvest.reschedule || m_bWriteFailedFull) loop.disk.CheckSoon();
+    m_bWriteFailedFull = false;
     WatchDiskSpace(loop);
     if (loop.disk.IsLow()) return true;
     StartQueuedScanners();
@@ -202,16 +208,23 @@ void CSystemIntegrityThread::WatchDiskSpace(LoopState& loop) {
         wxMutexLocker lock(m_legacyLock);
         legacyRunning = m_legacyThread != nullptr;
     }
-    // Idle without real-time work, nothing writes to the disk.
-    if (!loop.realtimeMode && !legacyRunning && m_runningScanners.empty() && !loop.disk.IsLow()) return;
+    // Idle without real-time work, nothing writes to the disk. A scan about to
+    // start does: the space is looked at before its first write.
+    if (!loop.realtimeMode && !legacyRunning && m_runningScanners.empty() && m_scannerQueue.empty() &&
+        !AnyNeedFlag() && !loop.disk.IsLow())
+        return;
     const CDiskSpaceWatch::Result result = loop.disk.Check(
         Tick(), loop.workDir, m_freeMbMin, m_diskSpaceProbe ? m_diskSpaceProbe : CDiskSpaceWatch::Probe(FreeDiskSpace));
     if (result.outcome == CDiskSpaceWatch::Outcome::Recovered) {
+        m_dom.SetNil(kDiskSpaceLow);
         // Scanners still waiting in the queue would be queued a second time for the same subscans.
         DeleteScannersWaiting();
         QueueIncompleteScanners();
     }
     if (result.outcome != CDiskSpaceWatch::Outcome::BecameLow) return;
+    m_dom.Set(kDiskSpaceLow, true);
+    // Failures for want of space are no reason to give up on a scanner.
+    loop.retries = 0;
     if (result.warn) {
         m_dom.DoAgentEventWrite(6012, "%s|%lu|%d", loop.dbPath, result.freeMb, m_freeMbMin);
         KvoCore::LogWarning(wxString::Format(

@@ -222,10 +222,28 @@ std::unique_ptr<KvoCore::XMLObjectList> NewEventList(bool window) {
     return std::make_unique<CIntegrityEvents>();
 }
 
+// The highest event id ever handed out (ids are never reused).
+long long HighestEventId(KvoCore::CSqliteDatabase& db) {
+    wxSQLite3ResultSet rows = db.ExecuteQuery(wxString::Format(
+        "SELECT MAX([seq]) FROM sqlite_sequence WHERE [name]='%s';", CSqlIntegrityEvents::ElementName()));
+    return rows.NextRow() && !rows.IsNull(0) ? rows.GetInt64(0).GetValue() : 0;
+}
+
+// A caller claiming events that do not exist yet would skip them once they
+// are recorded, and its retention would later delete them undelivered.
+void ClampLastEventId(KvoCore::CSqliteDatabase& db, EventRequest& r) {
+    const long long highest = HighestEventId(db);
+    if (r.lastEventId <= highest) return;
+    KvoCore::LogWarning(wxString::Format("GetEvents() lastEventId %lld is above the highest event id %lld; using %lld",
+                                         r.lastEventId, highest, highest));
+    r.lastEventId = highest;
+}
+
 // Retention and the read share one transaction, so the caller gets the table as
 // it stood after the delete.
-void ReadEvents(KvoCore::CSqliteDatabase& db, const EventRequest& r, KvoCore::XMLObjectList& events) {
+void ReadEvents(KvoCore::CSqliteDatabase& db, EventRequest r, KvoCore::XMLObjectList& events) {
     db.Begin();
+    ClampLastEventId(db, r);
     DeleteRetiredEvents(db, r.lastEventId, r.retain);
     const unsigned int start = TickNow();
     wxSQLite3ResultSet rows = db.ExecuteQuery(
@@ -290,7 +308,12 @@ KvoCore::XMLObject* CSystemIntegrityThread::GetEvents(KvoCore::CDom& dom, long l
         return nullptr;
     }
     EventRequest request{lastEventId, maxEntityId, recordedFrom, recordedTo, ClampLimit(limit), kDefaultEventsToRetain};
-    dom.Get("zel.im.eventsToRetain", request.retain);
+    if (dom.Get("zel.im.eventsToRetain", request.retain) && request.retain < 0) {
+        // Negative, it would delete events beyond the ones the caller holds.
+        KvoCore::LogWarning(wxString::Format("Setting zel.im.eventsToRetain=%lld is below 0; using %lld",
+                                             request.retain, kDefaultEventsToRetain));
+        request.retain = kDefaultEventsToRetain;
+    }
     std::unique_ptr<KvoCore::XMLObjectList> events = NewEventList(windowMode);
     try {
         ReadEvents(*db, request, *events);

@@ -35,10 +35,10 @@ void CSystemIntegrityThread::PopulateIncludeExcludes(const CIntegrityRule& rule,
         const auto& element = static_cast<const CIncludeOrExclude&>(*member);
         if (!element.GetUnrecognisedFeatures().empty())
             ReportRuleProblem(8007, wxString::Format("%d|%s|%s|%s", rule.GetId(), name, record.GetElementName(),
-                                                     KvoCore::toList(element.GetUnrecognisedFeatures())));
+                                                     KvoCore::ReplaceBars(KvoCore::toList(element.GetUnrecognisedFeatures()))));
         if (!element.GetUnsupportedFeatures().empty())
             ReportRuleProblem(8008, wxString::Format("%d|%s|%s|%s", rule.GetId(), name, record.GetElementName(),
-                                                     KvoCore::toList(element.GetUnsupportedFeatures())));
+                                                     KvoCore::ReplaceBars(KvoCore::toList(element.GetUnsupportedFeatures()))));
 
         CSqlIncludeExclude row;
         row.m_entityType = record.GetEntityType();

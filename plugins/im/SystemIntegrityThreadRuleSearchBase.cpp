@@ -83,7 +83,8 @@ bool CSystemIntegrityThread::ExpandBaseVariables(const CIntegrityRule& rule, wxS
             if (!m_dom.EnvGet(envName, value)) {
                 if (report)
                     ReportRuleProblem(8003, wxString::Format("%d|%s|%s", rule.GetId(),
-                                                             KvoCore::ReplaceBars(rule.GetName()), envName));
+                                                             KvoCore::ReplaceBars(rule.GetName()),
+                                                             KvoCore::ReplaceBars(envName)));
                 return false;
             }
         }
@@ -109,7 +110,7 @@ bool CSystemIntegrityThread::PopulateSearchBaseInfo(const CIntegrityRule& rule, 
     if (plain < 0) {
         if (report)
             ReportRuleProblem(8004, wxString::Format("%d|%s|%s", rule.GetId(), KvoCore::ReplaceBars(rule.GetName()),
-                                                     BaseForEvent(base)));
+                                                     KvoCore::ReplaceBars(BaseForEvent(base))));
         return false;
     }
 

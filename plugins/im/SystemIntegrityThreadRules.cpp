@@ -49,10 +49,10 @@ void CSystemIntegrityThread::AddRuleToDb(const CIntegrityRule& rule) {
     const wxString name = KvoCore::ReplaceBars(rule.GetName());
     if (!rule.GetUnrecognisedChildren().empty())
         ReportRuleProblem(8005, wxString::Format("%d|%s|%s", rule.GetId(), name,
-                                                 KvoCore::toList(rule.GetUnrecognisedChildren())));
+                                                 KvoCore::ReplaceBars(KvoCore::toList(rule.GetUnrecognisedChildren()))));
     if (!rule.GetUnsupportedChildren().empty())
         ReportRuleProblem(8006, wxString::Format("%d|%s|%s", rule.GetId(), name,
-                                                 KvoCore::toList(rule.GetUnsupportedChildren())));
+                                                 KvoCore::ReplaceBars(KvoCore::toList(rule.GetUnsupportedChildren()))));
 
     StoreSets<CFileSet, CSqlFileEntitySet>(rule, rule.GetFileSets());
     // A VM-safe guest hands file scans to an external scanner and scans nothing else.
@@ -100,7 +100,7 @@ void CSystemIntegrityThread::ReportSetProblems(const CIntegrityRule& rule, const
     for (const auto& problem : problems) {
         if (problem.names.empty()) continue;
         ReportRuleProblem(problem.id, wxString::Format("%d|%s|%s|%s", rule.GetId(), name, element,
-                                                       KvoCore::toList(problem.names)));
+                                                       KvoCore::ReplaceBars(KvoCore::toList(problem.names))));
     }
 }
 

@@ -3,6 +3,7 @@
 // unfinished subscan becomes a queued scanner thread; a completed scan is
 // reported to the agent; an interrupted one is taken back out of the database.
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include <wx/arrstr.h>
@@ -94,14 +95,17 @@ bool CSystemIntegrityThread::TryInitiateScan() {
     } catch (const wxSQLite3Exception& e) {
         // The need flags stay, so the loop tries again.
         LogDbError(e);
+        m_bWriteFailedFull = KvoCore::CSqliteDatabase::IsDiskFull(e);
         RollbackIfOpen(*m_db);
         return false;
     }
-    if (type == ScanPseudoRealtime) m_pseudoRealtimeGate = subscans;
     if (subscans > 0)
         QueueIncompleteScanners();
     else
         CloseEmptyScan(scanId, type, hasRuleList);
+    // Counted as queued, not as created: subscans without a scanner on this
+    // host would otherwise ask for a new pseudo-real-time scan every interval.
+    if (type == ScanPseudoRealtime) m_pseudoRealtimeGate = ScannersQueuedFor(scanId);
     m_dom.SetNil("zel.im.bNeedIncrementalScan");
     m_dom.SetNil("zel.im.bNeedRebuildBaseline");
     if (type == ScanRealtime) m_dom.SetNil("zel.im.bOnChangeDataAvailable");
@@ -280,7 +284,39 @@ int CSystemIntegrityThread::QueueIncompleteScanners() {
         ++queued;
         KVO_TRACE(s_Trace, "Queued a scanner thread for %s entities.", scanner->GetEntityType());
     }
+    CompleteScansWithoutScanners();
     return queued;
+}
+
+int CSystemIntegrityThread::ScannersQueuedFor(long long scanId) const {
+    int count = 0;
+    for (CIntegrityScanThread* scanner : m_scannerQueue)
+        if (scanner != nullptr && scanner->GetScanId() == scanId) ++count;
+    for (CIntegrityScanThread* scanner : m_runningScanners)
+        if (scanner->GetScanId() == scanId) ++count;
+    return count;
+}
+
+// An open scan that no scanner works on would stay open for ever (its
+// subscans had no scanner on this host, or all had finished before a
+// restart): it completes now, with its completion event.
+void CSystemIntegrityThread::CompleteScansWithoutScanners() {
+    const CSqlScan names;
+    std::vector<std::pair<long long, int>> idle;
+    try {
+        wxSQLite3ResultSet rows = m_db->ExecuteQuery(wxString::Format(
+            "SELECT [%s],[%s] FROM [%ss] WHERE [%s] IS NULL ORDER BY 1;", names.GetAttributeName(&names.m_scanId),
+            names.GetAttributeName(&names.m_incrementalScan), CSqlScan::ElementName(),
+            names.GetAttributeName(&names.m_endTime)));
+        while (rows.NextRow()) {
+            const long long scanId = rows.GetInt64(0).GetValue();
+            if (ScannersQueuedFor(scanId) == 0) idle.emplace_back(scanId, rows.GetInt(1));
+        }
+    } catch (const wxSQLite3Exception& e) {
+        LogDbError(e);
+        return;
+    }
+    for (const auto& scan : idle) CompleteScan(scan.first, scan.second);
 }
 
 void CSystemIntegrityThread::LoadIncompleteSubscans(std::vector<std::unique_ptr<CSqlSubscan>>& subscans) {
@@ -438,6 +474,7 @@ void CSystemIntegrityThread::CompleteScan(long long scanId, int scanType) {
         m_db->Commit();
     } catch (const wxSQLite3Exception& e) {
         LogDbError(e);
+        m_bWriteFailedFull = KvoCore::CSqliteDatabase::IsDiskFull(e);
         RollbackIfOpen(*m_db);
         return;
     }

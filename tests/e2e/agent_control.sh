@@ -51,7 +51,7 @@ check "run serves its socket" until_ok test -S "$W/kvo-agent.sock"
 check "the socket is private (mode 600)" [ "$(stat -c %a "$W/kvo-agent.sock")" = 600 ]
 check "the baseline is met in progress" until_ok status_says "integrity scan: baseline scan in progress"
 
-expect_status 75 "entities during the scan" -- "${A[@]}" entities
+expect_status 75 "entities --confirm during the scan" -- "${A[@]}" entities --confirm 1
 expect_text "$WORK/err" "entities: Integrity scan in progress" "the refusal is the agent's"
 expect_status 75 "dump during the scan" -- "${A[@]}" dump
 expect_status 0 "events during the scan: a window is served" -- "${A[@]}" events
@@ -76,7 +76,7 @@ check "check shows the scan's events" cmp -s "$WORK/got" "$WORK/want"
 check "run shows them as they are recorded" until_ok grep -q "^[0-9]* .* update \[1001 - Tree\] File $T/d1/f1.conf$" "$WORK/run.out"
 # What run and check read for people purged nothing; a delivery confirmed to the running agent does.
 check "the three events are kept" [ "$("${A[@]}" events | grep -c '^[0-9]')" = 3 ]
-expect_status 0 "events confirming delivery up to event 3" -- "${A[@]}" events --after 3
+expect_status 0 "events confirming delivery up to event 3" -- "${A[@]}" events --confirm 3
 check "the events before the one kept are purged" [ "$("${A[@]}" events | grep -c '^[0-9]')" = 1 ]
 check "only the agent's own scans ran" [ "$(sqlite3 "$W/si.db" "SELECT COUNT(*) FROM [Scans];")" = 2 ]
 

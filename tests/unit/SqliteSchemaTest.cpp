@@ -57,13 +57,26 @@ TEST_F(SqliteSchemaTest, DeletedIdsAreNeverReused) {
 TEST_F(SqliteSchemaTest, SchemaIsRecordedAndReopeningKeepsRows) {
     EXPECT_EQ(Scalar(*m_db, "PRAGMA user_version"), KvoCore::CSqliteDatabase::SchemaVersion);
     Exec("INSERT INTO [IntegrityRules]([integrityRuleId],[name]) VALUES(3,'etc')");
-    // A file whose version is behind gets every statement again; each must
-    // tolerate what exists already.
-    Exec("PRAGMA user_version=0");
+    // A version-1 file (scan ids reused, no scan trigger) is upgraded in place:
+    // every statement runs again and must tolerate what exists already.
+    Exec("DROP TABLE [Scans]");
+    Exec("CREATE TABLE [Scans]([scanId] INTEGER PRIMARY KEY,[startTime] INTEGER,[endTime] INTEGER,"
+         "[startingHighestExistingEntityId] INTEGER,[endingHighestExistingEntityId] INTEGER,[incrementalScan] INTEGER)");
+    Exec("INSERT INTO [Scans]([scanId]) VALUES(7)");
+    Exec("PRAGMA user_version=1");
     m_db->Close();
     ASSERT_TRUE(m_db->Open(Path("si.db"), 1, "WAL"));
     EXPECT_EQ(Scalar(*m_db, "PRAGMA user_version"), KvoCore::CSqliteDatabase::SchemaVersion);
     EXPECT_EQ(Text(*m_db, "SELECT [name] FROM [IntegrityRules] WHERE [integrityRuleId]=3"), "etc");
+    // An open scan's rows go with it; its waiting entity sets wait again; its id never returns.
+    Exec("INSERT INTO [Subscans]([scanId]) VALUES(7)");
+    Exec("INSERT INTO [ScanIntegrityRuleIds]([scanId]) VALUES(7)");
+    Exec("INSERT INTO [ScanEntitySetIds]([scanId],[entitySetId]) VALUES(7,4)");
+    Exec("DELETE FROM [Scans]");
+    EXPECT_EQ(Scalar(*m_db, "SELECT (SELECT COUNT(*) FROM [Subscans])+(SELECT COUNT(*) FROM [ScanIntegrityRuleIds])"), 0);
+    EXPECT_EQ(Scalar(*m_db, "SELECT COUNT(*) FROM [ScanEntitySetIds] WHERE [scanId] IS NULL AND [entitySetId]=4"), 1);
+    Exec("INSERT INTO [Scans]([startTime]) VALUES(1)");
+    EXPECT_EQ(Scalar(*m_db, "SELECT MAX([scanId]) FROM [Scans]"), 8);
 }
 
 // Fills rule ruleId with one set of each kind (set id = setId) and, for each

@@ -227,7 +227,7 @@ TEST_F(ScannerSyslogTest, LongChangedListIsCutAtACharacterBoundaryWithin65528Byt
     }
 }
 
-TEST_F(ScannerSyslogTest, LineCannotBeBuiltWithoutRuleOrTheEntityTheChangeNames) {
+TEST_F(ScannerSyslogTest, LineCannotBeBuiltWithoutTheEntityTheChangeNamesButWithoutItsRule) {
     const struct {
         const char* what;
         bool was;
@@ -235,7 +235,7 @@ TEST_F(ScannerSyslogTest, LineCannotBeBuiltWithoutRuleOrTheEntityTheChangeNames)
         int rule;
         int change;
     } cases[] = {
-        {"rule without a row", true, true, 99, 2}, {"create without new version", true, false, 1, 1},
+        {"create without new version", true, false, 1, 1},
         {"update without new version", true, false, 1, 2}, {"delete without old version", false, true, 1, 3},
         {"rename without old version", false, true, 1, 4}, {"rename without new version", true, false, 1, 4},
     };
@@ -246,8 +246,11 @@ TEST_F(ScannerSyslogTest, LineCannotBeBuiltWithoutRuleOrTheEntityTheChangeNames)
             << c.what;
         EXPECT_EQ("untouched", line) << c.what;
     }
-    m_scanner->CloseSystemIntegrityDb();
     std::string line;
+    // The change happened though its rule went meanwhile: no name, signature id 30.
+    EXPECT_TRUE(m_scanner->SyslogFormat(m_was.get(), m_is.get(), 0, 99, 2, "size", "", "", 2, line));
+    EXPECT_NE(line.find("|30||"), std::string::npos) << line;
+    m_scanner->CloseSystemIntegrityDb();
     EXPECT_FALSE(m_scanner->SyslogFormat(m_was.get(), m_is.get(), 0, 1, 2, "size", "", "", 2, line));
 }
 

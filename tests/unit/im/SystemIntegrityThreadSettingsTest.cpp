@@ -23,9 +23,11 @@ Read Number(int (CSystemIntegrityThread::*get)() const) {
 }
 
 TEST_F(SettingsTest, EachSettingParsesWholeOrKeepsItsDefault) {
-    const Values numbers = {{"1000", "1000"}, {"0", "0"},   {"-7", "-7"}, {"12abc", nullptr}, {"abc", nullptr},
+    // Out of range (a negative time or size, a share outside 1..100) is the default too.
+    const Values numbers = {{"1000", "1000"}, {"0", "0"},   {"-7", nullptr}, {"12abc", nullptr}, {"abc", nullptr},
                             {"", nullptr},    {"1.5", nullptr}, {"0x10", nullptr}, {"12 ", nullptr},
                             {"2147483647", "2147483647"}};
+    const Values percent = {{"50", "50"}, {"1", "1"}, {"0", nullptr}, {"-7", nullptr}, {"101", nullptr}, {"5x", nullptr}};
     const struct {
         const char* attribute;
         Read read;
@@ -38,7 +40,7 @@ TEST_F(SettingsTest, EachSettingParsesWholeOrKeepsItsDefault) {
         {"systemIntegrityOnchangeBackoffMinMS", Number(&CSystemIntegrityThread::OnChangeBackoffMin), "5000", numbers},
         {"systemIntegrityOnchangeBackoffMaxMS", Number(&CSystemIntegrityThread::OnChangeBackoffMax), "30000", numbers},
         {"systemIntegrityFreeMbMin", Number(&CSystemIntegrityThread::FreeMbMin), "5", numbers},
-        {"systemIntegrityCPULimit", Number(&CSystemIntegrityThread::CpuLimit), "100", numbers},
+        {"systemIntegrityCPULimit", Number(&CSystemIntegrityThread::CpuLimit), "100", percent},
         {"systemIntegrityEventMode",
          [](const CSystemIntegrityThread&) { return std::to_string(KvoPluginIm::GetEventMode()); }, "1",
          {{"2", "2"}, {"02", "2"}, {"1", nullptr}, {"3", nullptr}, {"0", nullptr}, {"2x", nullptr}, {"", nullptr}}},
