@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 
@@ -49,22 +50,12 @@ public:
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         std::string length;
         char c = 0;
-        while (ReadByte(c, deadline) && c != ' ') {
-            if (c < '0' || c > '9' || length.size() > 9) {
-                error = "bad frame length \"" + length + c + "\"";
-                return false;
-            }
-            length += c;
-        }
-        if (c != ' ' || length.empty()) {
-            error = "no frame length before the timeout";
-            return false;
-        }
+        while (ReadByte(c, deadline) && c >= '0' && c <= '9' && length.size() < 10) length += c;
         message.clear();
-        const size_t wanted = std::stoul(length);
+        const size_t wanted = c == ' ' && !length.empty() ? std::stoul(length) : 0;
         while (message.size() < wanted && ReadByte(c, deadline)) message += c;
-        if (message.size() == wanted) return true;
-        error = "frame shorter than its length " + length;
+        if (wanted > 0 && message.size() == wanted) return true;
+        error = "no whole frame (length \"" + length + "\", then " + std::to_string(message.size()) + " bytes)";
         return false;
     }
 
@@ -93,7 +84,7 @@ private:
 
     static int MillisLeft(Deadline deadline) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+        return static_cast<int>(std::max<long long>(0, left.count()));
     }
 
     bool AcceptOne(Deadline deadline) {

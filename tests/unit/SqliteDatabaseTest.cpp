@@ -1,5 +1,5 @@
-// Opening, sharing and extending a connection: file modes, refusals that
-// leave nothing behind, concurrent writers, attach and clone.
+// Opening and sharing a connection: file modes, refusals that leave nothing
+// behind, concurrent writers.
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
@@ -13,7 +13,6 @@
 
 namespace {
 
-using KvoTest::Column;
 using KvoTest::Scalar;
 using KvoTest::Text;
 
@@ -206,43 +205,6 @@ TEST_F(SqliteDatabaseTest, ConcurrentWritersNeverFailOnTheLock) {
     EXPECT_EQ(Scalar(*db, "SELECT MAX([scanId]) FROM [Scans]"), kThreads * kRounds);
     for (int i = 0; i < kThreads; ++i)
         EXPECT_EQ(Scalar(*db, wxString::Format("SELECT COUNT(*) FROM [Scans] WHERE [incrementalScan]=%d", i)), kRounds);
-}
-
-TEST_F(SqliteDatabaseTest, ClonedQueueTablesInAnAttachedCacheKeepTheirLayout) {
-    auto db = OpenDb();
-    db->AttachDatabase(":memory:", "onChange");
-    for (const char* table : {"RealtimeChanges", "ChangeDetails"}) {
-        db->CloneTableSchema("main", "onChange", table);
-        db->CloneTableSchema("main", "onChange", table);  // a second clone is harmless
-        EXPECT_EQ(Column(*db, wxString::Format("SELECT [name]||' '||[type]||' '||[pk] FROM "
-                                               "pragma_table_info('%s','onChange')",
-                                               table)),
-                  Column(*db, wxString::Format("SELECT [name]||' '||[type]||' '||[pk] FROM pragma_table_info('%s')",
-                                               table)))
-            << table;
-    }
-    db->ExecuteUpdate("INSERT INTO onChange.[RealtimeChanges]([keyCanonical]) VALUES('/a'),('/b')");
-    db->ExecuteUpdate("DELETE FROM onChange.[RealtimeChanges]");
-    db->ExecuteUpdate("INSERT INTO onChange.[RealtimeChanges]([keyCanonical]) VALUES('/c')");
-    EXPECT_EQ(Scalar(*db, "SELECT [seq] FROM onChange.sqlite_sequence WHERE [name]='RealtimeChanges'"), 3);
-    EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM main.[RealtimeChanges]"), 0);
-
-    EXPECT_THROW(db->CloneTableSchema("main", "onChange", "NoSuchTable"), wxSQLite3Exception);
-    EXPECT_THROW(db->CloneTableSchema("main", "onChange", "EntityAttributes"), wxSQLite3Exception);  // a view
-    db->DetachDatabase("onChange");
-    EXPECT_THROW(db->ExecuteQuery("SELECT * FROM onChange.[RealtimeChanges]"), wxSQLite3Exception);
-}
-
-TEST_F(SqliteDatabaseTest, AttachedFileIsCreatedPrivateAndNamesAreQuoted) {
-    auto db = OpenDb();
-    const mode_t previous = ::umask(0);
-    db->AttachDatabase(Path("onChange.db"), "on\"Change");
-    ::umask(previous);
-    db->ExecuteUpdate("CREATE TABLE \"on\"\"Change\".[t]([x])");
-    EXPECT_EQ(ModeOf(Path("onChange.db")), 0600);
-    db->DetachDatabase("on\"Change");
-    EXPECT_THROW(db->AttachDatabase(Path("missing/x.db"), "x"), wxSQLite3Exception);
-    EXPECT_FALSE(Exists(Path("missing")));
 }
 
 TEST_F(SqliteDatabaseTest, FreePagesAreCountedAndVacuumReturnsThem) {
