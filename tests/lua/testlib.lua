@@ -48,6 +48,20 @@ function M.eventually(fn, ms)
   return fn()
 end
 
+-- "a|b|..." of every value given, nil included: compares whole results at once.
+function M.results(...)
+  local out = {}
+  for i = 1, select("#", ...) do out[i] = tostring((select(i, ...))) end
+  return table.concat(out, "|")
+end
+
+-- "a|b|..." of the named fields of tbl.
+function M.pick(tbl, names)
+  local out = {}
+  for name in string.gmatch(names, "[^,]+") do out[#out + 1] = tostring(tbl[name]) end
+  return table.concat(out, "|")
+end
+
 function M.finish()
   print(string.format("%d passed, %d failed", M.passed, M.failed))
   if M.failed > 0 then error(M.failed .. " check(s) failed", 0) end
