@@ -11,8 +11,6 @@
 #include <functional>
 #include <thread>
 
-#include <lua.hpp>
-
 #include "core/Dom.h"
 #include "core/Runnable.h"
 #include "core/WakeHub.h"
@@ -235,20 +233,4 @@ TEST(RunnableCpuLimit, ABurstIsPaidForBeforeTestDestroyReturns) {
     t.join();
     EXPECT_LE(limited, 0.12);
     EXPECT_LT(unlimitedCallSeconds, 0.5) << "at 10 % that burst would cost 0.9 s of sleep; unlimited none";
-}
-
-TEST(RunnableLua, ChunksRunInTheThreadsStateAndErrorsNameTheChunk) {
-    FnThread t;
-    wxString error;
-    EXPECT_FALSE(t.Lua("return 1", "", error)) << "no state yet";
-    ASSERT_TRUE(t.InitLua("probe.lua"));
-    lua_State* L = t.L();
-    const int top = lua_gettop(L);
-    ASSERT_TRUE(t.Lua("return 6 * 7, string.upper('ok')", "", error)) << error;
-    EXPECT_EQ(lua_tointeger(L, -2), 42);
-    EXPECT_STREQ(lua_tostring(L, -1), "OK");
-    lua_settop(L, top);
-    EXPECT_FALSE(t.Lua("return (", "broken chunk", error));
-    EXPECT_NE(error.Find("broken chunk"), wxNOT_FOUND) << error;
-    EXPECT_EQ(lua_gettop(L), top);
 }

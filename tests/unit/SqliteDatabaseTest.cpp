@@ -1,9 +1,7 @@
 // Opening and sharing a connection: file modes, refusals that leave nothing
 // behind, concurrent writers.
 #include <fcntl.h>
-#include <grp.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -100,41 +98,6 @@ TEST_F(SqliteDatabaseTest, AFileCreatedForAFailedOpenIsRemovedAgain) {
     EXPECT_FALSE(Exists(Path("half.db")));
     EXPECT_FALSE(Exists(Path("half.db-wal")));
     EXPECT_NE(LogText().find("'" + Path("half.db").ToStdString() + "'"), std::string::npos);
-}
-
-// Root may write anywhere, so these refusals are only observable from an
-// unprivileged process: a child drops to nobody (65534) before trying.
-TEST_F(SqliteDatabaseTest, UnprivilegedUserIsRefusedReadOnlyDirectoryAndPrivateFile) {
-    ASSERT_EQ(::chmod(m_dir.c_str(), 0755), 0);
-    ASSERT_EQ(::mkdir(Path("ro").fn_str(), 0755), 0);
-    OpenDb("private.db")->Close();
-    if (::geteuid() != 0) {
-        ASSERT_EQ(::chmod(Path("ro").fn_str(), 0555), 0);
-        ASSERT_EQ(::chmod(Path("private.db").fn_str(), 0), 0);
-    }
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
-            ::_exit(10);
-        if (::geteuid() == 0) ::_exit(11);
-        auto db = NewDb();
-        if (db->Open(Path("ro/si.db"), 1, "WAL")) ::_exit(1);
-        if (Exists(Path("ro/si.db"))) ::_exit(2);
-        if (db->Open(Path("private.db"), 1, "WAL")) ::_exit(3);
-        if (db->Open(Path("private.db"), 1, "WAL", false, true)) ::_exit(4);
-        ::_exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "1, 2: read-only directory accepted; 3, 4: private file opened; "
-                                         "10, 11: could not drop privileges";
-    const std::string log = LogText();
-    EXPECT_NE(log.find("'" + Path("ro/si.db").ToStdString() + "': cannot create the file: Permission denied"),
-              std::string::npos)
-        << log;
-    EXPECT_NE(log.find("'" + Path("private.db").ToStdString() + "': Permission denied"), std::string::npos) << log;
 }
 
 TEST_F(SqliteDatabaseTest, ReadOnlyConnectionReadsButCannotWrite) {
