@@ -42,7 +42,7 @@ TEST_F(SqliteDatabaseTest, OpenAppliesSyncAndJournalModesAndConnectionSettings) 
         const char* journal;
         const char* journalInForce;
     };
-    const Case cases[] = {{1, "WAL", "wal"}, {0, "wal", "wal"}, {3, "TRUNCATE", "truncate"}};
+    const Case cases[] = {{0, "wal", "wal"}, {3, "TRUNCATE", "truncate"}};
     int n = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.journal);
@@ -168,20 +168,6 @@ TEST_F(SqliteDatabaseTest, ConcurrentWritersNeverFailOnTheLock) {
     EXPECT_EQ(Scalar(*db, "SELECT MAX([scanId]) FROM [Scans]"), kThreads * kRounds);
     for (int i = 0; i < kThreads; ++i)
         EXPECT_EQ(Scalar(*db, wxString::Format("SELECT COUNT(*) FROM [Scans] WHERE [incrementalScan]=%d", i)), kRounds);
-}
-
-TEST_F(SqliteDatabaseTest, FreePagesAreCountedAndVacuumReturnsThem) {
-    auto db = OpenDb();
-    db->Begin();
-    for (int i = 0; i < 500; ++i)
-        db->ExecuteUpdate(wxString::Format("INSERT INTO [Attributes]([entityId],[value]) VALUES(%d,'%s')", i,
-                                           std::string(200, 'x')));
-    db->Commit();
-    EXPECT_EQ(db->GetFreePageCount(), 0);
-    db->ExecuteUpdate("DELETE FROM [Attributes]");
-    EXPECT_GT(db->GetFreePageCount(), 10);
-    db->Vacuum();
-    EXPECT_EQ(db->GetFreePageCount(), 0);
 }
 
 }  // namespace

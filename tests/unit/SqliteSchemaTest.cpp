@@ -1,6 +1,6 @@
 // The integrity schema as the plug-in's SQL relies on it beyond its columns
-// (which the record classes check against it): defaults, the
-// AUTOINCREMENT keys, the delete rules, and the indexes behind per-entity queries.
+// (which the record classes check against it): the AUTOINCREMENT keys, the
+// delete rules, and the indexes behind per-entity queries.
 
 #include "tests/unit/SqliteTestSupport.h"
 
@@ -33,16 +33,6 @@ protected:
 
     std::unique_ptr<KvoCore::CSqliteDatabase> m_db;
 };
-
-TEST_F(SqliteSchemaTest, RecordDefaultsApplyToColumnsLeftOut) {
-    Exec("INSERT INTO [WqlSets]([entitySetId]) VALUES(1)");
-    Exec("INSERT INTO [FileSets]([entitySetId]) VALUES(1)");
-    EXPECT_EQ(Scalar(*m_db, "SELECT [timeout] FROM [WqlSets]"), 5000);
-    EXPECT_EQ(Scalar(*m_db, "SELECT [onChange] FROM [FileSets]"), 1);
-    // An explicit NULL stays NULL: records write their NULL marks.
-    Exec("INSERT INTO [FileSets]([entitySetId],[onChange]) VALUES(2,NULL)");
-    EXPECT_EQ(Text(*m_db, "SELECT typeof([onChange]) FROM [FileSets] WHERE [entitySetId]=2"), "null");
-}
 
 // Entity ids delimit what a scan recorded (above the id of a marker row it
 // deleted again), real-time change ids what a consumer has taken.
