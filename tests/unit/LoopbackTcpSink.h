@@ -3,34 +3,18 @@
 // time, and can close them the way a server that goes away does.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <string>
+
+#include "tests/unit/SyslogTestSupport.h"
 
 class LoopbackTcpSink {
 public:
     // port 0 picks a free port; a given port is taken again (SO_REUSEADDR).
-    explicit LoopbackTcpSink(int port = 0, int backlog = 16) {
-        m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        int on = 1;
-        struct sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(static_cast<uint16_t>(port));
-        socklen_t length = sizeof address;
-        if (m_listener < 0 || setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-            bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            listen(m_listener, backlog) != 0 ||
-            getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            return;
-        m_port = ntohs(address.sin_port);
-    }
+    explicit LoopbackTcpSink(int port = 0, int backlog = 16)
+        : m_listener(KvoTest::BindLoopback(SOCK_STREAM, port, backlog, m_port)) {}
     ~LoopbackTcpSink() {
         DropConnection(false);
         if (m_listener >= 0) close(m_listener);
@@ -117,9 +101,9 @@ private:
         return true;
     }
 
+    int m_port = 0;
     int m_listener = -1;
     int m_connection = -1;
-    int m_port = 0;
     int m_peerPort = 0;
     int m_accepted = 0;
     std::string m_buffered;
