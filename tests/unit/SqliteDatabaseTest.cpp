@@ -37,22 +37,14 @@ TEST_F(SqliteDatabaseTest, NewFileAndItsJournalFilesArePrivateWhateverTheUmask) 
 }
 
 TEST_F(SqliteDatabaseTest, OpenAppliesSyncAndJournalModesAndConnectionSettings) {
-    struct Case {
-        int sync;
-        const char* journal;
-        const char* journalInForce;
-    };
-    const Case cases[] = {{0, "wal", "wal"}, {3, "TRUNCATE", "truncate"}};
-    int n = 0;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.journal);
+    for (const auto& [sync, journal] : {std::pair<int, std::string>{0, "wal"}, {3, "TRUNCATE"}}) {
         auto db = NewDb();
-        ASSERT_TRUE(db->Open(Path("db" + std::to_string(n++)), c.sync, c.journal));
-        EXPECT_EQ(Scalar(*db, "PRAGMA synchronous"), c.sync);
-        EXPECT_EQ(Text(*db, "PRAGMA journal_mode"), c.journalInForce);
-        EXPECT_EQ(Scalar(*db, "PRAGMA recursive_triggers"), 1);
+        ASSERT_TRUE(db->Open(Path("db" + journal), sync, journal));
+        EXPECT_EQ(Text(*db, "PRAGMA journal_mode"), wxString(journal).Lower().ToStdString());
+        EXPECT_EQ((std::vector<long long>{sync, 1, 0}),
+                  (std::vector<long long>{Scalar(*db, "PRAGMA synchronous"), Scalar(*db, "PRAGMA recursive_triggers"),
+                                          Scalar(*db, "PRAGMA foreign_keys")}));
         EXPECT_GE(Scalar(*db, "PRAGMA busy_timeout"), 10000);
-        EXPECT_EQ(Scalar(*db, "PRAGMA foreign_keys"), 0);
     }
 }
 

@@ -34,31 +34,17 @@ TEST(Utilities, HexRoundTripAndValidation) {
 }
 
 TEST(Utilities, Base64) {
-    struct Case {
-        const char* in;
-        const char* out;
-    } cases[] = {{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foobar", "Zm9vYmFy"}};
-    for (const Case& c : cases) EXPECT_EQ(c.out, toBase64String(c.in, strlen(c.in))) << c.in;
+    for (const auto& [in, out] : std::vector<std::pair<std::string, std::string>>{
+             {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foobar", "Zm9vYmFy"}})
+        EXPECT_EQ(out, toBase64String(in.data(), in.size())) << in;
 }
 
 TEST(Utilities, Utf8Validation) {
-    struct Case {
-        std::string text;
-        bool legal;
-    } cases[] = {
-        {"plain", true},
-        {"caf\xc3\xa9", true},
-        {"\xe2\x82\xac", true},
-        {"\xf0\x9f\x98\x80", true},
-        {"caf\xe9", false},            // Latin-1
-        {"\xc3", false},               // cut short
-        {"\xc0\xaf", false},           // overlong
-        {"\xed\xa0\x80", false},       // surrogate
-        {"\xf4\x90\x80\x80", false},   // above U+10FFFF
-        {"\xff", false},
-        {std::string("a\0b", 3), true},
-    };
-    for (const Case& c : cases) EXPECT_EQ(c.legal, isLegalUTF8String(c.text.data(), c.text.size())) << c.text;
+    // Latin-1, cut short, overlong, surrogate, above U+10FFFF, never a lead byte.
+    for (const char* bad : {"caf\xe9", "\xc3", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xff"})
+        EXPECT_FALSE(isLegalUTF8String(bad, strlen(bad))) << bad;
+    for (const std::string& good : {std::string("plain caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"), std::string("a\0b", 3)})
+        EXPECT_TRUE(isLegalUTF8String(good.data(), good.size())) << good;
 }
 
 TEST(Utilities, TimestampConversions) {
