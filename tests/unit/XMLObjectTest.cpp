@@ -7,7 +7,6 @@
 
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -175,28 +174,6 @@ TEST(XMLObjectXml, RefusesValuesThatDoNotParseForTheirType) {
         EXPECT_NE(error.find(wxString(attribute)), wxString::npos) << Str(error);
         EXPECT_NE(error.find(wxString::Format(wxT("\"%s\""), value)), wxString::npos) << Str(error);
         EXPECT_EQ(bad.count, 7);
-    }
-}
-
-TEST(XMLObjectXml, RefusesTextThatIsNotXmlOrHasAnotherRoot) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"<Record>\n<Parts>\n</Record>", "line 3"}, {"<Record name=\"a\" name=\"b\"/>", "line 1"},
-        {"", "line 1"},                             {"<record name=\"x\"/>", "Record"},
-    };
-    for (const auto& [text, mentions] : cases) {
-        // Configuration reloads parse on agent threads, where wx logs per thread.
-        for (bool onWorker : {false, true}) {
-            SCOPED_TRACE(std::string(text) + (onWorker ? " (on a worker thread)" : ""));
-            Record r;
-            wxString error;
-            bool parsed = true;
-            auto parse = [&] { parsed = r.FromXML(wxString::FromUTF8(text), &error); };
-            if (onWorker) std::thread(parse).join();
-            if (!onWorker) parse();
-            EXPECT_FALSE(parsed);
-            EXPECT_NE(error.find(wxString(mentions)), wxString::npos) << Str(error);
-            EXPECT_FALSE(r.WasParsed());
-        }
     }
 }
 
