@@ -20,7 +20,7 @@ expect_text "$WORK/err" "line 4" "parse error line"
 expect_status 0 "default configuration" -- "$AGENT" --workdir "$WORK/w" --config "$SRC/examples/default.xml" \
     --set zel.im.mirtMode=true run
 tables=$(sqlite3 "$WORK/w/si.db" "SELECT COUNT(*) FROM sqlite_master WHERE type='table' AND name GLOB '*Sets';")
-[ "$tables" = 11 ] && passes=$((passes + 1)) || { echo "FAIL: expected 11 entity-set tables, found $tables"; failures=$((failures + 1)); }
+check "expected 11 entity-set tables, found $tables" [ "$tables" = 11 ]
 
 expect_status 69 "database in a missing directory" -- "$AGENT" --workdir "$WORK/w" --config "$SRC/examples/default.xml" \
     --set "zel.im.dbPath=$WORK/no/such/dir/si.db" run
@@ -30,6 +30,6 @@ printf 'this is not a database, just some text that is long enough to fill a hea
 expect_status 69 "corrupt database" -- "$AGENT" --workdir "$WORK/w" --config "$SRC/examples/default.xml" \
     --set "zel.im.dbPath=$WORK/garbage.db" run
 expect_text "$WORK/err" "not a database" "corrupt database reason"
-grep -q "this is not a database" "$WORK/garbage.db" && passes=$((passes + 1)) || { echo "FAIL: corrupt file was changed"; failures=$((failures + 1)); }
+check "the corrupt file is left unchanged" grep -q "this is not a database" "$WORK/garbage.db"
 
 finish

@@ -40,8 +40,7 @@ kill -TERM $pid
 wait $pid
 status=$?
 elapsed=$(( $(date +%s) - start ))
-[ $status -eq 0 ] && [ -f "$WORK/w/stopped" ] && [ $elapsed -lt 10 ] && passes=$((passes + 1)) ||
-    { echo "FAIL: SIGTERM: status $status, ${elapsed}s, stopped file: $(ls "$WORK/w")"; failures=$((failures + 1)); }
+check "SIGTERM: status $status, ${elapsed}s, stopped file: $(ls "$WORK/w")" [ $status -eq 0 -a -f "$WORK/w/stopped" -a $elapsed -lt 10 ]
 
 # SIGHUP reloads the configuration; a broken file keeps the one in force.
 cp "$SRC/examples/default.xml" "$WORK/agent.xml"
@@ -59,12 +58,11 @@ printf '<SecurityConfiguration>\n<broken\n' >"$WORK/agent.xml"
 kill -HUP $pid
 for _ in $(seq 50); do grep -q "not reloaded" "$WORK/w/kvo-agent.log" 2>/dev/null && break; sleep 0.1; done
 expect_text "$WORK/w/kvo-agent.log" "agent.xml does not parse" "failed reload is logged with the file"
-[ ! -f "$WORK/w/reloaded" ] && passes=$((passes + 1)) || { echo "FAIL: a broken file counted as an update"; failures=$((failures + 1)); }
+check "a broken file does not count as an update" [ ! -f "$WORK/w/reloaded" ]
 cp "$SRC/examples/default.xml" "$WORK/agent.xml"
 kill -HUP $pid
 wait $pid
 status=$?
-[ $status -eq 0 ] && [ "$(cat "$WORK/w/reloaded" 2>/dev/null)" = 1 ] && passes=$((passes + 1)) ||
-    { echo "FAIL: SIGHUP reload: status $status, reloaded=$(cat "$WORK/w/reloaded" 2>/dev/null)"; failures=$((failures + 1)); }
+check "SIGHUP reload: status $status, reloaded=$(cat "$WORK/w/reloaded" 2>/dev/null)" [ $status -eq 0 -a "$(cat "$WORK/w/reloaded" 2>/dev/null)" = 1 ]
 
 finish

@@ -40,6 +40,6 @@ t.check(t.eventually(function() return dom:Get("sleeper.ready") == true end, 300
 dropped = nil
 collectgarbage()
 collectgarbage()
-t.check(true, "collection joined the thread")
+t.equal(true, dom:Get("sleeper.done.dropped"), "collection stopped and joined the thread")
 
 t.finish()

@@ -6,26 +6,20 @@ dom:ConditionRegister("lua.cond")
 t.equal(0, dom:ConditionQuery("lua.cond"), "registered")
 for _ = 1, 3 do dom:ConditionRaise("lua.cond") end
 t.equal(3, dom:ConditionQuery("lua.cond"), "count grows with each raise")
-
-local raised, count = dom:ConditionWait("lua.cond", 2, 10000)
-t.check(raised, "already above the count seen")
-t.equal(3, count, "count reported by the wait")
-raised, count = dom:ConditionWait("lua.cond", 3, 50)
+t.equal("true|3", t.results(dom:ConditionWait("lua.cond", 2, 10000)), "already above the count seen: the count")
+local raised = dom:ConditionWait("lua.cond", 3, 50)
 t.check(not raised, "time-out without a raise")
 
 -- A raise from an agent thread ends a wait in this one.
 local th = dom:StartThread(arg0 or (dom:Get("lua.dir") .. "/raise_later.lua"))
-raised, count = dom:ConditionWait("lua.cond", 3, 30000)
-t.check(raised, "raise from another thread")
-t.equal(4, count, "count after the thread's raise")
+t.equal("true|4", t.results(dom:ConditionWait("lua.cond", 3, 30000)), "raise from another thread, its count")
 t.equal(true, (th:Join()), "thread ended cleanly")
 
 dom:Log("info", "a log line from a script")
 dom:Trace("lua.test", "a trace line nobody asked for")
 t.raises("invalid option", function() dom:Log("loud", "x") end)
 
-t.equal(false, (dom:ShouldExit(0)), "running")
-t.equal(false, (dom:ShouldExit(10)), "still running after a short wait")
+t.equal(false, (dom:ShouldExit(0)) or (dom:ShouldExit(10)), "running, also after a short wait")
 dom:RequestStop()
 local before = os.time()
 t.equal(true, (dom:ShouldExit(60000)), "stop requested")

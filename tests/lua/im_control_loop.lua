@@ -18,11 +18,10 @@ t.check(ok, "run.lua ended without error: " .. tostring(err))
 
 -- examples/default.xml holds two rules; storing them asks for a baseline.
 local names = SLB.im.ImThread.GetRuleIdAndName()
-t.equal("1002 - System configuration", names[1], "rule 1 stored")
-t.equal("1003 - System programs", names[2], "rule 2 stored")
+t.equal("1002 - System configuration|1003 - System programs", t.results(names[1], names[2]), "both rules stored")
 t.equal(1, dom:ConditionQuery("zel.im.configProcessed"), "one rule-processing pass")
 t.check((dom:ConditionQuery("zel.im.scanInitiated") or 0) >= 1, "a scan was initiated")
-t.equal(nil, dom:Get("zel.im.bNeedRebuildBaseline"), "the baseline need was served")
-t.equal(nil, dom:Get("zel.im.bVmotionProcessing"), "no migration was handled")
+t.equal("nil|nil", t.results(dom:Get("zel.im.bNeedRebuildBaseline"), dom:Get("zel.im.bVmotionProcessing")),
+        "the baseline need was served, no migration was handled")
 
 t.finish()

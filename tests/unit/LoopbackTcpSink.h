@@ -3,33 +3,18 @@
 // time, and can close them the way a server that goes away does.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <string>
 
+#include "tests/unit/SyslogTestSupport.h"
+
 class LoopbackTcpSink {
 public:
     // port 0 picks a free port; a given port is taken again (SO_REUSEADDR).
-    explicit LoopbackTcpSink(int port = 0, int backlog = 16) {
-        m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        int on = 1;
-        struct sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(static_cast<uint16_t>(port));
-        socklen_t length = sizeof address;
-        if (m_listener < 0 || setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-            bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            listen(m_listener, backlog) != 0 ||
-            getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            return;
-        m_port = ntohs(address.sin_port);
-    }
+    explicit LoopbackTcpSink(int port = 0, int backlog = 16)
+        : m_listener(KvoTest::BindLoopback(SOCK_STREAM, port, backlog, m_port)) {}
     ~LoopbackTcpSink() {
         DropConnection(false);
         if (m_listener >= 0) close(m_listener);
@@ -49,22 +34,12 @@ public:
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         std::string length;
         char c = 0;
-        while (ReadByte(c, deadline) && c != ' ') {
-            if (c < '0' || c > '9' || length.size() > 9) {
-                error = "bad frame length \"" + length + c + "\"";
-                return false;
-            }
-            length += c;
-        }
-        if (c != ' ' || length.empty()) {
-            error = "no frame length before the timeout";
-            return false;
-        }
+        while (ReadByte(c, deadline) && c >= '0' && c <= '9' && length.size() < 10) length += c;
         message.clear();
-        const size_t wanted = std::stoul(length);
+        const size_t wanted = c == ' ' && !length.empty() ? std::stoul(length) : 0;
         while (message.size() < wanted && ReadByte(c, deadline)) message += c;
-        if (message.size() == wanted) return true;
-        error = "frame shorter than its length " + length;
+        if (wanted > 0 && message.size() == wanted) return true;
+        error = "no whole frame (length \"" + length + "\", then " + std::to_string(message.size()) + " bytes)";
         return false;
     }
 
@@ -93,7 +68,7 @@ private:
 
     static int MillisLeft(Deadline deadline) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+        return static_cast<int>(std::max<long long>(0, left.count()));
     }
 
     bool AcceptOne(Deadline deadline) {
@@ -126,9 +101,9 @@ private:
         return true;
     }
 
+    int m_port = 0;
     int m_listener = -1;
     int m_connection = -1;
-    int m_port = 0;
     int m_peerPort = 0;
     int m_accepted = 0;
     std::string m_buffered;

@@ -2,30 +2,17 @@
 // what a sender puts on the wire.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
 
+#include "tests/unit/SyslogTestSupport.h"
+
 class LoopbackUdpSink {
 public:
     // port 0 picks a free port.
-    explicit LoopbackUdpSink(int port = 0) {
-        m_fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        struct sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(static_cast<uint16_t>(port));
-        socklen_t length = sizeof address;
-        if (m_fd < 0 || bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            return;
-        m_port = ntohs(address.sin_port);
-    }
+    explicit LoopbackUdpSink(int port = 0) : m_fd(KvoTest::BindLoopback(SOCK_DGRAM, port, 0, m_port)) {}
     ~LoopbackUdpSink() {
         if (m_fd >= 0) close(m_fd);
     }
@@ -37,22 +24,20 @@ public:
 
     // The next datagram; false when none arrives within timeoutMs.
     bool Receive(std::string& datagram, int timeoutMs = 30000) {
-        struct pollfd p = {m_fd, POLLIN, 0};
-        if (poll(&p, 1, timeoutMs) != 1) return false;
+        if (!Pending(timeoutMs)) return false;
         std::vector<char> bytes(70000);
         const ssize_t got = recv(m_fd, bytes.data(), bytes.size(), 0);
-        if (got < 0) return false;
-        datagram.assign(bytes.data(), static_cast<size_t>(got));
-        return true;
+        datagram.assign(bytes.data(), static_cast<size_t>(std::max<ssize_t>(got, 0)));
+        return got >= 0;
     }
 
-    // True when a datagram is waiting right now.
-    bool Pending() const {
+    // True when a datagram is waiting (now, or within timeoutMs).
+    bool Pending(int timeoutMs = 0) const {
         struct pollfd p = {m_fd, POLLIN, 0};
-        return poll(&p, 1, 0) == 1;
+        return poll(&p, 1, timeoutMs) == 1;
     }
 
 private:
-    int m_fd = -1;
     int m_port = 0;
+    int m_fd = -1;
 };

@@ -55,17 +55,15 @@ TEST(MessageBus, WakeEndsEveryCurrentWaitOrTheNextOneOfThatQueueOnly) {
     for (const char* queue : {"q", "q", "other"})
         waiters.emplace_back([&, queue] {
             std::string data;
-            if (bus.Dequeue(queue, CMessageBus::kNoTimeLimit, data)) ++gotData;
+            gotData += bus.Dequeue(queue, CMessageBus::kNoTimeLimit, data);
             ++ended;
         });
     EXPECT_TRUE(WaitUntil([&] { return bus.Waiters("q") == 2 && bus.Waiters("other") == 1; }));
     bus.Wake("q");
     EXPECT_TRUE(WaitUntil([&] { return ended == 2; }));
-    EXPECT_EQ(gotData.load(), 0);
-    EXPECT_EQ(bus.Waiters("other"), 1u) << "the waiter of another queue sleeps on";
+    EXPECT_EQ(bus.Waiters("other") * 10 + gotData, 10u) << "the waiter of another queue sleeps on";
     bus.Enqueue("other", "for the last waiter");
-    EXPECT_TRUE(WaitUntil([&] { return ended == 3; }));
-    if (ended != 3) bus.Shutdown();
+    if (!WaitUntil([&] { return ended == 3; })) bus.Shutdown();
     for (auto& t : waiters) t.join();
     EXPECT_EQ(gotData.load(), 1);
 
@@ -74,9 +72,7 @@ TEST(MessageBus, WakeEndsEveryCurrentWaitOrTheNextOneOfThatQueueOnly) {
     bus.Enqueue("q", "m");
     std::string data = "untouched";
     EXPECT_FALSE(bus.Dequeue("q", 30000, data));
-    EXPECT_EQ(data, "untouched");
-    ASSERT_TRUE(bus.Dequeue("q", 0, data));
-    EXPECT_EQ(data, "m");
+    EXPECT_TRUE(bus.Dequeue("q", 0, data) && data == "m") << data;
 }
 
 TEST(MessageBus, ShutdownEndsWaitsNowAndLater) {
@@ -120,18 +116,15 @@ TEST(MessageBus, ManyProducersAndConsumersLoseAndDuplicateNothing) {
     for (int c = 0; c < consumers; ++c) threads[c].join();
 
     std::set<std::string> all;
-    size_t total = 0;
     for (const auto& mine : received) {
-        total += mine.size();
-        all.insert(mine.begin(), mine.end());
         // Each consumer sees every producer's messages in the order they were sent.
         std::vector<int> last(producers, -1);
         for (const std::string& m : mine) {
-            const int p = std::stoi(m.substr(0, m.find(':'))), i = std::stoi(m.substr(m.find(':') + 1));
+            const int p = std::stoi(m), i = std::stoi(m.substr(m.find(':') + 1));
             EXPECT_GT(i, last[p]) << m;
             last[p] = i;
+            EXPECT_TRUE(all.insert(m).second) << "twice: " << m;
         }
     }
-    EXPECT_EQ(total, size_t(producers * perProducer));
     EXPECT_EQ(all.size(), size_t(producers * perProducer));
 }

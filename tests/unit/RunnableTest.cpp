@@ -11,8 +11,6 @@
 #include <functional>
 #include <thread>
 
-#include <lua.hpp>
-
 #include "core/Dom.h"
 #include "core/Runnable.h"
 #include "core/WakeHub.h"
@@ -123,15 +121,12 @@ TEST(RunnableWait, WakeupAndExitSemanticsWithoutAThread) {
     t.Awaken();
     EXPECT_FALSE(t.TestDestroy(0, nullptr));
     EXPECT_TRUE(t.HasWakeup()) << "a bare poll leaves the wake-up for the next wait";
-    EXPECT_FALSE(t.TestDestroy(0, &awakened));
-    EXPECT_TRUE(awakened);
-    EXPECT_FALSE(t.TestDestroy(0, &awakened));
-    EXPECT_FALSE(awakened) << "a wake-up is reported once";
+    bool again = true;
+    EXPECT_FALSE(t.TestDestroy(0, &awakened) || t.TestDestroy(0, &again));
+    EXPECT_TRUE(awakened && !again) << "a wake-up is reported once";
 
-    t.interrupt();
-    begin = Clock::now();
+    t.Awaken();
     EXPECT_FALSE(t.TestDestroy(30000, nullptr));
-    EXPECT_LT(Seconds(Clock::now() - begin), 5.0);
     EXPECT_FALSE(t.HasWakeup()) << "a wait ended by a wake-up consumes it even when nobody asks";
 
     t.requestExit();
@@ -235,20 +230,4 @@ TEST(RunnableCpuLimit, ABurstIsPaidForBeforeTestDestroyReturns) {
     t.join();
     EXPECT_LE(limited, 0.12);
     EXPECT_LT(unlimitedCallSeconds, 0.5) << "at 10 % that burst would cost 0.9 s of sleep; unlimited none";
-}
-
-TEST(RunnableLua, ChunksRunInTheThreadsStateAndErrorsNameTheChunk) {
-    FnThread t;
-    wxString error;
-    EXPECT_FALSE(t.Lua("return 1", "", error)) << "no state yet";
-    ASSERT_TRUE(t.InitLua("probe.lua"));
-    lua_State* L = t.L();
-    const int top = lua_gettop(L);
-    ASSERT_TRUE(t.Lua("return 6 * 7, string.upper('ok')", "", error)) << error;
-    EXPECT_EQ(lua_tointeger(L, -2), 42);
-    EXPECT_STREQ(lua_tostring(L, -1), "OK");
-    lua_settop(L, top);
-    EXPECT_FALSE(t.Lua("return (", "broken chunk", error));
-    EXPECT_NE(error.Find("broken chunk"), wxNOT_FOUND) << error;
-    EXPECT_EQ(lua_gettop(L), top);
 }

@@ -10,25 +10,6 @@
 using KvoCore::CConditions;
 using KvoCore::CStateStore;
 
-// A value is found only as the type it was given.
-TEST(StateStore, SetFromTextChoosesTheType) {
-    struct Case {
-        const char* text;
-        int type;  // 0 bool, 1 integer, 2 string
-    } cases[] = {{"false", 0}, {"-3", 1}, {"+8", 1}, {"", 2}, {"True", 2},
-                 {"1.5", 2},  {"12ab", 2}, {"-", 2},  {"99999999999999999999", 2}};
-    for (const Case& c : cases) {
-        CStateStore store;
-        store.SetFromText("k", c.text);
-        bool b;
-        long long n;
-        std::string s;
-        EXPECT_EQ(c.type == 0, store.Get("k", b)) << c.text;
-        EXPECT_EQ(c.type == 1, store.Get("k", n)) << c.text;
-        EXPECT_EQ(c.type == 2, store.Get("k", s)) << c.text;
-    }
-}
-
 TEST(StateStore, TestAndSetHandsTheFlagToExactlyOneThread) {
     for (int round = 0; round < 50; ++round) {
         CStateStore store;
@@ -62,4 +43,3 @@ TEST(Conditions, RaiseCountsAreExactUnderConcurrency) {
     EXPECT_TRUE(conditions.Query("app.configUpdated", count));
     EXPECT_EQ(4000, count) << "registering again must keep the count";
 }
-

@@ -1,7 +1,12 @@
 // Pieces shared by the syslog tests of the core and of the plug-in.
 #pragma once
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include <chrono>
 #include <cstdio>
@@ -20,6 +25,27 @@ inline std::string HostName() {
     char name[256] = {};
     gethostname(name, sizeof name - 1);
     return name;
+}
+
+// A socket of type bound to 127.0.0.1:port (0: a free one, then in boundPort),
+// listening with backlog when it is a stream; -1 when that fails.
+inline int BindLoopback(int type, int port, int backlog, int& boundPort) {
+    const int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    int on = 1;
+    struct sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    socklen_t length = sizeof address;
+    if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+        bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        (type == SOCK_STREAM && listen(fd, backlog) != 0) ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        if (fd >= 0) close(fd);
+        return -1;
+    }
+    boundPort = ntohs(address.sin_port);
+    return fd;
 }
 
 // Waits until the socket this host has open on localPort is no longer
