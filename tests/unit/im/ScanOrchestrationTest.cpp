@@ -3,7 +3,6 @@
 // interrupted scan is taken back out of the database; and what the agent is
 // told when a scan completes (event per scan type, duration, changes).
 #include "tests/unit/im/ControlLoopFixture.h"
-#include "tests/unit/im/GroupingLocale.h"
 
 namespace KvoTest {
 namespace {
@@ -137,21 +136,6 @@ TEST_F(ScanOrchestrationTest, RealtimeScanHasOneSubscanPerChangedEntityType) {
     EXPECT_FALSE(Flag("zel.im.bOnChangeDataAvailable"));
 }
 
-TEST_F(ScanOrchestrationTest, LoadTestSubscansAreStoredFinishedButScannersStartOver) {
-    m_dom->Set("kvo.mode.loadtest", true);
-    AddEntitySet("UserSets", 1);
-    m_dom->Set("zel.im.bNeedRebuildBaseline", true);
-    m_control->InitiateScan();
-    EXPECT_EQ(std::vector<long long>{999999999}, QueryNumbers("SELECT [scanStep] FROM [Subscans];"));
-    EXPECT_EQ(std::vector<int>{0}, m_scanners.handedSteps);
-
-    m_db->ExecuteUpdate("INSERT INTO [RealtimeChanges] ([entityType],[keyCanonical]) VALUES ('User','a');");
-    m_dom->Set("zel.im.bOnChangeDataAvailable", true);
-    m_control->InitiateScan();
-    EXPECT_TRUE(SubscanTypes(2).empty()) << "a load test makes no real-time subscans";
-    EXPECT_GT(QueryNumber("SELECT [endTime] FROM [Scans] WHERE [scanId]=2;"), 0);
-}
-
 TEST_F(ScanOrchestrationTest, QueuedScannerGetsTheHighestEntityIdOfItsStart) {
     AddEntity(10, 1);
     const long long scanId = AddScanRow(0, 1000);
@@ -204,16 +188,6 @@ TEST_F(ScanOrchestrationTest, DurationIsWholeSecondsAtLeastOne) {
         EXPECT_EQ(c.durationMs, Complete(scanId));
         EXPECT_EQ(std::string("8002|") + c.text + "|0", EventsWithId(8002).back()) << c.durationMs << " ms";
     }
-}
-
-TEST_F(ScanOrchestrationTest, DurationIsGroupedAsTheLocaleGroupsThousands) {
-    const long long scanId = AddClosedScan(1, 1234567);
-    {
-        GroupingLocale locale;
-        ASSERT_TRUE(locale.ok()) << GroupingLocale::Requirement();
-        Complete(scanId);
-    }
-    EXPECT_EQ(std::vector<std::string>{"8002|1,234 seconds|0"}, EventsWithId(8002));
 }
 
 TEST_F(ScanOrchestrationTest, ChangesAreNewRowsAndDeletionsLessDroppedEvents) {
