@@ -125,11 +125,4 @@ TEST_F(KeyMatchPathTypesTest, ExecutableFeatureTestsTheFileItself) {
     }
 }
 
-TEST_F(KeyMatchPathTypesTest, DirectoryMatcherDoesNotKnowTheExecutableFeature) {
-    StoreRule(R"(<FileSet base="/bin"><Include key="*" executable="true"/></FileSet>)");
-    StoredSet stored;
-    ASSERT_NO_FATAL_FAILURE(LoadFileSet(stored));
-    EXPECT_FALSE(Matches(CDirectoryIntegrityKeyMatch(wxPATH_UNIX), stored, "/bin/sh"));
-}
-
 }  // namespace

@@ -22,7 +22,7 @@ protected:
     }
 
     std::vector<std::string> SubscanTypes(long long scanId) {
-        return QueryTexts(wxString::Format(
+        return Column(*m_db, wxString::Format(
             "SELECT [entityType] FROM [Subscans] WHERE [scanId]=%lld ORDER BY [subscanId];", scanId));
     }
 
@@ -176,20 +176,6 @@ TEST_F(ScanOrchestrationTest, IncompleteScanDataRollsBackOnDatabaseError) {
 
 // --- what the agent is told when a scan completes ---
 
-TEST_F(ScanOrchestrationTest, DurationIsWholeSecondsAtLeastOne) {
-    const struct {
-        long long durationMs;
-        const char* text;
-    } cases[] = {
-        {0, "1 seconds"}, {400, "1 seconds"}, {1999, "1 seconds"}, {2000, "2 seconds"}, {59999, "59 seconds"},
-    };
-    for (const auto& c : cases) {
-        const long long scanId = AddClosedScan(1, c.durationMs);
-        EXPECT_EQ(c.durationMs, Complete(scanId));
-        EXPECT_EQ(std::string("8002|") + c.text + "|0", EventsWithId(8002).back()) << c.durationMs << " ms";
-    }
-}
-
 TEST_F(ScanOrchestrationTest, ChangesAreNewRowsAndDeletionsLessDroppedEvents) {
     // Scan 7: entities 101..220 recorded, three of them without an event, five entities found deleted.
     for (int scan = 1; scan <= 6; ++scan) AddScanRow(0, 1000, 2000);
@@ -227,15 +213,6 @@ TEST_F(ScanOrchestrationTest, BaselineNamesTheRulesItFoundNothingFor) {
     EXPECT_EQ((std::vector<std::string>{"8015|3|Also empty", "8001|3 seconds|0"}),
               std::vector<std::string>(all.begin() + 3, all.end()));
     EXPECT_EQ(2, ConditionCount("zel.im.scanCompleted"));
-}
-
-TEST_F(ScanOrchestrationTest, RealtimeAndPseudoRealtimeScansAreNotReported) {
-    for (int type : {2, 3}) {
-        const long long scanId = AddClosedScan(type, 2500);
-        EXPECT_EQ(2500, Complete(scanId)) << "type " << type;
-    }
-    EXPECT_TRUE(Events().empty());
-    EXPECT_EQ(0, ConditionCount("zel.im.scanCompleted"));
 }
 
 }  // namespace

@@ -55,16 +55,6 @@ TEST_F(ScannerStepsTest, EachScanTypeRunsItsStepsAndStoresEveryStep) {
     EXPECT_NE(std::string::npos, LogText().find("Normal exit - CSqlSubscan::Finished"));
 }
 
-TEST_F(ScannerStepsTest, SubscanAlreadyFinishedEndsAtOnce) {
-    const long long subscanId = AddSubscan(AddScan(0), 999999999);
-    auto scanner = NewScanner(subscanId, Step::StepFinished);
-    Run(*scanner);
-    EXPECT_TRUE(scanner->Visits().empty());
-    EXPECT_TRUE(scanner->IsFinished());
-    EXPECT_FALSE(Stored(subscanId).endTimeNull);
-    EXPECT_TRUE(Stored(subscanId).startTimeNull);
-}
-
 struct AbortCase {
     const char* name;
     int scanType;
@@ -127,6 +117,20 @@ TEST_F(ScannerStepsTest, OtherExceptionReachesTheThreadBaseUnfinished) {
     EXPECT_FALSE(scanner->IsFinished());
     EXPECT_EQ(300000, Stored(subscanId).scanStep);
     EXPECT_NE(std::string::npos, LogText().find("scripted failure"));
+}
+
+// A scanner whose connection cannot open leaves its subscan as it was, so the
+// scan is retried once the database is back.
+TEST_F(ScannerStepsTest, RunWithoutDatabaseLeavesSubscanUntouched) {
+    const long long subscanId = AddSubscan(AddScan(0), 300000, "3:x");
+    m_dom->Set("zel.im.dbPath", m_dir.file("missing/si.db"));
+    auto scanner = NewScanner(subscanId, Step::StepInit);
+    Run(*scanner);
+    EXPECT_FALSE(scanner->IsFinished());
+    const StoredSubscan stored = Stored(subscanId);
+    EXPECT_EQ(300000, stored.scanStep);
+    EXPECT_EQ("3:x", stored.checkpointInfo);
+    EXPECT_EQ(std::string::npos, AgentEvents().find("3010|"));
 }
 
 }  // namespace

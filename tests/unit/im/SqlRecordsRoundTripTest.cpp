@@ -59,13 +59,6 @@ std::map<std::string, std::string> Snapshot(const XMLObject& record) {
     return values;
 }
 
-std::vector<RecordClass> WritableClasses() {
-    std::vector<RecordClass> writable;
-    for (const RecordClass& record : KvoTest::AllRecordClasses())
-        if (!record.isView) writable.push_back(record);
-    return writable;
-}
-
 // Marks the members as holding values, so that they are written.
 template <typename... Members>
 void Given(XMLObject& record, const Members*... members) {
@@ -75,7 +68,7 @@ void Given(XMLObject& record, const Members*... members) {
 class SqlRecordRoundTrip : public KvoTest::RecordDbFixture {};
 
 TEST_F(SqlRecordRoundTrip, EveryColumnOfEveryTableSurvivesInsertAndLoad) {
-    for (const RecordClass& record : WritableClasses()) {
+    for (const RecordClass& record : KvoTest::AllRecordClasses()) {
         SCOPED_TRACE(record.relation);
         std::unique_ptr<XMLObject> written = record.make();
         FillEveryColumnButTheKey(*written, 1);
@@ -93,7 +86,7 @@ TEST_F(SqlRecordRoundTrip, EveryColumnOfEveryTableSurvivesInsertAndLoad) {
 }
 
 TEST_F(SqlRecordRoundTrip, UnsetMembersAreStoredAsNullAndLoadWithTheirNullMark) {
-    for (const RecordClass& record : WritableClasses()) {
+    for (const RecordClass& record : KvoTest::AllRecordClasses()) {
         SCOPED_TRACE(record.relation);
         std::unique_ptr<XMLObject> written = record.make();
         ASSERT_TRUE(written->SQLInsert(*m_db));
