@@ -188,17 +188,4 @@ TEST_F(RuleStorageSetsTest, OnChangeNeedsBothTheSetAndTheRule) {
     }
 }
 
-TEST_F(RuleStorageSetsTest, WindowsOnlyKindsAreNeverStoredAndDosBasesIgnoreCase) {
-    m_dom->Set("kvo.host.windows", true);
-    RecreateThread();
-    Store(R"(<IntegrityRule id="1" name="win">
-               <FileSet base="C:\Windows\System32"/>
-               <RegistryKeySet base="HKEY_LOCAL_MACHINE\Software"/><ServiceSet/><WQLSet/>
-             </IntegrityRule>)");
-    EXPECT_EQ("c:\\windows\\system32", Value("SELECT directorySearchBase FROM FileSets"));
-    EXPECT_EQ("C:\\Windows\\System32", Value("SELECT directory FROM FileSets"));
-    for (const char* table : {"RegistryKeySets", "RegistryValueSets", "ServiceSets", "WqlSets"})
-        EXPECT_EQ("0", Value(std::string("SELECT COUNT(*) FROM ") + table)) << table;
-}
-
 }  // namespace

@@ -95,19 +95,6 @@ TEST_F(ScanOrchestrationTest, ScanWithNothingInScopeEndsAtOnce) {
     EXPECT_EQ(0, QueryNumber("SELECT COUNT(*) FROM [Entitys];")) << "no marker stays behind";
 }
 
-TEST_F(ScanOrchestrationTest, PseudoRealtimeScanWithoutAllowingRuleEndsWithoutEvent) {
-    AddRuleRow(1, "Users", false);
-    AddEntitySet("UserSets", 1);
-    m_dom->Set("zel.im.bNeedPseudoRealtimeScan", true);
-    m_control->InitiateScan();
-    EXPECT_EQ(std::vector<long long>{3}, QueryNumbers("SELECT [incrementalScan] FROM [Scans] WHERE [endTime]>0;"));
-    EXPECT_TRUE(SubscanTypes(1).empty());
-    EXPECT_TRUE(Events().empty());
-    EXPECT_EQ(1, ConditionCount("zel.im.scanCompleted"));
-    EXPECT_EQ(0, m_control->PseudoRealtimeGate()) << "no more pseudo-real-time scans are scheduled";
-    EXPECT_FALSE(Flag("zel.im.bNeedPseudoRealtimeScan"));
-}
-
 TEST_F(ScanOrchestrationTest, PseudoRealtimeScanLeavesFilesDirectoriesAndProcessesToRealtime) {
     AddRuleRow(1, "Everything", true);
     AddRuleRow(2, "Not on change", false);

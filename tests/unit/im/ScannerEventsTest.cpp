@@ -1,6 +1,5 @@
-// Integrity events as a scanner reports them: the IntegrityEvents row, the
-// JSON document of event mode 2, the change description of updates, and the
-// updates that are no event at all.
+// Integrity events as a scanner reports them: the change description of
+// updates, and the updates that are no event at all.
 #include <gtest/gtest.h>
 #include <wx/wxsqlite3.h>
 

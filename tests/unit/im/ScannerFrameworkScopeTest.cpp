@@ -1,5 +1,5 @@
-// What a scan covers: the scope a scanner reads from its scan's rows, the
-// entity sets it loads for matching, and which entity types get a scanner.
+// What a scan covers: the scope a scanner reads from its scan's rows and the
+// entity sets it hands to matching.
 #include <algorithm>
 
 #include "core/XMLObjectList.h"

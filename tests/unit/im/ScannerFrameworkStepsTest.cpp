@@ -1,5 +1,5 @@
 // The scanner's step loop on a real si.db: which hooks run in which order, what
-// the subscan row holds after every step, how a scan ends.
+// the subscan row holds after every step, how a scan ends or is left to retry.
 #include "tests/unit/im/ScannerFrameworkTestSupport.h"
 
 namespace KvoTest {

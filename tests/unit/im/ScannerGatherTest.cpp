@@ -1,6 +1,6 @@
 // The attribute step and baseline recording on a real si.db: batches per key,
 // attribute rows and hashes, retries of a failing key, retiring the versions a
-// baseline replaces; content digests and the checkpoint order.
+// baseline replaces, and the checkpoint order.
 #include <wx/wxsqlite3.h>
 
 #include <algorithm>

@@ -10,13 +10,9 @@
 #include "core/Utilities.h"
 #include "plugins/im/SqlEntity.h"
 #include "tests/unit/SyslogTestSupport.h"
-#include "tests/unit/TempDir.h"
 #include "tests/unit/im/ScannerFrameworkTestSupport.h"
 
 namespace KvoTest {
-using KvoTest::kCafe;
-using KvoTest::kJapan;
-
 namespace {
 
 const char* const kHeader = "CEF:0|kvo|kvo-agent|0.1.0|";
@@ -59,16 +55,12 @@ protected:
         insert.ExecuteUpdate();
     }
 
-    // The host identity as the agent core writes it at formatLevel.
-    std::string Identity(int formatLevel) {
-        KvoCore::CSyslogger syslogger(*m_dom, "identity");
-        char buffer[1024] = "";
-        syslogger.AppendHostIdentityCEF(formatLevel, buffer, sizeof buffer);
-        return buffer;
-    }
-
+    // The line with the host identity as the agent core writes it at formatLevel.
     std::string Expected(const std::string& body, int formatLevel, const std::string& extension) {
-        return kHeader + body + Identity(formatLevel) + " act=" + extension;
+        KvoCore::CSyslogger syslogger(*m_dom, "identity");
+        char identity[1024] = "";
+        syslogger.AppendHostIdentityCEF(formatLevel, identity, sizeof identity);
+        return kHeader + body + identity + " act=" + extension;
     }
 
     std::unique_ptr<CSyslogScanner> m_scanner;
