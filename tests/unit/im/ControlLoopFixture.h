@@ -33,14 +33,11 @@ protected:
         CSystemIntegrityThread::s_WarnedOfLowDiskMb = 0;
     }
 
-    // A control thread object with its connection open; subscans of the types
-    // in unsupported get no scanner.
-    std::unique_ptr<CSystemIntegrityThread> NewControl(const std::set<wxString>& unsupported = {}) {
+    // A control thread object whose scanners are CLoopTestScanner.
+    std::unique_ptr<CSystemIntegrityThread> NewControl() {
         auto control = std::make_unique<CSystemIntegrityThread>();
-        control->SetScannerFactory([this, unsupported](KvoCore::CDom& dom, KvoCore::CRunnable* parent,
-                                                       KvoPluginIm::CSqlSubscan* subscan)
-                                       -> KvoPluginIm::CIntegrityScanThread* {
-            if (unsupported.count(subscan->m_entityType) > 0) return nullptr;
+        control->SetScannerFactory([this](KvoCore::CDom& dom, KvoCore::CRunnable* parent,
+                                          KvoPluginIm::CSqlSubscan* subscan) -> KvoPluginIm::CIntegrityScanThread* {
             ++m_scanners.created;
             {
                 std::lock_guard<std::mutex> guard(m_scanners.lock);
@@ -52,27 +49,19 @@ protected:
         return control;
     }
 
-    // main() in unit-test mode until it returns by itself (bounded).
-    void RunLoop(CSystemIntegrityThread& control, long long iterations) {
+    // main() in unit-test mode for these iterations, or until condition holds
+    // (bounded), when the loop is asked to stop.
+    void RunLoopUntil(CSystemIntegrityThread& control, const std::function<bool()>& condition,
+                      long long iterations = 1000000LL) {
         m_dom->Set("zel.im.unittest.iterations", iterations);
         CLoopRunner runner(m_dom, control);
         ASSERT_TRUE(runner.start());
-        const bool ended = WaitUntil([&runner] { return !runner.isRunning(); });
-        runner.requestExit();
-        runner.join();
-        ASSERT_TRUE(ended) << "the loop did not return after its unit-test iterations";
-    }
-
-    // main() until condition holds (bounded), then the loop is asked to stop.
-    void RunLoopUntil(CSystemIntegrityThread& control, const std::function<bool()>& condition) {
-        m_dom->Set("zel.im.unittest.iterations", 1000000LL);
-        CLoopRunner runner(m_dom, control);
-        ASSERT_TRUE(runner.start());
-        const bool reached = WaitUntil(condition);
+        const bool reached = WaitUntil([&] { return condition ? condition() : !runner.isRunning(); });
         runner.requestExit();
         runner.join();
         ASSERT_TRUE(reached) << "the loop never got there";
     }
+    void RunLoop(CSystemIntegrityThread& control, long long iterations) { RunLoopUntil(control, nullptr, iterations); }
 
     bool ScanClosed(long long scanId) {
         return QueryNumber(wxString::Format("SELECT [endTime] FROM [Scans] WHERE [scanId]=%lld;", scanId)) > 0;
@@ -145,14 +134,6 @@ protected:
         while (rows.NextRow()) numbers.push_back(rows.IsNull(0) ? -1 : rows.GetInt64(0).GetValue());
         return numbers;
     }
-
-    std::vector<std::string> QueryTexts(const wxString& sql) {
-        std::vector<std::string> texts;
-        wxSQLite3ResultSet rows = m_db->ExecuteQuery(sql);
-        while (rows.NextRow()) texts.push_back(std::string(rows.GetString(0).utf8_str()));
-        return texts;
-    }
-
 
     size_t LogCount(const std::string& text) const {
         const std::string log = LogText();

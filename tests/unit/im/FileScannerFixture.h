@@ -24,7 +24,6 @@ namespace KvoTest {
 
 class FileScannerFixture : public RuleStorageFixture {
 protected:
-    using MakeScanner = std::function<KvoPluginIm::CIntegrityScanThread*(KvoPluginIm::CSqlSubscan*)>;
 
     void SetUp() override {
         RuleStorageFixture::SetUp();
@@ -45,19 +44,15 @@ protected:
                   .c_str());
     }
 
-    // Runs one subscan of entityType to its end, starting at startStep with
-    // the given checkpoint; returns the highest entity id before it.
-    long long RunScan(const std::string& entityType, int scanType = 0, int startStep = 0,
-                      const std::string& checkpoint = std::string(), const MakeScanner& make = nullptr) {
+    // Runs one subscan of entityType to its end; returns the highest entity id before it.
+    long long RunScan(const std::string& entityType, int scanType = 0) {
         // A marker row, as the control thread takes the highest id at the start
         // of a scan; it stays, so that no entity of this scan reuses its id.
         Execute("INSERT INTO Entitys(entityType) VALUES ('-ScanStart-')");
         m_highestBefore = std::stoll(Value("SELECT MAX(entityId) FROM Entitys"));
         Execute("INSERT INTO Scans(startTime,incrementalScan) VALUES (1000," + std::to_string(scanType) + ")");
-        const std::string scanId = Value("SELECT MAX(scanId) FROM Scans");
-        Execute("INSERT INTO Subscans(scanId,entityType,scanStep,checkpointInfo) VALUES (" + scanId + ",'" +
-                entityType + "'," + std::to_string(startStep) + "," +
-                (checkpoint.empty() ? "NULL" : "'" + checkpoint + "'") + ")");
+        Execute("INSERT INTO Subscans(scanId,entityType,scanStep) VALUES ((SELECT MAX(scanId) FROM Scans),'" +
+                entityType + "',0)");
         auto subscan = std::make_unique<KvoPluginIm::CSqlSubscan>();
         {
             KvoCore::CSqliteDatabase db(*m_dom, "test");
@@ -69,8 +64,7 @@ protected:
             db.Close();
         }
         std::unique_ptr<KvoPluginIm::CIntegrityScanThread> scanner(
-            make ? make(subscan.release())
-                 : KvoPluginIm::CIntegrityScanThread::CreateIntegrityScanThread(*m_dom, nullptr, subscan.release()));
+            KvoPluginIm::CIntegrityScanThread::CreateIntegrityScanThread(*m_dom, nullptr, subscan.release()));
         EXPECT_TRUE(scanner != nullptr);
         if (!scanner) return m_highestBefore;
         scanner->SetHighestEntityIdAtStartOfScan(m_highestBefore);
@@ -101,7 +95,6 @@ protected:
             Rows("SELECT value FROM Attributes WHERE entityId=(" + newest + ") AND name='" + name + "'");
         return rows.empty() ? "none" : rows.front().at("value");
     }
-
 
     // What a command prints first on its first line (a digest tool's digest).
     static std::string FirstWord(const std::string& command) {

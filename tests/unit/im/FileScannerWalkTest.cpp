@@ -1,7 +1,6 @@
 // The walk of the file and directory scanners over real trees: what is
-// recorded, what is descended, unreadable directories, checkpoints.
+// recorded and what is descended.
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -64,40 +63,6 @@ TEST_F(FileScannerWalkTest, RecordsEveryNonDirectoryEntryAndDescendsLinksOnlyWhe
     for (const DigestCase& c : cases)
         EXPECT_EQ(c.expected, Attribute(c.file, "sha256", c.ruleId)) << c.file << " in rule " << c.ruleId;
     EXPECT_NE(std::string::npos, LogText().find("Found illegal utf8 char in the path."));
-}
-
-// Gives up root on its own thread only: the raw calls change one thread's credentials.
-class UnprivilegedFileScanner : public KvoPluginIm::CFileIntegrityScanThread {
-public:
-    using CFileIntegrityScanThread::CFileIntegrityScanThread;
-    void OnRun() override {
-        if (geteuid() == 0 && (syscall(SYS_setresgid, 65534, 65534, 65534) != 0 ||
-                               syscall(SYS_setresuid, 65534, 65534, 65534) != 0))
-            return;
-        CFileIntegrityScanThread::OnRun();
-    }
-};
-
-TEST_F(FileScannerWalkTest, UnreadableDirectoryIsSkippedAndTheWalkGoesOn) {
-    ASSERT_EQ(0, mkdir(TreePath("locked").c_str(), 0700));
-    ASSERT_EQ(0, mkdir(TreePath("open").c_str(), 0755));
-    WriteTreeFile("locked/secret.txt", "s\n");
-    WriteTreeFile("open/x.txt", "x\n");
-    WriteTreeFile("z.txt", "z\n");
-    if (geteuid() != 0) {
-        ASSERT_EQ(0, chmod(TreePath("locked").c_str(), 0));
-    }
-    StoreSet("<FileSet base=\"" + m_tree + "\"><Include key=\"**/*\"/><Attributes><size/></Attributes></FileSet>");
-    // The unprivileged scanner still has to write its database.
-    for (const char* name : {"", "/si.db", "/si.db-wal", "/si.db-shm"})
-        chmod((m_dir.path() + name).c_str(), name[0] ? 0666 : 0777);
-
-    RunScan("File", 0, 0, std::string(), [this](KvoPluginIm::CSqlSubscan* subscan) {
-        return new UnprivilegedFileScanner(*m_dom, subscan);
-    });
-
-    EXPECT_TRUE(m_lastFinished);
-    EXPECT_EQ((Keys{"/open/x.txt", "/z.txt"}), RecordedKeys("File"));
 }
 
 TEST_F(FileScannerWalkTest, PseudoFileSystemsBelowTheSearchBaseAreNotDescended) {

@@ -98,63 +98,9 @@ INSTANTIATE_TEST_SUITE_P(LeadingSeparators, LinuxBaseTranslation,
 
 TEST(GlobTranslatorFlat, KeysThatAreNoPathsGetNoExpression) {
     const CGlobTranslator linux(wxPATH_NATIVE);
-    const CGlobTranslator windows(wxPATH_DOS);
-    for (const char* glob : {"*.conf", "root", "**", "/", ""}) {
-        for (bool matchDescendants : {kPattern, kBase}) {
+    for (const char* glob : {"*.conf", "root", "**", "/", ""})
+        for (bool matchDescendants : {kPattern, kBase})
             EXPECT_EQ(wxString(), linux.Translate(glob, wxPATH_UNIX, matchDescendants, false)) << glob;
-            EXPECT_EQ(wxString(), windows.Translate(glob, wxPATH_UNIX, matchDescendants, false)) << glob;
-        }
-    }
-}
-
-// --- Windows host -----------------------------------------------------------
-
-struct WindowsRow {
-    const char* glob;
-    wxPathFormat splitFormat;
-    bool matchDescendants;
-    const char* expected;
-};
-
-std::ostream& operator<<(std::ostream& out, const WindowsRow& row) {
-    return out << (row.matchDescendants ? "base '" : "glob '") << row.glob << "'";
-}
-
-class WindowsTranslation : public ::testing::TestWithParam<WindowsRow> {};
-
-TEST_P(WindowsTranslation, GivesTheExpressionAndItCompiles) {
-    const WindowsRow& row = GetParam();
-    ExpectTranslation(CGlobTranslator(wxPATH_DOS), row.glob, row.splitFormat, row.matchDescendants, row.expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Globs, WindowsTranslation,
-    ::testing::Values(WindowsRow{R"(C:\Windows\System32)", wxPATH_DOS, kBase, R"(^c:\\windows\\system32(\\.+)?$)"},
-                      WindowsRow{R"(c:/Program Files/*)", wxPATH_DOS, kBase, R"(^c:\\program files\\([^\\]*)(\\.+)?$)"},
-                      WindowsRow{R"(D:)", wxPATH_DOS, kBase, R"(^d:(\\.+)?$)"},
-                      // A network share: two separators, then the server.
-                      WindowsRow{R"(\\Server\Share\Docs)", wxPATH_DOS, kBase, R"(^\\\\server\\share\\docs(\\.+)?$)"},
-                      // With no volume a base gets no leading separator on a host with volumes.
-                      WindowsRow{R"(\Windows)", wxPATH_DOS, kBase, R"(^windows(\\.+)?$)"},
-                      WindowsRow{"**/*.DLL", wxPATH_UNIX, kPattern, R"(^([^\\]*\\)*([^\\]*)\.dll$)"},
-                      WindowsRow{"System32/Drivers/", wxPATH_UNIX, kPattern, R"(^system32\\drivers\\$)"},
-                      WindowsRow{"Temp/**", wxPATH_UNIX, kPattern, R"(^temp(\\.*)*$)"},
-                      WindowsRow{"Logs/**/", wxPATH_UNIX, kPattern, R"(^logs([^\\]*\\)+$)"},
-                      WindowsRow{"a?C", wxPATH_UNIX, kPattern, R"(^a([^\\]{1})c$)"},
-                      WindowsRow{"**/", wxPATH_UNIX, kPattern, R"(^([^\\]*\\)*$)"}));
-
-// --- Case folding -----------------------------------------------------------
-
-// Translations show the folding (Etc/*.Conf above keeps its case on Linux,
-// **/*.DLL becomes dll on Windows); the host decides how the match treats case.
-TEST(GlobTranslatorCase, OnlyHostsWhoseNamesIgnoreCaseMatchKeysOfAnyCase) {
-    EXPECT_FALSE(CGlobTranslator(wxPATH_NATIVE).IgnoresCase());
-    const CGlobTranslator windows(wxPATH_DOS);
-    const wxString expression = windows.Translate(R"(C:\Windows)", wxPATH_DOS, kBase, true);
-    wxRegEx regEx;
-    ASSERT_TRUE(CompileStored(expression, windows.IgnoresCase(), regEx));
-    EXPECT_TRUE(regEx.Matches(R"(C:\WINDOWS\Notepad.EXE)"));
-    EXPECT_FALSE(regEx.Matches(R"(C:\WINDOWSX)"));
 }
 
 }  // namespace

@@ -88,46 +88,20 @@ TEST_F(KeyMatchEntityTypeInfoTest, RealTimeOnlySetsLeaveTheOthersOut) {
 }
 
 TEST_F(KeyMatchEntityTypeInfoTest, LimitedToTheRulesOfTheNewestScan) {
+    CEntityTypeInfo info(&m_sets, &m_matcher);
+    ASSERT_NO_FATAL_FAILURE(Init(info, false, true));
+    EXPECT_EQ(4u, info.GetEntitySetInfos().size()) << "no scan, no limit";
     Execute("INSERT INTO Scans(startTime,incrementalScan) VALUES (1,0);");
     Execute("INSERT INTO Scans(startTime,incrementalScan) VALUES (2,1);");
     Execute("INSERT INTO ScanIntegrityRuleIds(scanId,integrityRuleId) VALUES (1,1),(2,2),(2,4);");
-    CEntityTypeInfo info(&m_sets, &m_matcher);
     ASSERT_NO_FATAL_FAILURE(Init(info, false, true));
     EXPECT_EQ(2u, info.GetEntitySetInfos().size());
     int reason = -1;
     EXPECT_EQ(std::set<long long>{}, IncludingRules(info, "/etc/a.conf", reason));
     EXPECT_EQ(std::set<long long>{2}, IncludingRules(info, "/etc/ssh/sshd_config", reason));
-    // Without a limit, or without a scan naming rules, every set takes part.
+    // Without a limit every set takes part.
     ASSERT_NO_FATAL_FAILURE(Init(info, false, false));
     EXPECT_EQ(std::set<long long>{1}, IncludingRules(info, "/etc/a.conf", reason));
-}
-
-TEST_F(KeyMatchEntityTypeInfoTest, NoScanMeansNoLimit) {
-    CEntityTypeInfo info(&m_sets, &m_matcher);
-    ASSERT_NO_FATAL_FAILURE(Init(info, false, true));
-    EXPECT_EQ(4u, info.GetEntitySetInfos().size());
-}
-
-}  // namespace
-
-namespace {
-
-TEST_F(KeyMatchEntityTypeInfoTest, SetsWithoutABaseTakeEveryKey) {
-    Store(R"(<IntegrityRule id="5" name="admins" allowOnChange="true">
-               <UserSet><Include key="adm*"/><Exclude key="admin2"/></UserSet></IntegrityRule>)");
-    KvoPluginIm::CSqlUserEntitySets sets;
-    KvoTest::NameKeyMatch matcher;
-    CEntityTypeInfo info(&sets, &matcher);
-    ASSERT_NO_FATAL_FAILURE(Init(info, false, false));
-    ASSERT_EQ(1u, info.GetEntitySetInfos().size());
-    const struct {
-        const char* key;
-        bool included;
-    } cases[] = {{"admin", true}, {"ADM", true}, {"admin2", false}, {"root", false}};
-    for (const auto& c : cases) {
-        KvoCore::Int64Set ids;
-        EXPECT_EQ(c.included, info.IsIncluded(wxString::FromUTF8(c.key), 0, ids)) << c.key;
-    }
 }
 
 }  // namespace

@@ -90,43 +90,34 @@ TEST_F(KeyMatchIncludeExcludeTest, ExcludedKeyIsReportedWhateverTheIncludes) {
     }
 }
 
-struct CaseRuleCase {
-    const char* caseAttribute;  // as written in the rule; "" for none
-    const char* key;
-    bool matches;
-};
-
-TEST_F(KeyMatchIncludeExcludeTest, FilePatternsFollowTheirCaseFlagOrTheHostRule) {
-    const CaseRuleCase cases[] = {
-        {R"(caseSensitive="false")", "/d/a.CONF", true}, {R"(caseSensitive="true")", "/d/a.CONF", false},
-        {"", "/d/a.CONF", false},  // Linux file names respect case
-        {R"(caseSensitive="true")", "/d/a.Conf", true},  {"", "/d/a.Conf", true},
+// File names respect case on Linux; user names ignore it unless the type says otherwise.
+TEST_F(KeyMatchIncludeExcludeTest, PatternsFollowTheirCaseFlagOrTheDefaultOfTheirType) {
+    const struct {
+        bool user;
+        const char* caseAttribute;  // as written in the rule; "" for none
+        const char* key;
+        bool matches;
+    } cases[] = {
+        {false, R"(caseSensitive="false")", "/d/a.CONF", true}, {false, R"(caseSensitive="true")", "/d/a.CONF", false},
+        {false, "", "/d/a.CONF", false}, {false, R"(caseSensitive="true")", "/d/a.Conf", true},
+        {false, "", "/d/a.Conf", true}, {true, R"(caseSensitive="false")", "ADMIN", true},
+        {true, R"(caseSensitive="true")", "ADMIN", false}, {true, "", "ADMIN", true},
+        {true, R"(caseSensitive="true")", "admin", true}, {true, "", "operator", false},
     };
-    int id = 0;
-    for (const CaseRuleCase& c : cases) {
-        Store(("<IntegrityRule id=\"" + std::to_string(++id) + "\" name=\"r\"><FileSet base=\"/d\"><Include key=\"*.Conf\" " +
-               c.caseAttribute + "/></FileSet></IntegrityRule>")
-                  .c_str());
+    int id = 0, files = 0, users = 0;
+    for (const auto& c : cases) {
+        const std::string set = c.user ? "<UserSet><Include key=\"adm?n\" " + std::string(c.caseAttribute) + "/></UserSet>"
+                                       : "<FileSet base=\"/d\"><Include key=\"*.Conf\" " + std::string(c.caseAttribute) +
+                                             "/></FileSet>";
+        Store(("<IntegrityRule id=\"" + std::to_string(++id) + "\" name=\"r\">" + set + "</IntegrityRule>").c_str());
         StoredSet stored;
-        ASSERT_NO_FATAL_FAILURE(LoadFileSet(stored, id - 1));
-        EXPECT_EQ(c.matches, Matches(PathKeyMatch(true), stored, c.key)) << c.caseAttribute << " " << c.key;
-    }
-}
-
-TEST_F(KeyMatchIncludeExcludeTest, NamePatternsFollowTheirCaseFlagOrTheTypeDefault) {
-    const CaseRuleCase cases[] = {
-        {R"(caseSensitive="false")", "ADMIN", true}, {R"(caseSensitive="true")", "ADMIN", false},
-        {"", "ADMIN", true},  // user names ignore case unless the type says otherwise
-        {R"(caseSensitive="true")", "admin", true},  {"", "operator", false},
-    };
-    int id = 0;
-    for (const CaseRuleCase& c : cases) {
-        Store(("<IntegrityRule id=\"" + std::to_string(++id) + "\" name=\"r\"><UserSet><Include key=\"adm?n\" " +
-               c.caseAttribute + "/></UserSet></IntegrityRule>")
-                  .c_str());
-        StoredSet stored;
-        ASSERT_NO_FATAL_FAILURE((Load<KvoPluginIm::CSqlUserEntitySets>(stored, wxT("User"), id - 1)));
-        EXPECT_EQ(c.matches, Matches(NameKeyMatch(), stored, c.key)) << c.caseAttribute << " " << c.key;
+        if (c.user) {
+            ASSERT_NO_FATAL_FAILURE((Load<KvoPluginIm::CSqlUserEntitySets>(stored, wxT("User"), users++)));
+            EXPECT_EQ(c.matches, Matches(NameKeyMatch(), stored, c.key)) << c.caseAttribute << " " << c.key;
+        } else {
+            ASSERT_NO_FATAL_FAILURE(LoadFileSet(stored, files++));
+            EXPECT_EQ(c.matches, Matches(PathKeyMatch(true), stored, c.key)) << c.caseAttribute << " " << c.key;
+        }
     }
 }
 

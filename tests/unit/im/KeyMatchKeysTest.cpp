@@ -9,7 +9,6 @@
 
 namespace {
 
-using KvoTest::NameKeyMatch;
 using KvoTest::PathKeyMatch;
 
 struct CompareCase {
@@ -38,13 +37,6 @@ TEST(KeyMatchKeys, CompareKeysOrdersComponentByComponent) {
         EXPECT_EQ(c.sensitive, sensitive.CompareKeys(a, b)) << c.a << " ? " << c.b;
         EXPECT_EQ(c.insensitive, insensitive.CompareKeys(a, b)) << c.a << " ? " << c.b;
     }
-}
-
-TEST(KeyMatchKeys, KeysWithoutSeparatorCompareWhole) {
-    const NameKeyMatch matcher;
-    EXPECT_EQ(0, matcher.CompareKeys(wxT("Admin"), wxT("admin")));
-    EXPECT_GT(matcher.CompareKeys(wxT("a/b"), wxT("a.c")), 0);  // plain text order: '/' > '.'
-    EXPECT_LT(matcher.CompareKeys(wxT("alice"), wxT("bob")), 0);
 }
 
 struct RelativeCase {

@@ -125,46 +125,4 @@ TEST_F(KeyMatchPathTypesTest, ExecutableFeatureTestsTheFileItself) {
     }
 }
 
-TEST_F(KeyMatchPathTypesTest, DirectoryMatcherDoesNotKnowTheExecutableFeature) {
-    StoreRule(R"(<FileSet base="/bin"><Include key="*" executable="true"/></FileSet>)");
-    StoredSet stored;
-    ASSERT_NO_FATAL_FAILURE(LoadFileSet(stored));
-    EXPECT_FALSE(Matches(CDirectoryIntegrityKeyMatch(wxPATH_UNIX), stored, "/bin/sh"));
-}
-
-}  // namespace
-
-namespace {
-
-// Patterns are written with "/" on every host; Windows keys use "\".
-TEST(KeyMatchWindowsKeys, UnmatchedReasonSplitsKeysAtTheHostSeparator) {
-    KvoPluginIm::CSqlFileEntitySet set;
-    KvoPluginIm::CSqlIncludeExcludePatterns patterns;
-    auto* pattern = new KvoPluginIm::CSqlIncludeExcludePattern();
-    pattern->m_includeExcludeId = 1;
-    pattern->m_pattern = wxT("etc/*.conf");
-    pattern->m_regExPattern = wxT("^etc\\\\([^\\\\]*)\\.conf$");
-    pattern->m_caseSensitive = 0;
-    pattern->SetAttributeNull(&pattern->m_caseSensitive, false);
-    pattern->EndElement();
-    ASSERT_NE(nullptr, pattern->GetRegEx());
-    patterns.Append(pattern);
-    const KvoPluginIm::CSqlIncludeExcludeFeatures features;
-    const KvoCore::Int64Set ids = {1};
-    const CDirectoryIntegrityKeyMatch matcher(wxPATH_DOS);
-    const struct {
-        const char* relative;
-        bool matches;
-        int reason;
-    } cases[] = {{"ETC\\a.conf", true, -1}, {"var\\a.conf", false, 1}, {"etc\\a.txt", false, 2}, {"etc\\b.ini", false, 2}};
-    for (const auto& c : cases) {
-        int reason = -1;
-        const wxString key = wxString::FromUTF8(c.relative);
-        EXPECT_EQ(c.matches, matcher.EntityMatchesIncludeExcludes(wxT("C:\\") + key, key, 0, nullptr, set, features,
-                                                                  patterns, ids, reason))
-            << c.relative;
-        EXPECT_EQ(c.reason, reason) << c.relative;
-    }
-}
-
 }  // namespace

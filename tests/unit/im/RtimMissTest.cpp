@@ -13,12 +13,6 @@ class RtimMissTest : public ::testing::Test {
 protected:
     void SetUp() override { ClearRTIMMisses(); }
     void TearDown() override { ClearRTIMMisses(); }
-
-    static RTIM_Miss_Entry Entry(const wxString& directory) {
-        const RTIMMissMap misses = GetRTIMMisses();
-        auto found = misses.find(directory);
-        return found == misses.end() ? RTIM_Miss_Entry() : found->second;
-    }
 };
 
 TEST_F(RtimMissTest, CheckCoversMissedDirectoriesAndNames) {
@@ -44,19 +38,6 @@ TEST_F(RtimMissTest, CheckCoversMissedDirectoriesAndNames) {
         {"/aaa/file", false, "nothing sorts before it"},
     };
     for (const auto& c : cases) EXPECT_EQ(c.covered, CheckRTIMMiss(c.path)) << c.path << ": " << c.why;
-}
-
-TEST_F(RtimMissTest, CheckCountsTheHitsItCovers) {
-    AddRTIMMiss("/opt/tool", 1);
-    AddRTIMMiss("/var/log/app.log", 2);
-    ASSERT_TRUE(CheckRTIMMiss("/var/log/b.log"));
-    ASSERT_TRUE(CheckRTIMMiss("/opt/x/y.txt"));
-    ASSERT_FALSE(CheckRTIMMiss("/var/log/b.txt"));
-    const RTIM_Miss_Entry log = Entry("/var/log");
-    EXPECT_EQ(2, log.hitcount) << "the miss and one covered change";
-    EXPECT_EQ(2, log.names.at("*.log"));
-    EXPECT_EQ(2, Entry("/opt").hitcount) << "a change below counts for the missed directory";
-    EXPECT_EQ(0u, GetRTIMMisses().count("/opt/x")) << "and adds no entry";
 }
 
 }  // namespace

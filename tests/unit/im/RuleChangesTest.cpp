@@ -209,55 +209,6 @@ TEST_F(RuleChangesTest, RuleChangesWhenItsVariablesExpandDifferently) {
     EXPECT_EQ(std::vector<std::string>{"8003|1|Data|RS_TEST_DATA"}, EventsWithId(8003));
 }
 
-TEST_F(RuleChangesTest, Md5ByNameIsReportedAsDeprecatedHash) {
-    const std::string rules =
-        R"(<IntegrityRule id="1" name="Old|hash"><FileSet base="/etc"><Attributes><md5/></Attributes></FileSet></IntegrityRule>
-           <IntegrityRule id="2" name="mapped"><FileSet base="/etc"><Attributes><contents/></Attributes></FileSet></IntegrityRule>)";
-    const std::string mapping = "contentShortHandMapping=\"md5\"";
-    Process(rules, mapping);
-    EXPECT_EQ(std::vector<std::string>{"8017|1|Old\xC2\xA6hash"}, EventsWithId(8017));
-    EXPECT_TRUE(EventsWithId(8018).empty());
-
-    // Reported on every pass, changed or not; the FIPS state picks the event.
-    ClearEvents();
-    KvoPluginIm::CSystemIntegrityThread::SetFipsModeForTesting(1);
-    Process(rules, mapping);
-    EXPECT_EQ(std::vector<std::string>{"8018|1|Old\xC2\xA6hash"}, EventsWithId(8018));
-    EXPECT_TRUE(EventsWithId(8017).empty());
-}
-
-TEST_F(RuleChangesTest, RuleProblemsRaiseTheHeartbeat) {
-    Process(kRuleOne);
-    const long long beats = Raised("kvo.HeartbeatNow");
-    EXPECT_FALSE(m_thread->HasRuleProblem());
-
-    Process(R"(<IntegrityRule id="1" name="One"><FileSet base="relative"/></IntegrityRule>)");
-    EXPECT_TRUE(m_thread->HasRuleProblem());
-    EXPECT_EQ(beats + 1, Raised("kvo.HeartbeatNow"));
-
-    Process(kRuleOne);
-    EXPECT_FALSE(m_thread->HasRuleProblem()) << "the flag describes the last pass only";
-    EXPECT_EQ(beats + 1, Raised("kvo.HeartbeatNow"));
-}
-
-TEST_F(RuleChangesTest, PassEndsWithNamesSchedulingAndMissedChangesReset) {
-    KvoPluginIm::AddRTIMMiss(wxT("/var/lib/x/file"), 1);
-    KvoPluginIm::ClearRuleIDandNameMap();
-    const unsigned int constructedTick = m_thread->LastPseudoRealtimeTick();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    Process(std::string(kRuleOne) + kRuleTwo);
-    EXPECT_EQ((std::map<int, wxString>{{1, wxT("1001 - One")}, {2, wxT("Two")}}), KvoPluginIm::GetRuleIDandNames());
-    EXPECT_TRUE(KvoPluginIm::GetRTIMExclusions().empty());
-    EXPECT_GE(m_thread->LastPseudoRealtimeTick() - constructedTick, 20u);
-    EXPECT_EQ(-1, m_thread->PseudoRealtimeGate());
-
-    // With an agent identity the names come from elsewhere and are left alone.
-    m_dom->Set("uuid", "agent-1");
-    KvoPluginIm::ClearRuleIDandNameMap();
-    Process(kRuleThree);
-    EXPECT_TRUE(KvoPluginIm::GetRuleIDandNames().empty());
-}
-
 TEST_F(RuleChangesTest, EmptyConfigurationDeactivatesInsteadOfRetiring) {
     Settled(std::string(kRuleOne) + kRuleTwo);
     AddEntity(1, "/etc/a.conf");

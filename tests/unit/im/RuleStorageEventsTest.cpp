@@ -47,25 +47,4 @@ TEST_F(RuleStorageEventsTest, EachProblemHasItsEventAndTheRuleIsStillStored) {
     }
 }
 
-TEST_F(RuleStorageEventsTest, SeveralNamesAreJoinedWithCommas) {
-    Store(R"(<IntegrityRule id="2" name="r">
-               <FileSet base="/etc"><Attributes><colour/><flavour/><size/></Attributes></FileSet>
-             </IntegrityRule>)");
-    const std::vector<std::string> events = Events();
-    ASSERT_EQ(1u, events.size());
-    const std::string prefix = "8009|2|r|FileSet|";
-    ASSERT_EQ(0u, events[0].rfind(prefix, 0)) << events[0];
-    const std::string names = events[0].substr(prefix.size());
-    EXPECT_TRUE(names == "colour,flavour" || names == "flavour,colour") << names;
-}
-
-TEST_F(RuleStorageEventsTest, ACleanRuleReportsNothing) {
-    Store(R"(<IntegrityRule id="3" name="clean">
-               <FileSet base="/etc"><Include key="*.conf" executable="true"/><Attributes><STANDARD/></Attributes></FileSet>
-               <UserSet><Include key="root" disabled="true"/></UserSet>
-             </IntegrityRule>)");
-    EXPECT_TRUE(Events().empty());
-    EXPECT_FALSE(m_thread->HasRuleProblem());
-}
-
 }  // namespace

@@ -3,7 +3,6 @@
 // interrupted scan is taken back out of the database; and what the agent is
 // told when a scan completes (event per scan type, duration, changes).
 #include "tests/unit/im/ControlLoopFixture.h"
-#include "tests/unit/im/GroupingLocale.h"
 
 namespace KvoTest {
 namespace {
@@ -23,7 +22,7 @@ protected:
     }
 
     std::vector<std::string> SubscanTypes(long long scanId) {
-        return QueryTexts(wxString::Format(
+        return Column(*m_db, wxString::Format(
             "SELECT [entityType] FROM [Subscans] WHERE [scanId]=%lld ORDER BY [subscanId];", scanId));
     }
 
@@ -96,19 +95,6 @@ TEST_F(ScanOrchestrationTest, ScanWithNothingInScopeEndsAtOnce) {
     EXPECT_EQ(0, QueryNumber("SELECT COUNT(*) FROM [Entitys];")) << "no marker stays behind";
 }
 
-TEST_F(ScanOrchestrationTest, PseudoRealtimeScanWithoutAllowingRuleEndsWithoutEvent) {
-    AddRuleRow(1, "Users", false);
-    AddEntitySet("UserSets", 1);
-    m_dom->Set("zel.im.bNeedPseudoRealtimeScan", true);
-    m_control->InitiateScan();
-    EXPECT_EQ(std::vector<long long>{3}, QueryNumbers("SELECT [incrementalScan] FROM [Scans] WHERE [endTime]>0;"));
-    EXPECT_TRUE(SubscanTypes(1).empty());
-    EXPECT_TRUE(Events().empty());
-    EXPECT_EQ(1, ConditionCount("zel.im.scanCompleted"));
-    EXPECT_EQ(0, m_control->PseudoRealtimeGate()) << "no more pseudo-real-time scans are scheduled";
-    EXPECT_FALSE(Flag("zel.im.bNeedPseudoRealtimeScan"));
-}
-
 TEST_F(ScanOrchestrationTest, PseudoRealtimeScanLeavesFilesDirectoriesAndProcessesToRealtime) {
     AddRuleRow(1, "Everything", true);
     AddRuleRow(2, "Not on change", false);
@@ -135,21 +121,6 @@ TEST_F(ScanOrchestrationTest, RealtimeScanHasOneSubscanPerChangedEntityType) {
     std::sort(types.begin(), types.end());
     EXPECT_EQ((std::vector<std::string>{"Group", "User"}), types);
     EXPECT_FALSE(Flag("zel.im.bOnChangeDataAvailable"));
-}
-
-TEST_F(ScanOrchestrationTest, LoadTestSubscansAreStoredFinishedButScannersStartOver) {
-    m_dom->Set("kvo.mode.loadtest", true);
-    AddEntitySet("UserSets", 1);
-    m_dom->Set("zel.im.bNeedRebuildBaseline", true);
-    m_control->InitiateScan();
-    EXPECT_EQ(std::vector<long long>{999999999}, QueryNumbers("SELECT [scanStep] FROM [Subscans];"));
-    EXPECT_EQ(std::vector<int>{0}, m_scanners.handedSteps);
-
-    m_db->ExecuteUpdate("INSERT INTO [RealtimeChanges] ([entityType],[keyCanonical]) VALUES ('User','a');");
-    m_dom->Set("zel.im.bOnChangeDataAvailable", true);
-    m_control->InitiateScan();
-    EXPECT_TRUE(SubscanTypes(2).empty()) << "a load test makes no real-time subscans";
-    EXPECT_GT(QueryNumber("SELECT [endTime] FROM [Scans] WHERE [scanId]=2;"), 0);
 }
 
 TEST_F(ScanOrchestrationTest, QueuedScannerGetsTheHighestEntityIdOfItsStart) {
@@ -192,30 +163,6 @@ TEST_F(ScanOrchestrationTest, IncompleteScanDataRollsBackOnDatabaseError) {
 
 // --- what the agent is told when a scan completes ---
 
-TEST_F(ScanOrchestrationTest, DurationIsWholeSecondsAtLeastOne) {
-    const struct {
-        long long durationMs;
-        const char* text;
-    } cases[] = {
-        {0, "1 seconds"}, {400, "1 seconds"}, {1999, "1 seconds"}, {2000, "2 seconds"}, {59999, "59 seconds"},
-    };
-    for (const auto& c : cases) {
-        const long long scanId = AddClosedScan(1, c.durationMs);
-        EXPECT_EQ(c.durationMs, Complete(scanId));
-        EXPECT_EQ(std::string("8002|") + c.text + "|0", EventsWithId(8002).back()) << c.durationMs << " ms";
-    }
-}
-
-TEST_F(ScanOrchestrationTest, DurationIsGroupedAsTheLocaleGroupsThousands) {
-    const long long scanId = AddClosedScan(1, 1234567);
-    {
-        GroupingLocale locale;
-        ASSERT_TRUE(locale.ok()) << GroupingLocale::Requirement();
-        Complete(scanId);
-    }
-    EXPECT_EQ(std::vector<std::string>{"8002|1,234 seconds|0"}, EventsWithId(8002));
-}
-
 TEST_F(ScanOrchestrationTest, ChangesAreNewRowsAndDeletionsLessDroppedEvents) {
     // Scan 7: entities 101..220 recorded, three of them without an event, five entities found deleted.
     for (int scan = 1; scan <= 6; ++scan) AddScanRow(0, 1000, 2000);
@@ -253,15 +200,6 @@ TEST_F(ScanOrchestrationTest, BaselineNamesTheRulesItFoundNothingFor) {
     EXPECT_EQ((std::vector<std::string>{"8015|3|Also empty", "8001|3 seconds|0"}),
               std::vector<std::string>(all.begin() + 3, all.end()));
     EXPECT_EQ(2, ConditionCount("zel.im.scanCompleted"));
-}
-
-TEST_F(ScanOrchestrationTest, RealtimeAndPseudoRealtimeScansAreNotReported) {
-    for (int type : {2, 3}) {
-        const long long scanId = AddClosedScan(type, 2500);
-        EXPECT_EQ(2500, Complete(scanId)) << "type " << type;
-    }
-    EXPECT_TRUE(Events().empty());
-    EXPECT_EQ(0, ConditionCount("zel.im.scanCompleted"));
 }
 
 }  // namespace

@@ -1,15 +1,12 @@
-// Integrity events as a scanner reports them: the IntegrityEvents row, the
-// JSON document of event mode 2, the change description of updates, and the
-// updates that are no event at all.
+// Integrity events as a scanner reports them: the change description of
+// updates, and the updates that are no event at all.
 #include <gtest/gtest.h>
 #include <wx/wxsqlite3.h>
 
 #include <algorithm>
 #include <fstream>
 #include <memory>
-#include <regex>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -28,7 +25,6 @@ using Attrs = std::vector<std::vector<std::string>>;  // name, value[, friendly 
 class CEventScanner : public CScriptedScanThread {
 public:
     using CScriptedScanThread::CScriptedScanThread;
-    using CScriptedScanThread::GetIntegrityEventId;
     using CScriptedScanThread::GetUpdatedEventDescription;
     using CScriptedScanThread::ReportIntegrityEvent;
 };
@@ -99,7 +95,6 @@ protected:
                       "[entityType]||'|'||[status]||'|'||[integrityRuleId]||'|'||IFNULL([description],'-') "
                       "FROM [IntegrityEvents] ORDER BY [integrityEventId];");
     }
-    std::string JsonEvents() const { return ReadFile(m_dir.file("work/events.jsonl")); }
 
     long long m_subscanId = 0;
     std::unique_ptr<CEventScanner> m_scanner;
@@ -143,32 +138,6 @@ TEST_F(ScannerEventsTest, UpdateDescriptionListsEachReportableChange) {
     }
 }
 
-TEST_F(ScannerEventsTest, NormalizedRowPerChangeTypeAndNoJson) {
-    Configure(1);
-    const auto was = AddEntity("/etc/old", 1, {{"size", "10"}});
-    const auto is = AddEntity("/etc/new", 3, {{"size", "20"}});
-    const std::string w = std::to_string(was->m_entityId), i = std::to_string(is->m_entityId);
-    m_scanner->ReportIntegrityEvent(nullptr, is.get(), -1, 1, 1, 1000, "", "");
-    m_scanner->ReportIntegrityEvent(was.get(), is.get(), -1, 1, 2, 1000, "root", "/usr/bin/vi");
-    m_scanner->ReportIntegrityEvent(was.get(), nullptr, -1, 1, 3, 1000, "", "");
-    m_scanner->ReportIntegrityEvent(was.get(), is.get(), -1, 1, 4, 1000, "", "mv");
-    const std::vector<std::string> expected = {
-        "1|/etc/new|3|-|" + i + "|-|-|User|-1|1|-",
-        "2|/etc/new|3|" + w + "|" + i + "|root|/usr/bin/vi|User|-1|1|size:MTA=_MjA=",
-        "3|/etc/old|1|" + w + "|-|-|-|User|-1|1|-",
-        "4|/etc/old -> /etc/new|3|" + w + "|" + i + "|-|mv|User|-1|1|-",
-    };
-    EXPECT_EQ(expected, EventRows());
-    EXPECT_EQ(4, Scalar(*m_db, "SELECT COUNT(*) FROM [IntegrityEvents] WHERE [recorded]=1000;"));
-
-    const long long before = KvoCore::TimeNowMillis();
-    m_scanner->ReportIntegrityEvent(nullptr, is.get(), -1, 1, 1, 0, "", "");
-    const long long recorded = Scalar(*m_db, "SELECT MAX([recorded]) FROM [IntegrityEvents];");
-    EXPECT_GE(recorded, before);
-    EXPECT_LE(recorded, KvoCore::TimeNowMillis());
-    EXPECT_EQ("", JsonEvents());
-}
-
 TEST_F(ScannerEventsTest, UpdateWithoutReportableChangeIsDroppedWithoutSyslogLine) {
     LoopbackUdpSink sink;
     ASSERT_NE(0, sink.Port());
@@ -188,56 +157,6 @@ TEST_F(ScannerEventsTest, UpdateWithoutReportableChangeIsDroppedWithoutSyslogLin
     ASSERT_TRUE(sink.Receive(datagram));
     EXPECT_NE(std::string::npos, datagram.find("act=deleted")) << datagram;
     EXPECT_EQ(1u, EventRows().size());
-}
-
-TEST_F(ScannerEventsTest, DenormalizedEventIsOneJsonLineWithMembersInOrderAndNoRow) {
-    Configure(2);
-    const auto was = AddEntity("/etc/old", 1, {{"created", "1000000000"}, {"mode", "644", "rw-r--r--"}, {"size", ""}},
-                               "0102");
-    const auto is = AddEntity("/etc/new", 3, {{"created", "x"}, {"mode", "600"}}, "0a0b");
-    const std::string next = std::to_string(CEventScanner::GetIntegrityEventId() + 1);
-    m_scanner->ReportIntegrityEvent(was.get(), is.get(), -1, 1, 2, 1700000000000LL, "root", "vi");
-    m_scanner->ReportIntegrityEvent(nullptr, is.get(), -1, 1, 1, 1700000000001LL, "", "");
-    const std::string created = std::to_string(std::stoll(next) + 1);
-    const std::string isAttributes =
-        "\"isAttributes\":[{\"name\":\"created\",\"value\":\"0\"},{\"name\":\"mode\",\"value\":\"600\"}]}";
-    EXPECT_EQ("{\"integrityEventId\":\"" + next +
-                  "\",\"eventTime\":\"1700000000000\",\"eventType\":\"integrityMonitoring\",\"entityType\":\"User\","
-                  "\"integrityRuleId\":\"1\",\"operationType\":\"update\",\"processName\":\"vi\",\"user\":\"root\","
-                  "\"severity\":\"1\",\"key\":\"/etc/new\",\"wasKey\":\"/etc/old\",\"wasFastHash\":\"0102\","
-                  "\"isKey\":\"/etc/new\",\"isFastHash\":\"0a0b\",\"wasAttributes\":[{\"name\":\"created\","
-                  "\"value\":\"1000\"},{\"name\":\"mode\",\"value\":\"644\",\"friendlyValue\":\"rw-r--r--\"}]," +
-                  isAttributes +
-                  "\n{\"integrityEventId\":\"" + created +
-                  "\",\"eventTime\":\"1700000000001\",\"eventType\":\"integrityMonitoring\",\"entityType\":\"User\","
-                  "\"integrityRuleId\":\"1\",\"operationType\":\"create\",\"severity\":\"3\",\"key\":\"/etc/new\","
-                  "\"isKey\":\"/etc/new\",\"isFastHash\":\"0a0b\"," +
-                  isAttributes + "\n",
-              JsonEvents());
-    EXPECT_TRUE(EventRows().empty());
-}
-
-TEST_F(ScannerEventsTest, JsonEventIdsAreConsecutiveAcrossScannerThreads) {
-    Configure(2);
-    const auto is = AddEntity("/etc/a", 2, {{"size", "1"}});
-    auto other = NewEventScanner();
-    const long long first = CEventScanner::GetIntegrityEventId() + 1;
-    const int perThread = 40;
-    auto report = [&is, perThread](CEventScanner* scanner) {
-        for (int n = 0; n < perThread; ++n) scanner->ReportIntegrityEvent(nullptr, is.get(), -1, 1, 1, 5, "", "");
-    };
-    std::thread a(report, m_scanner.get()), b(report, other.get());
-    a.join();
-    b.join();
-
-    std::vector<long long> ids;
-    const std::string json = JsonEvents();
-    const std::regex id("\"integrityEventId\":\"([0-9]+)\"");
-    for (auto it = std::sregex_iterator(json.begin(), json.end(), id); it != std::sregex_iterator(); ++it)
-        ids.push_back(std::stoll((*it)[1]));
-    std::sort(ids.begin(), ids.end());
-    ASSERT_EQ(2u * perThread, ids.size());
-    for (size_t n = 0; n < ids.size(); ++n) EXPECT_EQ(first + static_cast<long long>(n), ids[n]);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// What a scan covers: the scope a scanner reads from its scan's rows, the
-// entity sets it loads for matching, and which entity types get a scanner.
+// What a scan covers: the scope a scanner reads from its scan's rows and the
+// entity sets it hands to matching.
 #include <algorithm>
 
 #include "core/XMLObjectList.h"
@@ -97,29 +97,6 @@ struct SetFilterCase {
     std::vector<long long> loaded;
 };
 
-TEST_F(ScannerScopeTest, EntitySetsInScopeFilterBySetAndRule) {
-    AddUserSets();
-    const std::vector<SetFilterCase> cases = {
-        {"no scope: every set of the type", {}, {}, {1, 2, 3, 4}},
-        {"listed sets", {2, 3}, {}, {2, 3}},
-        {"listed rules", {}, {1}, {1, 2}},
-        {"both", {2, 3}, {1}, {2}},
-        {"nothing in common", {4}, {1}, {}},
-    };
-    auto scanner = NewScanner(AddSubscan(AddScan(1), 0), Step::StepInit);
-    ASSERT_TRUE(scanner->OpenSystemIntegrityDb());
-    for (const SetFilterCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        scanner->m_entitySetIdsInScope = c.entitySets;
-        scanner->m_ruleIdsInScope = c.rules;
-        CSqlUserEntitySets sets;
-        scanner->LoadEntitySetsInScope(sets);
-        std::vector<long long> loaded;
-        for (size_t i = 0; i < sets.size(); ++i) loaded.push_back(sets.at(i).m_entitySetId);
-        EXPECT_EQ(c.loaded, loaded) << "in entitySetId order";
-    }
-}
-
 // The base matching step hands every set in scope, in entitySetId order, to
 // MatchSet with its rule, patterns, their include/exclude ids and the walk
 // depth they need. A set whose rule row is gone is skipped; a set that cannot
@@ -141,21 +118,18 @@ TEST_F(ScannerScopeTest, MatchingStepHandsEachSetInScopeToMatchSet) {
     auto scanner = NewScanner(subscanId, Step::StepInit, script);
     Run(*scanner);
 
-    const unsigned long anyDepth = 2147483647;
-    const std::vector<MatchCall>& calls = scanner->MatchCalls();
-    ASSERT_EQ(3u, calls.size()) << "set 4's rule 3 is not stored";
-    EXPECT_EQ(1, calls[0].entitySetId);
-    EXPECT_EQ("One", calls[0].ruleName);
-    EXPECT_EQ(anyDepth, calls[0].maxDepth) << "no patterns of its own (set 1 of the Group type is another set)";
-    EXPECT_EQ(0u, calls[0].patterns);
-    EXPECT_EQ(2, calls[1].entitySetId);
-    EXPECT_EQ(1, calls[1].ruleId);
-    EXPECT_EQ(3u, calls[1].maxDepth);
-    EXPECT_EQ(2u, calls[1].patterns);
-    EXPECT_EQ((std::vector<long long>{21, 22}), Sorted(calls[1].includeExcludeIds));
-    EXPECT_EQ(3, calls[2].entitySetId);
-    EXPECT_EQ("Two", calls[2].ruleName);
-    EXPECT_EQ(4u, calls[2].setsInCollection);
+    // set:rule:name:depth:patterns:ids:sets; set 1 has no patterns of its own (set 1 of Group is another set).
+    std::vector<std::string> calls;
+    for (const MatchCall& call : scanner->MatchCalls()) {
+        std::string ids;
+        for (long long id : Sorted(call.includeExcludeIds)) ids += std::to_string(id) + ",";
+        calls.push_back(wxString::Format("%lld:%lld:%s:%lu:%zu:%s:%zu", call.entitySetId, call.ruleId, call.ruleName,
+                                         call.maxDepth, call.patterns, ids, call.setsInCollection)
+                            .utf8_string());
+    }
+    EXPECT_EQ((std::vector<std::string>{"1:1:One:2147483647:0::4", "2:1:One:3:2:21,22,:4", "3:2:Two:2147483647:0::4"}),
+              calls)
+        << "set 4's rule 3 is not stored";
     EXPECT_NE(std::string::npos, LogText().find("User entity set 4 names integrity rule 3, which is not stored"));
     EXPECT_EQ(999999999, Stored(subscanId).scanStep);
     EXPECT_EQ(std::string::npos, AgentEvents().find("3010|"));
@@ -168,42 +142,6 @@ TEST_F(ScannerScopeTest, MatchingStepHandsEachSetInScopeToMatchSet) {
     const std::vector<HookVisit> stopped = {{100000, 100000, true}, {200000, 200000, true}};
     EXPECT_EQ(stopped, aborted->Visits());
     EXPECT_NE(std::string::npos, AgentEvents().find("3010|User scan aborted"));
-}
-
-// File and directory subscans get their scanner (the type compared without
-// case); a VM-safe guest scans files only. Every other type is refused by
-// name, and the subscan stays with the caller, who deletes its row.
-TEST_F(ScannerScopeTest, FactoryCreatesScannersOfTypesThatHaveOne) {
-    const std::map<std::string, std::string> scanners = {{"File", "CFileIntegrityScanThread"},
-                                                         {"file", "CFileIntegrityScanThread"},
-                                                         {"Directory", "CDirectoryIntegrityScanThread"}};
-    const char* const types[] = {
-        "File",    "Directory", "Group", "InstalledSoftware", "Port", "Process", "User", "RegistryKey", "RegistryValue",
-        "Service", "Wql",       "file",  "NoSuchType",        ""};
-    for (bool vmSafeGuest : {false, true}) {
-        m_dom->Set("kvo.mode.vmsafeGuest", vmSafeGuest);
-        for (const char* type : types) {
-            SCOPED_TRACE(std::string(type) + (vmSafeGuest ? " in a VM-safe guest" : ""));
-            auto subscan = std::make_unique<CSqlSubscan>();
-            subscan->m_entityType = type;
-            const auto known = scanners.find(type);
-            const bool expected = known != scanners.end() && (!vmSafeGuest || known->second == "CFileIntegrityScanThread");
-            std::unique_ptr<CIntegrityScanThread> scanner(
-                CIntegrityScanThread::CreateIntegrityScanThread(*m_dom, nullptr, subscan.get()));
-            if (expected) {
-                subscan.release();  // the scanner owns it now
-                ASSERT_NE(nullptr, scanner);
-                EXPECT_EQ(known->second, scanner->GetThreadName());
-                EXPECT_EQ(wxString(type), scanner->GetEntityType());
-                continue;
-            }
-            EXPECT_EQ(nullptr, scanner);
-            EXPECT_EQ(type, subscan->m_entityType) << "the refused subscan is still the caller's";
-            EXPECT_NE(
-                std::string::npos,
-                LogText().find(std::string("Unknown/unsupported integrity monitoring entity type: '") + type + "'"));
-        }
-    }
 }
 
 }  // namespace

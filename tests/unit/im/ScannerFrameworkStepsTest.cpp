@@ -1,5 +1,5 @@
 // The scanner's step loop on a real si.db: which hooks run in which order, what
-// the subscan row holds after every step, how a scan ends.
+// the subscan row holds after every step, how a scan ends or is left to retry.
 #include "tests/unit/im/ScannerFrameworkTestSupport.h"
 
 namespace KvoTest {
@@ -53,16 +53,6 @@ TEST_F(ScannerStepsTest, EachScanTypeRunsItsStepsAndStoresEveryStep) {
         EXPECT_EQ(c.scanType, scanner->GetScanType());
     }
     EXPECT_NE(std::string::npos, LogText().find("Normal exit - CSqlSubscan::Finished"));
-}
-
-TEST_F(ScannerStepsTest, SubscanAlreadyFinishedEndsAtOnce) {
-    const long long subscanId = AddSubscan(AddScan(0), 999999999);
-    auto scanner = NewScanner(subscanId, Step::StepFinished);
-    Run(*scanner);
-    EXPECT_TRUE(scanner->Visits().empty());
-    EXPECT_TRUE(scanner->IsFinished());
-    EXPECT_FALSE(Stored(subscanId).endTimeNull);
-    EXPECT_TRUE(Stored(subscanId).startTimeNull);
 }
 
 struct AbortCase {
@@ -127,6 +117,20 @@ TEST_F(ScannerStepsTest, OtherExceptionReachesTheThreadBaseUnfinished) {
     EXPECT_FALSE(scanner->IsFinished());
     EXPECT_EQ(300000, Stored(subscanId).scanStep);
     EXPECT_NE(std::string::npos, LogText().find("scripted failure"));
+}
+
+// A scanner whose connection cannot open leaves its subscan as it was, so the
+// scan is retried once the database is back.
+TEST_F(ScannerStepsTest, RunWithoutDatabaseLeavesSubscanUntouched) {
+    const long long subscanId = AddSubscan(AddScan(0), 300000, "3:x");
+    m_dom->Set("zel.im.dbPath", m_dir.file("missing/si.db"));
+    auto scanner = NewScanner(subscanId, Step::StepInit);
+    Run(*scanner);
+    EXPECT_FALSE(scanner->IsFinished());
+    const StoredSubscan stored = Stored(subscanId);
+    EXPECT_EQ(300000, stored.scanStep);
+    EXPECT_EQ("3:x", stored.checkpointInfo);
+    EXPECT_EQ(std::string::npos, AgentEvents().find("3010|"));
 }
 
 }  // namespace

@@ -61,7 +61,6 @@ private:
 struct HookScript {
     std::set<int> baseHooks;  // steps whose hook runs the base class's version
     std::map<int, int> next;  // next step to set instead of the usual one
-    int blockAt = -1;         // hook that waits until the scanner must shut down
     int throwDbAt = -1;       // hook that opens a transaction, writes, and hits a database error
     int throwStdAt = -1;      // hook that throws a std::exception
 };
@@ -211,7 +210,6 @@ public:
     const std::vector<HookVisit>& Visits() const { return m_visits; }
     const std::vector<MatchCall>& MatchCalls() const { return m_matchCalls; }
     const std::vector<GatherCall>& GatherCalls() const { return m_gatherCalls; }
-    Latch& Blocked() { return m_blocked; }
 
     // Members of the base that the tests look into.
     using CIntegrityScanThread::Db;
@@ -226,12 +224,6 @@ private:
     bool Hook(int step, int usualNext, const std::function<bool()>& base) {
         m_visits.push_back(Stored(step));
         if (m_script.baseHooks.count(step)) return base();
-        if (step == m_script.blockAt) {
-            m_blocked.Set();
-            // Bounded, so that a shutdown that never comes fails the test instead of hanging it.
-            for (int i = 0; i < 3000 && !ShouldShutdown(); ++i) TestDestroy(20, nullptr);
-            return true;
-        }
         if (step == m_script.throwDbAt) {
             Db().Begin();
             m_inTransaction = true;
@@ -257,7 +249,6 @@ private:
     std::vector<HookVisit> m_visits;
     std::vector<MatchCall> m_matchCalls;
     std::vector<GatherCall> m_gatherCalls;
-    Latch m_blocked;
 };
 
 // One subscan row as the database holds it.

@@ -1,6 +1,6 @@
 // The attribute step and baseline recording on a real si.db: batches per key,
 // attribute rows and hashes, retries of a failing key, retiring the versions a
-// baseline replaces; content digests and the checkpoint order.
+// baseline replaces, and the checkpoint order.
 #include <wx/wxsqlite3.h>
 
 #include <algorithm>
@@ -191,22 +191,6 @@ TEST_F(ScannerGatherTest, KeyFailingSixTimesIsSkippedAndTheNextKeyRecorded) {
     EXPECT_EQ(std::string::npos, events.find("scan aborted"));
 }
 
-// Without new rows the step ends at once; rows of earlier scans are not new.
-TEST_F(ScannerGatherTest, StepWithoutNewEntitiesGoesStraightToPostProcessing) {
-    AddUserSet(1, 1, "monitorFullName");
-    AddOldEntity("User", 1, 1, "alice");
-    const long long subscanId = AddSubscan(AddScan(0), 0);
-    HookScript script;
-    script.baseHooks = {300000};
-    auto scanner = NewScanner(subscanId, Step::StepInit, script);
-    scanner->SetHighestEntityIdAtStartOfScan(Scalar(*m_db, "SELECT MAX([entityId]) FROM [Entitys];"));
-    Run(*scanner);
-    EXPECT_TRUE(scanner->GatherCalls().empty());
-    const std::vector<HookVisit> expected = {
-        {100000, 100000, true}, {200000, 200000, true}, {300000, 300000, true}, {400000, 400000, true}};
-    EXPECT_EQ(expected, scanner->Visits());
-}
-
 struct CheckpointCase {
     int step;
     const char* checkpoint;  // nullptr: none
@@ -235,14 +219,6 @@ TEST_F(ScannerGatherTest, CheckpointComparesSetThenKeyInKeyOrder) {
     for (const char* key : {"b", "C", "a"}) keys.Add(key);
     scanner->SortKeys(keys);
     EXPECT_EQ("a b C", wxJoin(keys, ' ')) << "user names ignore case";
-}
-
-TEST_F(ScannerGatherTest, AttributeNamesLoseTheMonitorPrefix) {
-    const std::vector<std::pair<const char*, const char*>> names = {
-        {"monitorSha256", "sha256"}, {"monitorLastModified", "lastModified"}, {"monitorUser", "user"},
-        {"size", "size"},            {"Monitorsize", "Monitorsize"},
-    };
-    for (const auto& [name, trimmed] : names) EXPECT_EQ(trimmed, CIntegrityScanThread::TrimAttributeName(name));
 }
 
 }  // namespace

@@ -3,26 +3,16 @@
 #include <gtest/gtest.h>
 #include <wx/wxsqlite3.h>
 
-#include <errno.h>
-#include <string.h>
-
-#include <fstream>
 #include <memory>
 #include <string>
 
 #include "core/Syslogger.h"
 #include "core/Utilities.h"
 #include "plugins/im/SqlEntity.h"
-#include "tests/unit/LoopbackTcpSink.h"
 #include "tests/unit/SyslogTestSupport.h"
-#include "tests/unit/TempDir.h"
 #include "tests/unit/im/ScannerFrameworkTestSupport.h"
 
 namespace KvoTest {
-using KvoTest::kCafe;
-using KvoTest::kJapan;
-using KvoTest::WaitUntilPeerClosed;
-
 namespace {
 
 const char* const kHeader = "CEF:0|kvo|kvo-agent|0.1.0|";
@@ -31,7 +21,6 @@ class CSyslogScanner : public CScriptedScanThread {
 public:
     using CScriptedScanThread::CScriptedScanThread;
     using CScriptedScanThread::SyslogFormat;
-    using CScriptedScanThread::SyslogSend;
 };
 
 std::unique_ptr<KvoPluginIm::CSqlEntity> Entity(const wxString& key, int severity) {
@@ -66,66 +55,18 @@ protected:
         insert.ExecuteUpdate();
     }
 
-    // The host identity as the agent core writes it at formatLevel.
-    std::string Identity(int formatLevel) {
-        KvoCore::CSyslogger syslogger(*m_dom, "identity");
-        char buffer[1024] = "";
-        syslogger.AppendHostIdentityCEF(formatLevel, buffer, sizeof buffer);
-        return buffer;
-    }
-
+    // The line with the host identity as the agent core writes it at formatLevel.
     std::string Expected(const std::string& body, int formatLevel, const std::string& extension) {
-        return kHeader + body + Identity(formatLevel) + " act=" + extension;
-    }
-
-    // The configuration in force gets this Syslog element.
-    void ConfigureSyslog(const std::string& syslogElement) {
-        {
-            std::ofstream out(m_dir.file("config.xml"));
-            out << "<SecurityConfiguration><AgentConfiguration/>" << syslogElement
-                << "<IntegrityRules/></SecurityConfiguration>\n";
-        }
-        wxString error;
-        ASSERT_TRUE(m_dom->ConfigReload(error)) << error;
+        KvoCore::CSyslogger syslogger(*m_dom, "identity");
+        char identity[1024] = "";
+        syslogger.AppendHostIdentityCEF(formatLevel, identity, sizeof identity);
+        return kHeader + body + identity + " act=" + extension;
     }
 
     std::unique_ptr<CSyslogScanner> m_scanner;
     std::unique_ptr<KvoPluginIm::CSqlEntity> m_was = Entity("/etc/old.conf", 2);
     std::unique_ptr<KvoPluginIm::CSqlEntity> m_is = Entity("/etc/new.conf", 2);
 };
-
-TEST_F(ScannerSyslogTest, ExtensionPerChangeTypeAndFormatLevel) {
-    const struct {
-        int change;
-        int level;
-        const char* user;
-        const char* process;
-        const char* extension;
-    } cases[] = {
-        {1, 2, "", "", "created filePath=/etc/new.conf"},
-        {1, 0, "root", "/usr/bin/vi", "created suser=root sproc=/usr/bin/vi fname=/etc/new.conf"},
-        {2, 2, "root", "", "updated suser=root filePath=/etc/new.conf msg=size,sha256"},
-        {2, 1, "", "/bin/cp", "updated sproc=/bin/cp fname=/etc/new.conf msg=size,sha256"},
-        {2, 0, "", "", "updated fname=/etc/new.conf msg=size,sha256"},
-        {3, 3, "", "", "deleted filePath=/etc/old.conf"},
-        {3, 1, "root", "rm", "deleted suser=root sproc=rm fname=/etc/old.conf"},
-        {4, 2, "root", "mv", "renamed suser=root sproc=mv oldfilePath=/etc/old.conf filePath=/etc/new.conf"},
-        {4, 3, "", "", "renamed oldfilePath=/etc/old.conf filePath=/etc/new.conf"},
-        {4, 1, "", "", "renamed fname=/etc/old.conf -> /etc/new.conf"},
-        {4, 0, "root", "", "renamed suser=root fname=/etc/old.conf -> /etc/new.conf"},
-        {0, 2, "root", "mv", "unknown"},
-        {5, 1, "", "", "unknown"},
-    };
-    for (const auto& c : cases) {
-        const KvoPluginIm::CSqlEntity* was = c.change == 1 ? nullptr : m_was.get();
-        const KvoPluginIm::CSqlEntity* is = c.change == 3 ? nullptr : m_is.get();
-        std::string line;
-        ASSERT_TRUE(m_scanner->SyslogFormat(was, is, 0, 1, c.change, "size,sha256", c.user, c.process, c.level, line))
-            << c.extension;
-        EXPECT_EQ(Expected("1002|System configuration|6|", c.level, c.extension), line)
-            << "change " << c.change << ", level " << c.level;
-    }
-}
 
 TEST_F(ScannerSyslogTest, ValuesAreEscapedButTheChangedListIsNot) {
     AddRule(2, "etc | conf \\ rule", "1002");
@@ -136,53 +77,6 @@ TEST_F(ScannerSyslogTest, ValuesAreEscapedButTheChangedListIsNot) {
                        std::string("updated suser=DOM\\\\adm sproc=/opt/p\\=q filePath=/srv/a\\=b\\\\c\\n") + kCafe +
                            " msg=x=y"),
               line);
-}
-
-TEST_F(ScannerSyslogTest, SeverityOfTheNewVersionOrElseTheOld) {
-    const struct {
-        int was;
-        int is;
-        int change;
-        int cef;
-    } cases[] = {
-        {2, 1, 2, 3}, {2, 2, 2, 6}, {2, 3, 2, 8}, {2, 4, 2, 10}, {4, 0, 2, 9},  {4, 5, 2, 9},
-        {1, -1, 2, 9}, {3, 0, 3, 8}, {0, 4, 1, 10}, {1, 4, 4, 10}, {5, 0, 3, 9},
-    };
-    for (const auto& c : cases) {
-        const auto was = Entity("/etc/old.conf", c.was);
-        const auto is = Entity("/etc/new.conf", c.is);
-        std::string line;
-        ASSERT_TRUE(m_scanner->SyslogFormat(c.change == 1 ? nullptr : was.get(), c.change == 3 ? nullptr : is.get(), 0,
-                                            1, c.change, "size", "", "", 2, line));
-        const std::string prefix = std::string(kHeader) + "1002|System configuration|" + std::to_string(c.cef) + "|";
-        EXPECT_EQ(prefix, line.substr(0, prefix.size())) << "was " << c.was << ", is " << c.is;
-    }
-}
-
-TEST_F(ScannerSyslogTest, SignatureIdFromTheRuleIdentifier) {
-    const struct {
-        long long rule;
-        const char* identifier;
-        const char* signature;
-        const char* logged;
-    } cases[] = {
-        {11, "1002", "1002", nullptr},
-        {12, "", "30", nullptr},
-        {13, "abc", "30", "Identifier for SI rule (id=13) is not a number: abc"},
-        {14, "99999999999999999999", "30", "Identifier for SI rule (id=14) is invalid: 99999999999999999999"},
-    };
-    for (const auto& c : cases) {
-        AddRule(c.rule, "r", c.identifier);
-        std::string line;
-        ASSERT_TRUE(m_scanner->SyslogFormat(nullptr, m_is.get(), 0, static_cast<int>(c.rule), 1, "", "", "", 2, line));
-        EXPECT_EQ(Expected(std::string(c.signature) + "|r|6|", 2, "created filePath=/etc/new.conf"), line)
-            << "identifier '" << c.identifier << "'";
-        const std::string mention = "Identifier for SI rule (id=" + std::to_string(c.rule) + ")";
-        if (c.logged != nullptr)
-            EXPECT_NE(std::string::npos, LogText().find(c.logged)) << LogText();
-        else
-            EXPECT_EQ(std::string::npos, LogText().find(mention)) << LogText();
-    }
 }
 
 TEST_F(ScannerSyslogTest, NameIsCutTo128CharactersWithoutALoneBackslash) {
@@ -227,64 +121,12 @@ TEST_F(ScannerSyslogTest, LongChangedListIsCutAtACharacterBoundaryWithin65528Byt
     }
 }
 
-TEST_F(ScannerSyslogTest, LineCannotBeBuiltWithoutTheEntityTheChangeNamesButWithoutItsRule) {
-    const struct {
-        const char* what;
-        bool was;
-        bool is;
-        int rule;
-        int change;
-    } cases[] = {
-        {"create without new version", true, false, 1, 1},
-        {"update without new version", true, false, 1, 2}, {"delete without old version", false, true, 1, 3},
-        {"rename without old version", false, true, 1, 4}, {"rename without new version", true, false, 1, 4},
-    };
-    for (const auto& c : cases) {
-        std::string line = "untouched";
-        EXPECT_FALSE(m_scanner->SyslogFormat(c.was ? m_was.get() : nullptr, c.is ? m_is.get() : nullptr, 0, c.rule,
-                                             c.change, "size", "", "", 2, line))
-            << c.what;
-        EXPECT_EQ("untouched", line) << c.what;
-    }
+// The change happened though its rule went meanwhile: the line still goes,
+// with no name and signature id 30.
+TEST_F(ScannerSyslogTest, LineWithoutItsRuleRowStillGoes) {
     std::string line;
-    // The change happened though its rule went meanwhile: no name, signature id 30.
     EXPECT_TRUE(m_scanner->SyslogFormat(m_was.get(), m_is.get(), 0, 99, 2, "size", "", "", 2, line));
     EXPECT_NE(line.find("|30||"), std::string::npos) << line;
-    m_scanner->CloseSystemIntegrityDb();
-    EXPECT_FALSE(m_scanner->SyslogFormat(m_was.get(), m_is.get(), 0, 1, 2, "size", "", "", 2, line));
-}
-
-TEST_F(ScannerSyslogTest, WithSyslogOffNothingIsFormatted) {
-    ConfigureSyslog("");
-    m_scanner->SyslogSend(m_was.get(), m_is.get(), 0, 99, 2, "size", 1700000000000LL, "", "");
-    ConfigureSyslog("<Syslog port=\"514\"/>");
-    m_scanner->SyslogSend(m_was.get(), m_is.get(), 0, 99, 2, "size", 1700000000000LL, "", "");
-    EXPECT_EQ(std::string::npos, LogText().find("SyslogSend()")) << LogText();
-}
-
-TEST_F(ScannerSyslogTest, SendFailureIsLoggedWithTheReasonThenAnUnopenableServerIsQuiet) {
-    LoopbackTcpSink sink;
-    ASSERT_NE(0, sink.Port());
-    ConfigureSyslog("<Syslog server=\"127.0.0.1\" port=\"" + std::to_string(sink.Port()) + "\" protocol=\"tcp\"/>");
-    m_scanner->SyslogSend(m_was.get(), nullptr, 0, 1, 3, "", 1700000000000LL, "", "");
-    std::string message, error;
-    ASSERT_TRUE(sink.NextMessage(message, error)) << error;
-    EXPECT_NE(std::string::npos, message.find("act=deleted")) << message;
-    EXPECT_NE(std::string::npos, message.find(" 2023-11-14T22:13:20Z ")) << "stamped in seconds: " << message;
-    const int clientPort = sink.PeerPort();
-    sink.StopListening();
-    ASSERT_TRUE(WaitUntilPeerClosed(clientPort)) << "the close never reached the sender";
-
-    const std::string failed = "CIntegrityScanThread::SyslogSend() - send failed: ";
-    m_scanner->SyslogSend(m_was.get(), nullptr, 0, 1, 3, "", 1700000000000LL, "", "");
-    const std::string log = LogText();
-    const size_t at = log.find(failed);
-    ASSERT_NE(std::string::npos, at) << log;
-    EXPECT_EQ(0u, log.compare(at + failed.size(), std::string(strerror(ECONNREFUSED)).size(), strerror(ECONNREFUSED)))
-        << log;
-
-    m_scanner->SyslogSend(m_was.get(), nullptr, 0, 1, 3, "", 1700000000000LL, "", "");
-    EXPECT_EQ(log.find(failed), LogText().rfind(failed)) << "an unopenable syslogger must drop the line silently";
 }
 
 }  // namespace

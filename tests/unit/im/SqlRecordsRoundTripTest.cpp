@@ -1,7 +1,7 @@
 // Rows written and read back through the records in a real si.db: every value
 // of every column survives insert, load and update; members never set are
-// stored as NULL and load back with their NULL mark; joined relations load into
-// their records; the real-time queue's ids are never reused.
+// stored as NULL and load back with their NULL mark; the real-time queue's ids
+// are never reused.
 #include <map>
 #include <memory>
 #include <string>
@@ -59,13 +59,6 @@ std::map<std::string, std::string> Snapshot(const XMLObject& record) {
     return values;
 }
 
-std::vector<RecordClass> WritableClasses() {
-    std::vector<RecordClass> writable;
-    for (const RecordClass& record : KvoTest::AllRecordClasses())
-        if (!record.isView) writable.push_back(record);
-    return writable;
-}
-
 // Marks the members as holding values, so that they are written.
 template <typename... Members>
 void Given(XMLObject& record, const Members*... members) {
@@ -75,7 +68,7 @@ void Given(XMLObject& record, const Members*... members) {
 class SqlRecordRoundTrip : public KvoTest::RecordDbFixture {};
 
 TEST_F(SqlRecordRoundTrip, EveryColumnOfEveryTableSurvivesInsertAndLoad) {
-    for (const RecordClass& record : WritableClasses()) {
+    for (const RecordClass& record : KvoTest::AllRecordClasses()) {
         SCOPED_TRACE(record.relation);
         std::unique_ptr<XMLObject> written = record.make();
         FillEveryColumnButTheKey(*written, 1);
@@ -93,7 +86,7 @@ TEST_F(SqlRecordRoundTrip, EveryColumnOfEveryTableSurvivesInsertAndLoad) {
 }
 
 TEST_F(SqlRecordRoundTrip, UnsetMembersAreStoredAsNullAndLoadWithTheirNullMark) {
-    for (const RecordClass& record : WritableClasses()) {
+    for (const RecordClass& record : KvoTest::AllRecordClasses()) {
         SCOPED_TRACE(record.relation);
         std::unique_ptr<XMLObject> written = record.make();
         ASSERT_TRUE(written->SQLInsert(*m_db));
@@ -163,94 +156,6 @@ TEST_F(SqlRecordRoundTrip, RealtimeChangeIdsAreAssignedAndNeverReused) {
     ASSERT_TRUE(next.SQLInsert(*m_db));
     EXPECT_EQ(next.m_realtimeChangeId, 4);
     EXPECT_EQ(Scalar(*m_db, "SELECT [seq] FROM sqlite_sequence WHERE [name]='RealtimeChanges'"), 4);
-}
-
-TEST_F(SqlRecordRoundTrip, EntityOwnsItsAttributeChildrenAndTheyLoadThroughTheJoin) {
-    CSqlEntity entity;
-    entity.m_entityType = wxT("File");
-    entity.m_key = wxT("/etc/Hosts");
-    entity.m_keyCanonical = wxT("/etc/Hosts");
-    Given(entity, &entity.m_entityType, &entity.m_key, &entity.m_keyCanonical);
-    ASSERT_TRUE(entity.SQLInsert(*m_db));
-    const std::vector<std::pair<wxString, wxString>> values = {{wxT("size"), wxT("120")},
-                                                               {wxT("owner"), wxT("root")}};
-    for (const auto& value : values) {
-        auto* attribute = new CSqlAttribute();
-        attribute->m_entityId = entity.m_entityId;
-        attribute->m_name = value.first;
-        attribute->m_value = value.second;
-        Given(*attribute, &attribute->m_entityId, &attribute->m_name, &attribute->m_value);
-        entity.AppendAttribute(attribute);
-    }
-    ASSERT_EQ(entity.GetAttributes().size(), 2u);
-    EXPECT_EQ(entity.GetAttributes().at(1).m_name, wxT("owner"));
-    EXPECT_NE(entity.toString().Find(wxT("<Attributes>")), wxNOT_FOUND) << entity.toString();
-    ASSERT_TRUE(entity.GetAttributes().SQLInsert(*m_db));
-    EXPECT_EQ(Scalar(*m_db, "SELECT COUNT(*) FROM [Entitys]"), 1) << "children are rows of their own table";
-
-    CSqlEntityAttributes joined;
-    wxSQLite3ResultSet rows = m_db->ExecuteQuery("SELECT * FROM [EntityAttributes] ORDER BY [attributeId]");
-    ASSERT_TRUE(joined.SQLLoad(rows));
-    ASSERT_EQ(joined.size(), 2u);
-    for (size_t i = 0; i < joined.size(); ++i) {
-        const CSqlEntityAttribute& row = joined.at(i);
-        EXPECT_EQ(row.m_entityId, entity.m_entityId);
-        EXPECT_EQ(row.m_key, wxT("/etc/Hosts"));
-        EXPECT_EQ(row.m_entityType, wxT("File"));
-        EXPECT_TRUE(row.IsAttributeNull(&row.m_supercededBy));
-        EXPECT_EQ(row.m_attributeId, entity.GetAttributes().at(i).m_attributeId);
-        EXPECT_EQ(row.m_name, values[i].first);
-        EXPECT_EQ(row.m_value, values[i].second);
-        EXPECT_TRUE(row.IsAttributeNull(&row.m_friendlyValue));
-    }
-    // One row of the view, addressed by its entity key.
-    CSqlEntityAttribute one;
-    one.m_entityId = entity.m_entityId;
-    one.SetAttributeNull(&one.m_entityId, false);
-    ASSERT_TRUE(one.SQLLoad(*m_db));
-    EXPECT_EQ(one.m_key, wxT("/etc/Hosts"));
-    EXPECT_FALSE(one.IsAttributeNull(&one.m_attributeId));
-}
-
-TEST_F(SqlRecordRoundTrip, RealtimeChangeDetailsJoinChangeAndDetailColumns) {
-    CSqlRealtimeChange change;
-    change.m_entityType = wxT("File");
-    change.m_keyCanonical = wxT("/srv/new");
-    change.m_entitySetIds = wxT("3,7");
-    Given(change, &change.m_entityType, &change.m_keyCanonical, &change.m_entitySetIds);
-    ASSERT_TRUE(change.SQLInsert(*m_db));
-    CSqlChangeDetails details;
-    for (int kind : {4, 2}) {
-        auto* detail = new CSqlChangeDetail();
-        detail->m_realtimeChangeId = change.m_realtimeChangeId;
-        detail->m_change = kind;
-        detail->m_whenChangedFirst = 1700000000000LL + kind;
-        detail->m_user = wxT("alice");
-        Given(*detail, &detail->m_realtimeChangeId, &detail->m_change, &detail->m_whenChangedFirst, &detail->m_user);
-        if (kind == 4) {
-            detail->m_keyCanonicalOld = wxT("/srv/old");
-            Given(*detail, &detail->m_keyCanonicalOld);
-        }
-        details.Append(detail);
-    }
-    ASSERT_TRUE(details.SQLInsert(*m_db));
-
-    CSqlRealtimeChangeDetails joined;
-    wxSQLite3ResultSet rows =
-        m_db->ExecuteQuery("SELECT * FROM [RealtimeChangeDetails] ORDER BY [change] DESC");
-    ASSERT_TRUE(joined.SQLLoad(rows));
-    ASSERT_EQ(joined.size(), 2u);
-    const CSqlRealtimeChangeDetail& rename = joined.at(0);
-    EXPECT_EQ(rename.m_realtimeChangeId, change.m_realtimeChangeId);
-    EXPECT_EQ(rename.m_keyCanonical, wxT("/srv/new"));
-    EXPECT_EQ(rename.m_entitySetIds, wxT("3,7"));
-    EXPECT_EQ(rename.m_change, 4);
-    EXPECT_EQ(rename.m_whenChangedFirst, 1700000000004LL);
-    EXPECT_EQ(rename.m_keyCanonicalOld, wxT("/srv/old"));
-    EXPECT_EQ(rename.m_user, wxT("alice"));
-    EXPECT_TRUE(rename.IsAttributeNull(&rename.m_process));
-    EXPECT_EQ(joined.at(1).m_change, 2);
-    EXPECT_TRUE(joined.at(1).IsAttributeNull(&joined.at(1).m_keyCanonicalOld));
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 // Shared by the record tests: a fixture with a real si.db created by the
-// agent's database layer, and the table of every record class with the
-// relation it maps to.
+// agent's database layer, and every record class of a table with its relation.
 #pragma once
 
 #include <functional>
@@ -12,13 +11,10 @@
 #include "plugins/im/SqlChangeDetail.h"
 #include "plugins/im/SqlDirectoryEntitySet.h"
 #include "plugins/im/SqlEntity.h"
-#include "plugins/im/SqlEntityAttribute.h"
 #include "plugins/im/SqlFeature.h"
 #include "plugins/im/SqlFileEntitySet.h"
 #include "plugins/im/SqlGroupEntitySet.h"
 #include "plugins/im/SqlIncludeExclude.h"
-#include "plugins/im/SqlIncludeExcludeFeature.h"
-#include "plugins/im/SqlIncludeExcludePattern.h"
 #include "plugins/im/SqlInstalledSoftwareEntitySet.h"
 #include "plugins/im/SqlIntegrityEvent.h"
 #include "plugins/im/SqlIntegrityRule.h"
@@ -26,7 +22,6 @@
 #include "plugins/im/SqlPortEntitySet.h"
 #include "plugins/im/SqlProcessEntitySet.h"
 #include "plugins/im/SqlRealtimeChange.h"
-#include "plugins/im/SqlRealtimeChangeDetail.h"
 #include "plugins/im/SqlRegistryKeyEntitySet.h"
 #include "plugins/im/SqlRegistryValueEntitySet.h"
 #include "plugins/im/SqlScan.h"
@@ -56,24 +51,14 @@ protected:
 };
 
 struct RecordClass {
-    std::string relation;         // table or view
-    std::string elementName;      // the record's static ElementName()
-    std::string listElementName;  // the list's static ElementName()
+    std::string relation;
     std::function<std::unique_ptr<KvoCore::XMLObject>()> make;
     std::function<std::unique_ptr<KvoCore::XMLObjectList>()> makeList;
-    bool isView;
-    std::string viewKey;  // key attribute a view's record carries ("" none)
 };
 
 template <typename TRecord, typename TList>
-RecordClass Record(const std::string& relation, bool isView = false, const std::string& viewKey = "") {
-    return {relation,
-            TRecord::ElementName().ToStdString(),
-            TList::ElementName().ToStdString(),
-            [] { return std::make_unique<TRecord>(); },
-            [] { return std::make_unique<TList>(); },
-            isView,
-            viewKey};
+RecordClass Record(const std::string& relation) {
+    return {relation, [] { return std::make_unique<TRecord>(); }, [] { return std::make_unique<TList>(); }};
 }
 
 inline const std::vector<RecordClass>& AllRecordClasses() {
@@ -103,11 +88,6 @@ inline const std::vector<RecordClass>& AllRecordClasses() {
         Record<CSqlScanIntegrityRuleId, CSqlScanIntegrityRuleIds>("ScanIntegrityRuleIds"),
         Record<CSqlRealtimeChange, CSqlRealtimeChanges>("RealtimeChanges"),
         Record<CSqlChangeDetail, CSqlChangeDetails>("ChangeDetails"),
-        Record<CSqlEntityAttribute, CSqlEntityAttributes>("EntityAttributes", true, "entityId"),
-        Record<CSqlIncludeExcludePattern, CSqlIncludeExcludePatterns>("IncludeExcludePatterns", true),
-        Record<CSqlIncludeExcludeFeature, CSqlIncludeExcludeFeatures>("IncludeExcludeFeatures", true),
-        Record<CSqlRealtimeChangeDetail, CSqlRealtimeChangeDetails>("RealtimeChangeDetails", true,
-                                                                    "realtimeChangeId"),
     };
     return classes;
 }
