@@ -66,6 +66,6 @@ fuzz: fuzz-deps build-fuzz/CMakeCache.txt
 	    mkdir -p build-fuzz/corpus/$$t && \
 	    echo "fuzz: $$t for $(FUZZ_SECONDS) s" && \
 	    $(SAN_ENV) build-fuzz/bin/$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
-	        -rss_limit_mb=2048 -print_final_stats=1 \
+	        -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix=build-fuzz/ \
 	        build-fuzz/corpus/$$t tests/data/fuzz/$${t#fuzz_} || exit 1; \
 	done

@@ -1,6 +1,6 @@
 // Glob translation as rule storage runs it, for Linux and Windows hosts, with
 // and without the base-directory form; each expression is then compiled and
-// matched as the key matcher would.
+// matched as the key matcher does it.
 #include <wx/init.h>
 #include <wx/regex.h>
 
@@ -9,6 +9,7 @@
 
 #include "core/Utilities.h"
 #include "plugins/im/GlobTranslator.h"
+#include "plugins/im/RecordRegEx.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     static wxInitializer init;
@@ -23,10 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const KvoPluginIm::CGlobTranslator translator(host);
         for (bool base : {false, true}) {
             const wxString regEx = translator.Translate(glob, base ? host : wxPATH_UNIX, base, true);
-            int flags = wxRE_EXTENDED | wxRE_NOSUB;
-            if (translator.IgnoresCase()) flags |= wxRE_ICASE;
-            wxRegEx compiled;
-            if (compiled.Compile(regEx, flags)) compiled.Matches(glob);
+            const auto compiled = KvoPluginIm::CRecordRegEx::Compile(regEx, translator.IgnoresCase());
+            if (compiled) compiled->Matches(glob);
         }
     }
     return 0;
