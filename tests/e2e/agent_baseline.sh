@@ -43,17 +43,9 @@ mkdir -p "$T/empty dir"
 
 # config CPU_LIMIT: the rule over the tree.
 config() {
-    cat <<XML
-<SecurityConfiguration>
-  <AgentConfiguration systemIntegrityAllowOnChange="false" systemIntegrityCPULimit="$1"/>
-  <IntegrityRules>
-    <IntegrityRule id="7" name="Tree" identifier="1007" severity="2" allowOnChange="false">
-      <FileSet base="$T"><Include key="**"/><Exclude key="**/*.tmp"/><Attributes><STANDARD/></Attributes></FileSet>
-      <DirectorySet base="$T"><Include key="**"/><Attributes><STANDARD/></Attributes></DirectorySet>
-    </IntegrityRule>
-  </IntegrityRules>
-</SecurityConfiguration>
-XML
+    config_xml "systemIntegrityCPULimit=\"$1\"" 'id="7" name="Tree" identifier="1007" severity="2"' \
+        "<FileSet base=\"$T\"><Include key=\"**\"/><Exclude key=\"**/*.tmp\"/><Attributes><STANDARD/></Attributes></FileSet>
+         <DirectorySet base=\"$T\"><Include key=\"**\"/><Attributes><STANDARD/></Attributes></DirectorySet>"
 }
 config 100 >"$WORK/fast.xml"
 config 10 >"$WORK/slow.xml"

@@ -17,16 +17,8 @@ echo tiny >"$T/small.txt"
 
 # config SEVERITY EVENT_MODE: the rule over the tree's files.
 config() {
-    cat <<XML
-<SecurityConfiguration>
-  <AgentConfiguration systemIntegrityAllowOnChange="false" systemIntegrityEventMode="$2"/>
-  <IntegrityRules>
-    <IntegrityRule id="7" name="Tree files" identifier="1007" severity="$1" allowOnChange="false">
-      <FileSet base="$T"><Include key="**"/><Attributes><STANDARD/><sha256/></Attributes></FileSet>
-    </IntegrityRule>
-  </IntegrityRules>
-</SecurityConfiguration>
-XML
+    config_xml "systemIntegrityEventMode=\"$2\"" "id=\"7\" name=\"Tree files\" identifier=\"1007\" severity=\"$1\"" \
+        "<FileSet base=\"$T\"><Include key=\"**\"/><Attributes><STANDARD/><sha256/></Attributes></FileSet>"
 }
 config 2 1 >"$WORK/rule.xml"
 config 3 1 >"$WORK/edited.xml"

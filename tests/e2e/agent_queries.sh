@@ -9,16 +9,8 @@ mkdir -p "$T"
 echo "edit me first" >"$T/edit.txt"
 echo "remove me" >"$T/gone.txt"
 echo "stays as it is" >"$T/keep.txt"
-cat >"$WORK/rule.xml" <<XML
-<SecurityConfiguration>
-  <AgentConfiguration systemIntegrityAllowOnChange="false" systemIntegrityEventMode="1"/>
-  <IntegrityRules>
-    <IntegrityRule id="7" name="Tree files" identifier="1007" severity="2" allowOnChange="false">
-      <FileSet base="$T"><Include key="**"/><Attributes><STANDARD/><sha256/></Attributes></FileSet>
-    </IntegrityRule>
-  </IntegrityRules>
-</SecurityConfiguration>
-XML
+config_xml 'systemIntegrityEventMode="1"' 'id="7" name="Tree files" identifier="1007" severity="2"' \
+    "<FileSet base=\"$T\"><Include key=\"**\"/><Attributes><STANDARD/><sha256/></Attributes></FileSet>" >"$WORK/rule.xml"
 W=$WORK/work
 agent() { "$AGENT" --workdir "$W" --config "$WORK/rule.xml" "$@"; }
 db() { sqlite3 "$W/si.db" "$1"; }

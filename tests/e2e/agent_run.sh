@@ -8,16 +8,9 @@ AGENT=$(cd "$(dirname "$AGENT")" && pwd)/$(basename "$AGENT")
 
 mkdir -p "$WORK/watched"
 echo "x=1" >"$WORK/watched/a.conf"
-cat >"$WORK/config.xml" <<XML
-<SecurityConfiguration>
-  <AgentConfiguration systemIntegrityAllowOnChange="false"/>
-  <IntegrityRules>
-    <IntegrityRule id="4" name="Watched files" identifier="1004" severity="2" allowOnChange="false">
-      <FileSet base="$WORK/watched"><Include key="*.conf"/><Attributes><STANDARD/></Attributes></FileSet>
-    </IntegrityRule>
-  </IntegrityRules>
-</SecurityConfiguration>
-XML
+config_xml "" 'id="4" name="Watched files" identifier="1004" severity="2"' \
+    "<FileSet base=\"$WORK/watched\"><Include key=\"*.conf\"/><Attributes><STANDARD/></Attributes></FileSet>" \
+    >"$WORK/config.xml"
 A=("$AGENT" --workdir "$WORK/w" --config "$WORK/config.xml")
 LOG="$WORK/w/kvo-agent.log"
 
@@ -57,14 +50,7 @@ check "the database is intact" [ "$(sqlite3 "$WORK/w/si.db" "PRAGMA integrity_ch
 
 # Again on the same work directory, with a rule that has nothing to scan: the
 # baseline it asks for completes at once. Stopped with SIGTERM this time.
-cat >"$WORK/config.xml" <<XML
-<SecurityConfiguration>
-  <AgentConfiguration systemIntegrityAllowOnChange="false"/>
-  <IntegrityRules>
-    <IntegrityRule id="5" name="Nothing to watch" identifier="1005" severity="1" allowOnChange="false"/>
-  </IntegrityRules>
-</SecurityConfiguration>
-XML
+config_xml "" 'id="5" name="Nothing to watch" identifier="1005" severity="1"' "" >"$WORK/config.xml"
 # The first run may have completed its baseline before it was stopped: only a new line counts.
 completed=$(grep -c "integrity scan completed" "$LOG")
 "${A[@]}" run >"$WORK/run.out" 2>"$WORK/run.err" &

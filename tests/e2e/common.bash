@@ -40,6 +40,12 @@ expect_text() {
     fi
 }
 
+# config_xml AGENT_ATTRIBUTES RULE_ATTRIBUTES SETS: a configuration of one rule, without on-change.
+config_xml() {
+    printf '<SecurityConfiguration>\n<AgentConfiguration systemIntegrityAllowOnChange="false" %s/>\n<IntegrityRules>\n' "$1"
+    printf '<IntegrityRule %s allowOnChange="false">%s</IntegrityRule>\n</IntegrityRules>\n</SecurityConfiguration>\n' "$2" "$3"
+}
+
 finish() {
     echo "$passes passed, $failures failed"
     [ "$failures" -eq 0 ]

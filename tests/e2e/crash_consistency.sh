@@ -20,16 +20,8 @@ for i in $(seq 1 6); do head -c 24000000 /dev/urandom >"$T/big-$i.bin"; done
 f() { printf '%s/f%03d.txt' "$1" "$2"; }
 
 config() {
-    cat <<XML
-<SecurityConfiguration>
-  <AgentConfiguration systemIntegrityAllowOnChange="false" systemIntegrityEventMode="$1"/>
-  <IntegrityRules>
-    <IntegrityRule id="3" name="Crash tree" identifier="1003" severity="2" allowOnChange="false">
-      <FileSet base="$T"><Include key="**"/><Attributes><STANDARD/><sha256/></Attributes></FileSet>
-    </IntegrityRule>
-  </IntegrityRules>
-</SecurityConfiguration>
-XML
+    config_xml "systemIntegrityEventMode=\"$1\"" 'id="3" name="Crash tree" identifier="1003" severity="2"' \
+        "<FileSet base=\"$T\"><Include key=\"**\"/><Attributes><STANDARD/><sha256/></Attributes></FileSet>"
 }
 config 1 >"$WORK/mode1.xml"
 config 2 >"$WORK/mode2.xml"

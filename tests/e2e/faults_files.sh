@@ -7,16 +7,8 @@ chmod 755 "$WORK"
 
 # config TREE [SET_ATTRIBUTES] [MORE_SETS]: a FileSet over TREE, contents as sha256.
 config() {
-    cat <<XML
-<SecurityConfiguration>
-  <AgentConfiguration systemIntegrityAllowOnChange="false" contentShortHandMapping="sha256"/>
-  <IntegrityRules>
-    <IntegrityRule id="3" name="Faults" identifier="1003" severity="2" allowOnChange="false">
-      <FileSet base="$1" ${2:-}><Include key="**"/><Attributes><STANDARD/></Attributes></FileSet>${3:-}
-    </IntegrityRule>
-  </IntegrityRules>
-</SecurityConfiguration>
-XML
+    config_xml 'contentShortHandMapping="sha256"' 'id="3" name="Faults" identifier="1003" severity="2"' \
+        "<FileSet base=\"$1\" ${2:-}><Include key=\"**\"/><Attributes><STANDARD/></Attributes></FileSet>${3:-}"
 }
 # agent WORKDIR CONFIG COMMAND: runs the agent in the background; its pid in $pid.
 agent() { "$AGENT" --workdir "$1" --config "$2" "$3" >"$WORK/out" 2>"$WORK/err" & pid=$!; }
