@@ -284,6 +284,8 @@ protected:
     // versions below it stay current instead of being reported deleted.
     // Returns the number of versions kept.
     int KeepUnseenEntitiesBelow(long long entitySetId, const wxString& directory);
+    // Conditions that spare the versions below the directories a baseline could not list.
+    wxString KeptBelowUnlisted() const;
     // Descent pruning, by the type's key matcher.
     bool ShouldDescend(const CSqlIncludeExcludeFeatures& features, const CSqlIncludeExcludePatterns& patterns,
                        const KvoCore::Int64Set& includeExcludeIds, const wxString& searchBase,
@@ -374,6 +376,8 @@ protected:
     std::vector<std::function<void()>> m_afterCommit;
     // Keys the attribute step skipped after repeated database errors.
     std::set<wxString> m_givenUpKeys;
+    // Directories a baseline could not list ("dir/"), by entity set.
+    std::vector<std::pair<long long, wxString>> m_unlistedBelow;
     // Raw digests of the last HashContent, and the bytes it read.
     std::string m_md5;
     std::string m_sha1;

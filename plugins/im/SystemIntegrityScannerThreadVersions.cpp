@@ -217,9 +217,14 @@ void CIntegrityScanThread::DropVanishedEntities(const wxString& key, EntityInfoL
 }
 
 int CIntegrityScanThread::KeepUnseenEntitiesBelow(long long entitySetId, const wxString& directory) {
+    const wxString below = directory.EndsWith(wxT("/")) ? directory : directory + wxT("/");
+    if (GetScanType() == 0) {
+        // A baseline keeps them at its end: what it could not list it did not record.
+        m_unlistedBelow.emplace_back(entitySetId, below);
+        return 0;
+    }
     if (!ComparesVersions(GetScanType())) return 0;
     const CSqlEntity entity;
-    const wxString below = directory.EndsWith(wxT("/")) ? directory : directory + wxT("/");
     // Every key below the directory sorts between "dir/" and "dir0" ('0' follows '/').
     wxSQLite3Statement keep = m_db->PrepareStatement(wxString::Format(
         "UPDATE [%1$s] SET [%2$s]=NULL WHERE [%3$s]=?1 AND [%4$s]=?2 AND [%2$s]=0 AND [%5$s]<?3 AND [%6$s]>?4 AND "
@@ -443,6 +448,22 @@ void CIntegrityScanThread::DeleteEntityRow(long long entityId) {
     row.SQLDelete(*m_db, remove);
 }
 
+wxString CIntegrityScanThread::KeptBelowUnlisted() const {
+    const CSqlEntity entity;
+    const wxString key = entity.GetAttributeName(&entity.m_keyCanonical);
+    const auto quoted = [](wxString text) {
+        text.Replace("'", "''");
+        return text;
+    };
+    wxString clause;
+    // Every key below a directory sorts between "dir/" and "dir0" ('0' follows '/').
+    for (const auto& [setId, below] : m_unlistedBelow)
+        clause << wxString::Format(" AND NOT ([%s]=%lld AND [%s]>'%s' AND [%s]<'%s')",
+                                   entity.GetAttributeName(&entity.m_entitySetId), setId, key, quoted(below), key,
+                                   quoted(below.Left(below.length() - 1) + wxT("0")));
+    return clause;
+}
+
 void CIntegrityScanThread::DeprecateEntitiesBeforeBaseline() {
     const CSqlEntity entity;
     const wxString supercededBy = entity.GetAttributeName(&entity.m_supercededBy);
@@ -452,7 +473,8 @@ void CIntegrityScanThread::DeprecateEntitiesBeforeBaseline() {
     const wxString where = wxString::Format(
         "[%s]='%s' %s AND [%s] ISNULL AND [%s]<%lld", entity.GetAttributeName(&entity.m_entityType), type,
         ScopeFilters(entity.GetAttributeName(&entity.m_entitySetId), entity.GetAttributeName(&entity.m_integrityRuleId)),
-        supercededBy, entity.GetAttributeName(&entity.m_entityId), m_highestEntityIdAtStartOfScan);
+        supercededBy, entity.GetAttributeName(&entity.m_entityId), m_highestEntityIdAtStartOfScan) +
+        KeptBelowUnlisted();
     m_db->Begin();
     m_inTransaction = true;
     const int rows = CSystemIntegrityThread::MarkExistingEntitiesAsDeprecated(*m_db, where);

@@ -81,6 +81,11 @@ done
 chmod 755 "$T/dir"
 expect_status 4 "the directory readable again creates nothing" -- as_nobody check
 check "only its permissions changed back: [$(events)]" [ "$(events)" = "update Directory $T/dir" ]
+chmod 000 "$T/dir"
+expect_status 0 "a baseline of a directory that cannot be listed" -- as_nobody baseline
+chmod 755 "$T/dir"
+expect_status 4 "after that baseline, readable again, nothing below it is created" -- as_nobody check
+check "only its permissions changed back again: [$(events)]" [ "$(events)" = "update Directory $T/dir" ]
 
 # A link back to an ancestor with followLinks: the walk ends, each file once.
 T=$WORK/loop
