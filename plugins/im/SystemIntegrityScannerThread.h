@@ -280,9 +280,9 @@ protected:
     // removed and the batch emptied, so that a comparing scan reports the
     // older version deleted, once, and a baseline does not record it.
     void DropVanishedEntities(const wxString& key, EntityInfoList& entities);
-    // A directory of the set could not be listed: in a comparing scan the
-    // versions below it stay current instead of being reported deleted.
-    // Returns the number of versions kept.
+    // A directory of the set could not be listed: the versions below it stay
+    // current instead of being reported deleted (a baseline spares them when
+    // it retires the older versions). Returns the number kept now.
     int KeepUnseenEntitiesBelow(long long entitySetId, const wxString& directory);
     // Conditions that spare the versions below the directories a baseline could not list.
     wxString KeptBelowUnlisted() const;
