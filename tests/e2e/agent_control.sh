@@ -85,6 +85,9 @@ config 100 second >"$WORK/config.xml"
 kill -HUP $pid
 has_later() { "${A[@]}" entities --limit 2000 | grep -q "^[0-9]* File \[1002 - Later\] $WORK/later/added.conf$"; }
 check "after SIGHUP the new rule's file is in the baseline" until_ok has_later
+# Listing reads rows as they are recorded: the baseline may still be completing.
+idle() { "${A[@]}" status | grep -q "^integrity scan: idle"; }
+check "the new rule's baseline completes" until_ok idle
 expect_status 0 "check after the new rule's baseline" -- "${A[@]}" check
 
 # What is not a request gets a reason and a usage status, and the agent serves on.
