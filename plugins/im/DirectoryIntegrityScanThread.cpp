@@ -11,6 +11,7 @@
 #include "plugins/im/SqlDirectoryEntitySet.h"
 #include "plugins/im/SqlFileEntitySet.h"
 #include "plugins/im/SqlIncludeExcludeFeature.h"
+#include "plugins/im/StateKeys.h"
 
 namespace KvoPluginIm {
 
@@ -56,7 +57,7 @@ KvoCore::XMLObjectList* CDirectoryIntegrityScanThread::CreateEntitySetCollection
     return new CSqlDirectoryEntitySets();
 }
 
-const char* CDirectoryIntegrityScanThread::GetTraceMask() const { return "zel.im.scanner.dir"; }
+const char* CDirectoryIntegrityScanThread::GetTraceMask() const { return Keys::kTraceScannerDir; }
 
 bool CDirectoryIntegrityScanThread::FeaturesRequireFileOpen(const CSqlIncludeExcludeFeatures&) const { return false; }
 

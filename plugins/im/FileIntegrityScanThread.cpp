@@ -11,6 +11,7 @@
 #include "plugins/im/SqlEntityAttribute.h"
 #include "plugins/im/SqlFileEntitySet.h"
 #include "plugins/im/SystemIntegrityThread.h"
+#include "plugins/im/StateKeys.h"
 
 namespace KvoPluginIm {
 
@@ -33,7 +34,7 @@ KvoCore::XMLObjectList* CFileIntegrityScanThread::CreateEntitySetCollection() co
     return new CSqlFileEntitySets();
 }
 
-const char* CFileIntegrityScanThread::GetTraceMask() const { return "zel.im.scanner.file"; }
+const char* CFileIntegrityScanThread::GetTraceMask() const { return Keys::kTraceScannerFile; }
 
 bool CFileIntegrityScanThread::FeaturesRequireFileOpen(const CSqlIncludeExcludeFeatures& features) const {
     return CFileIntegrityKeyMatch::FeaturesRequireFileOpen(features);

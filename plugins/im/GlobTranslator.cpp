@@ -1,10 +1,11 @@
 #include "plugins/im/GlobTranslator.h"
 
 #include "core/Log.h"
+#include "plugins/im/StateKeys.h"
 
 namespace KvoPluginIm {
 
-const char* const CGlobTranslator::s_Trace = "zel.im.pattern";
+const char* const CGlobTranslator::s_Trace = Keys::kTracePattern;
 
 namespace {
 

@@ -11,6 +11,8 @@
 // Immutable after construction; safe to share between threads.
 #pragma once
 
+#include "plugins/im/StateKeys.h"
+
 #include <wx/arrstr.h>
 #include <wx/filename.h>
 #include <wx/string.h>
@@ -33,7 +35,7 @@ public:
     // True when globs were lower-cased: keys must then be compared ignoring case.
     bool IgnoresCase() const { return m_ignoreCase; }
 
-    static const char* const s_Trace;  // "zel.im.pattern"
+    static const char* const s_Trace;  // Keys::kTracePattern
 
 private:
     bool TranslateWholeGlob(const wxString& pattern, wxString& regEx) const;

@@ -6,12 +6,14 @@
 // wraps), so that it can be checked without waiting.
 #pragma once
 
+#include "plugins/im/StateKeys.h"
+
 namespace KvoPluginIm {
 
 class CPseudoRealtimeSchedule {
 public:
     struct Decision {
-        bool due;              // set "zel.im.bNeedPseudoRealtimeScan"
+        bool due;              // set Keys::kNeedPseudoRealtimeScan
         unsigned int sleepMs;  // a shorter sleep for this iteration; 0: the loop's own wait
     };
 

@@ -8,6 +8,7 @@
 #include "plugins/im/SqlAttribute.h"
 #include "plugins/im/SqlEntity.h"
 #include "plugins/im/SystemIntegrityThread.h"
+#include "plugins/im/StateKeys.h"
 
 namespace KvoPluginIm {
 namespace QuerySupport {
@@ -22,7 +23,7 @@ bool IsSet(const KvoCore::CDom& dom, const char* key) {
 
 std::unique_ptr<KvoCore::CSqliteDatabase> OpenQueryDb(KvoCore::CDom& dom) {
     auto db = std::make_unique<KvoCore::CSqliteDatabase>(dom, CSystemIntegrityThread::s_Trace);
-    if (!db->Open(dom.GetWxString("zel.im.dbPath"), 1, "WAL", true, false)) return nullptr;
+    if (!db->Open(dom.GetWxString(Keys::kDbPath), 1, "WAL", true, false)) return nullptr;
     return db;
 }
 

@@ -9,6 +9,7 @@
 #include <wx/string.h>
 
 #include "core/Dom.h"
+#include "plugins/im/StateKeys.h"
 
 class wxSQLite3Database;
 class wxSQLite3ResultSet;
@@ -30,7 +31,7 @@ extern const char* const kCannotOpenDb;
 // A switch of the state store; absent (or not a bool) counts as false.
 bool IsSet(const KvoCore::CDom& dom, const char* key);
 
-// A connection of the caller's own on the file named by "zel.im.dbPath";
+// A connection of the caller's own on the file named by Keys::kDbPath;
 // null when it cannot be opened (the reason is logged by the database layer).
 std::unique_ptr<KvoCore::CSqliteDatabase> OpenQueryDb(KvoCore::CDom& dom);
 

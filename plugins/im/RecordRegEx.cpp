@@ -5,6 +5,7 @@
 #include <wx/regex.h>
 
 #include "core/Log.h"
+#include "plugins/im/StateKeys.h"
 
 namespace KvoPluginIm {
 
@@ -19,7 +20,7 @@ std::unique_ptr<wxRegEx> CRecordRegEx::Compile(const wxString& source, bool igno
         compiled = regEx->Compile(source, wxRE_EXTENDED | wxRE_NOSUB | (ignoreCase ? wxRE_ICASE : 0));
     }
     if (!compiled) {
-        KVO_TRACE("zel.im.pattern", wxT("Regular expression '%s' does not compile"), source);
+        KVO_TRACE(Keys::kTracePattern, wxT("Regular expression '%s' does not compile"), source);
         return nullptr;
     }
     return regEx;

@@ -12,10 +12,11 @@
 #include "plugins/im/SqlEntitySet.h"
 #include "plugins/im/SqlIncludeExcludeFeature.h"
 #include "plugins/im/SqlIncludeExcludePattern.h"
+#include "plugins/im/StateKeys.h"
 
 namespace KvoPluginIm {
 
-const char* const CSystemIntegrityKeyMatch::s_Trace = "zel.im.keyMatch";
+const char* const CSystemIntegrityKeyMatch::s_Trace = Keys::kTraceKeyMatch;
 
 namespace {
 

@@ -11,6 +11,7 @@
 #include <wx/string.h>
 
 #include "core/Utilities.h"
+#include "plugins/im/StateKeys.h"
 
 class wxSQLite3Database;
 
@@ -98,7 +99,7 @@ public:
     static int CompareStringsCaseSensitive(const wxString& a, const wxString& b);
     static int CompareStringsCaseInsensitive(const wxString& a, const wxString& b);
 
-    static const char* const s_Trace;  // "zel.im.keyMatch"
+    static const char* const s_Trace;  // Keys::kTraceKeyMatch
 
 private:
     // Wildcard match ("*", "?") under the pattern's case rule.

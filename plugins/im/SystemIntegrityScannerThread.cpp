@@ -9,6 +9,7 @@
 #include "core/SqliteDatabase.h"
 #include "plugins/im/EventOutbox.h"
 #include "plugins/im/SqlSubscan.h"
+#include "plugins/im/StateKeys.h"
 
 namespace KvoPluginIm {
 namespace {
@@ -22,7 +23,7 @@ const unsigned char CIntegrityScanThread::s_AttributeHashNull[20] = {0xda, 0x39,
                                                                      0x0d, 0x32, 0x55, 0xbf, 0xef, 0x95, 0x60,
                                                                      0x18, 0x90, 0xaf, 0xd8, 0x07, 0x09};
 const unsigned int CIntegrityScanThread::s_StatsMinMsec = 100;
-const char* const CIntegrityScanThread::s_TraceStats = "zel.im.stats";
+const char* const CIntegrityScanThread::s_TraceStats = Keys::kTraceStats;
 
 wxPathFormat CIntegrityScanThread::GetPathFormat(const KvoCore::CDom& agent) {
     return agent.IsProtectingWindows() ? wxPATH_DOS : wxPATH_NATIVE;
@@ -88,14 +89,14 @@ void CIntegrityScanThread::OnRun() {
 void CIntegrityScanThread::RunSteps() {
     m_trace = KvoCore::LogTraceIsEnabled(GetTraceMask());
     KVO_SCANNER_TRACE("OnRun() %s", GetCPUTimeStr());
-    m_dom.ConditionRaise("zel.im.scanRunning." + EntityTypeAscii());
+    m_dom.ConditionRaise(Keys::kScanRunningPrefix + EntityTypeAscii());
     if (!OpenSystemIntegrityDb()) return;
     if (!OnThreadStartup()) {
         OnError();
         return;
     }
     long long minContentSize = 0;
-    if (m_dom.Get("zel.im.MinContentSizeForRenameDetection", minContentSize))
+    if (m_dom.Get(Keys::kMinContentSizeForRenameDetection, minContentSize))
         m_minContentSizeForRenameDetection = minContentSize;
     if (GetScanType() == 3) SetCPULimit(5);
     TestDestroy(100, nullptr);
@@ -150,7 +151,7 @@ bool CIntegrityScanThread::RunStep(int step) {
 
 void CIntegrityScanThread::OnExit() {
     KVO_SCANNER_TRACE("CIntegrityScanThread::OnExit() %s", GetCPUTimeStr());
-    m_dom.ConditionRaise("zel.im.scanFinished." + EntityTypeAscii());
+    m_dom.ConditionRaise(Keys::kScanFinishedPrefix + EntityTypeAscii());
     CloseSystemIntegrityDb();
     m_finished.store(IsSubscanFinished());
     CRunnable::OnExit();

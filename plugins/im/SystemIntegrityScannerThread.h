@@ -36,6 +36,7 @@
 #include "core/Syslogger.h"
 #include "core/Utilities.h"
 #include "plugins/im/EntityInfo.h"
+#include "plugins/im/StateKeys.h"
 
 struct cJSON;
 class wxSQLite3ResultSet;
@@ -76,7 +77,7 @@ public:
     static const unsigned char s_AttributeHashNull[20];
     // Operations that take this long or less are not traced under s_TraceStats.
     static const unsigned int s_StatsMinMsec;
-    static const char* const s_TraceStats;  // "zel.im.stats"
+    static const char* const s_TraceStats;  // Keys::kTraceStats
 
     // A new, unstarted scanner for the subscan's entity type (compared without
     // case); it owns subscan and wakes parent when it ends. Null, with the
@@ -138,7 +139,7 @@ public:
                                  const KvoCore::Int64Set& entityIds) = 0;
     // The type's key matcher; owned by the scanner.
     virtual const CSystemIntegrityKeyMatch* GetKeyMatcher() const = 0;
-    // The scanner's trace category, e.g. "zel.im.scanner.file".
+    // The scanner's trace category, e.g. Keys::kTraceScannerFile.
     virtual const char* GetTraceMask() const = 0;
     // Reads the scope of the scan (scan type, entity sets and rules);
     // subclasses call it first.
@@ -163,7 +164,7 @@ public:
     // --- Common operations ---
     // The agent stops, or this thread was asked to exit.
     bool ShouldShutdown();
-    // Opens the scanner's connection (path in "zel.im.dbPath") and prepares the
+    // Opens the scanner's connection (path in Keys::kDbPath) and prepares the
     // shared statements once. False, with nothing prepared, when it cannot.
     bool OpenSystemIntegrityDb();
     void CloseSystemIntegrityDb();

@@ -16,6 +16,7 @@
 #include "plugins/im/SqlRealtimeChangeDetail.h"
 #include "plugins/im/SqlSubscan.h"
 #include "plugins/im/SystemIntegrityScannerThread.h"
+#include "plugins/im/StateKeys.h"
 
 namespace KvoPluginIm {
 
@@ -51,7 +52,7 @@ std::vector<std::pair<const char*, wxSQLite3Statement*>> CIntegrityScanThread::S
 
 bool CIntegrityScanThread::OpenSystemIntegrityDb() {
     if (!m_db) m_db.reset(new KvoCore::CSqliteDatabase(m_dom, GetTraceMask()));
-    if (!m_db->IsOpenDb() && !m_db->Open(m_dom.GetWxString("zel.im.dbPath"), 1, "WAL", true, false)) return false;
+    if (!m_db->IsOpenDb() && !m_db->Open(m_dom.GetWxString(Keys::kDbPath), 1, "WAL", true, false)) return false;
     if (m_statements) return true;
     try {
         PrepareStatements();

@@ -8,10 +8,11 @@
 
 #include "core/Log.h"
 #include "core/SqliteDatabase.h"
+#include "plugins/im/StateKeys.h"
 
 namespace KvoPluginIm {
 
-const char* const CSystemIntegrityThread::s_Trace = "zel.im.ImThread";
+const char* const CSystemIntegrityThread::s_Trace = Keys::kTraceImThread;
 int CSystemIntegrityThread::s_WarnedOfLowDiskMb = 0;
 
 namespace {
@@ -32,7 +33,7 @@ long long CSystemIntegrityThread::ComputeScannersRunningLimit(const KvoCore::CDo
     int cpus = wxThread::GetCPUCount();
     if (cpus <= 0) cpus = 1;
     long long perCpu = 0;
-    const long long limit = dom.Get("zel.im.SystemIntegrity.ThreadsPerCpu", perCpu) ? cpus * perCpu : 1;
+    const long long limit = dom.Get(Keys::kThreadsPerCpu, perCpu) ? cpus * perCpu : 1;
     return limit == 0 ? 1 : limit;
 }
 

@@ -21,6 +21,7 @@
 
 #include "core/Dom.h"
 #include "core/Utilities.h"
+#include "plugins/im/StateKeys.h"
 
 class wxSQLite3Statement;
 
@@ -77,7 +78,7 @@ public:
     // absent or unparsable values give the defaults.
     void UpdateSettingsFromConfig();
 
-    // Opens (once) the control connection to the file named by "zel.im.dbPath"
+    // Opens (once) the control connection to the file named by Keys::kDbPath
     // and prepares the rules-without-entities statement on it. True when the
     // connection is open; a failure leaves nothing behind.
     bool OpenSystemIntegrityDb();
@@ -109,7 +110,7 @@ public:
     const wxString& ContentShortHandMapping() const { return m_contentShortHandMapping; }
     long long ScannersRunningLimit() const { return m_scannersRunningLimit; }
 
-    static const char* const s_Trace;  // "zel.im.ImThread"
+    static const char* const s_Trace;  // Keys::kTraceImThread
     static constexpr int s_NumOldScansToKeep = 5;
     // The free-disk minimum for which the low-disk warning was last given.
     static int s_WarnedOfLowDiskMb;
@@ -117,7 +118,7 @@ public:
     // Queries
     //
     // Each runs on its caller's thread with a connection of its own on
-    // "zel.im.dbPath". A result is a new object owned by the caller; null (or 0)
+    // Keys::kDbPath. A result is a new object owned by the caller; null (or 0)
     // means refused while a scan runs, or failed: message says why, status
     // becomes 500 when si.db cannot be used.
     //
@@ -129,7 +130,7 @@ public:
     // above maxEntityId (0: any). recordedFrom or recordedTo above 0 select a
     // time window (a CSqlIntegrityEvents with every column, served during
     // scans); otherwise pages by id (a CIntegrityEvents). limit is kept to
-    // 1..20000. Events up to lastEventId minus "zel.im.eventsToRetain" are deleted.
+    // 1..20000. Events up to lastEventId minus Keys::kEventsToRetain are deleted.
     static KvoCore::XMLObject* GetEvents(KvoCore::CDom& dom, long long lastEventId, long long maxEntityId,
                                          long long recordedFrom, long long recordedTo, int limit, int& status,
                                          wxString& message);
@@ -154,11 +155,11 @@ public:
     // Compares the configured rules with the stored ones, retires the entities
     // of changed and removed rules and stores new and changed rules, all in one
     // transaction on the control connection; scanners must be stopped first.
-    // Rules to rebuild land in IncrementalRuleIds(), and "zel.im.bNeedRebuildBaseline"
-    // is set. A database error rolls the pass back and leaves "zel.im.bRulesChanged"
+    // Rules to rebuild land in IncrementalRuleIds(), and Keys::kNeedRebuildBaseline
+    // is set. A database error rolls the pass back and leaves Keys::kRulesChanged
     // set, so that the loop tries again.
     void OnRulesChanged();
-    // Sets "zel.im.bRulesChanged" when the stored rules differ from the configured ones.
+    // Sets Keys::kRulesChanged when the stored rules differ from the configured ones.
     void OnStartupConfigCheck();
     // The configuration became empty: stops scanners, forgets all rules, entities, scans and events.
     void OnDeactivated();

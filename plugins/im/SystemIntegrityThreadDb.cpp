@@ -6,13 +6,14 @@
 #include "plugins/im/SqlEntity.h"
 #include "plugins/im/SqlIntegrityRule.h"
 #include "plugins/im/SystemIntegrityThread.h"
+#include "plugins/im/StateKeys.h"
 
 namespace KvoPluginIm {
 
 bool CSystemIntegrityThread::OpenSystemIntegrityDb() {
     if (!m_db) m_db.reset(new KvoCore::CSqliteDatabase(m_dom, s_Trace));
     if (!m_db->IsOpenDb()) {
-        if (!m_db->Open(m_dom.GetWxString("zel.im.dbPath"), 1, "WAL", true, false)) return false;
+        if (!m_db->Open(m_dom.GetWxString(Keys::kDbPath), 1, "WAL", true, false)) return false;
     }
     if (m_rulesWithoutEntities) return true;
     try {

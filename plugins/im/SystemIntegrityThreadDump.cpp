@@ -20,6 +20,7 @@
 #include "plugins/im/SqlEntity.h"
 #include "plugins/im/SqlIntegrityRule.h"
 #include "plugins/im/SystemIntegrityThread.h"
+#include "plugins/im/StateKeys.h"
 
 namespace KvoPluginIm {
 
@@ -35,12 +36,12 @@ const char* const kHeader = "EntityId;SupercededBy;RuleID-RuleName;Type;Key;Reco
 const size_t kAttributeListBytes = 4095;
 
 bool RefuseDumpWhileScanning(const KvoCore::CDom& dom, wxString& message) {
-    if (IsSet(dom, "zel.im.bBaselineScanRunning")) {
+    if (IsSet(dom, Keys::kBaselineScanRunning)) {
         message = kScanInProgress;
         KVO_TRACE(CSystemIntegrityThread::s_Trace, "DumpBaseline Baseline scan is in progress returning 0 entities");
         return true;
     }
-    if (IsSet(dom, "zel.im.bScanRunning")) {
+    if (IsSet(dom, Keys::kScanRunning)) {
         message = kScanInProgress;
         KVO_TRACE(CSystemIntegrityThread::s_Trace,
                   "DumpBaseline: One or more IM scans are in progress. Returning 0 entities");

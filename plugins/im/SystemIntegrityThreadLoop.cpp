@@ -17,6 +17,7 @@
 #include "plugins/im/SystemIntegrityScannerThread.h"
 #include "plugins/im/SystemIntegrityThread.h"
 #include "plugins/im/im-plugin.h"
+#include "plugins/im/StateKeys.h"
 
 namespace KvoPluginIm {
 
@@ -30,12 +31,9 @@ const unsigned int kAfterInitiateMs = 10;
 const int kMaxRetries = 5;
 
 const char* const kConfigUpdated = "app.configUpdated";
-const char* const kOnChangeDataAvailable = "zel.im.OnChangeDataAvailable";
-const char* const kScanAborted = "zel.im.scanAborted";
 // True while scanning is suspended for want of disk space.
-const char* const kDiskSpaceLow = "zel.im.bDiskSpaceLow";
-const char* const kNeedFlags[] = {"zel.im.bOnChangeDataAvailable", "zel.im.bNeedRebuildBaseline",
-                                  "zel.im.bNeedIncrementalScan", "zel.im.bNeedPseudoRealtimeScan"};
+const char* const kNeedFlags[] = {Keys::kOnChangeDataPending, Keys::kNeedRebuildBaseline,
+                                  Keys::kNeedIncrementalScan, Keys::kNeedPseudoRealtimeScan};
 
 unsigned int Tick() { return static_cast<unsigned int>(KvoCore::SystemTickCount()); }
 
@@ -82,7 +80,7 @@ void CSystemIntegrityThread::main() {
 
 void CSystemIntegrityThread::OnRun() {
     KVO_TRACE(s_Trace, "OnRun()");
-    for (const char* name : {kConfigUpdated, kOnChangeDataAvailable, kScanAborted}) m_dom.ConditionRegister(name);
+    for (const char* name : {kConfigUpdated, Keys::kOnChangeDataAvailable, Keys::kScanAborted}) m_dom.ConditionRegister(name);
     LoopState loop(Tick());
     loop.configSeen = ConditionCount(kConfigUpdated);
     if (!OpenSystemIntegrityDb()) return;
@@ -100,24 +98,24 @@ void CSystemIntegrityThread::OnRun() {
 void CSystemIntegrityThread::PrepareLoop(LoopState& loop) {
     loop.startTick = Tick();
     loop.workDir = m_dom.GetPluginWorkdirWx("im");
-    loop.dbPath = m_dom.GetWxString("zel.im.dbPath");
-    loop.realtimeMode = Flag("zel.im.realtimeMode");
+    loop.dbPath = m_dom.GetWxString(Keys::kDbPath);
+    loop.realtimeMode = Flag(Keys::kRealtimeMode);
     KVO_TRACE(s_Trace, "realtimeMode is %d", loop.realtimeMode ? 1 : 0);
     long long iterations = 0;
-    if (Flag("app.mode.unittest") && m_dom.Get("zel.im.unittest.iterations", iterations)) {
+    if (Flag("app.mode.unittest") && m_dom.Get(Keys::kUnittestIterations, iterations)) {
         loop.unitTest = true;
         loop.iterationsLeft = iterations;
         loop.waitMs = kUnitTestWaitMs;
         KVO_TRACE(s_Trace, "IM in unit test mode, will do at least %ld loop iterations", static_cast<long>(iterations));
     }
-    loop.onChangeSeen = ConditionCount(kOnChangeDataAvailable);
-    loop.abortSeen = ConditionCount(kScanAborted);
+    loop.onChangeSeen = ConditionCount(Keys::kOnChangeDataAvailable);
+    loop.abortSeen = ConditionCount(Keys::kScanAborted);
 }
 
 // False when OnRun must return; otherwise sleepMs is the sleep before the next iteration.
 bool CSystemIntegrityThread::RunIteration(LoopState& loop, unsigned int& sleepMs) {
     if (m_dom.ShouldExit(0)) return false;
-    if (Flag("zel.im.mirtMode")) {
+    if (Flag(Keys::kMirtMode)) {
         KVO_TRACE(s_Trace, "legacy IM in mirtMode exiting");
         return false;
     }
@@ -125,11 +123,11 @@ bool CSystemIntegrityThread::RunIteration(LoopState& loop, unsigned int& sleepMs
     HarvestScanners(harvest);
     if (m_runningScanners.empty()) {
         purgeEntitiesInDenormalizedMode();
-        m_dom.SetNil("zel.im.bScanRunning");
+        m_dom.SetNil(Keys::kScanRunning);
     } else {
-        m_dom.Set("zel.im.bScanRunning", true);
+        m_dom.Set(Keys::kScanRunning, true);
     }
-    m_dom.Set("zel.im.bBaselineScanRunning", harvest.baselineRunning);
+    m_dom.Set(Keys::kBaselineScanRunning, harvest.baselineRunning);
     // Unit tests run a bounded number of iterations, but never leave a scanner behind.
     if (loop.unitTest && loop.iterationsLeft-- <= 0 && m_runningScanners.empty()) return false;
 
@@ -143,10 +141,10 @@ bool CSystemIntegrityThread::RunIteration(LoopState& loop, unsigned int& sleepMs
     if (loop.disk.IsLow()) return true;
     StartQueuedScanners();
     if (!m_runningScanners.empty()) {
-        m_dom.Set("zel.im.bScanRunning", true);
+        m_dom.Set(Keys::kScanRunning, true);
         return true;
     }
-    m_dom.SetNil("zel.im.bScanRunning");
+    m_dom.SetNil(Keys::kScanRunning);
     if (harvest.anyFinished && RetryOrCompleteScan(loop, harvest)) return true;
     ProcessRulesOrSchedule(loop, sleepMs);
     if (m_bVmSafeGuest) CheckControlFiles();
@@ -154,7 +152,7 @@ bool CSystemIntegrityThread::RunIteration(LoopState& loop, unsigned int& sleepMs
     NoteOnChangeData(loop);
     if (AnyNeedFlag()) {
         loop.disk.Resume();
-        if (Flag("zel.im.featureOn") && TryInitiateScan()) sleepMs = kAfterInitiateMs;
+        if (Flag(Keys::kFeatureOn) && TryInitiateScan()) sleepMs = kAfterInitiateMs;
         return true;
     }
     KeepLegacyThread(loop);
@@ -193,7 +191,7 @@ bool CSystemIntegrityThread::HandleConfigRemoved(LoopState& loop) {
 }
 
 bool CSystemIntegrityThread::HandleScanAborted(LoopState& loop) {
-    const long long count = ConditionCount(kScanAborted);
+    const long long count = ConditionCount(Keys::kScanAborted);
     if (count == loop.abortSeen) return false;
     KVO_TRACE(s_Trace, "Scan aborted.");
     StopScannerThreads();
@@ -216,13 +214,13 @@ void CSystemIntegrityThread::WatchDiskSpace(LoopState& loop) {
     const CDiskSpaceWatch::Result result = loop.disk.Check(
         Tick(), loop.workDir, m_freeMbMin, m_diskSpaceProbe ? m_diskSpaceProbe : CDiskSpaceWatch::Probe(FreeDiskSpace));
     if (result.outcome == CDiskSpaceWatch::Outcome::Recovered) {
-        m_dom.SetNil(kDiskSpaceLow);
+        m_dom.SetNil(Keys::kDiskSpaceLow);
         // Scanners still waiting in the queue would be queued a second time for the same subscans.
         DeleteScannersWaiting();
         QueueIncompleteScanners();
     }
     if (result.outcome != CDiskSpaceWatch::Outcome::BecameLow) return;
-    m_dom.Set(kDiskSpaceLow, true);
+    m_dom.Set(Keys::kDiskSpaceLow, true);
     // Failures for want of space are no reason to give up on a scanner.
     loop.retries = 0;
     if (result.warn) {
@@ -250,7 +248,7 @@ void CSystemIntegrityThread::StartQueuedScanners() {
         }
         KVO_TRACE(s_Trace, " %u scanners running, just started scan ID %lld ",
                   static_cast<unsigned int>(m_runningScanners.size()), scanner->GetScanId());
-        if (scanner->GetScanType() == ScanBaseline) m_dom.Set("zel.im.bBaselineScanRunning", true);
+        if (scanner->GetScanType() == ScanBaseline) m_dom.Set(Keys::kBaselineScanRunning, true);
     }
 }
 
@@ -276,7 +274,7 @@ bool CSystemIntegrityThread::RetryOrCompleteScan(LoopState& loop, const Harvest&
 }
 
 void CSystemIntegrityThread::ProcessRulesOrSchedule(LoopState& loop, unsigned int& sleepMs) {
-    if (m_bRulesChanged || Flag("zel.im.bRulesChanged") || ConditionCount(kConfigUpdated) != loop.configSeen) {
+    if (m_bRulesChanged || Flag(Keys::kRulesChanged) || ConditionCount(kConfigUpdated) != loop.configSeen) {
         KVO_TRACE(s_Trace, "The configuration changed. Stopping scanners and processing rules for changes.");
         StopScannerThreads();
         OnRulesChanged();
@@ -288,7 +286,7 @@ void CSystemIntegrityThread::ProcessRulesOrSchedule(LoopState& loop, unsigned in
     const CPseudoRealtimeSchedule::Decision decision = CPseudoRealtimeSchedule::Decide(
         Tick(), loop.startTick, m_lastPseudoRealtimeTick, m_lastPseudoRealtimeDuration);
     if (decision.due)
-        m_dom.Set("zel.im.bNeedPseudoRealtimeScan", true);
+        m_dom.Set(Keys::kNeedPseudoRealtimeScan, true);
     else if (decision.sleepMs > 0)
         sleepMs = decision.sleepMs;
 }
@@ -296,27 +294,27 @@ void CSystemIntegrityThread::ProcessRulesOrSchedule(LoopState& loop, unsigned in
 // A VM-safe guest is told to scan by files its host drops into the working directory.
 void CSystemIntegrityThread::CheckControlFiles() {
     if (::unlink("do-baseline") == 0)
-        m_dom.Set("zel.im.bNeedRebuildBaseline", true);
+        m_dom.Set(Keys::kNeedRebuildBaseline, true);
     else if (::unlink("do-incremental") == 0)
-        m_dom.Set("zel.im.bNeedIncrementalScan", true);
+        m_dom.Set(Keys::kNeedIncrementalScan, true);
 }
 
 void CSystemIntegrityThread::LoadIncrementalRuleIds() {
-    if (!m_dom.TestAndSet("zel.im.bNeedIncrementalScan", false)) return;
+    if (!m_dom.TestAndSet(Keys::kNeedIncrementalScan, false)) return;
     m_incrementalRuleIds.clear();
-    wxStringTokenizer pieces(m_dom.GetWxString("zel.im.integrityRuleIds"), wxT(","));
+    wxStringTokenizer pieces(m_dom.GetWxString(Keys::kIntegrityRuleIds), wxT(","));
     while (pieces.HasMoreTokens()) {
         const long long id = strtoll(pieces.GetNextToken().utf8_str(), nullptr, 10);
         if (id > 0) m_incrementalRuleIds.insert(id);
     }
-    m_dom.Set("zel.im.bNeedIncrementalScan", true);
+    m_dom.Set(Keys::kNeedIncrementalScan, true);
 }
 
 void CSystemIntegrityThread::NoteOnChangeData(LoopState& loop) {
-    const long long count = ConditionCount(kOnChangeDataAvailable);
+    const long long count = ConditionCount(Keys::kOnChangeDataAvailable);
     if (count == loop.onChangeSeen) return;
     loop.onChangeSeen = count;
-    m_dom.Set("zel.im.bOnChangeDataAvailable", true);
+    m_dom.Set(Keys::kOnChangeDataPending, true);
 }
 
 bool CSystemIntegrityThread::AnyNeedFlag() const {

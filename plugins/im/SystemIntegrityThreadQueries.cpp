@@ -14,6 +14,7 @@
 #include "plugins/im/SystemIntegrityScannerThread.h"
 #include "plugins/im/SystemIntegrityThread.h"
 #include "plugins/im/im-plugin.h"
+#include "plugins/im/StateKeys.h"
 
 namespace KvoPluginIm {
 
@@ -29,12 +30,12 @@ const int kMaxEventsPerCall = 20000;
 // --- Entities ---
 
 bool RefuseEntitiesWhileScanning(const KvoCore::CDom& dom, wxString& message) {
-    if (IsSet(dom, "zel.im.bBaselineScanRunning")) {
+    if (IsSet(dom, Keys::kBaselineScanRunning)) {
         message = kScanInProgress;
         KVO_TRACE(CSystemIntegrityThread::s_Trace, "GetEntities Baseline scan is in progress returning 0 entities");
         return true;
     }
-    if (IsSet(dom, "zel.im.bScanRunning")) {
+    if (IsSet(dom, Keys::kScanRunning)) {
         message = kScanInProgress;
         KVO_TRACE(CSystemIntegrityThread::s_Trace,
                   "GetEntities: One or more IM scans are in progress. Returning 0 entities");
@@ -297,7 +298,7 @@ KvoCore::XMLObject* CSystemIntegrityThread::GetEvents(KvoCore::CDom& dom, long l
                                                       int& status, wxString& message) {
     const bool windowMode = recordedFrom > 0 || recordedTo > 0;
     // A time window is served during a scan: it never moves the caller's paging position.
-    if (!windowMode && IsSet(dom, "zel.im.bScanRunning")) {
+    if (!windowMode && IsSet(dom, Keys::kScanRunning)) {
         message = kScanInProgress;
         return nullptr;
     }
@@ -308,7 +309,7 @@ KvoCore::XMLObject* CSystemIntegrityThread::GetEvents(KvoCore::CDom& dom, long l
         return nullptr;
     }
     EventRequest request{lastEventId, maxEntityId, recordedFrom, recordedTo, ClampLimit(limit), kDefaultEventsToRetain};
-    if (dom.Get("zel.im.eventsToRetain", request.retain) && request.retain < 0) {
+    if (dom.Get(Keys::kEventsToRetain, request.retain) && request.retain < 0) {
         // Negative, it would delete events beyond the ones the caller holds.
         KvoCore::LogWarning(wxString::Format("Setting zel.im.eventsToRetain=%lld is below 0; using %lld",
                                              request.retain, kDefaultEventsToRetain));

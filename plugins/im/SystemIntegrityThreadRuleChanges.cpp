@@ -12,6 +12,7 @@
 #include "plugins/im/SystemIntegrityScannerThread.h"
 #include "plugins/im/SystemIntegrityThread.h"
 #include "plugins/im/im-plugin.h"
+#include "plugins/im/StateKeys.h"
 
 namespace KvoPluginIm {
 
@@ -20,7 +21,6 @@ namespace {
 const wxChar* const kRulesPath = wxT("/SecurityConfiguration/IntegrityRules");
 const wxChar* const kSupercededBy = wxT("supercededBy");
 const wxChar* const kIntegrityRuleId = wxT("integrityRuleId");
-const char* const kNeedRebuildBaseline = "zel.im.bNeedRebuildBaseline";
 const unsigned long kRulesStatsMinMsec = 100;
 
 unsigned long MsecSince(unsigned long startTick) {
@@ -48,7 +48,7 @@ void CSystemIntegrityThread::OnRulesChanged() {
     if (oldMapping.empty()) oldMapping = wxT("sha1");
     const bool mappingChanged = m_contentShortHandMapping != oldMapping;
     if (!EnsureDbOpen()) {
-        m_dom.Set("zel.im.bRulesChanged", true);
+        m_dom.Set(Keys::kRulesChanged, true);
         return;
     }
 
@@ -64,7 +64,7 @@ void CSystemIntegrityThread::OnRulesChanged() {
 
     const unsigned long startTick = KvoCore::SystemTickCount();
     bool hadBaselineFlag = false;
-    m_dom.Get(kNeedRebuildBaseline, hadBaselineFlag);
+    m_dom.Get(Keys::kNeedRebuildBaseline, hadBaselineFlag);
     try {
         m_db->Begin();
         CSqlIntegrityRules stored;
@@ -83,8 +83,8 @@ void CSystemIntegrityThread::OnRulesChanged() {
         KvoCore::LogError(wxString::Format("Integrity rules could not be stored in si.db: %s", e.GetMessage()));
         if (m_db->IsOpenDb() && !m_db->GetAutoCommit()) m_db->Rollback();
         m_incrementalRuleIds.clear();
-        if (!hadBaselineFlag) m_dom.SetNil(kNeedRebuildBaseline);
-        m_dom.Set("zel.im.bRulesChanged", true);
+        if (!hadBaselineFlag) m_dom.SetNil(Keys::kNeedRebuildBaseline);
+        m_dom.Set(Keys::kRulesChanged, true);
         return;
     }
     const unsigned long elapsed = MsecSince(startTick);
@@ -187,7 +187,7 @@ void CSystemIntegrityThread::ReportDeprecatedHashes(const CIntegrityRule& rule) 
 void CSystemIntegrityThread::FlagRulesForBaseline(size_t configuredRules) {
     if (m_incrementalRuleIds.empty()) return;
     KVO_TRACE(s_Trace, "Need to Rebuild Baseline due to rules changed");
-    m_dom.Set(kNeedRebuildBaseline, true);
+    m_dom.Set(Keys::kNeedRebuildBaseline, true);
     // Every rule is new or changed: one baseline of everything, not a list of all rules.
     if (m_incrementalRuleIds.size() == configuredRules) m_incrementalRuleIds.clear();
 }
@@ -196,8 +196,8 @@ void CSystemIntegrityThread::AfterRulesCommitted(bool ruleProblem) {
     // Reports the rule events to the server at once.
     if (ruleProblem) m_dom.ConditionRaise("kvo.HeartbeatNow");
     if (m_dom.GetWxString("uuid").empty()) GetNames(m_dom);
-    m_dom.SetNil("zel.im.bRulesChanged");
-    m_dom.ConditionRaise("zel.im.configProcessed");
+    m_dom.SetNil(Keys::kRulesChanged);
+    m_dom.ConditionRaise(Keys::kConfigProcessed);
     ClearRTIMMisses();
 }
 

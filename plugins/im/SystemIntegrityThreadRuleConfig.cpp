@@ -10,6 +10,7 @@
 #include "plugins/im/SqlIntegrityRule.h"
 #include "plugins/im/SqlScan.h"
 #include "plugins/im/SystemIntegrityThread.h"
+#include "plugins/im/StateKeys.h"
 
 namespace KvoPluginIm {
 
@@ -51,7 +52,7 @@ void CSystemIntegrityThread::OnStartupConfigCheck() {
         const CIntegrityRule* rule = FindRule(configured, stored.at(i).GetId());
         changed = rule == nullptr || RuleHeaderDiffers(stored.at(i), *rule);
     }
-    if (changed) m_dom.Set("zel.im.bRulesChanged", true);
+    if (changed) m_dom.Set(Keys::kRulesChanged, true);
 }
 
 void CSystemIntegrityThread::OnDeactivated() {
@@ -59,9 +60,9 @@ void CSystemIntegrityThread::OnDeactivated() {
     StopScannerThreads();
     DeleteScannersWaiting();
     m_incrementalRuleIds.clear();
-    m_dom.SetNil("zel.im.bNeedIncrementalScan");
-    m_dom.SetNil("zel.im.bNeedPseudoRealtimeScan");
-    m_dom.SetNil("zel.im.bNeedRebuildBaseline");
+    m_dom.SetNil(Keys::kNeedIncrementalScan);
+    m_dom.SetNil(Keys::kNeedPseudoRealtimeScan);
+    m_dom.SetNil(Keys::kNeedRebuildBaseline);
     if (EnsureDbOpen()) {
         try {
             m_db->Begin();
@@ -78,7 +79,7 @@ void CSystemIntegrityThread::OnDeactivated() {
             if (m_db->IsOpenDb() && !m_db->GetAutoCommit()) m_db->Rollback();
         }
     }
-    m_dom.ConditionRaise("zel.im.configProcessed");
+    m_dom.ConditionRaise(Keys::kConfigProcessed);
 }
 
 }  // namespace KvoPluginIm

@@ -6,13 +6,14 @@
 #include "core/SqliteDatabase.h"
 #include "plugins/im/SystemIntegrityThread.h"
 #include "plugins/im/im-plugin.h"
+#include "plugins/im/StateKeys.h"
 
 namespace KvoPluginIm {
 
 void CSystemIntegrityThread::GetNames(KvoCore::CDom& dom) {
     ClearRuleIDandNameMap();
     KvoCore::CSqliteDatabase db(dom, s_Trace);
-    if (!db.Open(dom.GetWxString("zel.im.dbPath"), 1, wxT("WAL"), true, false)) return;
+    if (!db.Open(dom.GetWxString(Keys::kDbPath), 1, wxT("WAL"), true, false)) return;
     try {
         wxSQLite3ResultSet rows = db.ExecuteQuery(wxT("SELECT * FROM IntegrityRules;"));
         while (rows.NextRow()) {

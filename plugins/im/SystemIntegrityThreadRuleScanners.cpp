@@ -2,6 +2,7 @@
 // processing, deactivation and exit need before they touch entity rows.
 #include "plugins/im/SystemIntegrityScannerThread.h"
 #include "plugins/im/SystemIntegrityThread.h"
+#include "plugins/im/StateKeys.h"
 
 namespace KvoPluginIm {
 
@@ -16,7 +17,7 @@ void CSystemIntegrityThread::StopScannerThreads() {
         KvoCore::CRunnable::StopThread(scanner, s_Trace);
         delete scanner;
     }
-    m_dom.SetNil("zel.im.bScanRunning");
+    m_dom.SetNil(Keys::kScanRunning);
 }
 
 void CSystemIntegrityThread::DeleteScannersWaiting() {

@@ -24,6 +24,7 @@
 #include "plugins/im/SystemIntegrityScannerThread.h"
 #include "plugins/im/SystemIntegrityThread.h"
 #include "plugins/im/im-plugin.h"
+#include "plugins/im/StateKeys.h"
 
 namespace KvoPluginIm {
 
@@ -89,7 +90,7 @@ bool CSystemIntegrityThread::TryInitiateScan() {
         m_db->Begin();
         scanId = InsertScanRow(type);
         const bool inScope = AttachScanScope(scanId, type, hasRuleList);
-        m_dom.ConditionRaise("zel.im.scanInitiated");
+        m_dom.ConditionRaise(Keys::kScanInitiated);
         if (inScope) subscans = CreateSubscans(scanId, type, loadTest);
         m_db->Commit();
     } catch (const wxSQLite3Exception& e) {
@@ -106,17 +107,17 @@ bool CSystemIntegrityThread::TryInitiateScan() {
     // Counted as queued, not as created: subscans without a scanner on this
     // host would otherwise ask for a new pseudo-real-time scan every interval.
     if (type == ScanPseudoRealtime) m_pseudoRealtimeGate = ScannersQueuedFor(scanId);
-    m_dom.SetNil("zel.im.bNeedIncrementalScan");
-    m_dom.SetNil("zel.im.bNeedRebuildBaseline");
-    if (type == ScanRealtime) m_dom.SetNil("zel.im.bOnChangeDataAvailable");
-    if (type == ScanPseudoRealtime) m_dom.SetNil("zel.im.bNeedPseudoRealtimeScan");
+    m_dom.SetNil(Keys::kNeedIncrementalScan);
+    m_dom.SetNil(Keys::kNeedRebuildBaseline);
+    if (type == ScanRealtime) m_dom.SetNil(Keys::kOnChangeDataPending);
+    if (type == ScanPseudoRealtime) m_dom.SetNil(Keys::kNeedPseudoRealtimeScan);
     return true;
 }
 
 int CSystemIntegrityThread::ChooseScanType() const {
-    if (Flag("zel.im.bNeedRebuildBaseline")) return ScanBaseline;
-    if (Flag("zel.im.bNeedIncrementalScan")) return ScanIncremental;
-    if (Flag("zel.im.bNeedPseudoRealtimeScan")) return ScanPseudoRealtime;
+    if (Flag(Keys::kNeedRebuildBaseline)) return ScanBaseline;
+    if (Flag(Keys::kNeedIncrementalScan)) return ScanIncremental;
+    if (Flag(Keys::kNeedPseudoRealtimeScan)) return ScanPseudoRealtime;
     return ScanRealtime;
 }
 
@@ -256,7 +257,7 @@ void CSystemIntegrityThread::CloseEmptyScan(long long scanId, int type, bool has
 
 void CSystemIntegrityThread::RaiseScanCompleted() {
     m_dom.ConditionRaise("kvo.HeartbeatNow");
-    m_dom.ConditionRaise("zel.im.scanCompleted");
+    m_dom.ConditionRaise(Keys::kScanCompleted);
 }
 
 int CSystemIntegrityThread::QueueIncompleteScanners() {
@@ -485,7 +486,7 @@ void CSystemIntegrityThread::CompleteScan(long long scanId, int scanType) {
             m_lastPseudoRealtimeDuration = duration;
             m_lastPseudoRealtimeTick = static_cast<unsigned int>(KvoCore::SystemTickCount());
         }
-        if (scanType == ScanRealtime && EntitySetsWaiting()) m_dom.Set("zel.im.bNeedIncrementalScan", true);
+        if (scanType == ScanRealtime && EntitySetsWaiting()) m_dom.Set(Keys::kNeedIncrementalScan, true);
     }
     VacuumIfSparse();
 }

@@ -13,6 +13,7 @@
 #include "plugins/im/SqlSubscan.h"
 #include "plugins/im/SystemIntegrityScannerThread.h"
 #include "plugins/im/SystemIntegrityThread.h"
+#include "plugins/im/StateKeys.h"
 
 namespace KvoPluginIm {
 
@@ -46,10 +47,10 @@ void CountDenormalizedHeartbeat() {
 
 int PendingScanBitmask(const KvoCore::CDom& dom) {
     int bits = 0;
-    if (IsSet(dom, "zel.im.bNeedRebuildBaseline") || IsSet(dom, "zel.im.bRulesChanged")) bits |= kPendingBaseline;
-    if (IsSet(dom, "zel.im.bNeedIncrementalScan")) bits |= kPendingIncremental;
-    if (IsSet(dom, "zel.im.bOnChangeDataAvailable")) bits |= kPendingOnChange;
-    if (IsSet(dom, "zel.im.bNeedPseudoRealtimeScan")) bits |= kPendingPseudoRealtime;
+    if (IsSet(dom, Keys::kNeedRebuildBaseline) || IsSet(dom, Keys::kRulesChanged)) bits |= kPendingBaseline;
+    if (IsSet(dom, Keys::kNeedIncrementalScan)) bits |= kPendingIncremental;
+    if (IsSet(dom, Keys::kOnChangeDataPending)) bits |= kPendingOnChange;
+    if (IsSet(dom, Keys::kNeedPseudoRealtimeScan)) bits |= kPendingPseudoRealtime;
     return bits;
 }
 

@@ -7,6 +7,7 @@
 
 #include "core/Log.h"
 #include "plugins/im/SystemIntegrityThread.h"
+#include "plugins/im/StateKeys.h"
 
 namespace KvoPluginIm {
 
@@ -40,12 +41,12 @@ void CSystemIntegrityThread::WaitWhileSaving(const wxString& savingFile) {
 
 void CSystemIntegrityThread::WaitForRestore(const wxString& restoringFile) {
     const long long configCount = ConditionCount("app.configUpdated");
-    m_dom.Set("zel.im.bVmotionProcessing", true);
+    m_dom.Set(Keys::kVmotionProcessing, true);
     do {
         KVO_TRACE(s_Trace, "vmotion restore mode - waiting for restore to finish...");
         if (m_dom.ShouldExit(kRestorePollMs)) return;
     } while (wxFileName::FileExists(restoringFile));
-    m_dom.SetNil("zel.im.bVmotionProcessing");
+    m_dom.SetNil(Keys::kVmotionProcessing);
     // The restored configuration is read again before the loop compares rules.
     m_dom.ConditionRaise("app.configReload");
     do {
