@@ -115,8 +115,9 @@ void CDirectoryIntegrityScanThread::GatherAttributes(const wxString& key, Entity
     KVO_SCANNER_TRACE("Gathering attributes for %s '%s' which appears in %u entity sets", GetEntityType(), key,
                       static_cast<unsigned>(entities.size()));
     m_attributesOfInterest.clear();
+    // Never cut short by a stop: a version with only some of its attributes
+    // would be committed as a change, and reported again as one by the next scan.
     for (const auto& info : entities) {
-        if (TestDestroy(0, nullptr)) break;
         AddDirectoryAttributesOfInterest(*static_cast<const CSqlDirectoryEntitySet*>(info->m_entitySet),
                                          info->m_entity.m_entityId);
     }

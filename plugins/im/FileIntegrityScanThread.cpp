@@ -114,8 +114,9 @@ void CFileIntegrityScanThread::GatherAttributes(const wxString& key, EntityInfoL
     HashRequest noFollow;
     m_attributesOfInterest.clear();
     m_noFollowEntityIds.clear();
+    // Never cut short by a stop: a version with only some of its attributes
+    // would be committed as a change, and reported again as one by the next scan.
     for (const auto& info : entities) {
-        if (TestDestroy(0, nullptr)) break;
         const CSqlFileEntitySet& set = *static_cast<const CSqlFileEntitySet*>(info->m_entitySet);
         if (!set.m_followLinks) m_noFollowEntityIds.push_back(info->m_entity.m_entityId);
         KVO_SCANNER_TRACE("Gathering Attributes for EntityId: %ld EntitySetId: %ld",
