@@ -20,6 +20,7 @@
 #include "agent/ScanCommand.h"
 #include "agent/SignalWatcher.h"
 #include "agent/WorkdirLock.h"
+#include "agent/Utf8.h"
 #include "core/AgentLua.h"
 #include "core/Dom.h"
 #include "core/Log.h"
@@ -30,12 +31,6 @@
 namespace KvoAgent {
 
 using KvoCore::CDom;
-
-namespace {
-
-std::string Narrow(const wxString& text) { return std::string(text.utf8_str()); }
-
-}  // namespace
 
 void CAgentHost::PrintHelp() {
     printf("usage: kvo-agent [--config FILE] [--workdir DIR] [--trace CATS] [--set KEY=VALUE]... COMMAND [ARGS]\n"

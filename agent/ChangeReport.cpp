@@ -1,4 +1,5 @@
 #include "agent/ChangeReport.h"
+#include "agent/Utf8.h"
 
 #include <ctime>
 #include <memory>
@@ -9,8 +10,6 @@
 namespace KvoAgent {
 
 namespace {
-
-std::string Narrow(const wxString& text) { return std::string(text.utf8_str()); }
 
 // The words of the count line, in the order of the exit bits.
 const std::pair<int, const char*> kCountWords[] = {

@@ -7,14 +7,9 @@
 
 #include "agent/ChangeReport.h"
 #include "agent/LuaField.h"
+#include "agent/Utf8.h"
 
 namespace KvoAgent {
-
-namespace {
-
-std::string Narrow(const wxString& text) { return std::string(text.utf8_str()); }
-
-}  // namespace
 
 CEntityListing::CEntityListing(lua_State* L, int index) {
     if (!lua_istable(L, index)) return;

@@ -12,6 +12,7 @@
 #include "agent/EntityListing.h"
 #include "agent/EventQuery.h"
 #include "agent/ResultRows.h"
+#include "agent/Utf8.h"
 #include "core/AgentLua.h"
 #include "core/Log.h"
 #include "core/SqliteDatabase.h"
@@ -19,8 +20,6 @@
 namespace KvoAgent {
 
 namespace {
-
-std::string Narrow(const wxString& text) { return std::string(text.utf8_str()); }
 
 struct Help {
     const char* command;

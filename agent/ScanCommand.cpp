@@ -9,6 +9,7 @@
 #include "agent/AgentHost.h"
 #include "agent/ChangeReport.h"
 #include "agent/ProgressLine.h"
+#include "agent/Utf8.h"
 #include "core/Log.h"
 #include "core/LuaThread.h"
 
@@ -28,8 +29,6 @@ const int kStepRealtime = 250000;
 const int kStepAttributes = 300000;
 const int kStepExternal = 350000;
 const int kStepPostProcessing = 400000;
-
-std::string Narrow(const wxString& text) { return std::string(text.utf8_str()); }
 
 // What the subscan that runs is doing, and on what: during the walk its
 // checkpoint is "<entitySetId>:<directory>", while attributes are read the
@@ -345,7 +344,6 @@ int CScanCommand::ReportChanges(const CScanWatch::Summary& summary) {
         fprintf(m_io.err, "kvo-agent: more events came at once than could be shown; kvo-agent events lists them all\n");
     return report.ExitBits();
 }
-
 
 void CScanCommand::PrintSummary(const CScanWatch::Summary& summary) const {
     fprintf(m_io.out, "%s scan %lld completed in %.1f s\n", m_kind.name, summary.scanId, summary.durationMs / 1000.0);

@@ -8,8 +8,6 @@ namespace KvoCore {
 
 namespace {
 
-bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
-
 // Bytes a character takes when its lead byte is c (1 for a stray byte).
 size_t SequenceLength(char c) {
     const unsigned char lead = static_cast<unsigned char>(c);
@@ -22,7 +20,7 @@ size_t SequenceLength(char c) {
 // Drops a character whose bytes were cut off at the end of text[0, length).
 void DropPartialCharacter(char* text, size_t start, size_t length) {
     size_t lead = length;
-    while (lead > start && IsContinuationByte(text[lead - 1])) --lead;
+    while (lead > start && IsUtf8ContinuationByte(text[lead - 1])) --lead;
     if (lead == start) return;  // only continuation bytes: not ours to judge
     --lead;
     if (lead + SequenceLength(text[lead]) > length) text[lead] = '\0';

@@ -12,4 +12,7 @@ namespace KvoCore {
 bool snprintfcat(char* buffer, unsigned long size, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 
+// A byte inside a UTF-8 character, not its first: a cut before it would split the character.
+inline bool IsUtf8ContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
 }  // namespace KvoCore

@@ -11,13 +11,12 @@
 
 #include <algorithm>
 
+#include "core/Snprintfcat.h"
 #include "core/Utilities.h"
 
 namespace KvoCore {
 
 namespace {
-
-bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
 // Waits until a non-blocking connect finishes or timeoutMs pass; errno tells why not.
 bool AwaitConnect(int fd, int timeoutMs) {
@@ -145,7 +144,7 @@ bool CSyslogTransport::SendOnce(const char* message, size_t length, bool& server
 
 bool CSyslogTransport::SendDatagram(const char* message, size_t length, bool& serverGone) {
     size_t cut = std::min(length, m_ipv6 ? s_MaxUdpPayloadIPv6 : s_MaxUdpPayloadIPv4);
-    while (cut > 0 && cut < length && IsContinuationByte(message[cut])) --cut;
+    while (cut > 0 && cut < length && IsUtf8ContinuationByte(message[cut])) --cut;
     ssize_t sent;
     do {
         sent = send(m_fd, message, cut, MSG_NOSIGNAL);
