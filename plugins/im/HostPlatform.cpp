@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "core/Dom.h"
+#include "core/Utilities.h"
 
 namespace KvoPluginIm {
 
@@ -31,5 +32,13 @@ wxString PlatformText(const wxString& windowsText, const wxString& linuxText) {
 }
 
 void SetForcePlatform(int platform) { s_forcedPlatform.store(platform); }
+
+wxString TimestampToJTimeText(const wxString& value) {
+    wxLongLong_t fileTime = 0;
+    if (!value.ToLongLong(&fileTime, 10)) return value;
+    const long long ms =
+        IsWindowsHost() ? KvoCore::FileTimestampToJTimeWindows(fileTime) : KvoCore::FileTimestampToJTime(fileTime);
+    return wxString::Format("%lld", ms);
+}
 
 }  // namespace KvoPluginIm

@@ -17,5 +17,8 @@ bool IsLinuxHost();
 // text when it is given and the host is Linux, else an empty string.
 wxString PlatformText(const wxString& windowsText, const wxString& linuxText);
 void SetForcePlatform(int platform);
+// A stored timestamp (the host's file time) as milliseconds since 1970, in
+// decimal; a value that is no number is returned as it is.
+wxString TimestampToJTimeText(const wxString& value);
 
 }  // namespace KvoPluginIm

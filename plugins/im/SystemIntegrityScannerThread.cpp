@@ -12,12 +12,6 @@
 #include "plugins/im/StateKeys.h"
 
 namespace KvoPluginIm {
-namespace {
-
-// Where the scanner's connection reports SQLite's memory use between steps.
-const char* const kMemoryStatsTrace = "kvo.core.memory";
-
-}  // namespace
 
 const unsigned char CIntegrityScanThread::s_AttributeHashNull[20] = {0xda, 0x39, 0xa3, 0xee, 0x5e, 0x6b, 0x4b,
                                                                      0x0d, 0x32, 0x55, 0xbf, 0xef, 0x95, 0x60,
@@ -122,7 +116,7 @@ void CIntegrityScanThread::RunSteps() {
             KVO_SCANNER_TRACE("Exit because a scan step failed.");
             return;
         }
-        if (IsDbOpen()) m_db->DumpMemoryStats(kMemoryStatsTrace);
+        if (IsDbOpen()) m_db->DumpMemoryStats(Keys::kTraceCoreMemory);
         TestDestroy(100, nullptr);
     }
     KVO_SCANNER_TRACE("Exit due to loop terminating - ShouldShutdown=%d", ShouldShutdown() ? 1 : 0);

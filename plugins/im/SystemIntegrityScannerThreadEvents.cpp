@@ -12,6 +12,7 @@
 #include "core/SqliteDatabase.h"
 #include "core/Utilities.h"
 #include "plugins/im/EventOutbox.h"
+#include "plugins/im/HostPlatform.h"
 #include "plugins/im/SqlAttribute.h"
 #include "plugins/im/SqlEntity.h"
 #include "plugins/im/SqlIntegrityEvent.h"
@@ -50,16 +51,6 @@ wxString EventKey(const CSqlEntity* was, const CSqlEntity* is, int change) {
 std::string Base64(const wxString& text) {
     const wxScopedCharBuffer utf8 = text.utf8_str();
     return KvoCore::toBase64String(utf8.data(), utf8.length());
-}
-
-// Timestamps are stored as the host gives them; readers of events get
-// milliseconds since 1970. A value that is no number is shown as it is.
-wxString TimestampText(const KvoCore::CDom& dom, const wxString& value) {
-    wxLongLong_t fileTime = 0;
-    if (!value.ToLongLong(&fileTime, 10)) return value;
-    const long long ms = dom.IsProtectingWindows() ? KvoCore::FileTimestampToJTimeWindows(fileTime)
-                                                   : KvoCore::FileTimestampToJTime(fileTime);
-    return wxString::Format("%lld", ms);
 }
 
 struct AttributeRow {
@@ -192,8 +183,8 @@ void CIntegrityScanThread::AppendChangeDetails(wxString& description, wxString& 
     wxString oldText = oldFriendly, newText = newFriendly;
     if (oldFriendly == newFriendly) {
         const bool timestamp = CSystemIntegrityThread::IsTimestampAttribute(name);
-        oldText = timestamp ? TimestampText(Dom(), oldValue) : oldValue;
-        newText = timestamp ? TimestampText(Dom(), newValue) : newValue;
+        oldText = timestamp ? TimestampToJTimeText(oldValue) : oldValue;
+        newText = timestamp ? TimestampToJTimeText(newValue) : newValue;
     }
     description << wxString::FromAscii(Base64(oldText).c_str()) << "_" << wxString::FromAscii(Base64(newText).c_str());
 }

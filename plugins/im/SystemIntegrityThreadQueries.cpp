@@ -6,6 +6,7 @@
 
 #include "core/Log.h"
 #include "core/SqliteDatabase.h"
+#include "plugins/im/HostPlatform.h"
 #include "plugins/im/Entity.h"
 #include "plugins/im/IntegrityEvent.h"
 #include "plugins/im/QuerySupport.h"
@@ -64,16 +65,7 @@ void DeleteConfirmedEntities(KvoCore::CSqliteDatabase& db, long long lastId) {
     }
 }
 
-// Timestamps are stored as the host gives them; callers get milliseconds since 1970.
-wxString ToJTimeText(const KvoCore::CDom& dom, const wxString& value) {
-    wxLongLong_t fileTime = 0;
-    if (!value.ToLongLong(&fileTime, 10)) return value;
-    const long long ms = dom.IsProtectingWindows() ? KvoCore::FileTimestampToJTimeWindows(fileTime)
-                                                   : KvoCore::FileTimestampToJTime(fileTime);
-    return wxString::Format("%lld", ms);
-}
-
-void LoadEntityAttributes(KvoCore::CSqliteDatabase& db, const KvoCore::CDom& dom, CEntity& entity) {
+void LoadEntityAttributes(KvoCore::CSqliteDatabase& db, CEntity& entity) {
     const unsigned int start = TickNow();
     wxSQLite3ResultSet rows = SelectAttributes(db, entity.GetId());
     unsigned int count = 0;
@@ -82,7 +74,7 @@ void LoadEntityAttributes(KvoCore::CSqliteDatabase& db, const KvoCore::CDom& dom
         row.SQLLoad(rows);
         auto attribute = std::make_unique<CEntityAttribute>();
         attribute->SetName(row.m_name);
-        attribute->SetValue(CSystemIntegrityThread::IsTimestampAttribute(row.m_name) ? ToJTimeText(dom, row.m_value)
+        attribute->SetValue(CSystemIntegrityThread::IsTimestampAttribute(row.m_name) ? TimestampToJTimeText(row.m_value)
                                                                                      : row.m_value);
         attribute->SetFriendlyValue(row.m_friendlyValue);
         entity.GetAttributes().Append(attribute.release());
@@ -117,8 +109,7 @@ wxSQLite3ResultSet SelectEntitiesAfter(KvoCore::CSqliteDatabase& db, long long l
 }
 
 // The first maxCount deliverable rows; the rest are only counted, for the trace.
-std::unique_ptr<CEntitys> TakeEntities(KvoCore::CSqliteDatabase& db, const KvoCore::CDom& dom, wxSQLite3ResultSet& rows,
-                                       int maxCount) {
+std::unique_ptr<CEntitys> TakeEntities(KvoCore::CSqliteDatabase& db, wxSQLite3ResultSet& rows, int maxCount) {
     auto entities = std::make_unique<CEntitys>();
     int rowsTotal = 0, rowsProcessed = 0, rowsSkipped = 0;
     while (rows.NextRow()) {
@@ -136,7 +127,7 @@ std::unique_ptr<CEntitys> TakeEntities(KvoCore::CSqliteDatabase& db, const KvoCo
         }
         CEntity* entity = NewEntity(row);
         entities->Append(entity);
-        LoadEntityAttributes(db, dom, *entity);
+        LoadEntityAttributes(db, *entity);
     }
     KVO_TRACE(CSystemIntegrityThread::s_Trace,
               "GetEntities maxEntitiesToReturn %d processed %d rows out of %d rows rowsSkipped %d", maxCount,
@@ -284,7 +275,7 @@ KvoCore::XMLObject* CSystemIntegrityThread::GetEntities(KvoCore::CDom& dom, long
     DeleteConfirmedEntities(*db, lastId);
     try {
         wxSQLite3ResultSet rows = SelectEntitiesAfter(*db, lastId);
-        std::unique_ptr<CEntitys> entities = TakeEntities(*db, dom, rows, maxCount);
+        std::unique_ptr<CEntitys> entities = TakeEntities(*db, rows, maxCount);
         IncMetric("entitiesSentToTzm", static_cast<int>(entities->size()));
         return entities.release();
     } catch (const wxSQLite3Exception& e) {

@@ -30,7 +30,6 @@ namespace KvoPluginIm {
 
 namespace {
 
-const char* const kMemoryStatsTrace = "kvo.core.memory";
 // Columns of records whose members are not public.
 const wxChar* const kAllowOnChange = wxT("allowOnChange");
 const wxChar* const kWasEntity = wxT("wasEntity");
@@ -381,7 +380,7 @@ void CSystemIntegrityThread::GenerateScanCompletedEvent(long long scanId, long l
         KVO_TRACE(s_Trace, "Scan time: %d", static_cast<int>(duration / 1000));
         const unsigned int changes = CountScanChanges(scan);
         const int type = scan.m_incrementalScan;
-        if (type == ScanBaseline || type == ScanIncremental) m_db->DumpMemoryStats(kMemoryStatsTrace);
+        if (type == ScanBaseline || type == ScanIncremental) m_db->DumpMemoryStats(Keys::kTraceCoreMemory);
         if (type == ScanIncremental) {
             m_dom.DoAgentEventWrite(8002, "%s|%u", durationText, changes);
             RaiseScanCompleted();
