@@ -365,21 +365,20 @@ void CIntegrityScanThread::KeepGivenUpKeysCurrent() {
     const wxString eType = entity.GetAttributeName(&entity.m_entityType);
     const wxString eKey = entity.GetAttributeName(&entity.m_keyCanonical);
     const wxString eSuperceded = entity.GetAttributeName(&entity.m_supercededBy);
+    wxSQLite3Statement keep = m_db->PrepareStatement(
+        wxString::Format("UPDATE [%s] SET [%s]=NULL WHERE [%s]=?1 AND [%s]=?2 AND [%s]<?3 AND [%s]=0;", entitys,
+                         eSuperceded, eType, eKey, eId, eSuperceded));
+    wxSQLite3Statement drop = m_db->PrepareStatement(
+        wxString::Format("DELETE FROM [%s] WHERE [%s]=?1 AND [%s]=?2 AND [%s]>?3;", entitys, eType, eKey, eId));
     BeginTransaction();
     for (const wxString& key : m_givenUpKeys) {
-        wxSQLite3Statement keep = m_db->PrepareStatement(wxString::Format(
-            "UPDATE [%s] SET [%s]=NULL WHERE [%s]=?1 AND [%s]=?2 AND [%s]<?3 AND [%s]=0;", entitys, eSuperceded, eType,
-            eKey, eId, eSuperceded));
-        keep.Bind(1, GetEntityType());
-        keep.Bind(2, key);
-        keep.Bind(3, static_cast<wxLongLong>(m_highestEntityIdAtStartOfScan));
-        keep.ExecuteUpdate();
-        wxSQLite3Statement drop = m_db->PrepareStatement(
-            wxString::Format("DELETE FROM [%s] WHERE [%s]=?1 AND [%s]=?2 AND [%s]>?3;", entitys, eType, eKey, eId));
-        drop.Bind(1, GetEntityType());
-        drop.Bind(2, key);
-        drop.Bind(3, static_cast<wxLongLong>(m_highestEntityIdAtStartOfScan));
-        drop.ExecuteUpdate();
+        for (wxSQLite3Statement* statement : {&keep, &drop}) {
+            statement->Reset();
+            statement->Bind(1, GetEntityType());
+            statement->Bind(2, key);
+            statement->Bind(3, static_cast<wxLongLong>(m_highestEntityIdAtStartOfScan));
+            statement->ExecuteUpdate();
+        }
     }
     CommitOpenTransaction();
     m_givenUpKeys.clear();
