@@ -27,6 +27,8 @@
 #include "core/LuaThread.h"
 #include "core/SqliteDatabase.h"
 #include "core/Version.h"
+#include "core/StateKeys.h"
+#include "agent/PluginKeys.h"
 
 namespace KvoAgent {
 
@@ -208,10 +210,10 @@ int CAgentHost::StartAgent() {
         CDom::Destroy();
         return ExitInternal;
     }
-    dom.Set("zel.im.dbPath", Narrow(dom.GetWorkdirWx() + "/si.db"));
-    dom.Set("zel.im.featureOn", true);
-    dom.Set("zel.im.realtimeMode", false);
-    dom.Set("kvo.lua.cpath", LibraryDirectory() + "/?.so");
+    dom.Set(PluginKeys::kDbPath, Narrow(dom.GetWorkdirWx() + "/si.db"));
+    dom.Set(PluginKeys::kFeatureOn, true);
+    dom.Set(PluginKeys::kRealtimeMode, false);
+    dom.Set(KvoCore::Keys::kLuaCpath, LibraryDirectory() + "/?.so");
     m_options.ApplySettings(dom);
     return ExitOk;
 }
@@ -306,9 +308,9 @@ int CAgentHost::TakeWorkdir(CWorkdirLock& lock) {
 // saying so here gives the user the reason and the exit status.
 int CAgentHost::CheckDatabase() {
     CDom& dom = *CDom::This();
-    KvoCore::CSqliteDatabase db(dom, "kvo.agent");
-    wxString path = dom.GetWxString("zel.im.dbPath");
-    if (!db.Open(path, 1, "WAL", true, false)) {
+    KvoCore::CSqliteDatabase db(dom, KvoCore::Keys::kTraceAgent);
+    wxString path = dom.GetWxString(PluginKeys::kDbPath);
+    if (!db.OpenIntegrityDb(path, KvoCore::DbAccess::ReadWrite)) {
         fprintf(stderr, "kvo-agent: the integrity database %s cannot be used (see kvo-agent.log)\n",
                 Narrow(path).c_str());
         return ExitDatabase;
@@ -347,11 +349,11 @@ int CAgentHost::RunAgentScript() {
     // reloaded configuration wakes the control thread, which would otherwise
     // take it up only after its pause between rounds.
     const unsigned int kScriptPollMs = 200;
-    dom.ConditionRegister("app.configUpdated");
+    dom.ConditionRegister(KvoCore::Keys::kConfigUpdated);
     long long reloads = 0, seen = 0;
-    dom.ConditionQuery("app.configUpdated", seen);
+    dom.ConditionQuery(KvoCore::Keys::kConfigUpdated, seen);
     while (agent.isRunning() && !dom.ShouldExit(kScriptPollMs)) {
-        if (dom.ConditionQuery("app.configUpdated", reloads) && reloads != seen) agent.Awaken();
+        if (dom.ConditionQuery(KvoCore::Keys::kConfigUpdated, reloads) && reloads != seen) agent.Awaken();
         seen = reloads;
     }
     dom.RequestStop();

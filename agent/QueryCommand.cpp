@@ -16,6 +16,8 @@
 #include "core/AgentLua.h"
 #include "core/Log.h"
 #include "core/SqliteDatabase.h"
+#include "core/StateKeys.h"
+#include "agent/PluginKeys.h"
 
 namespace KvoAgent {
 
@@ -149,13 +151,13 @@ int CQueryCommand::ConfiguredEventMode(const KvoCore::CDom& dom) {
 
 // A query would create an empty si.db where there is none, and report nothing from it.
 int CQueryCommand::OpenDatabase(KvoCore::CDom& dom, KvoCore::CSqliteDatabase& db) const {
-    const wxString path = dom.GetWxString("zel.im.dbPath");
+    const wxString path = dom.GetWxString(PluginKeys::kDbPath);
     if (!wxFileName::FileExists(path)) {
         fprintf(m_io.err, "kvo-agent: there is no integrity database %s yet (kvo-agent baseline records one)\n",
                 Narrow(path).c_str());
         return ExitDatabase;
     }
-    if (!db.Open(path, 1, "WAL", false, true)) {
+    if (!db.OpenIntegrityDb(path, KvoCore::DbAccess::ReadOnly)) {
         fprintf(m_io.err, "kvo-agent: the integrity database %s cannot be used (see kvo-agent.log)\n",
                 Narrow(path).c_str());
         return ExitDatabase;
@@ -188,7 +190,7 @@ int CQueryCommand::Run(KvoCore::CDom& dom, const std::string& scriptDir, const C
     // running agent's own log output is not the command's to change.
     if (!m_io.inAgent) KvoCore::LogSetStderrLevel(KvoCore::LogLevel::Warning);
     // Open while the script runs: the listings read through it.
-    KvoCore::CSqliteDatabase db(dom, "kvo.agent");
+    KvoCore::CSqliteDatabase db(dom, KvoCore::Keys::kTraceAgent);
     const int status = OpenDatabase(dom, db);
     if (status != ExitOk) return status;
     std::unique_ptr<lua_State, void (*)(lua_State*)> L(luaL_newstate(), lua_close);

@@ -12,13 +12,11 @@
 #include "agent/Utf8.h"
 #include "core/Log.h"
 #include "core/LuaThread.h"
+#include "agent/PluginKeys.h"
 
 namespace KvoAgent {
 
 namespace {
-
-// Set by the plug-in's control thread while it has suspended scanning for want of disk space.
-const char* const kDiskSpaceLow = "zel.im.bDiskSpaceLow";
 
 // Often enough for a progress line that looks alive, rarely enough to cost the scan nothing.
 const unsigned int kPollMs = 250;
@@ -75,8 +73,8 @@ long long FileSize(const std::string& path) {
 
 }  // namespace
 
-const CScanCommand::ScanKind CScanCommand::s_Baseline = {0, "baseline", "zel.im.bNeedRebuildBaseline"};
-const CScanCommand::ScanKind CScanCommand::s_Check = {1, "check", "zel.im.bNeedIncrementalScan"};
+const CScanCommand::ScanKind CScanCommand::s_Baseline = {0, "baseline", PluginKeys::kNeedRebuildBaseline};
+const CScanCommand::ScanKind CScanCommand::s_Check = {1, "check", PluginKeys::kNeedIncrementalScan};
 
 const CScanCommand::ScanKind* CScanCommand::Parse(const std::string& command, const std::vector<std::string>& arguments,
                                                   bool& json, std::string& error) {
@@ -170,7 +168,7 @@ CScanCommand::Outcome CScanCommand::ReadResult(CScanWatch& watch, CScanWatch::St
 // Settings under which the agent would never start the scan: waiting for it would never end.
 int CScanCommand::CheckSettings() const {
     bool featureOn = false;
-    if (!m_dom.Get("zel.im.featureOn", featureOn) || !featureOn) {
+    if (!m_dom.Get(PluginKeys::kFeatureOn, featureOn) || !featureOn) {
         fprintf(m_io.err, "kvo-agent: integrity monitoring is switched off (zel.im.featureOn), so no %s scan would start\n",
                 m_kind.name);
         return ExitUsage;
@@ -183,7 +181,7 @@ int CScanCommand::CheckSettings() const {
 }
 
 int CScanCommand::StartWatch(CScanWatch& watch) {
-    if (!watch.Open(m_dom.GetWxString("zel.im.dbPath"))) {
+    if (!watch.Open(m_dom.GetWxString(PluginKeys::kDbPath))) {
         fprintf(m_io.err, "kvo-agent: the integrity database %s cannot be used (see kvo-agent.log)\n",
                 DatabasePath().c_str());
         return ExitDatabase;
@@ -218,7 +216,7 @@ CScanCommand::Outcome CScanCommand::Wait(CScanWatch& watch, const KvoCore::CLuaT
             case CScanWatch::State::Running: break;
         }
         if (agentEnded) return Outcome::AgentEnded;
-        if (m_dom.Get(kDiskSpaceLow, diskLow) && diskLow) return Outcome::DiskFull;
+        if (m_dom.Get(PluginKeys::kDiskSpaceLow, diskLow) && diskLow) return Outcome::DiskFull;
         // A baseline the agent records instead changes nothing worth showing.
         if (status.scanKind == m_kind.scanType && poll % kPollsPerEventLook == 0) ShowEvents(&progress);
         wxString detail;
@@ -360,6 +358,6 @@ void CScanCommand::PrintSummary(const CScanWatch::Summary& summary) const {
     fprintf(m_io.out, "database: %s (%.1f MB)\n", path.c_str(), bytes / 1048576.0);
 }
 
-std::string CScanCommand::DatabasePath() const { return Narrow(m_dom.GetWxString("zel.im.dbPath")); }
+std::string CScanCommand::DatabasePath() const { return Narrow(m_dom.GetWxString(PluginKeys::kDbPath)); }
 
 }  // namespace KvoAgent

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "core/Dom.h"
+#include "core/SqliteTransaction.h"
+#include "core/StateKeys.h"
 
 namespace KvoAgent {
 
@@ -26,14 +28,14 @@ long long QueryInt64(KvoCore::CSqliteDatabase& db, const wxString& sql) {
 }  // namespace
 
 CScanWatch::CScanWatch(KvoCore::CDom& dom, int scanKind, bool orBaseline)
-    : m_db(new KvoCore::CSqliteDatabase(dom, "kvo.agent")), m_scanKind(scanKind), m_orBaseline(orBaseline) {}
+    : m_db(new KvoCore::CSqliteDatabase(dom, KvoCore::Keys::kTraceAgent)), m_scanKind(scanKind), m_orBaseline(orBaseline) {}
 
 wxString CScanWatch::KindCondition(const wxString& column) const {
     if (m_orBaseline) return wxString::Format("%s IN (%d,0)", column, m_scanKind);
     return wxString::Format("%s=%d", column, m_scanKind);
 }
 
-bool CScanWatch::Open(const wxString& dbPath) { return m_db->Open(dbPath, 1, "WAL", false, true); }
+bool CScanWatch::Open(const wxString& dbPath) { return m_db->OpenIntegrityDb(dbPath, KvoCore::DbAccess::ReadOnly); }
 
 void CScanWatch::Close() { m_db->Close(); }
 
@@ -80,18 +82,11 @@ CScanWatch::Status CScanWatch::Poll() {
     Status status;
     try {
         // One snapshot, so that a scan row is never seen without its subscans.
-        m_db->Begin(WXSQLITE_TRANSACTION_DEFERRED);
+        KvoCore::CSqliteTransaction snapshot(*m_db);
         if (m_scanId == 0) FindScan(status);
         if (m_scanId != 0) ReadScan(status);
-        m_db->Commit();
+        snapshot.Commit();
     } catch (const wxSQLite3Exception& e) {
-        if (!m_db->GetAutoCommit()) {
-            try {
-                m_db->Rollback();
-            } catch (const wxSQLite3Exception&) {
-                // The read already failed; its reason is the one to give.
-            }
-        }
         status.state = State::Unreadable;
         status.reason = e.GetMessage();
     }

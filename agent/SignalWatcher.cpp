@@ -1,4 +1,5 @@
 #include "agent/SignalWatcher.h"
+#include "core/StateKeys.h"
 
 #include <signal.h>
 
@@ -42,7 +43,7 @@ void CSignalWatcher::Run() {
                 m_dom.RequestStop();
                 break;
             case SIGHUP:
-                m_dom.ConditionRaise("app.configReload");
+                m_dom.ConditionRaise(KvoCore::Keys::kConfigReload);
                 break;
             case SIGUSR2:
                 return;

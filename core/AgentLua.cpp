@@ -10,6 +10,7 @@
 #include "slb/Class.h"
 #include "slb/Namespace.h"
 #include "slb/Object.h"
+#include "core/StateKeys.h"
 
 namespace KvoCore {
 namespace {
@@ -227,7 +228,7 @@ void OpenAgentLua(lua_State* L, CDom& dom) {
     PushDom(L, dom);
     lua_setglobal(L, "dom");
     std::string cpath;
-    if (dom.Get("kvo.lua.cpath", cpath)) {
+    if (dom.Get(Keys::kLuaCpath, cpath)) {
         lua_getglobal(L, "package");
         lua_pushlstring(L, cpath.data(), cpath.size());
         lua_setfield(L, -2, "cpath");

@@ -13,6 +13,7 @@
 #include "core/Runnable.h"
 #include "core/Utilities.h"
 #include "core/WakeHub.h"
+#include "core/StateKeys.h"
 
 namespace KvoCore {
 namespace {
@@ -61,7 +62,7 @@ bool CDom::Create(const CDomOptions& options, wxString& error) {
     if (!options.configPath.empty() && !agent->configuration.Load(options.configPath, error)) return false;
     wxString logError;
     if (!LogSetFile(agent->workdir + "/kvo-agent.log", logError)) LogWarning(logError);
-    agent->state.Set("app.path.work", std::string(agent->workdir.utf8_str()));
+    agent->state.Set(Keys::kWorkPath, std::string(agent->workdir.utf8_str()));
     g_this.reset(new CDom(agent));
     return true;
 }
@@ -162,7 +163,7 @@ bool CDom::ConfigReload(wxString& error) {
         LogError("configuration not reloaded, the one in force stays: " + error);
         return false;
     }
-    m_agent->conditions.Raise("app.configUpdated");
+    m_agent->conditions.Raise(Keys::kConfigUpdated);
     return true;
 }
 
@@ -185,7 +186,7 @@ bool CDom::IsEventOverHeartbeat(const char*) const { return true; }
 
 bool CDom::IsEventOverIoT(const char*) const {
     bool on = false;
-    return m_agent->state.Get("kvo.events.iot", on) && on;
+    return m_agent->state.Get(Keys::kEventsIot, on) && on;
 }
 
 // --- Message bus ---
@@ -228,7 +229,7 @@ bool CDom::LookupGroupId(gid_t gid, wxString& name) const { return m_agent->grou
 
 bool CDom::IsProtectingWindows() const {
     bool windows = false;
-    return m_agent->state.Get("kvo.host.windows", windows) && windows;
+    return m_agent->state.Get(Keys::kHostWindows, windows) && windows;
 }
 
 bool CDom::IsProtectingLinux() const { return !IsProtectingWindows(); }

@@ -13,6 +13,7 @@
 #include "core/Dom.h"
 #include "core/Log.h"
 #include "core/WakeHub.h"
+#include "core/StateKeys.h"
 
 namespace KvoCore {
 namespace {
@@ -20,7 +21,7 @@ namespace {
 thread_local CRunnable* t_current = nullptr;
 std::atomic<void (*)(lua_State*)> g_luaSetup{nullptr};
 
-const char* const kThreadCategory = "kvo.core.thread";
+const char* const kThreadCategory = Keys::kTraceThread;
 // Long enough to smooth out uneven work steps, short enough that idle time
 // earlier on does not buy a long burst at full speed.
 const long long kCpuWindowNs = 2000000000LL;

@@ -11,6 +11,7 @@
 
 #include "core/HashAggregate.h"
 #include "core/Log.h"
+#include "core/SqliteTransaction.h"
 
 namespace KvoCore {
 
@@ -189,6 +190,11 @@ bool CSqliteDatabase::Open(const wxString& path, int syncMode, const wxString& j
     return true;
 }
 
+bool CSqliteDatabase::OpenIntegrityDb(const wxString& path, DbAccess access) {
+    const bool readOnly = access == DbAccess::ReadOnly;
+    return Open(path, 1, "WAL", !readOnly, readOnly);
+}
+
 int CSqliteDatabase::GetUserVersion() {
     wxSQLite3ResultSet rs = ExecuteQuery("PRAGMA user_version");
     return rs.NextRow() ? rs.GetInt(0) : 0;
@@ -198,26 +204,14 @@ bool CSqliteDatabase::CreateSchemaIfNeeded() {
     if (GetUserVersion() >= SchemaVersion) return false;
     // IMMEDIATE: two connections opening a new file at once take turns, and the
     // second one sees the version the first one wrote.
-    wxSQLite3Database::Begin(WXSQLITE_TRANSACTION_IMMEDIATE);
-    try {
-        const int version = GetUserVersion();
-        if (version >= SchemaVersion) {
-            Commit();
-            return false;
-        }
-        // A file of an older version keeps its baseline: upgraded, never recreated.
-        for (const wxString& sql : UpgradeStatements(version)) ExecuteUpdate(sql);
-        for (const wxString& sql : SchemaStatements()) ExecuteUpdate(sql);
-        ExecuteUpdate(wxString::Format("PRAGMA user_version=%d", SchemaVersion));
-        Commit();
-    } catch (const wxSQLite3Exception&) {
-        try {
-            Rollback();
-        } catch (const wxSQLite3Exception&) {
-            // The transaction may already be gone; the original error is rethrown.
-        }
-        throw;
-    }
+    CSqliteTransaction transaction(*this);
+    const int version = GetUserVersion();
+    if (version >= SchemaVersion) return false;
+    // A file of an older version keeps its baseline: upgraded, never recreated.
+    for (const wxString& sql : UpgradeStatements(version)) ExecuteUpdate(sql);
+    for (const wxString& sql : SchemaStatements()) ExecuteUpdate(sql);
+    ExecuteUpdate(wxString::Format("PRAGMA user_version=%d", SchemaVersion));
+    transaction.Commit();
     return true;
 }
 

@@ -28,6 +28,12 @@ namespace KvoCore {
 class CDom;
 class CHashAggregate;
 
+// How a connection uses the integrity database.
+enum class DbAccess {
+    ReadWrite,  // creates the file and its schema when missing
+    ReadOnly,   // never creates the file, never writes it
+};
+
 class CSqliteDatabase : public wxSQLite3Database {
 public:
     CSqliteDatabase(CDom& dom, const char* traceCategory);
@@ -39,6 +45,9 @@ public:
     // name and the reason; the result tells whether the connection is open.
     bool Open(const wxString& path, int syncMode, const wxString& journalMode, bool create = true,
               bool readOnly = false);
+    // The one way every thread of the plug-in and the host open the integrity
+    // database, so that all of them share its journal and sync modes.
+    bool OpenIntegrityDb(const wxString& path, DbAccess access);
     // Closes if open; an error while closing is logged, not thrown.
     void Close();
     bool IsOpenDb() const { return IsOpen(); }

@@ -16,6 +16,7 @@
 #include "core/Dom.h"
 #include "core/Log.h"
 #include "core/SqliteDatabase.h"
+#include "core/SqliteTransaction.h"
 #include "plugins/im/DirectoryIntegrityScanThread.h"
 #include "plugins/im/SqlDirectoryEntitySet.h"
 #include "plugins/im/SqlIntegrityRule.h"
@@ -122,16 +123,17 @@ bool CDirectoryIntegrityScanThread::MatchDir(const WalkContext& walk, const wxSt
         return true;
     }
 
+    std::optional<KvoCore::CSqliteTransaction> transaction;
     if (!skipping) {
-        Db().Begin();
+        transaction.emplace(Db());
         if (WantFiles()) RecordFiles(walk, searchBase, directory, files);
     }
     RecordDirectories(walk, searchBase, directory, subdirectories, skipping);
     Stmt().insertEntity->Reset();
-    if (!skipping) {
+    if (transaction) {
         // Each directory's entries are committed together with the checkpoint naming it.
         SaveCheckpoint(walk.set, directory);
-        Db().Commit();
+        transaction->Commit();
     }
 
     if (depth <= 1 || subdirectories.empty()) return true;

@@ -23,7 +23,7 @@ bool IsSet(const KvoCore::CDom& dom, const char* key) {
 
 std::unique_ptr<KvoCore::CSqliteDatabase> OpenQueryDb(KvoCore::CDom& dom) {
     auto db = std::make_unique<KvoCore::CSqliteDatabase>(dom, CSystemIntegrityThread::s_Trace);
-    if (!db->Open(dom.GetWxString(Keys::kDbPath), 1, "WAL", true, false)) return nullptr;
+    if (!db->OpenIntegrityDb(dom.GetWxString(Keys::kDbPath), KvoCore::DbAccess::ReadWrite)) return nullptr;
     return db;
 }
 

@@ -37,8 +37,6 @@ inline constexpr char kTracePattern[] = "zel.im.pattern";
 inline constexpr char kTraceKeyMatch[] = "zel.im.keyMatch";
 inline constexpr char kTraceScannerFile[] = "zel.im.scanner.file";
 inline constexpr char kTraceScannerDir[] = "zel.im.scanner.dir";
-// The agent core's category for SQLite's memory figures.
-inline constexpr char kTraceCoreMemory[] = "kvo.core.memory";
 
 }  // namespace Keys
 }  // namespace KvoPluginIm

@@ -10,6 +10,7 @@
 #include "plugins/im/EventOutbox.h"
 #include "plugins/im/SqlSubscan.h"
 #include "plugins/im/StateKeys.h"
+#include "core/StateKeys.h"
 
 namespace KvoPluginIm {
 
@@ -116,7 +117,7 @@ void CIntegrityScanThread::RunSteps() {
             KVO_SCANNER_TRACE("Exit because a scan step failed.");
             return;
         }
-        if (IsDbOpen()) m_db->DumpMemoryStats(Keys::kTraceCoreMemory);
+        if (IsDbOpen()) m_db->DumpMemoryStats(KvoCore::Keys::kTraceMemory);
         TestDestroy(100, nullptr);
     }
     KVO_SCANNER_TRACE("Exit due to loop terminating - ShouldShutdown=%d", ShouldShutdown() ? 1 : 0);

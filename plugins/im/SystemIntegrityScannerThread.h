@@ -26,6 +26,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -33,6 +34,7 @@
 
 #include "core/Dom.h"
 #include "core/Runnable.h"
+#include "core/SqliteTransaction.h"
 #include "core/Syslogger.h"
 #include "core/Utilities.h"
 #include "plugins/im/EntityInfo.h"
@@ -357,7 +359,6 @@ protected:
     std::atomic<bool> m_finished{false};
     bool m_traceStats;
     bool m_trace = false;
-    bool m_inTransaction = false;
     const wchar_t* m_hashAlgorithm = L"sha1";
     wxMemoryBuffer m_attributeHash{20};
     int m_commitIntervalMsec = 0;
@@ -366,6 +367,8 @@ protected:
     KvoCore::Int64Set m_ruleIdsInScope;
     long long m_minContentSizeForRenameDetection = 17;
     std::unique_ptr<KvoCore::CSqliteDatabase> m_db;
+    // The batch open on m_db (declared after it, so it ends first).
+    std::optional<KvoCore::CSqliteTransaction> m_transaction;
     std::atomic<KvoCore::CRunnable*> m_parent{nullptr};
     std::unique_ptr<CSqlSubscan> m_subscan;
     wxMutex m_subscanMutex;

@@ -52,7 +52,7 @@ std::vector<std::pair<const char*, wxSQLite3Statement*>> CIntegrityScanThread::S
 
 bool CIntegrityScanThread::OpenSystemIntegrityDb() {
     if (!m_db) m_db.reset(new KvoCore::CSqliteDatabase(m_dom, GetTraceMask()));
-    if (!m_db->IsOpenDb() && !m_db->Open(m_dom.GetWxString(Keys::kDbPath), 1, "WAL", true, false)) return false;
+    if (!m_db->IsOpenDb() && !m_db->OpenIntegrityDb(m_dom.GetWxString(Keys::kDbPath), KvoCore::DbAccess::ReadWrite)) return false;
     if (m_statements) return true;
     try {
         PrepareStatements();
@@ -75,20 +75,13 @@ void CIntegrityScanThread::CloseSystemIntegrityDb() {
     m_statements.reset();
     m_outbox.reset();
     m_afterCommit.clear();
-    m_inTransaction = false;
+    m_transaction.reset();
     if (m_db) m_db->Close();
 }
 
 bool CIntegrityScanThread::IsDbOpen() const { return m_db && m_db->IsOpenDb() && m_statements; }
 
 void CIntegrityScanThread::DiscardDbAfterException() {
-    if (m_db && m_db->IsOpenDb() && !m_db->GetAutoCommit()) {
-        try {
-            m_db->Rollback();
-        } catch (const wxSQLite3Exception&) {
-            // The connection is dropped next; what it could not undo, SQLite undoes on close.
-        }
-    }
     CloseSystemIntegrityDb();
     m_db.reset();
 }

@@ -6,6 +6,7 @@
 #include "plugins/im/FileIntegrityScanThread.h"
 #include "plugins/im/SqlSubscan.h"
 #include "plugins/im/SystemIntegrityScannerThread.h"
+#include "core/StateKeys.h"
 
 namespace KvoPluginIm {
 namespace {
@@ -46,7 +47,7 @@ CIntegrityScanThread* CIntegrityScanThread::CreateIntegrityScanThread(KvoCore::C
     if (subscan == nullptr) return nullptr;
     const ScannerKind* kind = FindScannerKind(subscan->m_entityType);
     bool vmSafeGuest = false;
-    if (kind != nullptr && !kind->inVmSafeGuest && dom.Get("kvo.mode.vmsafeGuest", vmSafeGuest) && vmSafeGuest)
+    if (kind != nullptr && !kind->inVmSafeGuest && dom.Get(KvoCore::Keys::kModeVmsafeGuest, vmSafeGuest) && vmSafeGuest)
         kind = nullptr;
     if (kind == nullptr) {
         KvoCore::LogError(

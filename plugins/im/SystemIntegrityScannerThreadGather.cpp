@@ -52,7 +52,6 @@ bool CIntegrityScanThread::OnGatherAttributeValues() {
     progress.lastCommitTick = KvoCore::SystemTickCount();
     progress.committedCheckpoint = m_subscan->m_checkpointInfo;
     progress.committedCheckpointNull = m_subscan->IsAttributeNull(&m_subscan->m_checkpointInfo);
-    m_inTransaction = false;
     while (!ShouldShutdown()) {
         wxString key;
         try {
@@ -113,11 +112,11 @@ CIntegrityScanThread::GatherResult CIntegrityScanThread::GatherNextKey(GatherPro
     const bool recovering = !progress.failingKey.empty();
     const bool intervalPassed = KvoCore::SystemTickCount() - progress.lastCommitTick >
                                 static_cast<unsigned long>(m_commitIntervalMsec);
-    if (m_inTransaction && (recovering || intervalPassed)) {
+    if (m_transaction && (recovering || intervalPassed)) {
         CommitOpenTransaction();
         progress.lastCommitTick = KvoCore::SystemTickCount();
     }
-    if (!m_inTransaction) {
+    if (!m_transaction) {
         progress.committedCheckpoint = key;
         progress.committedCheckpointNull = false;
     }
@@ -192,10 +191,10 @@ bool CIntegrityScanThread::OnGatherFailure(GatherProgress& progress, const wxStr
 }
 
 void CIntegrityScanThread::CommitOpenTransaction() {
-    if (!m_inTransaction) return;
+    if (!m_transaction) return;
     // Still open when the commit fails, so that the rollback after it undoes the batch.
-    m_db->Commit();
-    m_inTransaction = false;
+    m_transaction->Commit();
+    m_transaction.reset();
     std::vector<std::function<void()>> committed;
     committed.swap(m_afterCommit);
     for (const std::function<void()>& action : committed) action();
@@ -203,20 +202,12 @@ void CIntegrityScanThread::CommitOpenTransaction() {
 }
 
 void CIntegrityScanThread::RollbackOpenTransaction() {
-    m_inTransaction = false;
     m_afterCommit.clear();
-    // SQLite has already undone a transaction that an error ended; rolling
-    // back then fails, and there is nothing left to undo.
-    if (m_db->GetAutoCommit()) return;
-    try {
-        m_db->Rollback();
-    } catch (const wxSQLite3Exception& e) {
-        KvoCore::LogError(wxString::Format("%s: rollback failed: %s", GetThreadName(), e.GetMessage()));
-    }
+    m_transaction.reset();
 }
 
 void CIntegrityScanThread::AfterCommit(std::function<void()> action) {
-    if (m_inTransaction)
+    if (m_transaction)
         m_afterCommit.push_back(std::move(action));
     else
         action();
@@ -246,10 +237,7 @@ bool CIntegrityScanThread::GatherAttributesWithResult(const wxString& key, Entit
 
 void CIntegrityScanThread::GatherAttributesOfEntity(const wxString& key,
                                                     const KvoCore::MapStringToInt64Set& attributesOfInterest) {
-    if (!m_inTransaction) {
-        m_db->Begin();
-        m_inTransaction = true;
-    }
+    BeginTransaction();
     for (const auto& [name, entityIds] : attributesOfInterest) {
         const unsigned long started = KvoCore::SystemTickCount();
         RecordAttribute(key, name, entityIds);

@@ -427,9 +427,7 @@ void CIntegrityScanThread::CountRuleChange(long long integrityRuleId) {
 }
 
 void CIntegrityScanThread::BeginTransaction() {
-    if (m_inTransaction) return;
-    m_db->Begin();
-    m_inTransaction = true;
+    if (!m_transaction) m_transaction.emplace(*m_db);
 }
 
 void CIntegrityScanThread::UpdateEntityRow(CSqlEntity& entity) {
@@ -474,11 +472,9 @@ void CIntegrityScanThread::DeprecateEntitiesBeforeBaseline() {
         ScopeFilters(entity.GetAttributeName(&entity.m_entitySetId), entity.GetAttributeName(&entity.m_integrityRuleId)),
         supercededBy, entity.GetAttributeName(&entity.m_entityId), m_highestEntityIdAtStartOfScan) +
         KeptBelowUnlisted();
-    m_db->Begin();
-    m_inTransaction = true;
+    BeginTransaction();
     const int rows = CSystemIntegrityThread::MarkExistingEntitiesAsDeprecated(*m_db, where);
-    m_db->Commit();
-    m_inTransaction = false;
+    CommitOpenTransaction();
     if (const unsigned elapsed = StatsElapsedMsec(started))
         TraceStats(wxString::Format("%u msec to set the %s column to -1 in %d old %s entity records", elapsed,
                                     supercededBy, rows, type));

@@ -9,6 +9,7 @@
 #include "core/Log.h"
 #include "core/SqliteDatabase.h"
 #include "plugins/im/StateKeys.h"
+#include "core/StateKeys.h"
 
 namespace KvoPluginIm {
 
@@ -47,7 +48,7 @@ CSystemIntegrityThread::CSystemIntegrityThread()
     m_scannersRunningLimit = ComputeScannersRunningLimit(m_dom);
     KVO_TRACE(s_Trace, "IM ScannersRunningLimit is %d", static_cast<int>(m_scannersRunningLimit));
     bool vmSafeGuest = false;
-    m_bVmSafeGuest = m_dom.Get("kvo.mode.vmsafeGuest", vmSafeGuest) && vmSafeGuest;
+    m_bVmSafeGuest = m_dom.Get(KvoCore::Keys::kModeVmsafeGuest, vmSafeGuest) && vmSafeGuest;
 }
 
 CSystemIntegrityThread::~CSystemIntegrityThread() { CloseSystemIntegrityDb(); }

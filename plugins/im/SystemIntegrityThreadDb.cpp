@@ -13,7 +13,7 @@ namespace KvoPluginIm {
 bool CSystemIntegrityThread::OpenSystemIntegrityDb() {
     if (!m_db) m_db.reset(new KvoCore::CSqliteDatabase(m_dom, s_Trace));
     if (!m_db->IsOpenDb()) {
-        if (!m_db->Open(m_dom.GetWxString(Keys::kDbPath), 1, "WAL", true, false)) return false;
+        if (!m_db->OpenIntegrityDb(m_dom.GetWxString(Keys::kDbPath), KvoCore::DbAccess::ReadWrite)) return false;
     }
     if (m_rulesWithoutEntities) return true;
     try {

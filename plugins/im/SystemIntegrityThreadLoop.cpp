@@ -18,6 +18,7 @@
 #include "plugins/im/SystemIntegrityThread.h"
 #include "plugins/im/im-plugin.h"
 #include "plugins/im/StateKeys.h"
+#include "core/StateKeys.h"
 
 namespace KvoPluginIm {
 
@@ -30,7 +31,7 @@ const unsigned int kAfterInitiateMs = 10;
 // A scanner that ends unfinished is queued again this many times in a row.
 const int kMaxRetries = 5;
 
-const char* const kConfigUpdated = "app.configUpdated";
+const char* const kConfigUpdated = KvoCore::Keys::kConfigUpdated;
 // True while scanning is suspended for want of disk space.
 const char* const kNeedFlags[] = {Keys::kOnChangeDataPending, Keys::kNeedRebuildBaseline,
                                   Keys::kNeedIncrementalScan, Keys::kNeedPseudoRealtimeScan};
@@ -102,7 +103,7 @@ void CSystemIntegrityThread::PrepareLoop(LoopState& loop) {
     loop.realtimeMode = Flag(Keys::kRealtimeMode);
     KVO_TRACE(s_Trace, "realtimeMode is %d", loop.realtimeMode ? 1 : 0);
     long long iterations = 0;
-    if (Flag("app.mode.unittest") && m_dom.Get(Keys::kUnittestIterations, iterations)) {
+    if (Flag(KvoCore::Keys::kModeUnitTest) && m_dom.Get(Keys::kUnittestIterations, iterations)) {
         loop.unitTest = true;
         loop.iterationsLeft = iterations;
         loop.waitMs = kUnitTestWaitMs;
@@ -282,7 +283,7 @@ void CSystemIntegrityThread::ProcessRulesOrSchedule(LoopState& loop, unsigned in
         m_bRulesChanged = false;
         return;
     }
-    if (!m_bAllowOnChange || m_pseudoRealtimeGate == 0 || Flag("kvo.mode.loadtest")) return;
+    if (!m_bAllowOnChange || m_pseudoRealtimeGate == 0 || Flag(KvoCore::Keys::kModeLoadTest)) return;
     const CPseudoRealtimeSchedule::Decision decision = CPseudoRealtimeSchedule::Decide(
         Tick(), loop.startTick, m_lastPseudoRealtimeTick, m_lastPseudoRealtimeDuration);
     if (decision.due)

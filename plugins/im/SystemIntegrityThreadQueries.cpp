@@ -6,6 +6,7 @@
 
 #include "core/Log.h"
 #include "core/SqliteDatabase.h"
+#include "core/SqliteTransaction.h"
 #include "plugins/im/HostPlatform.h"
 #include "plugins/im/Entity.h"
 #include "plugins/im/IntegrityEvent.h"
@@ -234,7 +235,7 @@ void ClampLastEventId(KvoCore::CSqliteDatabase& db, EventRequest& r) {
 // Retention and the read share one transaction, so the caller gets the table as
 // it stood after the delete.
 void ReadEvents(KvoCore::CSqliteDatabase& db, EventRequest r, KvoCore::XMLObjectList& events) {
-    db.Begin();
+    KvoCore::CSqliteTransaction transaction(db);
     ClampLastEventId(db, r);
     DeleteRetiredEvents(db, r.lastEventId, r.retain);
     const unsigned int start = TickNow();
@@ -246,15 +247,7 @@ void ReadEvents(KvoCore::CSqliteDatabase& db, EventRequest r, KvoCore::XMLObject
     if (elapsed > CIntegrityScanThread::s_StatsMinMsec)
         KVO_TRACE(CIntegrityScanThread::s_TraceStats, "%u msec loading %d integrity event records.", elapsed,
                   static_cast<int>(events.size()));
-    db.Commit();
-}
-
-// The error that ended the call is the one reported.
-void RollbackQuietly(KvoCore::CSqliteDatabase& db) {
-    try {
-        if (db.IsOpenDb() && !db.GetAutoCommit()) db.Rollback();
-    } catch (const wxSQLite3Exception&) {
-    }
+    transaction.Commit();
 }
 
 }  // namespace
@@ -314,7 +307,6 @@ KvoCore::XMLObject* CSystemIntegrityThread::GetEvents(KvoCore::CDom& dom, long l
     } catch (const wxSQLite3Exception& e) {
         dom.DoAgentEventWriteAndLog(3010, KvoCore::LogLevel::Error, "GetEvents() error accessing si.db: %s",
                                     e.GetMessage());
-        RollbackQuietly(*db);
         status = 500;
         message = e.GetMessage();
         return nullptr;

@@ -7,12 +7,14 @@
 
 #include "core/Log.h"
 #include "core/SqliteDatabase.h"
+#include "core/SqliteTransaction.h"
 #include "plugins/im/IntegrityRule.h"
 #include "plugins/im/SqlIntegrityRule.h"
 #include "plugins/im/SystemIntegrityScannerThread.h"
 #include "plugins/im/SystemIntegrityThread.h"
 #include "plugins/im/im-plugin.h"
 #include "plugins/im/StateKeys.h"
+#include "core/StateKeys.h"
 
 namespace KvoPluginIm {
 
@@ -66,7 +68,7 @@ void CSystemIntegrityThread::OnRulesChanged() {
     bool hadBaselineFlag = false;
     m_dom.Get(Keys::kNeedRebuildBaseline, hadBaselineFlag);
     try {
-        m_db->Begin();
+        KvoCore::CSqliteTransaction transaction(*m_db);
         CSqlIntegrityRules stored;
         stored.SQLLoad(*m_db);
         KvoCore::Int64Set unchanged;
@@ -78,10 +80,9 @@ void CSystemIntegrityThread::OnRulesChanged() {
         m_lastPseudoRealtimeTick = static_cast<unsigned int>(KvoCore::SystemTickCount());
         m_pseudoRealtimeGate = -1;
         FlagRulesForBaseline(configured.size());
-        m_db->Commit();
+        transaction.Commit();
     } catch (const wxSQLite3Exception& e) {
         KvoCore::LogError(wxString::Format("Integrity rules could not be stored in si.db: %s", e.GetMessage()));
-        if (m_db->IsOpenDb() && !m_db->GetAutoCommit()) m_db->Rollback();
         m_incrementalRuleIds.clear();
         if (!hadBaselineFlag) m_dom.SetNil(Keys::kNeedRebuildBaseline);
         m_dom.Set(Keys::kRulesChanged, true);
@@ -194,7 +195,7 @@ void CSystemIntegrityThread::FlagRulesForBaseline(size_t configuredRules) {
 
 void CSystemIntegrityThread::AfterRulesCommitted(bool ruleProblem) {
     // Reports the rule events to the server at once.
-    if (ruleProblem) m_dom.ConditionRaise("kvo.HeartbeatNow");
+    if (ruleProblem) m_dom.ConditionRaise(KvoCore::Keys::kHeartbeatNow);
     if (m_dom.GetWxString("uuid").empty()) GetNames(m_dom);
     m_dom.SetNil(Keys::kRulesChanged);
     m_dom.ConditionRaise(Keys::kConfigProcessed);

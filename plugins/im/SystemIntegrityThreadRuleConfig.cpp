@@ -4,6 +4,7 @@
 
 #include "core/Log.h"
 #include "core/SqliteDatabase.h"
+#include "core/SqliteTransaction.h"
 #include "plugins/im/IntegrityRule.h"
 #include "plugins/im/SqlEntity.h"
 #include "plugins/im/SqlIntegrityEvent.h"
@@ -65,18 +66,17 @@ void CSystemIntegrityThread::OnDeactivated() {
     m_dom.SetNil(Keys::kNeedRebuildBaseline);
     if (EnsureDbOpen()) {
         try {
-            m_db->Begin();
+            KvoCore::CSqliteTransaction transaction(*m_db);
             const int deleted = m_db->ExecuteUpdate(wxString::Format("DELETE FROM [%ss];", CSqlEntity::ElementName()));
             IncEntitiesDeletedCount(deleted);
             // Deleting the rules deletes their sets, includes, patterns and features (schema triggers).
             m_db->ExecuteUpdate(wxString::Format("DELETE FROM [%ss]; DELETE FROM [%ss]; DELETE FROM [%ss];",
                                                  CSqlScan::ElementName(), CSqlIntegrityRule::ElementName(),
                                                  CSqlIntegrityEvent::ElementName()));
-            m_db->Commit();
+            transaction.Commit();
             m_db->Vacuum();
         } catch (const wxSQLite3Exception& e) {
             KvoCore::LogError(wxString::Format("Accessing si.db: %s", e.GetMessage()));
-            if (m_db->IsOpenDb() && !m_db->GetAutoCommit()) m_db->Rollback();
         }
     }
     m_dom.ConditionRaise(Keys::kConfigProcessed);

@@ -13,7 +13,7 @@ namespace KvoPluginIm {
 void CSystemIntegrityThread::GetNames(KvoCore::CDom& dom) {
     ClearRuleIDandNameMap();
     KvoCore::CSqliteDatabase db(dom, s_Trace);
-    if (!db.Open(dom.GetWxString(Keys::kDbPath), 1, wxT("WAL"), true, false)) return;
+    if (!db.OpenIntegrityDb(dom.GetWxString(Keys::kDbPath), KvoCore::DbAccess::ReadWrite)) return;
     try {
         wxSQLite3ResultSet rows = db.ExecuteQuery(wxT("SELECT * FROM IntegrityRules;"));
         while (rows.NextRow()) {

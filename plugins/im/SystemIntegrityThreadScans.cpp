@@ -12,6 +12,7 @@
 
 #include "core/Log.h"
 #include "core/SqliteDatabase.h"
+#include "core/SqliteTransaction.h"
 #include "plugins/im/ScanMarker.h"
 #include "plugins/im/SqlEntity.h"
 #include "plugins/im/SqlIntegrityEvent.h"
@@ -25,6 +26,7 @@
 #include "plugins/im/SystemIntegrityThread.h"
 #include "plugins/im/im-plugin.h"
 #include "plugins/im/StateKeys.h"
+#include "core/StateKeys.h"
 
 namespace KvoPluginIm {
 
@@ -42,9 +44,6 @@ void LogDbError(const wxSQLite3Exception& e) {
     KvoCore::LogError(wxString::Format("Accessing si.db: %s", e.GetMessage()));
 }
 
-void RollbackIfOpen(KvoCore::CSqliteDatabase& db) {
-    if (db.IsOpenDb() && !db.GetAutoCommit()) db.Rollback();
-}
 
 // The first column of the first row; 0 for no row or NULL.
 long long QueryInt64(KvoCore::CSqliteDatabase& db, const wxString& sql) {
@@ -77,7 +76,7 @@ bool CSystemIntegrityThread::Flag(const char* key) const {
 void CSystemIntegrityThread::InitiateScan() { TryInitiateScan(); }
 
 bool CSystemIntegrityThread::TryInitiateScan() {
-    const bool loadTest = Flag("kvo.mode.loadtest");
+    const bool loadTest = Flag(KvoCore::Keys::kModeLoadTest);
     KVO_TRACE(s_Trace, "InitiateScan()");
     DeleteScannersWaiting();
     if (!m_db || !m_db->IsOpenDb()) return false;
@@ -86,17 +85,16 @@ bool CSystemIntegrityThread::TryInitiateScan() {
     bool hasRuleList = false;
     int subscans = 0;
     try {
-        m_db->Begin();
+        KvoCore::CSqliteTransaction transaction(*m_db);
         scanId = InsertScanRow(type);
         const bool inScope = AttachScanScope(scanId, type, hasRuleList);
         m_dom.ConditionRaise(Keys::kScanInitiated);
         if (inScope) subscans = CreateSubscans(scanId, type, loadTest);
-        m_db->Commit();
+        transaction.Commit();
     } catch (const wxSQLite3Exception& e) {
         // The need flags stay, so the loop tries again.
         LogDbError(e);
         m_bWriteFailedFull = KvoCore::CSqliteDatabase::IsDiskFull(e);
-        RollbackIfOpen(*m_db);
         return false;
     }
     if (subscans > 0)
@@ -241,12 +239,11 @@ void CSystemIntegrityThread::EndScanRow(long long scanId) {
 // A scan without anything to scan is over as soon as it began.
 void CSystemIntegrityThread::CloseEmptyScan(long long scanId, int type, bool hasRuleList) {
     try {
-        m_db->Begin();
+        KvoCore::CSqliteTransaction transaction(*m_db);
         EndScanRow(scanId);
-        m_db->Commit();
+        transaction.Commit();
     } catch (const wxSQLite3Exception& e) {
         LogDbError(e);
-        RollbackIfOpen(*m_db);
         return;
     }
     if (type == ScanBaseline) m_dom.AgentEventWrite(hasRuleList ? 8001 : 8000, wxT("00:00|0"));
@@ -255,7 +252,7 @@ void CSystemIntegrityThread::CloseEmptyScan(long long scanId, int type, bool has
 }
 
 void CSystemIntegrityThread::RaiseScanCompleted() {
-    m_dom.ConditionRaise("kvo.HeartbeatNow");
+    m_dom.ConditionRaise(KvoCore::Keys::kHeartbeatNow);
     m_dom.ConditionRaise(Keys::kScanCompleted);
 }
 
@@ -380,7 +377,7 @@ void CSystemIntegrityThread::GenerateScanCompletedEvent(long long scanId, long l
         KVO_TRACE(s_Trace, "Scan time: %d", static_cast<int>(duration / 1000));
         const unsigned int changes = CountScanChanges(scan);
         const int type = scan.m_incrementalScan;
-        if (type == ScanBaseline || type == ScanIncremental) m_db->DumpMemoryStats(Keys::kTraceCoreMemory);
+        if (type == ScanBaseline || type == ScanIncremental) m_db->DumpMemoryStats(KvoCore::Keys::kTraceMemory);
         if (type == ScanIncremental) {
             m_dom.DoAgentEventWrite(8002, "%s|%u", durationText, changes);
             RaiseScanCompleted();
@@ -463,7 +460,7 @@ void CSystemIntegrityThread::CountEntitiesAtStart() {
 void CSystemIntegrityThread::CompleteScan(long long scanId, int scanType) {
     KVO_TRACE(s_Trace, "The scan with ID %lld just completed.", scanId);
     try {
-        m_db->Begin();
+        KvoCore::CSqliteTransaction transaction(*m_db);
         if (scanId > 0) {
             EndScanRow(scanId);
             PruneOldScans(scanId);
@@ -471,11 +468,10 @@ void CSystemIntegrityThread::CompleteScan(long long scanId, int scanType) {
             // Without a scan row to record it in, the marker stays behind.
             CScanMarker::Insert(*m_db, CScanMarker::s_ScanEnd);
         }
-        m_db->Commit();
+        transaction.Commit();
     } catch (const wxSQLite3Exception& e) {
         LogDbError(e);
         m_bWriteFailedFull = KvoCore::CSqliteDatabase::IsDiskFull(e);
-        RollbackIfOpen(*m_db);
         return;
     }
     if (scanId > 0) {
@@ -530,7 +526,7 @@ void CSystemIntegrityThread::DeleteIncompleteScanData() {
     const wxString entityId = entity.GetAttributeName(&entity.m_entityId);
     const wxString endTime = scan.GetAttributeName(&scan.m_endTime);
     try {
-        m_db->Begin();
+        KvoCore::CSqliteTransaction transaction(*m_db);
         const long long high = QueryInt64(
             *m_db, wxString::Format("SELECT MAX([%s]) FROM [%s] WHERE [%s] IS NULL;",
                                     scan.GetAttributeName(&scan.m_startingHighestExistingEntityId), scans, endTime));
@@ -544,11 +540,10 @@ void CSystemIntegrityThread::DeleteIncompleteScanData() {
             "[%1$s].[%2$s]);",
             Table(CSqlIntegrityEvent::ElementName()), kWasEntity, entitys, entityId));
         m_db->ExecuteUpdate(wxString::Format("DELETE FROM [%s] WHERE [%s] IS NULL;", scans, endTime));
-        m_db->Commit();
+        transaction.Commit();
         KVO_TRACE(s_Trace, "Deleted %d entities and %d events.", entities, events);
     } catch (const wxSQLite3Exception& e) {
         LogDbError(e);
-        RollbackIfOpen(*m_db);
     }
 }
 

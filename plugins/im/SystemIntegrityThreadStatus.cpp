@@ -14,6 +14,7 @@
 #include "plugins/im/SystemIntegrityScannerThread.h"
 #include "plugins/im/SystemIntegrityThread.h"
 #include "plugins/im/StateKeys.h"
+#include "core/StateKeys.h"
 
 namespace KvoPluginIm {
 
@@ -146,7 +147,7 @@ KvoCore::XMLObject* CSystemIntegrityThread::GetStatus(KvoCore::CDom& dom) {
     std::unique_ptr<KvoCore::CSqliteDatabase> db = OpenQueryDb(dom);
     if (!db) return status.release();
     try {
-        ReadDatabaseStatus(*db, IsSet(dom, "kvo.mode.vmsafeGuest"), *status);
+        ReadDatabaseStatus(*db, IsSet(dom, KvoCore::Keys::kModeVmsafeGuest), *status);
     } catch (const wxSQLite3Exception& e) {
         KvoCore::LogError(wxString::Format("GetStatus() error accessing si.db: %s", e.GetMessage()));
     }

@@ -8,6 +8,7 @@
 #include "core/Log.h"
 #include "plugins/im/SystemIntegrityThread.h"
 #include "plugins/im/StateKeys.h"
+#include "core/StateKeys.h"
 
 namespace KvoPluginIm {
 
@@ -25,7 +26,7 @@ void CSystemIntegrityThread::HandleVmotionStartup() {
         WaitWhileSaving(saving);
         return;
     }
-    if (Flag("kvo.vmotioned")) WaitForRestore(dir + wxT("restoring"));
+    if (Flag(KvoCore::Keys::kVmotioned)) WaitForRestore(dir + wxT("restoring"));
 }
 
 // What an interrupted scan recorded would be half a scan on the other side.
@@ -40,7 +41,7 @@ void CSystemIntegrityThread::WaitWhileSaving(const wxString& savingFile) {
 }
 
 void CSystemIntegrityThread::WaitForRestore(const wxString& restoringFile) {
-    const long long configCount = ConditionCount("app.configUpdated");
+    const long long configCount = ConditionCount(KvoCore::Keys::kConfigUpdated);
     m_dom.Set(Keys::kVmotionProcessing, true);
     do {
         KVO_TRACE(s_Trace, "vmotion restore mode - waiting for restore to finish...");
@@ -48,11 +49,11 @@ void CSystemIntegrityThread::WaitForRestore(const wxString& restoringFile) {
     } while (wxFileName::FileExists(restoringFile));
     m_dom.SetNil(Keys::kVmotionProcessing);
     // The restored configuration is read again before the loop compares rules.
-    m_dom.ConditionRaise("app.configReload");
+    m_dom.ConditionRaise(KvoCore::Keys::kConfigReload);
     do {
         KVO_TRACE(s_Trace, "vmotion restore mode - waiting for config to update...");
         if (m_dom.ShouldExit(kRestorePollMs)) return;
-    } while (ConditionCount("app.configUpdated") == configCount);
+    } while (ConditionCount(KvoCore::Keys::kConfigUpdated) == configCount);
     KVO_TRACE(s_Trace, "vmotion restore mode - finished");
 }
 

@@ -65,7 +65,7 @@ TEST_F(SqliteDatabaseTest, RefusalsAreLoggedWithFileAndReasonAndLeaveNothingBehi
         EXPECT_FALSE(Exists(Path(file)) || Exists(Path(file + "-wal")) || Exists(Path(file + "-shm"))) << file;
     }
     EXPECT_FALSE(Exists(Path("missing")));
-    EXPECT_FALSE(NewDb()->Open(wxString(), 1, "WAL"));
+    EXPECT_FALSE(NewDb()->OpenIntegrityDb(wxString(), KvoCore::DbAccess::ReadWrite));
 }
 
 TEST_F(SqliteDatabaseTest, AFileCreatedForAFailedOpenIsRemovedAgain) {
@@ -73,7 +73,7 @@ TEST_F(SqliteDatabaseTest, AFileCreatedForAFailedOpenIsRemovedAgain) {
     // failure comes after the file was made.
     ASSERT_EQ(::mkdir(Path("half.db-shm").fn_str(), 0700), 0);
     auto db = NewDb();
-    EXPECT_FALSE(db->Open(Path("half.db"), 1, "WAL"));
+    EXPECT_FALSE(db->OpenIntegrityDb(Path("half.db"), KvoCore::DbAccess::ReadWrite));
     EXPECT_FALSE(db->IsOpenDb());
     EXPECT_FALSE(Exists(Path("half.db")));
     EXPECT_FALSE(Exists(Path("half.db-wal")));
@@ -84,7 +84,7 @@ TEST_F(SqliteDatabaseTest, ReadOnlyConnectionReadsButCannotWrite) {
     auto writer = OpenDb();
     writer->ExecuteUpdate("INSERT INTO [Scans]([scanId],[startTime]) VALUES(1,100)");
     auto reader = NewDb();
-    ASSERT_TRUE(reader->Open(Path("si.db"), 1, "WAL", false, true));
+    ASSERT_TRUE(reader->OpenIntegrityDb(Path("si.db"), KvoCore::DbAccess::ReadOnly));
     EXPECT_TRUE(reader->IsReadOnlyDb());
     reader->Begin();  // deferred on a read-only connection
     EXPECT_EQ(Scalar(*reader, "SELECT [startTime] FROM [Scans]"), 100);
@@ -102,7 +102,7 @@ TEST_F(SqliteDatabaseTest, OpeningAnotherConnectionKeepsTheLocksOfTheOpenOnes) {
     ASSERT_TRUE(Exists(Path("si.db-wal")));
     for (bool readOnly : {true, false}) {
         auto other = NewDb();
-        ASSERT_TRUE(other->Open(Path("si.db"), 1, "WAL", false, readOnly));
+        ASSERT_TRUE(other->OpenIntegrityDb(Path("si.db"), readOnly ? KvoCore::DbAccess::ReadOnly : KvoCore::DbAccess::ReadWrite));
         other->Close();
     }
     const wxString command = "sqlite3 '" + Path("si.db") + "' 'SELECT COUNT(*) FROM [Scans];' >/dev/null";
@@ -123,7 +123,7 @@ TEST_F(SqliteDatabaseTest, ConcurrentWritersNeverFailOnTheLock) {
             auto db = NewDb();
             ++ready;
             while (ready < kThreads) std::this_thread::yield();
-            if (!db->Open(Path("shared.db"), 1, "WAL")) throw std::runtime_error("open failed");
+            if (!db->OpenIntegrityDb(Path("shared.db"), KvoCore::DbAccess::ReadWrite)) throw std::runtime_error("open failed");
             for (int round = 0; round < kRounds; ++round) {
                 db->Begin();
                 // Next id read inside the transaction: lost updates would collide on the key.

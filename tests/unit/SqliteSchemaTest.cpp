@@ -58,7 +58,7 @@ TEST_F(SqliteSchemaTest, SchemaIsRecordedAndReopeningKeepsRows) {
     Exec("INSERT INTO [Scans]([scanId]) VALUES(7)");
     Exec("PRAGMA user_version=1");
     m_db->Close();
-    ASSERT_TRUE(m_db->Open(Path("si.db"), 1, "WAL"));
+    ASSERT_TRUE(m_db->OpenIntegrityDb(Path("si.db"), KvoCore::DbAccess::ReadWrite));
     EXPECT_EQ(Scalar(*m_db, "PRAGMA user_version"), KvoCore::CSqliteDatabase::SchemaVersion);
     EXPECT_EQ(Text(*m_db, "SELECT [name] FROM [IntegrityRules] WHERE [integrityRuleId]=3"), "etc");
     // An open scan's rows go with it; its waiting entity sets wait again; its id never returns.

@@ -44,7 +44,7 @@ protected:
     // A connection on a new file of the temporary directory, as the plug-in opens it.
     std::unique_ptr<KvoCore::CSqliteDatabase> OpenDb(const std::string& name = "si.db") {
         auto db = NewDb();
-        EXPECT_TRUE(db->Open(Path(name), 1, "WAL", true, false));
+        EXPECT_TRUE(db->OpenIntegrityDb(Path(name), KvoCore::DbAccess::ReadWrite));
         return db;
     }
 

@@ -11,6 +11,7 @@
 #include "core/Version.h"
 #include "plugins/im/tool/GlobCommand.h"
 #include "plugins/im/tool/RulesCommand.h"
+#include "core/StateKeys.h"
 
 namespace KvoPluginIm {
 
@@ -120,7 +121,7 @@ int CRulesTool::RunGlob() {
     }
     const int status = StartAgent(false);
     if (status != ExitOk) return status;
-    if (glob.WantsWindows()) CDom::This()->Set("kvo.host.windows", true);
+    if (glob.WantsWindows()) CDom::This()->Set(KvoCore::Keys::kHostWindows, true);
     return glob.Run(*CDom::This());
 }
 

@@ -56,7 +56,7 @@ protected:
         auto subscan = std::make_unique<KvoPluginIm::CSqlSubscan>();
         {
             KvoCore::CSqliteDatabase db(*m_dom, "test");
-            EXPECT_TRUE(db.Open(Path("si.db"), 1, "WAL", false, false));
+            EXPECT_TRUE(db.OpenIntegrityDb(Path("si.db"), KvoCore::DbAccess::ReadWrite));
             wxSQLite3ResultSet row = db.ExecuteQuery("SELECT * FROM Subscans ORDER BY subscanId DESC LIMIT 1");
             EXPECT_TRUE(row.NextRow());
             subscan->SQLLoad(row);

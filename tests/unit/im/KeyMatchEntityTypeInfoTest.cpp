@@ -29,7 +29,7 @@ protected:
 
     void Init(CEntityTypeInfo& info, bool onChangeOnly, bool limitToScanRuleIds) {
         KvoCore::CSqliteDatabase db(*m_dom, "test");
-        ASSERT_TRUE(db.Open(Path("si.db"), 1, "WAL", false, false));
+        ASSERT_TRUE(db.OpenIntegrityDb(Path("si.db"), KvoCore::DbAccess::ReadWrite));
         info.Init(db, onChangeOnly, limitToScanRuleIds);
         db.Close();
     }

@@ -35,7 +35,7 @@ protected:
     template <typename TList>
     void Load(StoredSet& stored, const wxString& entityType, size_t position = 0) {
         KvoCore::CSqliteDatabase db(*m_dom, "test");
-        ASSERT_TRUE(db.Open(Path("si.db"), 1, "WAL", false, false));
+        ASSERT_TRUE(db.OpenIntegrityDb(Path("si.db"), KvoCore::DbAccess::ReadWrite));
         auto sets = std::make_unique<TList>();
         sets->SQLLoad(db);
         ASSERT_LT(position, sets->size());

@@ -20,7 +20,7 @@ class RuleChangesRetireTest : public KvoTest::RuleStorageFixture {
 protected:
     int Retire(const std::string& where) {
         KvoCore::CSqliteDatabase db(*m_dom, "test");
-        EXPECT_TRUE(db.Open(Path("si.db"), 1, "WAL", false, false));
+        EXPECT_TRUE(db.OpenIntegrityDb(Path("si.db"), KvoCore::DbAccess::ReadWrite));
         const int rows = CSystemIntegrityThread::MarkExistingEntitiesAsDeprecated(db, wxString::FromUTF8(where));
         db.Close();
         return rows;

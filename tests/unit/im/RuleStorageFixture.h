@@ -80,7 +80,7 @@ protected:
     std::vector<Row> Rows(const std::string& sql) {
         std::vector<Row> rows;
         KvoCore::CSqliteDatabase db(*m_dom, "test");
-        EXPECT_TRUE(db.Open(Path("si.db"), 1, "WAL", false, false));
+        EXPECT_TRUE(db.OpenIntegrityDb(Path("si.db"), KvoCore::DbAccess::ReadWrite));
         wxSQLite3ResultSet result = db.ExecuteQuery(wxString::FromUTF8(sql));
         while (result.NextRow()) {
             Row row;
@@ -100,7 +100,7 @@ protected:
     }
     void Execute(const std::string& sql) {
         KvoCore::CSqliteDatabase db(*m_dom, "test");
-        ASSERT_TRUE(db.Open(Path("si.db"), 1, "WAL", false, false));
+        ASSERT_TRUE(db.OpenIntegrityDb(Path("si.db"), KvoCore::DbAccess::ReadWrite));
         db.ExecuteUpdate(wxString::FromUTF8(sql));
         db.Close();
     }

@@ -225,8 +225,7 @@ private:
         m_visits.push_back(Stored(step));
         if (m_script.baseHooks.count(step)) return base();
         if (step == m_script.throwDbAt) {
-            Db().Begin();
-            m_inTransaction = true;
+            m_transaction.emplace(Db());
             Db().ExecuteUpdate("INSERT INTO [Scans] ([startTime]) VALUES (4242);");
             Db().ExecuteUpdate("SELECT * FROM [NoSuchTable];");
         }
@@ -266,7 +265,7 @@ protected:
         ControlThreadFixture::SetUp();
         if (HasFatalFailure()) return;
         m_db = std::make_unique<KvoCore::CSqliteDatabase>(*m_dom, "test");
-        ASSERT_TRUE(m_db->Open(Path("si.db"), 1, "WAL", true, false));
+        ASSERT_TRUE(m_db->OpenIntegrityDb(Path("si.db"), KvoCore::DbAccess::ReadWrite));
         m_dom->Set("zel.im.dbPath", m_dir.file("si.db"));
         KvoCore::LogSetTraceCategories(CScriptedScanThread::s_Trace);
     }

@@ -1,0 +1,16 @@
+// The integrity plug-in's state keys that the host sets before the plug-in
+// starts or reads to follow it. They are the plug-in's interface to its host,
+// so the host spells them once, here, rather than reaching into the plug-in.
+#pragma once
+
+namespace PluginKeys {
+
+inline constexpr char kDbPath[] = "zel.im.dbPath";
+inline constexpr char kFeatureOn[] = "zel.im.featureOn";
+inline constexpr char kRealtimeMode[] = "zel.im.realtimeMode";
+inline constexpr char kNeedRebuildBaseline[] = "zel.im.bNeedRebuildBaseline";
+inline constexpr char kNeedIncrementalScan[] = "zel.im.bNeedIncrementalScan";
+// Set by the plug-in while it has suspended scanning for want of disk space.
+inline constexpr char kDiskSpaceLow[] = "zel.im.bDiskSpaceLow";
+
+}  // namespace PluginKeys
