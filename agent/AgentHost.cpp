@@ -305,18 +305,36 @@ int CAgentHost::TakeWorkdir(CWorkdirLock& lock) {
 }
 
 // The control thread would only stop at once on a database it cannot open;
-// saying so here gives the user the reason and the exit status.
+// saying so here gives the user the reason and the exit status. The host only
+// reads si.db: a missing file is created by the plug-in, asked through its
+// module as any script would ask it.
 int CAgentHost::CheckDatabase() {
     CDom& dom = *CDom::This();
+    const wxString path = dom.GetWxString(PluginKeys::kDbPath);
+    if (!wxFileName::Exists(path)) AskPluginForStatus(dom);
     KvoCore::CSqliteDatabase db(dom, KvoCore::Keys::kTraceAgent);
-    wxString path = dom.GetWxString(PluginKeys::kDbPath);
-    if (!db.OpenIntegrityDb(path, KvoCore::DbAccess::ReadWrite)) {
+    if (!db.OpenIntegrityDb(path, KvoCore::DbAccess::ReadOnly)) {
         fprintf(stderr, "kvo-agent: the integrity database %s cannot be used (see kvo-agent.log)\n",
                 Narrow(path).c_str());
         return ExitDatabase;
     }
     db.Close();
+    if (access(path.fn_str(), W_OK) != 0) {
+        fprintf(stderr, "kvo-agent: the integrity database %s cannot be written: %s\n", Narrow(path).c_str(),
+                strerror(errno));
+        return ExitDatabase;
+    }
     return ExitOk;
+}
+
+void CAgentHost::AskPluginForStatus(CDom& dom) {
+    std::unique_ptr<lua_State, void (*)(lua_State*)> L(luaL_newstate(), lua_close);
+    if (!L) return;
+    luaL_openlibs(L.get());
+    KvoCore::OpenAgentLua(L.get(), dom);
+    if (luaL_dostring(L.get(), "require 'im'; SLB.im.ImThread.GetStatus(dom)") != LUA_OK)
+        KvoCore::LogError(wxString::Format("Asking the integrity plug-in for its status: %s",
+                                           wxString::FromUTF8(lua_tostring(L.get(), -1))));
 }
 
 // The agent's behaviour is its script (agent/lua/run.lua), run on an agent

@@ -39,6 +39,7 @@ private:
     bool AskRunningAgent(int& status);
     int TakeWorkdir(CWorkdirLock& lock);
     int CheckDatabase();
+    static void AskPluginForStatus(KvoCore::CDom& dom);
     int RunAgentScript();
     static std::string AgentScriptDirectory();
     int RunRulesTool(int argc, char** argv);
