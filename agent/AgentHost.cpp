@@ -98,7 +98,7 @@ int CAgentHost::UsageError(const std::string& message) {
 
 int CAgentHost::Main(int argc, char** argv) {
     int next = 1;
-    int status = ParseGlobalOptions(argc, argv, next);
+    int status = m_options.ParseCommandLine(argc, argv, next, "kvo-agent", PrintHelp, UsageError);
     if (status >= 0) return status;
     if (next >= argc) return UsageError("no command given");
     m_command = argv[next++];
@@ -145,24 +145,6 @@ int CAgentHost::CheckArguments() {
     std::string error;
     if ((m_command == "baseline" || m_command == "check") && !CScanCommand::Parse(m_command, m_arguments, json, error))
         return UsageError(error);
-    return -1;
-}
-
-// Returns -1 to go on, or the exit status to end with.
-int CAgentHost::ParseGlobalOptions(int argc, char** argv, int& next) {
-    std::string error;
-    switch (m_options.Parse(argc, argv, next, error)) {
-        case KvoCore::CGlobalOptions::Outcome::Help:
-            PrintHelp();
-            return ExitOk;
-        case KvoCore::CGlobalOptions::Outcome::Version:
-            printf("kvo-agent %s\n", KvoCore::kAgentVersion);
-            return ExitOk;
-        case KvoCore::CGlobalOptions::Outcome::UsageError:
-            return UsageError(error);
-        case KvoCore::CGlobalOptions::Outcome::Command:
-            break;
-    }
     return -1;
 }
 

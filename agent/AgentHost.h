@@ -31,7 +31,6 @@ public:
     int Main(int argc, char** argv);
 
 private:
-    int ParseGlobalOptions(int argc, char** argv, int& next);
     int CheckArguments();
     int StartAgent();
     int RunCommand();

@@ -1,11 +1,31 @@
 #include "core/GlobalOptions.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "core/Dom.h"
+#include "core/Version.h"
 
 namespace KvoCore {
+
+int CGlobalOptions::ParseCommandLine(int argc, char** argv, int& next, const char* program, void (*printHelp)(),
+                                     int (*usageError)(const std::string&)) {
+    std::string error;
+    switch (Parse(argc, argv, next, error)) {
+        case Outcome::Help:
+            printHelp();
+            return 0;
+        case Outcome::Version:
+            printf("%s %s\n", program, kAgentVersion);
+            return 0;
+        case Outcome::UsageError:
+            return usageError(error);
+        case Outcome::Command:
+            break;
+    }
+    return -1;
+}
 
 CGlobalOptions::Outcome CGlobalOptions::Parse(int argc, char** argv, int& next, std::string& error) {
     if (const char* env = getenv("KVO_TRACE")) trace = env;

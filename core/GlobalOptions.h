@@ -20,6 +20,11 @@ public:
     // Reads options from argv[next] on; next ends on the command. On a usage
     // error, error says what is wrong.
     Outcome Parse(int argc, char** argv, int& next, std::string& error);
+    // Parse, answering --help (printHelp) and --version ("PROGRAM VERSION")
+    // the same way in every program: -1 when a command follows, else the exit
+    // status (0, or what usageError returns for the error).
+    int ParseCommandLine(int argc, char** argv, int& next, const char* program, void (*printHelp)(),
+                         int (*usageError)(const std::string&));
     // Sets the --set keys on the agent, typed as CDom::SetFromText does.
     void ApplySettings(CDom& dom) const;
 

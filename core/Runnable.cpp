@@ -14,6 +14,7 @@
 #include "core/Log.h"
 #include "core/WakeHub.h"
 #include "core/StateKeys.h"
+#include "core/Utilities.h"
 
 namespace KvoCore {
 namespace {
@@ -26,12 +27,10 @@ const char* const kThreadCategory = Keys::kTraceThread;
 // earlier on does not buy a long burst at full speed.
 const long long kCpuWindowNs = 2000000000LL;
 
-long long Nanos(const struct timespec& t) { return t.tv_sec * 1000000000LL + t.tv_nsec; }
-
 long long ClockNanos(clockid_t clock) {
     struct timespec t;
     if (clock_gettime(clock, &t) != 0) return -1;
-    return Nanos(t);
+    return TimespecNanos(t);
 }
 
 }  // namespace
@@ -209,8 +208,8 @@ void CRunnable::ThrottleCpu() {
         m_windowCpuStart = cpu;
         return;
     }
-    long long elapsed = Nanos(wall) - Nanos(m_windowWallStart);
-    long long used = Nanos(cpu) - Nanos(m_windowCpuStart);
+    long long elapsed = TimespecNanos(wall) - TimespecNanos(m_windowWallStart);
+    long long used = TimespecNanos(cpu) - TimespecNanos(m_windowCpuStart);
     // The wall time that this much CPU needs to stay at the limit.
     long long due = used * 100 / limit;
     if (due > elapsed) {
@@ -223,7 +222,7 @@ void CRunnable::ThrottleCpu() {
             return m_exitRequested.load() || (dom && dom->StopRequested());
         });
         clock_gettime(CLOCK_MONOTONIC, &wall);
-        elapsed = Nanos(wall) - Nanos(m_windowWallStart);
+        elapsed = TimespecNanos(wall) - TimespecNanos(m_windowWallStart);
     }
     // A new window only once the old one's debt is paid, so the share holds
     // across windows.

@@ -24,11 +24,13 @@ long long TimeNowMillis() {
     return static_cast<long long>(ts.tv_sec) * 1000LL + ts.tv_nsec / 1000000;
 }
 
-namespace {
-
-long long Nanos(const struct timespec& ts) {
+long long TimespecNanos(const struct timespec& ts) {
     return static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
 }
+
+namespace {
+
+long long Nanos(const struct timespec& ts) { return TimespecNanos(ts); }
 
 long long Nanos(const struct statx_timestamp& ts) {
     return static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;

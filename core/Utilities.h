@@ -22,6 +22,8 @@ unsigned long SystemTickCount();
 // Milliseconds since the epoch.
 long long TimeNowMillis();
 
+// A time of the system's clocks in nanoseconds.
+long long TimespecNanos(const struct timespec& ts);
 // Times in nanoseconds since the epoch. created is the birth time where the file
 // system reports one (statx), else the status-change time. Any pointer may be
 // null. Does not follow a final symbolic link. False when the file cannot be examined.

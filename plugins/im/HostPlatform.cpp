@@ -14,10 +14,11 @@ std::atomic<int> s_forcedPlatform{0};
 }  // namespace
 
 bool IsWindowsHost() {
-    if (s_forcedPlatform.load() != 0) return true;
     const KvoCore::CDom* dom = KvoCore::CDom::This();
-    return dom != nullptr && dom->IsProtectingWindows();
+    return dom != nullptr ? IsWindowsHost(*dom) : s_forcedPlatform.load() != 0;
 }
+
+bool IsWindowsHost(const KvoCore::CDom& agent) { return s_forcedPlatform.load() != 0 || agent.IsProtectingWindows(); }
 
 bool IsLinuxHost() {
     const KvoCore::CDom* dom = KvoCore::CDom::This();

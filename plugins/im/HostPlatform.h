@@ -9,9 +9,15 @@
 
 #include <wx/string.h>
 
+namespace KvoCore {
+class CDom;
+}
+
 namespace KvoPluginIm {
 
 bool IsWindowsHost();
+// The same question asked of a given agent object rather than the process's.
+bool IsWindowsHost(const KvoCore::CDom& agent);
 bool IsLinuxHost();
 // The Windows text when it is given and the host is Windows, else the Linux
 // text when it is given and the host is Linux, else an empty string.

@@ -9,6 +9,7 @@
 #include "core/SqliteDatabase.h"
 #include "plugins/im/EventOutbox.h"
 #include "plugins/im/SqlSubscan.h"
+#include "plugins/im/HostPlatform.h"
 #include "plugins/im/StateKeys.h"
 #include "core/StateKeys.h"
 
@@ -21,7 +22,7 @@ const unsigned int CIntegrityScanThread::s_StatsMinMsec = 100;
 const char* const CIntegrityScanThread::s_TraceStats = Keys::kTraceStats;
 
 wxPathFormat CIntegrityScanThread::GetPathFormat(const KvoCore::CDom& agent) {
-    return agent.IsProtectingWindows() ? wxPATH_DOS : wxPATH_NATIVE;
+    return IsWindowsHost(agent) ? wxPATH_DOS : wxPATH_NATIVE;
 }
 
 CIntegrityScanThread::CIntegrityScanThread(KvoCore::CDom& dom, CSqlSubscan* subscan)

@@ -7,6 +7,7 @@
 #include <wx/filename.h>
 #include <wx/regex.h>
 
+#include "plugins/im/HostPlatform.h"
 #include "plugins/im/IntegrityRule.h"
 #include "plugins/im/SqlDirectoryEntitySet.h"
 #include "plugins/im/SystemIntegrityScannerThread.h"
@@ -79,7 +80,7 @@ bool CSystemIntegrityThread::ExpandBaseVariables(const CIntegrityRule& rule, wxS
         wxString envName;
         wxString value;
         if (name.StartsWith(kEnvPrefix, &envName)) {
-            if (m_dom.IsProtectingWindows()) envName.MakeUpper();
+            if (IsWindowsHost(m_dom)) envName.MakeUpper();
             if (!m_dom.EnvGet(envName, value)) {
                 if (report)
                     ReportRuleProblem(8003, wxString::Format("%d|%s|%s", rule.GetId(),

@@ -57,7 +57,7 @@ int CRulesTool::UsageError(const std::string& message) {
 
 int CRulesTool::Main(int argc, char** argv) {
     int next = 1;
-    const int status = ParseGlobalOptions(argc, argv, next);
+    const int status = m_options.ParseCommandLine(argc, argv, next, "kvo-rules", PrintHelp, UsageError);
     if (status >= 0) return status;
     if (next >= argc) return UsageError("no command given");
     m_command = argv[next++];
@@ -66,24 +66,6 @@ int CRulesTool::Main(int argc, char** argv) {
     const int commandStatus = m_command == "rules" ? RunRules() : RunGlob();
     if (CDom::This() != nullptr) CDom::Destroy();
     return commandStatus;
-}
-
-// Returns -1 to go on, or the exit status to end with.
-int CRulesTool::ParseGlobalOptions(int argc, char** argv, int& next) {
-    std::string error;
-    switch (m_options.Parse(argc, argv, next, error)) {
-        case KvoCore::CGlobalOptions::Outcome::Help:
-            PrintHelp();
-            return ExitOk;
-        case KvoCore::CGlobalOptions::Outcome::Version:
-            printf("kvo-rules %s\n", KvoCore::kAgentVersion);
-            return ExitOk;
-        case KvoCore::CGlobalOptions::Outcome::UsageError:
-            return UsageError(error);
-        case KvoCore::CGlobalOptions::Outcome::Command:
-            break;
-    }
-    return -1;
 }
 
 int CRulesTool::StartAgent(bool readConfiguration) {

@@ -28,7 +28,6 @@ public:
 
 private:
     // -1 to go on, or the exit status to end with.
-    int ParseGlobalOptions(int argc, char** argv, int& next);
     // Creates the agent object; the configuration is read only when wanted.
     int StartAgent(bool readConfiguration);
     int RunRules();
