@@ -2,8 +2,8 @@
 #include <vector>
 
 #include "core/Log.h"
-#include "plugins/im/DirectoryIntegrityScanThread.h"
-#include "plugins/im/FileIntegrityScanThread.h"
+#include "plugins/im/SystemIntegrityFileScannerThreadDirectory.h"
+#include "plugins/im/SystemIntegrityFileScannerThread.h"
 #include "plugins/im/SqlSubscan.h"
 #include "plugins/im/SystemIntegrityScannerThread.h"
 #include "core/StateKeys.h"

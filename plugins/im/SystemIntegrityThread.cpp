@@ -1,4 +1,6 @@
-// CSystemIntegrityThread: construction and destruction.
+// CSystemIntegrityThread: construction and destruction, stopping and
+// discarding scanner threads (as rule processing, deactivation and exit need
+// before they touch entity rows), and the entity-table counters.
 #include "plugins/im/SystemIntegrityThread.h"
 
 #include <stdexcept>
@@ -10,6 +12,8 @@
 #include "core/SqliteDatabase.h"
 #include "plugins/im/StateKeys.h"
 #include "core/StateKeys.h"
+#include "plugins/im/im-plugin.h"
+#include "plugins/im/SystemIntegrityScannerThread.h"
 
 namespace KvoPluginIm {
 
@@ -39,9 +43,9 @@ long long CSystemIntegrityThread::ComputeScannersRunningLimit(const KvoCore::CDo
 }
 
 CSystemIntegrityThread::CSystemIntegrityThread()
-    : m_incrementalRuleIds(kRuleIdBuckets),
-      m_dom(TheAgent()),
-      m_lastPseudoRealtimeTick(static_cast<unsigned int>(KvoCore::SystemTickCount())) {
+    : m_dom(TheAgent()),
+      m_lastPseudoRealtimeTick(static_cast<unsigned int>(KvoCore::SystemTickCount())),
+      m_incrementalRuleIds(kRuleIdBuckets) {
     KVO_TRACE(s_Trace, "CSystemIntegrityThread()");
     // Asking for the configuration object creates the default one when the process has none.
     wxConfigBase::Get(true);
@@ -52,5 +56,45 @@ CSystemIntegrityThread::CSystemIntegrityThread()
 }
 
 CSystemIntegrityThread::~CSystemIntegrityThread() { CloseSystemIntegrityDb(); }
+
+void CSystemIntegrityThread::IncEntitiesTotalCount() {
+    IncMetric("entitiesInTable", 1);
+    IncMetric("entitiesCreated", 1);
+}
+
+void CSystemIntegrityThread::IncEntitiesDeletedCount(int n) {
+    IncMetric("entitiesInTable", -n);
+    IncMetric("entitiesDeleted", n);
+}
+
+void CSystemIntegrityThread::IncEntitiesSupercededCount() { IncMetric("entitiesSuperceded", 1); }
+
+void CSystemIntegrityThread::IncMarkersCreatedCount() { IncMetric("entitiesMarkeredCreated", 1); }
+
+void CSystemIntegrityThread::IncMarkersDeletedCount(int n) { IncMetric("entitiesMarkeredDeleted", n); }
+
+void CSystemIntegrityThread::IncIncompleteDeletedCount(int n) { IncMetric("entitiesIncompleteDeleted", n); }
+
+void CSystemIntegrityThread::StopScannerThreads() {
+    // Asking all first lets them wind down together rather than one after another.
+    for (CIntegrityScanThread* scanner : m_runningScanners)
+        if (scanner != nullptr) scanner->requestExit();
+    while (!m_runningScanners.empty()) {
+        CIntegrityScanThread* scanner = m_runningScanners.front();
+        m_runningScanners.pop_front();
+        if (scanner == nullptr) continue;
+        KvoCore::CRunnable::StopThread(scanner, s_Trace);
+        delete scanner;
+    }
+    m_dom.SetNil(Keys::kScanRunning);
+}
+
+void CSystemIntegrityThread::DeleteScannersWaiting() {
+    while (!m_scannerQueue.empty()) {
+        CIntegrityScanThread* scanner = m_scannerQueue.front();
+        m_scannerQueue.pop_front();
+        delete scanner;
+    }
+}
 
 }  // namespace KvoPluginIm

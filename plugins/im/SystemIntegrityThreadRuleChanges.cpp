@@ -1,6 +1,7 @@
 // CSystemIntegrityThread: processing a configuration change. Rules whose stored
 // rows still describe them keep their rows and entity versions; the others are
-// retired and stored again, and the next baseline scan covers only them.
+// retired and stored again, and the next baseline scan covers only them. The
+// rule-name table of the statistics is rebuilt from the stored rules after it.
 #include <unordered_map>
 
 #include <wx/wxsqlite3.h>
@@ -200,6 +201,24 @@ void CSystemIntegrityThread::AfterRulesCommitted(bool ruleProblem) {
     m_dom.SetNil(Keys::kRulesChanged);
     m_dom.ConditionRaise(Keys::kConfigProcessed);
     ClearRTIMMisses();
+}
+
+void CSystemIntegrityThread::GetNames(KvoCore::CDom& dom) {
+    ClearRuleIDandNameMap();
+    KvoCore::CSqliteDatabase db(dom, s_Trace);
+    if (!db.OpenIntegrityDb(dom.GetWxString(Keys::kDbPath), KvoCore::DbAccess::ReadWrite)) return;
+    try {
+        wxSQLite3ResultSet rows = db.ExecuteQuery(wxT("SELECT * FROM IntegrityRules;"));
+        while (rows.NextRow()) {
+            const wxString identifier = rows.GetString(wxT("identifier"));
+            const wxString name = rows.GetString(wxT("name"));
+            AddRuleIDandName(rows.GetInt(wxT("integrityRuleId")),
+                             identifier.empty() ? name : identifier + wxT(" - ") + name);
+        }
+    } catch (const wxSQLite3Exception& e) {
+        KvoCore::LogError(wxString::Format("getNames() error accessing si.db: %s", e.GetMessage()));
+    }
+    db.Close();
 }
 
 }  // namespace KvoPluginIm

@@ -1,5 +1,5 @@
 // CSystemIntegrityThread: storing the includes and excludes of an entity set
-// with their patterns and features.
+// with their patterns (translated from globs) and features.
 #include "core/SqliteDatabase.h"
 #include "plugins/im/IncludeOrExclude.h"
 #include "plugins/im/IntegrityRule.h"
@@ -8,6 +8,8 @@
 #include "plugins/im/SqlIncludeExclude.h"
 #include "plugins/im/SqlPattern.h"
 #include "plugins/im/SystemIntegrityThread.h"
+#include "plugins/im/GlobTranslator.h"
+#include "plugins/im/SystemIntegrityScannerThread.h"
 
 namespace KvoPluginIm {
 
@@ -89,6 +91,12 @@ void CSystemIntegrityThread::PopulateFeature(long long includeExcludeId, const w
     row.SetAttributeNull(&row.m_value, false);
     row.SetAttributeNull(&row.m_caseSensitive, false);
     row.SQLInsert(*m_db);
+}
+
+wxString CSystemIntegrityThread::PatternToRegEx(const wxString& pattern, wxPathFormat splitFormat,
+                                                bool matchDescendants, bool hierarchical) const {
+    const CGlobTranslator translator(CIntegrityScanThread::GetPathFormat(m_dom));
+    return translator.Translate(pattern, splitFormat, matchDescendants, hierarchical);
 }
 
 }  // namespace KvoPluginIm

@@ -7,7 +7,7 @@
 
 #include <random>
 
-#include "plugins/im/FileIntegrityScanThread.h"
+#include "plugins/im/SystemIntegrityFileScannerThread.h"
 #include "plugins/im/FileReadContext.h"
 #include "plugins/im/SqlSubscan.h"
 #include "tests/unit/im/FileScannerFixture.h"

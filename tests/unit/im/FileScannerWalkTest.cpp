@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "plugins/im/FileIntegrityScanThread.h"
+#include "plugins/im/SystemIntegrityFileScannerThread.h"
 #include "tests/unit/im/FileScannerFixture.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "plugins/im/DirectoryIntegrityScanThread.h"
+#include "plugins/im/SystemIntegrityFileScannerThreadDirectory.h"
 #include "plugins/im/FileIntegrityKeyMatch.h"
 
 namespace KvoPluginIm {

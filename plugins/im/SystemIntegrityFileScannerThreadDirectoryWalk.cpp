@@ -17,7 +17,7 @@
 #include "core/Log.h"
 #include "core/SqliteDatabase.h"
 #include "core/SqliteTransaction.h"
-#include "plugins/im/DirectoryIntegrityScanThread.h"
+#include "plugins/im/SystemIntegrityFileScannerThreadDirectory.h"
 #include "plugins/im/SqlDirectoryEntitySet.h"
 #include "plugins/im/SqlIntegrityRule.h"
 #include "plugins/im/SqlSubscan.h"

@@ -17,7 +17,7 @@
 #include <cstring>
 
 #include "core/Log.h"
-#include "plugins/im/FileIntegrityScanThread.h"
+#include "plugins/im/SystemIntegrityFileScannerThread.h"
 #include "plugins/im/FileReadContext.h"
 
 namespace KvoPluginIm {

@@ -1,5 +1,5 @@
 // CFileIntegrityScanThread: identity, statements and attribute gathering.
-#include "plugins/im/FileIntegrityScanThread.h"
+#include "plugins/im/SystemIntegrityFileScannerThread.h"
 
 #include <wx/wxsqlite3.h>
 

@@ -1,5 +1,5 @@
 // CDirectoryIntegrityScanThread: identity, attribute gathering and recording.
-#include "plugins/im/DirectoryIntegrityScanThread.h"
+#include "plugins/im/SystemIntegrityFileScannerThreadDirectory.h"
 
 #include <unistd.h>
 
