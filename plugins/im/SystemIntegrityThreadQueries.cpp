@@ -216,27 +216,24 @@ std::unique_ptr<KvoCore::XMLObjectList> NewEventList(bool window) {
 }
 
 // The highest event id ever handed out (ids are never reused).
-long long HighestEventId(KvoCore::CSqliteDatabase& db) {
-    wxSQLite3ResultSet rows = db.ExecuteQuery(wxString::Format(
-        "SELECT MAX([seq]) FROM sqlite_sequence WHERE [name]='%s';", CSqlIntegrityEvents::ElementName()));
-    return rows.NextRow() && !rows.IsNull(0) ? rows.GetInt64(0).GetValue() : 0;
-}
-
-// A caller claiming events that do not exist yet would skip them once they
-// are recorded, and its retention would later delete them undelivered.
-void ClampLastEventId(KvoCore::CSqliteDatabase& db, EventRequest& r) {
-    const long long highest = HighestEventId(db);
-    if (r.lastEventId <= highest) return;
-    KvoCore::LogWarning(wxString::Format("GetEvents() lastEventId %lld is above the highest event id %lld; using %lld",
-                                         r.lastEventId, highest, highest));
-    r.lastEventId = highest;
+// A caller claiming rows that do not exist yet would skip them once they are
+// recorded, and the delete of what it holds would take rows never delivered.
+long long ClampToHighestId(KvoCore::CSqliteDatabase& db, const char* call, const char* argument,
+                           const wxString& table, long long id) {
+    wxSQLite3ResultSet rows =
+        db.ExecuteQuery(wxString::Format("SELECT MAX([seq]) FROM sqlite_sequence WHERE [name]='%s';", table));
+    const long long highest = rows.NextRow() && !rows.IsNull(0) ? rows.GetInt64(0).GetValue() : 0;
+    if (id <= highest) return id;
+    KvoCore::LogWarning(wxString::Format("%s() %s %lld is above the highest id %lld; using %lld", call, argument, id,
+                                         highest, highest));
+    return highest;
 }
 
 // Retention and the read share one transaction, so the caller gets the table as
 // it stood after the delete.
 void ReadEvents(KvoCore::CSqliteDatabase& db, EventRequest r, KvoCore::XMLObjectList& events) {
     KvoCore::CSqliteTransaction transaction(db);
-    ClampLastEventId(db, r);
+    r.lastEventId = ClampToHighestId(db, "GetEvents", "lastEventId", CSqlIntegrityEvents::ElementName(), r.lastEventId);
     DeleteRetiredEvents(db, r.lastEventId, r.retain);
     const unsigned int start = TickNow();
     wxSQLite3ResultSet rows = db.ExecuteQuery(
@@ -265,8 +262,9 @@ KvoCore::XMLObject* CSystemIntegrityThread::GetEntities(KvoCore::CDom& dom, long
         message = kCannotOpenDb;
         return nullptr;
     }
-    DeleteConfirmedEntities(*db, lastId);
     try {
+        lastId = ClampToHighestId(*db, "GetEntities", "lastId", CSqlEntity::ElementName() + "s", lastId);
+        DeleteConfirmedEntities(*db, lastId);
         wxSQLite3ResultSet rows = SelectEntitiesAfter(*db, lastId);
         std::unique_ptr<CEntitys> entities = TakeEntities(*db, rows, maxCount);
         IncMetric("entitiesSentToTzm", static_cast<int>(entities->size()));

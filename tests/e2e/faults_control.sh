@@ -78,7 +78,8 @@ check "entities after an id, up to the limit" \
 expect_status 0 "entities --after the highest id" -- "${A[@]}" entities --after "$high"
 check "listing entities deletes no old version" [ "$(db "$OLD")" = 2 ]
 expect_status 75 "entities --confirm during a scan" -- "${A[@]}" --set zel.im.bScanRunning=true entities --confirm "$high"
-expect_status 0 "entities --confirm" -- "${A[@]}" entities --confirm "$high"
+expect_status 0 "entities --confirm beyond the highest id" -- "${A[@]}" entities --confirm 1000000
+expect_text "$WORK/err" "GetEntities() lastId 1000000 is above the highest id" "the clamp is named in a warning"
 check "--confirm deletes the old versions" [ "$(db "$OLD")" = 0 ]
 
 # --- Sets without a scanner here do not make scans back to back ---
