@@ -136,8 +136,9 @@ void CIntegrityScanThread::PrepareStatements() {
                                                       change.GetAttributeName(&change.m_entityType),
                                                       change.GetAttributeName(&change.m_keyCanonical)));
     prepare(s->entityIdsWithAttributeValue,
+            // The repeated name condition lets the partial digest index serve the search.
             wxString::Format("SELECT [%1$s] FROM [%2$s] WHERE [%1$s]<?1 AND [%3$s]=?2 AND [%4$s]=?3 AND [%5$s]=?4 "
-                             "AND ([%6$s]=0 OR [%6$s] ISNULL);",
+                             "AND [%4$s] IN ('md5','sha1','sha256') AND ([%6$s]=0 OR [%6$s] ISNULL);",
                              entityAttribute.GetAttributeName(&entityAttribute.m_entityId),
                              CSqlEntityAttribute::ElementName() + "s",
                              entityAttribute.GetAttributeName(&entityAttribute.m_entityType),

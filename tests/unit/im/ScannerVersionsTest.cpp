@@ -5,6 +5,7 @@
 #include <wx/wxsqlite3.h>
 
 #include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -160,6 +161,35 @@ TEST_F(ScannerVersionsTest, RowsOfAnInterruptedScanAreRemovedWhenTheEntityIsSeen
     ASSERT_TRUE(m_scanner->OnScanPostProcessing());
     EXPECT_EQ(std::vector<std::string>{"a NULL"}, History());
     EXPECT_TRUE(Events().empty());
+}
+
+// What a scanner runs per entity must search the index that keeps its cost
+// independent of the baseline's size: a walk over every current entity per
+// new file (the rename search by content) made a check of many new files run for hours.
+TEST_F(ScannerVersionsTest, PerEntityStatementsSearchTheirIndex) {
+    const std::string attributes = "INDEX AttributesEntityIdName", keys = "INDEX EntitysKeyCanonicalSet";
+    const std::map<std::string, std::string> wanted = {
+        {"attributeHash", attributes}, {"copyAttributes", attributes}, {"fillUnknownDigests", attributes},
+        {"attributesOfTwoEntities", attributes}, {"attributesOfEntity", attributes}, {"attributeOfEntity", attributes},
+        {"entityIdsWithAttributeValue", "INDEX AttributesDigest"}, {"olderEntityNotSeenAgain", keys},
+        {"olderCurrentEntitiesNewestFirst", keys}, {"previousVersionsOfEntity", keys}, {"currentEntitiesAtKey", keys},
+        {"realtimeChangeDetailsOfKey", "INDEX RealtimeChangesKeyCanonical"},
+        {"deleteRealtimeChange", "INDEX RealtimeChangesKeyCanonical"}, {"deleteEntity", "PRIMARY KEY"},
+        {"updateEntity", "PRIMARY KEY"}, {"updateAttributeHash", "PRIMARY KEY"}};
+    size_t checked = 0;
+    for (const auto& [name, statement] : m_scanner->Stmt().List()) {
+        const auto it = wanted.find(name);
+        if (it == wanted.end()) continue;
+        ++checked;
+        std::string plan;
+        wxSQLite3ResultSet steps = m_db->ExecuteQuery("EXPLAIN QUERY PLAN " + statement->GetSQL());
+        // Reading the rows of its own subquery is no table walk.
+        while (steps.NextRow())
+            if (!steps.GetString(3).StartsWith("SCAN (subquery")) plan += steps.GetString(3).ToStdString() + "; ";
+        EXPECT_NE(plan.find(it->second), std::string::npos) << name << ": " << plan;
+        EXPECT_EQ(plan.find("SCAN "), std::string::npos) << name << ": " << plan;
+    }
+    EXPECT_EQ(checked, wanted.size());
 }
 
 }  // namespace
