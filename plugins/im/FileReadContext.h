@@ -25,6 +25,10 @@ struct FileReadContext {
     struct stat examined;
     // The scanner's buffer, shared by all its reads.
     std::vector<unsigned char>& readBuffer;
+    // No page of the file was cached before the read: the pages the read
+    // brought in are dropped after it, so that a scan does not push the
+    // host's own data out of the page cache.
+    bool dropCachedPages = false;
 };
 
 }  // namespace KvoPluginIm

@@ -7,8 +7,10 @@
 // written while read; a read error; no data in time) fails, so that no digest
 // is made from part of a file. Only a replaced file is worth another try: a
 // file swapped in by rename is whole, one written in place is still moving.
+// (A file is mapped only to ask which of its pages are cached, never read.)
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,6 +41,18 @@ bool SameObject(const struct stat& a, const struct stat& b) { return a.st_dev ==
 bool SameVersion(const struct stat& a, const struct stat& b) {
     return SameObject(a, b) && a.st_size == b.st_size && SameTime(a.st_mtim, b.st_mtim) &&
            SameTime(a.st_ctim, b.st_ctim);
+}
+
+// Whether any page of the file is in the page cache; true when that cannot be told.
+bool AnyPageCached(int fd, off_t size) {
+    if (size <= 0) return true;
+    void* map = mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_SHARED, fd, 0);
+    if (map == MAP_FAILED) return true;
+    const long page = sysconf(_SC_PAGESIZE);
+    std::vector<unsigned char> resident(static_cast<size_t>((size + page - 1) / page));
+    const bool known = mincore(map, static_cast<size_t>(size), resident.data()) == 0;
+    munmap(map, static_cast<size_t>(size));
+    return !known || std::any_of(resident.begin(), resident.end(), [](unsigned char p) { return (p & 1) != 0; });
 }
 
 }  // namespace
@@ -86,6 +100,7 @@ bool CFileIntegrityScanThread::OnReadContentBegin(const wxString& key, unsigned 
         return false;
     }
     FileReadContext* context = new FileReadContext(fd, static_cast<long long>(opened.st_size), examined, m_readBuffer);
+    context->dropCachedPages = !context->streamMode && !AnyPageCached(fd, opened.st_size);
     GrowTo(m_readBuffer, context->streamMode ? s_StreamChunk : s_ReadWindow);
     handle = reinterpret_cast<unsigned long>(context);
     return true;
@@ -164,6 +179,7 @@ bool CFileIntegrityScanThread::ReadEnded(FileReadContext& context) {
 bool CFileIntegrityScanThread::OnReadContentEnd(const wxString&, unsigned long handle) {
     FileReadContext* context = Context(handle);
     if (context == nullptr) return true;
+    if (context->dropCachedPages) posix_fadvise(context->descriptor, 0, 0, POSIX_FADV_DONTNEED);
     FileClose(context->descriptor);
     delete context;
     return true;

@@ -3,6 +3,11 @@
 
 #include <wx/wxsqlite3.h>
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <exception>
 
 #include "core/Log.h"
@@ -23,6 +28,15 @@ const char* const CIntegrityScanThread::s_TraceStats = Keys::kTraceStats;
 
 wxPathFormat CIntegrityScanThread::GetPathFormat(const KvoCore::CDom& agent) {
     return IsWindowsHost(agent) ? wxPATH_DOS : wxPATH_NATIVE;
+}
+
+void CIntegrityScanThread::ApplyIoPriority() {
+    if (!m_ioPriorityIdle) return;
+    // No libc wrapper; IOPRIO_WHO_PROCESS with id 0 is the calling thread alone.
+    constexpr int kWhoProcess = 1, kClassIdle = 3, kClassShift = 13;
+    if (syscall(SYS_ioprio_set, kWhoProcess, 0, kClassIdle << kClassShift) != 0)
+        KvoCore::LogWarning(wxString::Format("%s: the IO priority stays as it was, idle was refused: %s",
+                                             GetThreadName(), strerror(errno)));
 }
 
 CIntegrityScanThread::CIntegrityScanThread(KvoCore::CDom& dom, CSqlSubscan* subscan)
@@ -95,6 +109,7 @@ void CIntegrityScanThread::RunSteps() {
     if (m_dom.Get(Keys::kMinContentSizeForRenameDetection, minContentSize))
         m_minContentSizeForRenameDetection = minContentSize;
     if (GetScanType() == 3) SetCPULimit(5);
+    ApplyIoPriority();
     TestDestroy(100, nullptr);
 
     while (!ShouldShutdown()) {

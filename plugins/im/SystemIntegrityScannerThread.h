@@ -151,6 +151,9 @@ public:
 
     // --- For the control thread ---
     void SetHighestEntityIdAtStartOfScan(long long id) { m_highestEntityIdAtStartOfScan = id; }
+    // Before start(): the scan reads in the idle IO class, after every other
+    // reader of the host's disks.
+    void SetIoPriorityIdle(bool idle) { m_ioPriorityIdle = idle; }
     long long GetHighestEntityIdAtStartOfScan() const { return m_highestEntityIdAtStartOfScan; }
     // The subscan's scanId (0 without a subscan) and entityType.
     long long GetScanId();
@@ -362,6 +365,7 @@ protected:
     const wchar_t* m_hashAlgorithm = L"sha1";
     wxMemoryBuffer m_attributeHash{20};
     int m_commitIntervalMsec = 0;
+    bool m_ioPriorityIdle = false;
     long long m_highestEntityIdAtStartOfScan = 0;
     KvoCore::Int64Set m_entitySetIdsInScope;
     KvoCore::Int64Set m_ruleIdsInScope;
@@ -402,6 +406,8 @@ protected:
 
 private:
     struct GatherProgress;
+
+    void ApplyIoPriority();
     enum class GatherResult { KeyDone, StepDone, StepFailed };
 
     bool RunStep(int step);

@@ -100,6 +100,7 @@ public:
     int OnChangeBackoffMax() const { return m_onChangeBackoffMax; }
     int OnChangeBackoffMin() const { return m_onChangeBackoffMin; }
     int CpuLimit() const { return m_cpuLimit; }
+    bool IoPriorityIdle() const { return m_bIoPriorityIdle; }
     const wxString& ContentShortHandMapping() const { return m_contentShortHandMapping; }
     long long ScannersRunningLimit() const { return m_scannersRunningLimit; }
 
@@ -372,6 +373,7 @@ private:
     int m_onChangeBackoffMax = 30000;
     int m_onChangeBackoffMin = 5000;
     int m_cpuLimit = 100;
+    bool m_bIoPriorityIdle = false;
     wxString m_contentShortHandMapping = "sha1";
     long long m_scannersRunningLimit = 1;
     KvoCore::CDom m_dom;

@@ -240,6 +240,7 @@ void CSystemIntegrityThread::StartQueuedScanners() {
         m_scannerQueue.pop_front();
         if (scanner == nullptr) continue;
         m_runningScanners.push_back(scanner);
+        scanner->SetIoPriorityIdle(m_bIoPriorityIdle);
         // A VM-safe guest leaves pacing to its host.
         if (m_bVmSafeGuest) {
             scanner->start(50, true, 0);

@@ -54,6 +54,8 @@ void CSystemIntegrityThread::UpdateSettingsFromConfig() {
     ReadNumber(m_dom, "systemIntegrityFreeMbMin", m_freeMbMin, 0, kMost);
     m_cpuLimit = 100;
     ReadNumber(m_dom, "systemIntegrityCPULimit", m_cpuLimit, 1, 100);
+    m_bIoPriorityIdle = m_dom.ConfigGetAttribute(kAgentConfiguration, "systemIntegrityIoPriorityIdle", text) &&
+                        text.utf8_string() == "true";
 
     if (m_dom.ConfigGetAttribute(kAgentConfiguration, "systemIntegrityEventMode", text)) {
         KVO_TRACE(s_Trace, "UpdateSettingsFromConfig() ScanningEventMode wxVal=%s", text);

@@ -43,12 +43,12 @@ mkdir -p "$T/empty dir"
 
 # config CPU_LIMIT: the rule over the tree.
 config() {
-    config_xml "systemIntegrityCPULimit=\"$1\"" 'id="7" name="Tree" identifier="1007" severity="2"' \
+    config_xml "systemIntegrityCPULimit=\"$1\" ${2:-}" 'id="7" name="Tree" identifier="1007" severity="2"' \
         "<FileSet base=\"$T\"><Include key=\"**\"/><Exclude key=\"**/*.tmp\"/><Attributes><STANDARD/></Attributes></FileSet>
          <DirectorySet base=\"$T\"><Include key=\"**\"/><Attributes><STANDARD/></Attributes></DirectorySet>"
 }
 config 100 >"$WORK/fast.xml"
-config 10 >"$WORK/slow.xml"
+config 10 'systemIntegrityIoPriorityIdle="true"' >"$WORK/slow.xml"
 
 # current DB: the current entities, one "type key attributeHash" line each, sorted.
 current() {
@@ -96,6 +96,7 @@ early="$walking AND [checkpointInfo] LIKE '%/tree/a1%'"
 "$AGENT" --workdir "$K" --config "$WORK/slow.xml" baseline >"$WORK/k1.out" 2>&1 &
 pid=$!
 check "the first run reaches the walk" wait_sql "$K/si.db" "$early;"
+check "a scanner reads in the idle IO class" grep -q idle <(for t in /proc/$pid/task/*; do ionice -p "${t##*/}"; done)
 # The shell's own "Killed" notice is no failure.
 exec 3>&2 2>/dev/null
 kill -KILL $pid
@@ -169,6 +170,20 @@ done <<'CASES'
 65|off|empty.xml||the configuration is empty
 64|off|fast.xml|--set zel.im.featureOn=false|integrity monitoring is switched off
 CASES
+
+# The page cache is left as the baseline found it: the pages it read of a file
+# nobody had cached are dropped again, a cached file stays cached.
+P=$WORK/cache
+mkdir -p "$P"
+for f in cold warm; do head -c 4000000 /dev/urandom >"$P/$f"; done
+python3 -c 'import os, sys
+for f in sys.argv[1:]: fd = os.open(f, os.O_RDONLY); os.fsync(fd); os.posix_fadvise(fd, 0, 0, os.POSIX_FADV_DONTNEED)' "$P"/*
+cat "$P/warm" >/dev/null
+config_xml '' 'id="1" name="Cache" identifier="1" severity="1"' \
+    "<FileSet base=\"$P\"><Include key=\"**\"/><Attributes><sha256/></Attributes></FileSet>" >"$WORK/cache.xml"
+expect_status 0 "a baseline of a cold and a warm file" -- "$AGENT" --workdir "$WORK/w-cache" --config "$WORK/cache.xml" baseline
+check "the cold file's pages are dropped, the warm file's kept: $(fincore -n -o PAGES "$P/cold" "$P/warm" | xargs)" \
+    [ "$(fincore -n -o PAGES "$P/cold" "$P/warm" | xargs)" = "0 977" ]
 
 # The default configuration: /etc's configuration files and /usr/sbin's programs.
 D=$WORK/default
