@@ -8,7 +8,6 @@
 
 #include <sys/stat.h>
 
-#include <map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -70,10 +69,6 @@ protected:
         // The directories from the start of the walk down to the one being
         // listed, by device and inode: a link back to one of them is a loop.
         std::vector<std::pair<std::pair<dev_t, ino_t>, wxString>>& onPath;
-        // Every directory walked so far in this set, by device and inode, with
-        // the path it was walked as: one reached again through another link
-        // is not walked twice, so each file is recorded once.
-        std::map<std::pair<dev_t, ino_t>, wxString>& walked;
     };
 
     // Walks directory and, up to depth levels, below it; false only when the scan must stop.

@@ -58,9 +58,8 @@ bool CDirectoryIntegrityScanThread::MatchSet(const KvoCore::XMLObjectList* sets,
                                              unsigned long maxDepth, const KvoCore::Int64Set& includeExcludeIds) {
     const CSqlDirectoryEntitySet& set = *static_cast<const CSqlDirectoryEntitySet*>(entitySet);
     std::vector<std::pair<std::pair<dev_t, ino_t>, wxString>> onPath;
-    std::map<std::pair<dev_t, ino_t>, wxString> walked;
-    const WalkContext walk{sets,    set,    rule, features, patterns, includeExcludeIds, FeaturesRequireFileOpen(features),
-                           onPath, walked};
+    const WalkContext walk{sets,     set, rule, features, patterns, includeExcludeIds, FeaturesRequireFileOpen(features),
+                           onPath};
     KVO_SCANNER_TRACE("MatchSet(): IntegrityRule {%d:%s} %sSet {%lld:%s}", static_cast<int>(rule.GetId()),
                       rule.GetName(), set.GetEntityType(), set.m_entitySetId, set.m_directory);
     const wxString base = DirectoryPath(set.m_directorySearchBase);
@@ -121,12 +120,6 @@ bool CDirectoryIntegrityScanThread::MatchDir(const WalkContext& walk, const wxSt
     if (!ancestor.empty()) {
         KvoCore::LogWarning(wxString::Format("Symbolic link loop: %s leads back to %s; not entered again", directory,
                                              ancestor));
-        return true;
-    }
-    const auto [first, isNew] = walk.walked.emplace(std::make_pair(status.st_dev, status.st_ino), directory);
-    if (!isNew) {
-        KvoCore::LogWarning(wxString::Format("%s is the directory already walked as %s; not walked twice", directory,
-                                             first->second));
         return true;
     }
 

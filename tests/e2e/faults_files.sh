@@ -87,19 +87,15 @@ chmod 755 "$T/dir"
 expect_status 4 "after that baseline, readable again, nothing below it is created" -- as_nobody check
 check "only its permissions changed back again: [$(events)]" [ "$(events)" = "update Directory $T/dir" ]
 
-# A link back to an ancestor, and one to a directory walked again later, with
-# followLinks: the walk ends, each file once.
+# A link back to an ancestor with followLinks: the walk ends, each file once.
 T=$WORK/loop
-mkdir -p "$T/a" "$T/b"
+mkdir -p "$T/a"
 echo f >"$T/a/f"
-echo g >"$T/b/g"
 ln -s "$T" "$T/a/up"
-ln -s "$T/b" "$T/a/b2"
 config "$T" 'followLinks="true"' >"$WORK/loop.xml"
 expect_status 0 "a followed link loop ends" -- timeout 60 "$AGENT" --workdir "$WORK/w-loop" --config "$WORK/loop.xml" baseline
 expect_text "$WORK/err" "Symbolic link loop: $T/a/up leads back to $T" "the warning names the loop"
-expect_text "$WORK/err" "$T/b is the directory already walked as $T/a/b2" "the warning names both paths"
-check "each file once" [ "$(sqlite3 "$WORK/w-loop/si.db" "SELECT GROUP_CONCAT(k) FROM (SELECT [key] AS k FROM [Entitys]
-    WHERE [entityType]='File' AND [supercededBy] IS NULL ORDER BY k);")" = "$T/a/b2/g,$T/a/f" ]
+check "each file once" [ "$(sqlite3 "$WORK/w-loop/si.db" "SELECT GROUP_CONCAT([key]) FROM [Entitys] WHERE
+    [entityType]='File' AND [supercededBy] IS NULL;")" = "$T/a/f" ]
 
 finish
