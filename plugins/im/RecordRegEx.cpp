@@ -16,6 +16,19 @@ namespace {
 // of milliseconds instead of stalling a scan for seconds per key.
 const wxString kMatchBound = wxT("(*LIMIT_MATCH=1000000)(*LIMIT_DEPTH=1000000)");
 
+// Every backtracking step copies a frame that holds all capture groups, so a
+// long glob (a group per wildcard) made each step slow. Nothing reads the groups;
+// only a back reference ("\1", "\g1", which a glob's backslash can pass through)
+// needs them numbered.
+wxString WithoutCaptures(const wxString& source) {
+    for (size_t at = source.find('\\'); at != wxString::npos && at + 1 < source.length();
+         at = source.find('\\', at + 2)) {
+        const wxUniChar next = source[at + 1];
+        if (next == 'g' || (next >= '1' && next <= '9')) return source;
+    }
+    return wxT("(?n)") + source;
+}
+
 // wxRegEx reports a match that gave up only through wxLog; this target
 // notes such a report for the duration of one Matches call.
 class MatchLogCapture : public wxLog {
@@ -50,7 +63,7 @@ std::unique_ptr<CRecordRegEx> CRecordRegEx::Compile(const wxString& source, bool
         // wxRegEx reports a bad expression through wxLogError; here it is an
         // expected outcome, traced instead.
         wxLogNull quiet;
-        compiled = regEx->m_regEx.Compile(kMatchBound + source,
+        compiled = regEx->m_regEx.Compile(kMatchBound + WithoutCaptures(source),
                                           wxRE_EXTENDED | wxRE_NOSUB | (ignoreCase ? wxRE_ICASE : 0));
     }
     if (!compiled) {

@@ -56,6 +56,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Backslashes: a lone trailing one vanishes, one before a star keeps it literal.
         TranslationRow{"abc\\", R"(^abc$)"}, TranslationRow{"dir\\/x", R"(^dir/x$)"},
         TranslationRow{"a\\*b", R"(^a\*b$)"}, TranslationRow{"a\\\\b", R"(^a\\b$)"},
+        TranslationRow{"a*\\1", R"(^a([^/]*)\1$)"},  // a back reference still compiles
         // Characters special to expressions are escaped; others, non-ASCII too, are kept.
         TranslationRow{"a(b)[c]{d}^e$f.g", R"(^a\(b\)\[c\]\{d\}\^e\$f\.g$)"},
         TranslationRow{"caf\xc3\xa9/men\xc3\xbc-1.txt", "^caf\xc3\xa9/men\xc3\xbc-1\\.txt$"},
