@@ -51,7 +51,7 @@ CRunnable::~CRunnable() {
         bool pending;
         {
             std::lock_guard<std::mutex> guard(m_joinLock);
-            pending = m_started.load() && !m_joined;
+            pending = m_joinState != JoinState::Idle && m_joinState != JoinState::Joined;
         }
         if (pending) {
             requestExit();
@@ -150,30 +150,50 @@ bool CRunnable::start(unsigned int priority, bool joinable, unsigned int stackSi
                                   "a detached start is refused", GetThreadName()));
         return false;
     }
-    std::lock_guard<std::mutex> guard(m_joinLock);
-    if (m_started.load()) return false;
-    m_priority = priority > 100 ? 100 : priority;
-    if (Create(stackSize) != wxTHREAD_NO_ERROR) return false;
-    m_started.store(true);
-    // Running from here on, so that an owner polling isRunning() right after
-    // start() never mistakes a thread that has not been scheduled yet for one that ended.
-    m_running.store(true);
-    if (Run() != wxTHREAD_NO_ERROR) {
-        m_running.store(false);
-        // The created thread waits for a Run that never comes; joining it would hang.
-        m_joined = true;
-        LogError(wxString::Format("Thread %s could not be run", GetThreadName()));
-        return false;
+    {
+        std::lock_guard<std::mutex> guard(m_joinLock);
+        if (m_joinState != JoinState::Idle) return false;
+        m_joinState = JoinState::Starting;
     }
-    return true;
+    m_priority = priority > 100 ? 100 : priority;
+    JoinState outcome = JoinState::Idle;
+    if (Create(stackSize) == wxTHREAD_NO_ERROR) {
+        // Running from here on, so that an owner polling isRunning() right after
+        // start() never mistakes a thread that has not been scheduled yet for one that ended.
+        m_running.store(true);
+        outcome = JoinState::Started;
+        if (Run() != wxTHREAD_NO_ERROR) {
+            m_running.store(false);
+            // The created thread waits for a Run that never comes; joining it would hang.
+            outcome = JoinState::Joined;
+            LogError(wxString::Format("Thread %s could not be run", GetThreadName()));
+        }
+    }
+    SetJoinState(outcome);
+    return outcome == JoinState::Started;
 }
 
 void CRunnable::join() {
     if (This() == this) return;
-    std::lock_guard<std::mutex> guard(m_joinLock);
-    if (!m_started.load() || m_joined) return;
+    {
+        std::unique_lock<std::mutex> lock(m_joinLock);
+        // A start or another join under way settles first; then only one caller waits on the thread.
+        m_joinChanged.wait(lock, [this] {
+            return m_joinState != JoinState::Starting && m_joinState != JoinState::Joining;
+        });
+        if (m_joinState != JoinState::Started) return;
+        m_joinState = JoinState::Joining;
+    }
     Wait();
-    m_joined = true;
+    SetJoinState(JoinState::Joined);
+}
+
+void CRunnable::SetJoinState(JoinState state) {
+    {
+        std::lock_guard<std::mutex> guard(m_joinLock);
+        m_joinState = state;
+    }
+    m_joinChanged.notify_all();
 }
 
 void CRunnable::StopThread(CRunnable* thread, const char* category) {

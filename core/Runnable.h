@@ -11,6 +11,7 @@
 #include <time.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 
@@ -109,12 +110,17 @@ private:
     bool m_traceLifecycle = false;
     unsigned int m_priority = wxPRIORITY_DEFAULT;
     std::atomic<bool> m_running{false};
-    std::atomic<bool> m_started{false};
     std::atomic<bool> m_exitRequested{false};
     std::atomic<bool> m_woken{false};
     std::atomic<unsigned int> m_cpuLimit{100};
+    // Where start() and join() are; guarded by m_joinLock, which is never held
+    // across a wxThread call: on the main thread wxThread::Wait releases and
+    // retakes wx's own GUI mutex, which the main thread holds otherwise.
+    enum class JoinState { Idle, Starting, Started, Joining, Joined };
     std::mutex m_joinLock;
-    bool m_joined = false;
+    std::condition_variable m_joinChanged;
+    JoinState m_joinState = JoinState::Idle;
+    void SetJoinState(JoinState state);
     // Thread CPU clock, valid while the thread runs; the total once it ended.
     clockid_t m_cpuClock{};
     std::atomic<bool> m_cpuClockValid{false};

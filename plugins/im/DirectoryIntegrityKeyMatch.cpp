@@ -1,6 +1,6 @@
 #include "plugins/im/DirectoryIntegrityKeyMatch.h"
 
-#include <wx/regex.h>
+#include "plugins/im/RecordRegEx.h"
 
 #include "plugins/im/SqlDirectoryEntitySet.h"
 #include "plugins/im/SqlEntitySet.h"
@@ -29,7 +29,7 @@ bool CDirectoryIntegrityKeyMatch::KeyPathMatchesSearchBase(const wxString& key, 
         base.MakeLower();
     }
     if (base.empty() || !dir.StartsWith(base)) return false;
-    if (const wxRegEx* regEx = set->GetSearchRegEx()) return regEx->Matches(key);
+    if (const CRecordRegEx* regEx = set->GetSearchRegEx()) return regEx->Matches(key);
     // The root base ("/") already ends with the separator.
     const wxString rest = dir.Mid(base.length());
     return rest.empty() || base.EndsWith(m_separator) || rest.StartsWith(m_separator);

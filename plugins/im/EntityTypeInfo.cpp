@@ -1,7 +1,7 @@
 #include "plugins/im/EntityTypeInfo.h"
 
 #include <wx/filename.h>
-#include <wx/regex.h>
+#include "plugins/im/RecordRegEx.h"
 #include <wx/wxsqlite3.h>
 
 #include "core/Log.h"
@@ -84,7 +84,7 @@ bool CEntityTypeInfo::SetIncludes(const CEntitySetInfo& info, const wxString& ke
     const CSqlEntitySet& set = *info.GetSet();
     const wxString separator = m_matcher->GetEntityKeySeparator();
     wxString base = set.GetSearchBase();
-    const wxRegEx* searchRegEx = set.GetSearchRegEx();
+    const CRecordRegEx* searchRegEx = set.GetSearchRegEx();
     KVO_TRACE(kTrace, "Testing searchbase '%s'", base);
     // Kinds without a base (users, processes ...) have every key in scope.
     if (base.empty() && !searchRegEx)

@@ -26,7 +26,7 @@ public:
     wxString GetElementName() const override { return ElementName(); }
     wxString GetEntityType() const override { return EntityType(); }
     const wxString& GetSearchBase() const override { return m_directorySearchBase; }
-    const wxRegEx* GetSearchRegEx() const override { return m_searchRegEx.get(); }
+    const CRecordRegEx* GetSearchRegEx() const override { return m_searchRegEx.get(); }
     bool HasHierarchicalNames() const override { return true; }
     void EndElement() override;
     void SetToDefaults() override;
@@ -56,7 +56,7 @@ public:
     wxString m_operations;  // operation types joined with ","; empty: all
 
 private:
-    std::unique_ptr<wxRegEx> m_searchRegEx;
+    std::unique_ptr<CRecordRegEx> m_searchRegEx;
 };
 
 class CSqlDirectoryEntitySets : public CSqlRecordList<CSqlDirectoryEntitySet> {};

@@ -14,7 +14,7 @@ const wxString& CSqlEntitySet::GetSearchBase() const {
     return noSearchBase;
 }
 
-const wxRegEx* CSqlEntitySet::GetSearchRegEx() const { return nullptr; }
+const CRecordRegEx* CSqlEntitySet::GetSearchRegEx() const { return nullptr; }
 
 bool CSqlEntitySet::HasHierarchicalNames() const { return false; }
 

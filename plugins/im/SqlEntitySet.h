@@ -12,9 +12,9 @@
 
 #include "core/XMLObject.h"
 
-class wxRegEx;
-
 namespace KvoPluginIm {
+
+class CRecordRegEx;
 
 class CSqlEntitySet : public KvoCore::XMLObject {
 public:
@@ -25,7 +25,7 @@ public:
     virtual const wxString& GetSearchBase() const;
     // The compiled expression a key's base must match, or null when the set
     // has none; owned by the record and valid until its next load.
-    virtual const wxRegEx* GetSearchRegEx() const;
+    virtual const CRecordRegEx* GetSearchRegEx() const;
     // True when keys are paths, compared component by component.
     virtual bool HasHierarchicalNames() const;
 

@@ -16,9 +16,9 @@
 #include "core/XMLObject.h"
 #include "plugins/im/SqlRecordList.h"
 
-class wxRegEx;
-
 namespace KvoPluginIm {
+
+class CRecordRegEx;
 
 class CSqlIncludeExcludePattern : public KvoCore::XMLObject {
 public:
@@ -31,7 +31,7 @@ public:
     void SetToDefaults() override;
 
     // Owned by the record; valid until its next load.
-    const wxRegEx* GetRegEx() const { return m_regEx.get(); }
+    const CRecordRegEx* GetRegEx() const { return m_regEx.get(); }
     const wxArrayString& GetPathComponents() const { return m_pathComponents; }
 
     // Whether a pattern compares without case: caseSensitive 0 ignores case,
@@ -50,7 +50,7 @@ public:
     int m_caseSensitive = 0;
 
 private:
-    std::unique_ptr<wxRegEx> m_regEx;
+    std::unique_ptr<CRecordRegEx> m_regEx;
     wxArrayString m_pathComponents;
 };
 

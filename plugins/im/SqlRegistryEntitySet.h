@@ -20,7 +20,7 @@ public:
     ~CSqlRegistryEntitySet() override;
 
     const wxString& GetSearchBase() const override { return m_registryKeySearchBase; }
-    const wxRegEx* GetSearchRegEx() const override { return m_searchRegEx.get(); }
+    const CRecordRegEx* GetSearchRegEx() const override { return m_searchRegEx.get(); }
     bool HasHierarchicalNames() const override { return true; }
     void EndElement() override;
     void SetToDefaults() override;
@@ -35,7 +35,7 @@ public:
     wxString m_registryKeyRegEx;
 
 private:
-    std::unique_ptr<wxRegEx> m_searchRegEx;
+    std::unique_ptr<CRecordRegEx> m_searchRegEx;
 };
 
 }  // namespace KvoPluginIm

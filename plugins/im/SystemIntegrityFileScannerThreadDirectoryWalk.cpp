@@ -11,7 +11,7 @@
 #include <wx/dir.h>
 #include <wx/filename.h>
 #include <wx/log.h>
-#include <wx/regex.h>
+#include "plugins/im/RecordRegEx.h"
 
 #include "core/Dom.h"
 #include "core/Log.h"
@@ -65,7 +65,7 @@ bool CDirectoryIntegrityScanThread::MatchSet(const KvoCore::XMLObjectList* sets,
     const wxString base = DirectoryPath(set.m_directorySearchBase);
     if (set.m_directoryRegEx.empty()) return MatchDir(walk, base, base, maxDepth);
 
-    const wxRegEx* regEx = set.GetSearchRegEx();
+    const CRecordRegEx* regEx = set.GetSearchRegEx();
     if (regEx == nullptr) {
         Dom().AgentEventWrite(8050, wxString::Format("%d|%s|%s|%s", static_cast<int>(rule.GetId()),
                                                      KvoCore::ReplaceBars(rule.GetName()), KvoCore::ReplaceBars(rule.GetIdentifier()),

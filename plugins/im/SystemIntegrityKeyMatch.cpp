@@ -3,7 +3,7 @@
 #include <climits>
 
 #include <wx/filename.h>
-#include <wx/regex.h>
+#include "plugins/im/RecordRegEx.h"
 #include <wx/tokenzr.h>
 #include <wx/wxsqlite3.h>
 
@@ -149,10 +149,11 @@ bool CSystemIntegrityKeyMatch::EntityMatchesAll(long long id, bool exclude, cons
 bool CSystemIntegrityKeyMatch::PatternMatches(const CSqlIncludeExcludePattern& pattern, const wxString& relativeKey,
                                               const CSqlEntitySet& set, int& reason) const {
     if (!set.HasHierarchicalNames()) return WildcardMatches(relativeKey, pattern.m_pattern, pattern.m_caseSensitive);
-    const wxRegEx* regEx = pattern.GetRegEx();
+    const CRecordRegEx* regEx = pattern.GetRegEx();
     // A pattern whose expression did not compile cannot reject a key.
     if (!regEx) return true;
-    if (!regEx->Matches(relativeKey)) {
+    // Undecided, an include counts as matching and an exclude as not: the key stays monitored.
+    if (!regEx->Matches(relativeKey, !pattern.m_exclude)) {
         if (!pattern.m_exclude) NoteMissedInclude(pattern, relativeKey, reason);
         return false;
     }

@@ -1,6 +1,6 @@
 # File-system faults met by the scanners: a file rewritten while a baseline
 # hashes it, a file that vanishes while a check gathers, a directory the agent
-# cannot list during a check, and a symbolic-link loop.
+# cannot list during a check, a symbolic-link loop, and an include too costly to match.
 source "$(dirname "$0")/common.bash" "$@"
 AGENT=$(cd "$(dirname "$AGENT")" && pwd)/$(basename "$AGENT")
 chmod 755 "$WORK"
@@ -97,5 +97,17 @@ expect_status 0 "a followed link loop ends" -- timeout 60 "$AGENT" --workdir "$W
 expect_text "$WORK/err" "Symbolic link loop: $T/a/up leads back to $T" "the warning names the loop"
 check "each file once" [ "$(sqlite3 "$WORK/w-loop/si.db" "SELECT GROUP_CONCAT([key]) FROM [Entitys] WHERE
     [entityType]='File' AND [supercededBy] IS NULL;")" = "$T/a/f" ]
+
+# An include whose expression backtracks without end (nested "+"): matching
+# gives up on the key with a warning naming both, and the key stays monitored.
+T=$WORK/costly
+K=aaaaaaaaaaaaaaaaaaaaaaaaaaaaaacx
+mkdir "$T" && touch "$T/$K"
+config_xml '' 'id="3" name="Faults" identifier="1003" severity="2"' \
+    "<FileSet base=\"$T\"><Include key=\"a*+*+*+*+c\"/><Attributes><STANDARD/></Attributes></FileSet>" >"$WORK/costly.xml"
+expect_status 0 "a runaway include ends" -- timeout 60 "$AGENT" --workdir "$WORK/w-costly" --config "$WORK/costly.xml" baseline
+expect_text "$WORK/err" "Pattern '.*a(\[^/\]\*)+.*' is too costly to match against '$K'" "the warning names pattern and key"
+check "the undecided key is monitored" [ "$(sqlite3 "$WORK/w-costly/si.db" "SELECT [key] FROM [Entitys] WHERE
+    [entityType]='File';")" = "$T/$K" ]
 
 finish
