@@ -13,6 +13,7 @@
 #include <wx/wxsqlite3.h>
 #include <wx/xml/xml.h>
 
+#include "core/WxLogCapture.h"
 #include "core/XMLObjectList.h"
 
 namespace KvoCore {
@@ -83,34 +84,6 @@ bool ParseBool(const wxString& text, bool& value) {
 }
 
 wxString Bracketed(const wxString& name) { return wxT("[") + name + wxT("]"); }
-
-// wxXmlDocument reports why and where a text does not parse only through wxLog;
-// this target collects those lines for the duration of one Load.
-class ParserLogCapture : public wxLog {
-public:
-    ParserLogCapture() {
-        m_main = wxThread::IsMain();
-        m_previous = m_main ? wxLog::SetActiveTarget(this) : wxLog::SetThreadActiveTarget(this);
-    }
-    ~ParserLogCapture() override {
-        if (m_main)
-            wxLog::SetActiveTarget(m_previous);
-        else
-            wxLog::SetThreadActiveTarget(m_previous);
-    }
-    const wxString& Text() const { return m_text; }
-
-protected:
-    void DoLogRecord(wxLogLevel, const wxString& message, const wxLogRecordInfo&) override {
-        if (!m_text.empty()) m_text += wxT("; ");
-        m_text += message;
-    }
-
-private:
-    bool m_main;
-    wxLog* m_previous;
-    wxString m_text;
-};
 
 }  // namespace
 
@@ -402,7 +375,8 @@ bool XMLObject::FromXML(const wxString& xmlText, wxString* error) {
     bool loaded;
     wxString reason;
     {
-        ParserLogCapture capture;
+        // wxXmlDocument says why and where a text does not parse only through wxLog.
+        CWxLogCapture capture;
         loaded = document.Load(input, wxT("UTF-8"));
         reason = capture.Text();
     }

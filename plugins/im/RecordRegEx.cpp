@@ -2,9 +2,9 @@
 
 #include <wx/filename.h>
 #include <wx/log.h>
-#include <wx/thread.h>
 
 #include "core/Log.h"
+#include "core/WxLogCapture.h"
 #include "plugins/im/StateKeys.h"
 
 namespace KvoPluginIm {
@@ -28,30 +28,6 @@ wxString WithoutCaptures(const wxString& source) {
     }
     return wxT("(?n)") + source;
 }
-
-// wxRegEx reports a match that gave up only through wxLog; this target
-// notes such a report for the duration of one Matches call.
-class MatchLogCapture : public wxLog {
-public:
-    MatchLogCapture() : m_main(wxThread::IsMain()) {
-        m_previous = m_main ? wxLog::SetActiveTarget(this) : wxLog::SetThreadActiveTarget(this);
-    }
-    ~MatchLogCapture() override {
-        if (m_main)
-            wxLog::SetActiveTarget(m_previous);
-        else
-            wxLog::SetThreadActiveTarget(m_previous);
-    }
-    bool Reported() const { return m_reported; }
-
-protected:
-    void DoLogRecord(wxLogLevel, const wxString&, const wxLogRecordInfo&) override { m_reported = true; }
-
-private:
-    bool m_main;
-    bool m_reported = false;
-    wxLog* m_previous;
-};
 
 }  // namespace
 
@@ -77,7 +53,8 @@ bool CRecordRegEx::Matches(const wxString& key, bool ifUndecided) const {
     bool matched;
     bool undecided;
     {
-        MatchLogCapture capture;
+        // wxRegEx reports a match that gave up only through wxLog.
+        KvoCore::CWxLogCapture capture;
         matched = m_regEx.Matches(key);
         undecided = !matched && capture.Reported();
     }
