@@ -10,7 +10,7 @@
 
 namespace KvoCore {
 
-const int CSqliteDatabase::SchemaVersion = 3;
+const int CSqliteDatabase::SchemaVersion = 2;
 
 namespace {
 
@@ -319,9 +319,6 @@ const char* const kEntityTypes[] = {"Directory",   "File",          "Group",   "
 // the real-time queue, each per entity or per owner id.
 const char* const kIndexes[] = {
     "CREATE INDEX IF NOT EXISTS [AttributesEntityIdName] ON [Attributes]([entityId],[name])",
-    // The rename search by content: digests only, so the index stays small.
-    // A query uses it only when it repeats this condition word for word.
-    "CREATE INDEX IF NOT EXISTS [AttributesDigest] ON [Attributes]([value]) WHERE [name] IN ('md5','sha1','sha256')",
     "CREATE INDEX IF NOT EXISTS [EntitysKeyCanonicalSet] ON [Entitys]([keyCanonical],[entitySetId],[integrityRuleId],[supercededBy])",
     "CREATE INDEX IF NOT EXISTS [EntitysSupercededBy] ON [Entitys]([supercededBy])",
     // Not on the rule id alone: that index also yields entityId order, and the

@@ -280,6 +280,7 @@ protected:
     bool FindPreviousVersionOfEntity(const CSqlEntity& current, CSqlEntity& previous);
     // The one older current entity of the type whose attribute named
     // algorithm holds digest (raw bytes); false when none or several do.
+    void TakeDigestSnapshot();
     bool FindMatchingContentHash(const CSqlEntity& entity, const wchar_t* algorithm, std::string digest,
                                  long long& matchingId);
     // The key vanished between matching and gathering: its new rows are
@@ -366,6 +367,7 @@ protected:
     wxMemoryBuffer m_attributeHash{20};
     int m_commitIntervalMsec = 0;
     bool m_ioPriorityIdle = false;
+    bool m_digestSnapshotTaken = false;
     long long m_highestEntityIdAtStartOfScan = 0;
     KvoCore::Int64Set m_entitySetIdsInScope;
     KvoCore::Int64Set m_ruleIdsInScope;

@@ -20,6 +20,13 @@
 
 namespace KvoPluginIm {
 
+namespace {
+
+// A table of the connection's own (TEMP): nothing of it is ever in si.db.
+const char* const kDigestSnapshot = "DigestSnapshot";
+
+}  // namespace
+
 CIntegrityScanThread::Statements::Statements() = default;
 CIntegrityScanThread::Statements::~Statements() = default;
 
@@ -70,12 +77,36 @@ bool CIntegrityScanThread::OpenSystemIntegrityDb() {
     return true;
 }
 
+// The versions older than the scan that can be a rename's source: those of
+// this type not superseded when the first search of the scan runs. Versions
+// only ever leave that state during a scan, so the search, which also checks
+// each row as it stands, finds what a search of the whole table would; an
+// index of the digests in si.db itself made every scan pay for its upkeep
+// on every version it wrote.
+void CIntegrityScanThread::TakeDigestSnapshot() {
+    const CSqlEntity entity;
+    const CSqlAttribute attribute;
+    const wxString eId = entity.GetAttributeName(&entity.m_entityId);
+    const wxString eSuperceded = entity.GetAttributeName(&entity.m_supercededBy);
+    const wxString aName = attribute.GetAttributeName(&attribute.m_name);
+    const wxString aValue = attribute.GetAttributeName(&attribute.m_value);
+    m_db->ExecuteUpdate(wxString::Format("DELETE FROM temp.[%s];", kDigestSnapshot));
+    m_db->ExecuteUpdate(wxString::Format(
+        "INSERT INTO temp.[%1$s] SELECT a.[%2$s],a.[%3$s],a.[%4$s] FROM [%5$ss] AS a JOIN [%6$ss] AS e ON "
+        "e.[%2$s]=a.[%2$s] WHERE e.[%7$s]='%8$s' AND e.[%2$s]<%9$lld AND (e.[%10$s]=0 OR e.[%10$s] ISNULL) AND "
+        "a.[%3$s] IN ('md5','sha1','sha256') AND a.[%4$s]<>'' ORDER BY a.[%4$s];",
+        kDigestSnapshot, eId, aName, aValue, CSqlAttribute::ElementName(), CSqlEntity::ElementName(),
+        entity.GetAttributeName(&entity.m_entityType), GetEntityType(), m_highestEntityIdAtStartOfScan, eSuperceded));
+    m_digestSnapshotTaken = true;
+}
+
 void CIntegrityScanThread::CloseSystemIntegrityDb() {
     // Statements are finalized before their connection goes.
     m_statements.reset();
     m_outbox.reset();
     m_afterCommit.clear();
     m_transaction.reset();
+    m_digestSnapshotTaken = false;
     if (m_db) m_db->Close();
 }
 
@@ -135,16 +166,17 @@ void CIntegrityScanThread::PrepareStatements() {
     prepare(s->deleteRealtimeChange, wxString::Format("DELETE FROM [%s] WHERE [%s]=?1 AND [%s]=?2;", changes,
                                                       change.GetAttributeName(&change.m_entityType),
                                                       change.GetAttributeName(&change.m_keyCanonical)));
+    // The rename search by content looks in a snapshot of the older versions'
+    // digests (see TakeDigestSnapshot), joined with their rows as they stand.
+    m_db->ExecuteUpdate(wxString::Format("CREATE TEMP TABLE IF NOT EXISTS [%s]([%s] INTEGER,[%s] TEXT,[%s] TEXT);",
+                                         kDigestSnapshot, eId, aName, aValue));
+    m_db->ExecuteUpdate(wxString::Format("CREATE INDEX IF NOT EXISTS temp.[%1$sValue] ON [%1$s]([%2$s]);",
+                                         kDigestSnapshot, aValue));
     prepare(s->entityIdsWithAttributeValue,
-            // The repeated name condition lets the partial digest index serve the search.
-            wxString::Format("SELECT [%1$s] FROM [%2$s] WHERE [%1$s]<?1 AND [%3$s]=?2 AND [%4$s]=?3 AND [%5$s]=?4 "
-                             "AND [%4$s] IN ('md5','sha1','sha256') AND ([%6$s]=0 OR [%6$s] ISNULL);",
-                             entityAttribute.GetAttributeName(&entityAttribute.m_entityId),
-                             CSqlEntityAttribute::ElementName() + "s",
-                             entityAttribute.GetAttributeName(&entityAttribute.m_entityType),
-                             entityAttribute.GetAttributeName(&entityAttribute.m_name),
-                             entityAttribute.GetAttributeName(&entityAttribute.m_value),
-                             entityAttribute.GetAttributeName(&entityAttribute.m_supercededBy)));
+            wxString::Format("SELECT d.[%1$s] FROM temp.[%2$s] AS d JOIN [%3$s] AS e ON e.[%1$s]=d.[%1$s] WHERE "
+                             "d.[%1$s]<?1 AND e.[%4$s]=?2 AND d.[%5$s]=?3 AND d.[%6$s]=?4 AND (e.[%7$s]=0 OR "
+                             "e.[%7$s] ISNULL);",
+                             eId, kDigestSnapshot, entitys, eType, aName, aValue, eSuperceded));
     prepare(s->olderEntityNotSeenAgain,
             wxString::Format("SELECT * FROM [%s] WHERE [%s]<?1 AND [%s]=?2 AND [%s]=0 AND [%s]=?3 AND [%s]=?4 AND "
                              "[%s]=?5 LIMIT 1;",

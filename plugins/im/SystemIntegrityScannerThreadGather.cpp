@@ -204,6 +204,8 @@ void CIntegrityScanThread::CommitOpenTransaction() {
 void CIntegrityScanThread::RollbackOpenTransaction() {
     m_afterCommit.clear();
     m_transaction.reset();
+    // The snapshot was taken inside the batch just undone.
+    m_digestSnapshotTaken = false;
 }
 
 void CIntegrityScanThread::AfterCommit(std::function<void()> action) {

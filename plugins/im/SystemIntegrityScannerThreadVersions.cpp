@@ -137,6 +137,7 @@ bool CIntegrityScanThread::FindPreviousVersionOfEntity(const CSqlEntity& current
 bool CIntegrityScanThread::FindMatchingContentHash(const CSqlEntity& entity, const wchar_t* algorithm,
                                                    std::string digest, long long& matchingId) {
     matchingId = 0;
+    if (!m_digestSnapshotTaken) TakeDigestSnapshot();
     wxSQLite3Statement& select = *Stmt().entityIdsWithAttributeValue;
     StatementRelease release(select);
     select.Bind(1, static_cast<wxLongLong>(m_highestEntityIdAtStartOfScan));
@@ -262,6 +263,7 @@ bool CIntegrityScanThread::FindRenameSource(const CSqlEntity& entity, long long&
 
 bool CIntegrityScanThread::OnResetSupersededBy() {
     if (ComparesVersions(GetScanType())) MarkCurrentEntitiesUnseen();
+    m_digestSnapshotTaken = false;
     SetNextStep(StepMatchEntities);
     return true;
 }

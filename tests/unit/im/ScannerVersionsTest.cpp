@@ -166,12 +166,13 @@ TEST_F(ScannerVersionsTest, RowsOfAnInterruptedScanAreRemovedWhenTheEntityIsSeen
 // What a scanner runs per entity must search the index that keeps its cost
 // independent of the baseline's size: a walk over every current entity per
 // new file (the rename search by content) made a check of many new files run for hours.
+// (That search looks in a snapshot the scan takes once, indexed.)
 TEST_F(ScannerVersionsTest, PerEntityStatementsSearchTheirIndex) {
     const std::string attributes = "INDEX AttributesEntityIdName", keys = "INDEX EntitysKeyCanonicalSet";
     const std::map<std::string, std::string> wanted = {
         {"attributeHash", attributes}, {"copyAttributes", attributes}, {"fillUnknownDigests", attributes},
         {"attributesOfTwoEntities", attributes}, {"attributesOfEntity", attributes}, {"attributeOfEntity", attributes},
-        {"entityIdsWithAttributeValue", "INDEX AttributesDigest"}, {"olderEntityNotSeenAgain", keys},
+        {"entityIdsWithAttributeValue", "INDEX DigestSnapshotValue"}, {"olderEntityNotSeenAgain", keys},
         {"olderCurrentEntitiesNewestFirst", keys}, {"previousVersionsOfEntity", keys}, {"currentEntitiesAtKey", keys},
         {"realtimeChangeDetailsOfKey", "INDEX RealtimeChangesKeyCanonical"},
         {"deleteRealtimeChange", "INDEX RealtimeChangesKeyCanonical"}, {"deleteEntity", "PRIMARY KEY"},
@@ -182,7 +183,7 @@ TEST_F(ScannerVersionsTest, PerEntityStatementsSearchTheirIndex) {
         if (it == wanted.end()) continue;
         ++checked;
         std::string plan;
-        wxSQLite3ResultSet steps = m_db->ExecuteQuery("EXPLAIN QUERY PLAN " + statement->GetSQL());
+        wxSQLite3ResultSet steps = m_scanner->Db().ExecuteQuery("EXPLAIN QUERY PLAN " + statement->GetSQL());
         // Reading the rows of its own subquery is no table walk.
         while (steps.NextRow())
             if (!steps.GetString(3).StartsWith("SCAN (subquery")) plan += steps.GetString(3).ToStdString() + "; ";
