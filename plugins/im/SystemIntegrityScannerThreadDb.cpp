@@ -8,7 +8,6 @@
 #include "plugins/im/SqlAttribute.h"
 #include "plugins/im/SqlChangeDetail.h"
 #include "plugins/im/SqlEntity.h"
-#include "plugins/im/SqlEntityAttribute.h"
 #include "plugins/im/SqlEntitySet.h"
 #include "plugins/im/SqlIntegrityEvent.h"
 #include "plugins/im/SqlIntegrityRule.h"
@@ -120,7 +119,6 @@ void CIntegrityScanThread::DiscardDbAfterException() {
 void CIntegrityScanThread::PrepareStatements() {
     const CSqlAttribute attribute;
     const CSqlEntity entity;
-    const CSqlEntityAttribute entityAttribute;
     const CSqlRealtimeChange change;
     const CSqlChangeDetail detail;
     const CSqlRealtimeChangeDetail changeDetail;

@@ -100,7 +100,6 @@ public:
     int OnChangeBackoffMax() const { return m_onChangeBackoffMax; }
     int OnChangeBackoffMin() const { return m_onChangeBackoffMin; }
     int CpuLimit() const { return m_cpuLimit; }
-    bool IoPriorityIdle() const { return m_bIoPriorityIdle; }
     const wxString& ContentShortHandMapping() const { return m_contentShortHandMapping; }
     long long ScannersRunningLimit() const { return m_scannersRunningLimit; }
 
