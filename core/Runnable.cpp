@@ -219,9 +219,9 @@ void CRunnable::ThrottleCpu() {
         m_windowLimit = 0;
         return;
     }
-    struct timespec wall, cpu;
+    struct timespec wall;
     clock_gettime(CLOCK_MONOTONIC, &wall);
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu);
+    const long long cpu = UsedCpuNanos();
     if (m_windowLimit != limit) {
         m_windowLimit = limit;
         m_windowWallStart = wall;
@@ -229,7 +229,7 @@ void CRunnable::ThrottleCpu() {
         return;
     }
     long long elapsed = TimespecNanos(wall) - TimespecNanos(m_windowWallStart);
-    long long used = TimespecNanos(cpu) - TimespecNanos(m_windowCpuStart);
+    long long used = cpu - m_windowCpuStart;
     // The wall time that this much CPU needs to stay at the limit.
     long long due = used * 100 / limit;
     if (due > elapsed) {
@@ -248,8 +248,12 @@ void CRunnable::ThrottleCpu() {
     // across windows.
     if (elapsed >= kCpuWindowNs) {
         m_windowWallStart = wall;
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &m_windowCpuStart);
+        m_windowCpuStart = UsedCpuNanos();
     }
+}
+
+long long CRunnable::UsedCpuNanos() const {
+    return ClockNanos(CLOCK_THREAD_CPUTIME_ID) + (m_helperCpu ? m_helperCpu() : 0);
 }
 
 wxString CRunnable::GetCPUTimeStr() const {

@@ -11,6 +11,7 @@
 #include <time.h>
 
 #include <atomic>
+#include <functional>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -75,6 +76,10 @@ public:
     // TestDestroy(ms, awakened).
     void SetCPULimit(unsigned int percent);
     unsigned int GetCPULimit() const { return m_cpuLimit.load(); }
+    // CPU time (ns) that helper threads have spent on this thread's work so
+    // far; it counts against this thread's limit. Set before start; called on
+    // the thread only.
+    void SetHelperCpuSource(std::function<long long()> source) { m_helperCpu = std::move(source); }
     // The thread's CPU time so far, as text ("cpu 0.120 s"); after the end,
     // the time it used in all.
     wxString GetCPUTimeStr() const;
@@ -102,6 +107,8 @@ public:
 
 private:
     void ThrottleCpu();
+    // This thread's CPU time plus its helpers'.
+    long long UsedCpuNanos() const;
 
     wxString m_name;
     CDom* m_dom;
@@ -128,7 +135,8 @@ private:
     // CPU limit accounting window (thread CPU time against wall time); only
     // the thread itself touches these.
     struct timespec m_windowWallStart {};
-    struct timespec m_windowCpuStart {};
+    long long m_windowCpuStart = 0;
+    std::function<long long()> m_helperCpu;
     unsigned int m_windowLimit = 0;  // 0: no window open
 };
 

@@ -10,7 +10,7 @@
 
 namespace KvoCore {
 
-const int CSqliteDatabase::SchemaVersion = 2;
+const int CSqliteDatabase::SchemaVersion = 3;
 
 namespace {
 
@@ -318,7 +318,9 @@ const char* const kEntityTypes[] = {"Directory",   "File",          "Group",   "
 // The lookups of the scanners, the matcher, the versioning, the purges and
 // the real-time queue, each per entity or per owner id.
 const char* const kIndexes[] = {
-    "CREATE INDEX IF NOT EXISTS [AttributesEntityIdName] ON [Attributes]([entityId],[name])",
+    // The entity id alone: an entity has a handful of rows, and the attribute
+    // name in every index entry made the index a quarter of the database.
+    "CREATE INDEX IF NOT EXISTS [AttributesEntityId] ON [Attributes]([entityId])",
     "CREATE INDEX IF NOT EXISTS [EntitysKeyCanonicalSet] ON [Entitys]([keyCanonical],[entitySetId],[integrityRuleId],[supercededBy])",
     "CREATE INDEX IF NOT EXISTS [EntitysSupercededBy] ON [Entitys]([supercededBy])",
     // Not on the rule id alone: that index also yields entityId order, and the
@@ -404,6 +406,7 @@ wxArrayString BuildStatements() {
 
 wxArrayString CSqliteDatabase::UpgradeStatements(int fromVersion) {
     wxArrayString statements;
+    if (fromVersion < 3) statements.Add("DROP INDEX IF EXISTS [AttributesEntityIdName]");
     if (fromVersion != 1) return statements;
     // The indexes and triggers dropped with the old tables come back with the schema statements.
     for (const char* table : kAutoincrementSince2) {

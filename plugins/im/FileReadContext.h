@@ -4,10 +4,22 @@
 #pragma once
 
 #include <sys/stat.h>
+#include <sys/types.h>
 
 #include <vector>
 
 namespace KvoPluginIm {
+
+// The same object (device and inode).
+bool SameFileObject(const struct stat& a, const struct stat& b);
+// The same object, not written since: the change time moves with every write.
+bool SameFileVersion(const struct stat& a, const struct stat& b);
+// Whether any page of the file is in the page cache; true when that cannot be told.
+bool AnyPageCached(int fd, off_t size);
+// open(2) for reading only, without updating the access time where the agent may.
+int OpenForReading(const char* path, int flags);
+// Idle IO priority for the calling thread; false (errno set) when refused.
+bool SetCallingThreadIoIdle();
 
 struct FileReadContext {
     FileReadContext(int fd, long long size, const struct stat& examined, std::vector<unsigned char>& buffer)

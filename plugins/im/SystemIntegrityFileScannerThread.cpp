@@ -18,12 +18,16 @@ namespace KvoPluginIm {
 CFileIntegrityScanThread::CFileIntegrityScanThread(KvoCore::CDom& dom, CSqlSubscan* subscan)
     : CDirectoryIntegrityScanThread(dom, subscan), m_fileMatcher(&KvoCore::FileIsExecutable, GetPathFormat(dom)) {
     m_readBuffer.reserve(1024);
+    // The helper reads for this scanner: its CPU time counts against the scanner's limit.
+    SetHelperCpuSource([this] { return m_hashAheadCpuNanos + (m_hashAhead ? m_hashAhead->CpuNanos() : 0); });
 }
 
 CFileIntegrityScanThread::~CFileIntegrityScanThread() {
+    StopHashAhead();
     // Statements must go before the connection the base closes.
     m_previousSizeStmt.reset();
     m_updateInternalValueStmt.reset();
+    m_nextKeysStmt.reset();
 }
 
 wxString CFileIntegrityScanThread::GetThreadName() const { return wxT("CFileIntegrityScanThread"); }
@@ -42,8 +46,10 @@ bool CFileIntegrityScanThread::FeaturesRequireFileOpen(const CSqlIncludeExcludeF
 
 void CFileIntegrityScanThread::OnExit() {
     KVO_SCANNER_TRACE("CFileIntegrityScanThread::OnExit() %s", GetCPUTimeStr());
+    StopHashAhead();
     m_previousSizeStmt.reset();
     m_updateInternalValueStmt.reset();
+    m_nextKeysStmt.reset();
     CDirectoryIntegrityScanThread::OnExit();
 }
 
@@ -66,8 +72,31 @@ bool CFileIntegrityScanThread::OnThreadStartup() {
                              attribute.GetAttributeName(&attribute.m_internalValue),
                              attribute.GetAttributeName(&attribute.m_entityId),
                              attribute.GetAttributeName(&attribute.m_name)))));
+        const CSqlEntity entity;
+        m_nextKeysStmt.reset(new wxSQLite3Statement(Db().PrepareStatement(wxString::Format(
+            "SELECT DISTINCT [%2$s] FROM [%1$s] WHERE [%3$s]>?1 AND [%2$s]>?2 AND [%4$s]=?3 ORDER BY [%2$s] LIMIT ?4;",
+            CSqlEntity::ElementName() + "s", entity.GetAttributeName(&entity.m_keyCanonical),
+            entity.GetAttributeName(&entity.m_entityId), entity.GetAttributeName(&entity.m_entityType)))));
     }
     return CDirectoryIntegrityScanThread::OnThreadStartup();
+}
+
+bool CFileIntegrityScanThread::OnGatherAttributeValues() {
+    // Only this step walks the keys in an order known ahead; real-time
+    // changes come one at a time.
+    m_hashAheadAllowed = true;
+    const bool done = CDirectoryIntegrityScanThread::OnGatherAttributeValues();
+    m_hashAheadAllowed = false;
+    StopHashAhead();
+    return done;
+}
+
+void CFileIntegrityScanThread::StopHashAhead() {
+    if (!m_hashAhead) return;
+    // Its whole CPU time is known once its thread has ended.
+    m_hashAhead->Stop();
+    m_hashAheadCpuNanos += m_hashAhead->CpuNanos();
+    m_hashAhead.reset();
 }
 
 void CFileIntegrityScanThread::ClearEntityAttributeData() {
@@ -130,7 +159,7 @@ void CFileIntegrityScanThread::GatherAttributes(const wxString& key, EntityInfoL
     // The status is read whatever the sets want: it tells a file that
     // vanished since matching, and it is the version the content must match.
     ReadEntityState(path, true);
-    if (!m_vanished) HashWanted(path, followLinks, noFollow);
+    if (!m_vanished) HashWanted(key, path, followLinks, noFollow);
     if (m_vanished) {
         DropVanishedEntities(key, entities);
         return;
@@ -140,13 +169,11 @@ void CFileIntegrityScanThread::GatherAttributes(const wxString& key, EntityInfoL
     GatherAttributesOfEntity(key, m_attributesOfInterest);
 }
 
-void CFileIntegrityScanThread::HashWanted(const wxString& path, const HashRequest& followLinks,
+void CFileIntegrityScanThread::HashWanted(const wxString& key, const wxString& path, const HashRequest& followLinks,
                                           const HashRequest& noFollow) {
     HashRequest request = followLinks;
     if (!S_ISLNK(m_status.st_mode)) {
-        request.md5 = request.md5 || noFollow.md5;
-        request.sha1 = request.sha1 || noFollow.sha1;
-        request.sha256 = request.sha256 || noFollow.sha256;
+        request.Add(noFollow);
     } else if (!m_noFollowEntityIds.empty()) {
         // A link's content is its target's: a set that does not follow links
         // gets no digest, even when another set of the same key hashes the target.
@@ -157,7 +184,7 @@ void CFileIntegrityScanThread::HashWanted(const wxString& path, const HashReques
             for (long long id : m_noFollowEntityIds) found->second.erase(id);
         }
     }
-    if (!request.Any()) return;
+    if (!request.Any() || TakeHashedAhead(key, request)) return;
     for (int attempt = 1;; ++attempt) {
         m_readFailure = ReadFailure::None;
         if (HashContent(path, request.md5, request.sha1, request.sha256) || m_readFailure == ReadFailure::None) return;
@@ -171,6 +198,46 @@ void CFileIntegrityScanThread::HashWanted(const wxString& path, const HashReques
     if (m_readFailure != ReadFailure::Reported)
         KvoCore::LogWarning(wxString::Format("Content of %s not read to the end (%s): no digest this scan", path,
                                              m_readFailureReason));
+}
+
+bool CFileIntegrityScanThread::TakeHashedAhead(const wxString& key, const HashRequest& request) {
+    if (!m_hashAheadAllowed || S_ISLNK(m_status.st_mode)) return false;
+    if (m_hashAhead && !m_hashAhead->Request().Covers(request)) {
+        // Sets that want more kinds than the helper makes: it starts over making them all.
+        HashRequest wider = m_hashAhead->Request();
+        wider.Add(request);
+        StopHashAhead();
+        m_hashAhead.reset(new CContentHashAhead(wider, s_HashAheadDepth, m_ioPriorityIdle));
+    }
+    if (!m_hashAhead) m_hashAhead.reset(new CContentHashAhead(request, s_HashAheadDepth, m_ioPriorityIdle));
+    HashAheadOf(key);
+    CContentHashAhead::Digests digests;
+    if (!m_hashAhead->Take(key, m_status, request, digests)) return false;
+    if (request.md5) m_md5 = std::move(digests.md5);
+    if (request.sha1) m_sha1 = std::move(digests.sha1);
+    if (request.sha256) m_sha256 = std::move(digests.sha256);
+    m_contentSize = digests.size;
+    m_contentIncomplete = false;
+    return true;
+}
+
+void CFileIntegrityScanThread::HashAheadOf(const wxString& key) {
+    if (!m_hashAhead->WantsMore()) return;
+    const wxString& last = m_hashAhead->LastKey();
+    wxSQLite3Statement& query = *m_nextKeysStmt;
+    query.Bind(1, static_cast<wxLongLong>(GetHighestEntityIdAtStartOfScan()));
+    query.Bind(2, last.empty() || last < key ? key : last);
+    query.Bind(3, GetEntityType());
+    query.Bind(4, static_cast<int>(m_hashAhead->Room()));
+    {
+        wxSQLite3ResultSet rows = query.ExecuteQuery();
+        while (rows.NextRow()) {
+            const wxString next = rows.GetString(0);
+            m_hashAhead->Add(next, std::string(FileSystemPath(next).fn_str()));
+        }
+    }
+    query.Reset();
+    query.ClearBindings();
 }
 
 void CFileIntegrityScanThread::LoadPreviousSize(const wxString& key) {

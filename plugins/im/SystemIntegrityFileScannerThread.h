@@ -9,8 +9,10 @@
 #include <memory>
 #include <vector>
 
-#include "plugins/im/SystemIntegrityFileScannerThreadDirectory.h"
+#include "plugins/im/ContentDigests.h"
+#include "plugins/im/ContentHashAhead.h"
 #include "plugins/im/FileIntegrityKeyMatch.h"
+#include "plugins/im/SystemIntegrityFileScannerThreadDirectory.h"
 
 namespace KvoPluginIm {
 
@@ -38,6 +40,8 @@ public:
     const CSystemIntegrityKeyMatch* GetKeyMatcher() const override { return &m_fileMatcher; }
     const char* GetTraceMask() const override;
     bool OnThreadStartup() override;
+    // The attribute step, with content read ahead on a helper thread.
+    bool OnGatherAttributeValues() override;
     void ClearEntityAttributeData() override;
     bool FeaturesRequireFileOpen(const CSqlIncludeExcludeFeatures& features) const override;
     bool WantDirectories() const override { return false; }
@@ -46,6 +50,8 @@ public:
     // Size recorded for the previous version of the file last gathered; -1 for none.
     long long GetPreviousSize() const { return m_previousSize; }
 
+    // Keys whose content is read ahead of the attribute step at most.
+    static const size_t s_HashAheadDepth = 64;
     // Content is read in windows of this size.
     static const unsigned long s_ReadWindow = 0x80000;
     // Files without a size are read in chunks of this size, waiting this long for data.
@@ -53,14 +59,16 @@ public:
     static const int s_StreamWaitSeconds = 10;
 
 private:
-    // Which digests one group of sets (following links or not) asks for.
-    struct HashRequest {
-        bool md5 = false, sha1 = false, sha256 = false;
-        bool Any() const { return md5 || sha1 || sha256; }
-    };
+    using HashRequest = DigestRequest;
     void AddFileAttributesOfInterest(const CSqlFileEntitySet& set, long long entityId, bool md5Allowed,
                                      HashRequest& request);
-    void HashWanted(const wxString& path, const HashRequest& followLinks, const HashRequest& noFollow);
+    void HashWanted(const wxString& key, const wxString& path, const HashRequest& followLinks,
+                    const HashRequest& noFollow);
+    // The digests of key from the read ahead; false when the scanner must hash it.
+    bool TakeHashedAhead(const wxString& key, const HashRequest& request);
+    // Hands the keys after key to the read ahead while it has room.
+    void HashAheadOf(const wxString& key);
+    void StopHashAhead();
     // Why the last content read gave no digest: another file took its place
     // (worth one more try), it was written while read, or it could not be
     // read (Reported: and that was logged already).
@@ -80,6 +88,11 @@ private:
     long long m_previousSize = -1;
     std::unique_ptr<wxSQLite3Statement> m_previousSizeStmt;
     std::unique_ptr<wxSQLite3Statement> m_updateInternalValueStmt;
+    std::unique_ptr<wxSQLite3Statement> m_nextKeysStmt;
+    // The read ahead, while the attribute step runs; the CPU time of those that ended.
+    bool m_hashAheadAllowed = false;
+    std::unique_ptr<CContentHashAhead> m_hashAhead;
+    long long m_hashAheadCpuNanos = 0;
     // Entity rows of the current key whose sets do not follow links.
     std::vector<long long> m_noFollowEntityIds;
     // Read buffer shared by every content read of this scanner.

@@ -33,45 +33,6 @@ void GrowTo(std::vector<unsigned char>& buffer, size_t size) {
     if (buffer.size() < size) buffer.resize(size);
 }
 
-bool SameTime(const struct timespec& a, const struct timespec& b) {
-    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-}
-
-bool SameObject(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
-
-// The same object, not written since: the change time moves with every write.
-bool SameVersion(const struct stat& a, const struct stat& b) {
-    return SameObject(a, b) && a.st_size == b.st_size && SameTime(a.st_mtim, b.st_mtim) &&
-           SameTime(a.st_ctim, b.st_ctim);
-}
-
-// cachestat (Linux 6.5) answers with one call; the C library has no wrapper
-// and older kernel headers no number for it (451 on every architecture).
-struct CacheStatRange {
-    uint64_t offset;
-    uint64_t length;
-};
-struct CacheStat {
-    uint64_t cached, dirty, writeback, evicted, recentlyEvicted;
-};
-const long kCachestatCall = 451;
-
-// Whether any page of the file is in the page cache; true when that cannot be told.
-bool AnyPageCached(int fd, off_t size) {
-    if (size <= 0) return true;
-    CacheStatRange whole = {0, 0};  // length 0: to the end of the file
-    CacheStat stat = {};
-    if (syscall(kCachestatCall, fd, &whole, &stat, 0) == 0) return stat.cached > 0;
-    if (errno != ENOSYS) return true;
-    void* map = mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_SHARED, fd, 0);
-    if (map == MAP_FAILED) return true;
-    const long page = sysconf(_SC_PAGESIZE);
-    std::vector<unsigned char> resident(static_cast<size_t>((size + page - 1) / page));
-    const bool known = mincore(map, static_cast<size_t>(size), resident.data()) == 0;
-    munmap(map, static_cast<size_t>(size));
-    return !known || std::any_of(resident.begin(), resident.end(), [](unsigned char p) { return (p & 1) != 0; });
-}
-
 }  // namespace
 
 void CFileIntegrityScanThread::FailRead(ReadFailure kind, const wxString& reason) {
@@ -106,12 +67,12 @@ bool CFileIntegrityScanThread::OnReadContentBegin(const wxString& key, unsigned 
         FileClose(fd);
         return false;
     }
-    if (!SameObject(opened, examined)) {
+    if (!SameFileObject(opened, examined)) {
         FailRead(ReadFailure::Replaced, "replaced while read");
         FileClose(fd);
         return false;
     }
-    if (!SameVersion(opened, examined)) {
+    if (!SameFileVersion(opened, examined)) {
         FailRead(ReadFailure::Changed, "changed while read");
         FileClose(fd);
         return false;
@@ -188,7 +149,7 @@ bool CFileIntegrityScanThread::ReadEnded(FileReadContext& context) {
         FailRead(ReadFailure::Failed, wxString::Format("fstat: %s", strerror(errno)));
         return false;
     }
-    if (SameVersion(now, context.examined)) return true;
+    if (SameFileVersion(now, context.examined)) return true;
     FailRead(ReadFailure::Changed, "changed while read");
     return false;
 }

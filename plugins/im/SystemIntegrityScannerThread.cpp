@@ -11,6 +11,7 @@
 #include <exception>
 
 #include "core/Log.h"
+#include "plugins/im/FileReadContext.h"
 #include "core/SqliteDatabase.h"
 #include "plugins/im/EventOutbox.h"
 #include "plugins/im/SqlSubscan.h"
@@ -32,9 +33,7 @@ wxPathFormat CIntegrityScanThread::GetPathFormat(const KvoCore::CDom& agent) {
 
 void CIntegrityScanThread::ApplyIoPriority() {
     if (!m_ioPriorityIdle) return;
-    // No libc wrapper; IOPRIO_WHO_PROCESS with id 0 is the calling thread alone.
-    constexpr int kWhoProcess = 1, kClassIdle = 3, kClassShift = 13;
-    if (syscall(SYS_ioprio_set, kWhoProcess, 0, kClassIdle << kClassShift) != 0)
+    if (!SetCallingThreadIoIdle())
         KvoCore::LogWarning(wxString::Format("%s: the IO priority stays as it was, idle was refused: %s",
                                              GetThreadName(), strerror(errno)));
 }

@@ -1,0 +1,158 @@
+#include "plugins/im/ContentHashAhead.h"
+
+#include <fcntl.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "core/Utilities.h"
+#include "plugins/im/FileReadContext.h"
+
+namespace KvoPluginIm {
+namespace {
+
+const size_t kReadWindow = 0x80000;
+
+}  // namespace
+
+CContentHashAhead::CContentHashAhead(const DigestRequest& request, size_t depth, bool ioPriorityIdle)
+    : m_request(request), m_depth(std::max<size_t>(depth, 2)), m_ioPriorityIdle(ioPriorityIdle) {
+    m_worker = std::thread([this] { Run(); });
+}
+
+CContentHashAhead::~CContentHashAhead() { Stop(); }
+
+void CContentHashAhead::Stop() {
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_stop = true;
+        m_items.clear();
+    }
+    m_stopping.store(true);
+    m_changed.notify_all();
+    if (m_worker.joinable()) m_worker.join();
+}
+
+bool CContentHashAhead::WantsMore() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_items.size() < m_depth / 2;
+}
+
+size_t CContentHashAhead::Room() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_depth > m_items.size() ? m_depth - m_items.size() : 0;
+}
+
+bool CContentHashAhead::Drained() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return std::all_of(m_items.begin(), m_items.end(),
+                       [](const std::shared_ptr<Item>& item) { return item->state == State::Done; });
+}
+
+void CContentHashAhead::Add(const wxString& key, const std::string& path) {
+    auto item = std::make_shared<Item>();
+    item->key = key;
+    item->path = path;
+    m_lastKey = key;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_items.push_back(std::move(item));
+    }
+    m_changed.notify_all();
+}
+
+bool CContentHashAhead::Take(const wxString& key, const struct stat& status, const DigestRequest& wanted,
+                             Digests& out) {
+    std::unique_lock<std::mutex> lock(m_lock);
+    // Keys are handed over in the order they are gathered: those before key
+    // were gathered without a digest (links, vanished files) or dropped.
+    while (!m_items.empty() && m_items.front()->key < key) m_items.pop_front();
+    if (m_items.empty() || m_items.front()->key != key) return false;
+    std::shared_ptr<Item> item = m_items.front();
+    m_items.pop_front();
+    // Not started: hashing it here is quicker than waiting for the worker.
+    if (item->state == State::Waiting) return false;
+    m_changed.wait(lock, [&item] { return item->state == State::Done; });
+    if (!item->whole || !m_request.Covers(wanted) || !SameFileVersion(item->examined, status)) return false;
+    out = std::move(item->digests);
+    return true;
+}
+
+void CContentHashAhead::Run() {
+    if (m_ioPriorityIdle) SetCallingThreadIoIdle();
+    m_buffer.resize(kReadWindow);
+    for (;;) {
+        std::shared_ptr<Item> item;
+        {
+            std::unique_lock<std::mutex> lock(m_lock);
+            auto next = m_items.end();
+            m_changed.wait(lock, [this, &next] {
+                next = std::find_if(m_items.begin(), m_items.end(), [](const std::shared_ptr<Item>& candidate) {
+                    return candidate->state == State::Waiting;
+                });
+                return m_stop || next != m_items.end();
+            });
+            if (m_stop) break;
+            item = *next;
+            item->state = State::Reading;
+        }
+        const bool whole = Read(*item);
+        StoreCpuTime();
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            item->whole = whole;
+            item->state = State::Done;
+        }
+        m_changed.notify_all();
+    }
+    StoreCpuTime();
+}
+
+void CContentHashAhead::StoreCpuTime() {
+    struct timespec cpu;
+    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu) == 0) m_cpuNanos.store(KvoCore::TimespecNanos(cpu));
+}
+
+bool CContentHashAhead::Read(Item& item) {
+    struct stat before;
+    // Empty files may be pseudo-files that are read as streams: the scanner's own read knows them.
+    if (lstat(item.path.c_str(), &before) != 0 || !S_ISREG(before.st_mode) || before.st_size <= 0) return false;
+    const int fd = OpenForReading(item.path.c_str(), O_NONBLOCK | O_NOFOLLOW);
+    if (fd < 0) return false;
+    struct stat opened;
+    bool whole = fstat(fd, &opened) == 0 && SameFileVersion(opened, before);
+    if (whole) {
+        const bool dropCachedPages = !AnyPageCached(fd, opened.st_size);
+        CContentDigests digests(m_request);
+        struct stat after;
+        whole = ReadWhole(fd, opened.st_size, digests) && fstat(fd, &after) == 0 && SameFileVersion(after, opened);
+        // As the scanner's own reads: pages this read alone brought in do not stay.
+        if (dropCachedPages) posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+        if (whole) {
+            digests.Finish(item.digests.md5, item.digests.sha1, item.digests.sha256);
+            item.digests.size = static_cast<long long>(opened.st_size);
+            item.examined = opened;
+        }
+    }
+    close(fd);
+    return whole;
+}
+
+bool CContentHashAhead::ReadWhole(int fd, off_t size, CContentDigests& digests) {
+    for (off_t offset = 0; offset < size;) {
+        if (m_stopping.load()) return false;
+        const size_t want = static_cast<size_t>(std::min<off_t>(static_cast<off_t>(kReadWindow), size - offset));
+        ssize_t got;
+        do {
+            got = pread(fd, m_buffer.data(), want, offset);
+        } while (got < 0 && errno == EINTR);
+        if (got <= 0) return false;
+        digests.Update(m_buffer.data(), static_cast<size_t>(got));
+        offset += got;
+    }
+    return true;
+}
+
+}  // namespace KvoPluginIm

@@ -1,0 +1,101 @@
+// CContentHashAhead: reads and hashes, on a thread of its own, the content of
+// the files a file scanner is about to gather, so that reading and hashing
+// take one core while the scanner writes the database on the other (SQLite
+// stays one writer).
+//
+// The scanner hands over keys in the order it gathers them and takes each
+// key's digests when it gets there. Digests are handed back only for a
+// regular file read whole whose status, when the scanner takes them, is still
+// the status it had while read. Anything else (a link, a file changed since,
+// a failed read, a key the helper has not started) the scanner hashes itself,
+// as it would without the helper, so a read ahead never decides an outcome.
+//
+// Thread safety: the members are called by the scanner's thread only; the
+// worker thread is internal and joined by the destructor. At most `depth`
+// keys wait at once, so a scanner that pauses (for its CPU limit, or a stop)
+// holds the helper back within that many files.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <wx/string.h>
+
+#include "plugins/im/ContentDigests.h"
+
+namespace KvoPluginIm {
+
+class CContentHashAhead {
+public:
+    struct Digests {
+        std::string md5, sha1, sha256;
+        long long size = 0;
+    };
+
+    CContentHashAhead(const DigestRequest& request, size_t depth, bool ioPriorityIdle);
+    // Stop()s.
+    ~CContentHashAhead();
+    // Ends the worker (a read under way is abandoned) and waits for it; Take
+    // finds nothing more.
+    void Stop();
+    CContentHashAhead(const CContentHashAhead&) = delete;
+    CContentHashAhead& operator=(const CContentHashAhead&) = delete;
+
+    const DigestRequest& Request() const { return m_request; }
+    // Room for more keys: fewer than half the depth are waiting.
+    bool WantsMore() const;
+    size_t Room() const;
+    // The last key handed over; empty before the first.
+    const wxString& LastKey() const { return m_lastKey; }
+    // path: the key as the file system names it.
+    void Add(const wxString& key, const std::string& path);
+    // The digests of key, when it was read whole as the version status
+    // describes and every wanted kind was made. Keys handed over before it
+    // are passed over. False: the caller hashes the key itself.
+    bool Take(const wxString& key, const struct stat& status, const DigestRequest& wanted, Digests& out);
+    // Whether the worker has read every key handed over and not yet taken.
+    bool Drained() const;
+    // CPU time the worker has used so far.
+    long long CpuNanos() const { return m_cpuNanos.load(); }
+
+private:
+    enum class State { Waiting, Reading, Done };
+    struct Item {
+        wxString key;
+        std::string path;
+        State state = State::Waiting;
+        bool whole = false;
+        struct stat examined {};
+        Digests digests;
+    };
+
+    void Run();
+    void StoreCpuTime();
+    // Reads and hashes one file; false when it is no regular file read whole.
+    bool Read(Item& item);
+    bool ReadWhole(int fd, off_t size, CContentDigests& digests);
+
+    const DigestRequest m_request;
+    const size_t m_depth;
+    const bool m_ioPriorityIdle;
+    wxString m_lastKey;
+    std::vector<unsigned char> m_buffer;  // the worker's
+    mutable std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::deque<std::shared_ptr<Item>> m_items;  // handed over, not yet taken, in order
+    bool m_stop = false;
+    std::atomic<bool> m_stopping{false};
+    std::atomic<long long> m_cpuNanos{0};
+    std::thread m_worker;
+};
+
+}  // namespace KvoPluginIm

@@ -1,0 +1,67 @@
+// The read ahead of file content hands a digest back only when it is the
+// digest of the version the scanner finds; everything else the scanner
+// hashes itself.
+#include <gtest/gtest.h>
+#include <openssl/sha.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+
+#include "plugins/im/ContentHashAhead.h"
+#include "tests/unit/TempDir.h"
+
+namespace {
+
+using KvoPluginIm::CContentHashAhead;
+using KvoPluginIm::DigestRequest;
+
+void Write(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+
+struct stat Status(const std::string& path) {
+    struct stat status {};
+    lstat(path.c_str(), &status);
+    return status;
+}
+
+TEST(ContentHashAhead, HandsBackOnlyTheDigestOfTheVersionFound) {
+    TempDir dir;
+    Write(dir.file("a"), "alpha");
+    Write(dir.file("b"), "beta");
+    Write(dir.file("c"), "gamma");
+    ASSERT_EQ(0, symlink(dir.file("a").c_str(), dir.file("d").c_str()));
+    // The scanner looked at b before it was rewritten; the read ahead reads the new b.
+    const struct stat bAsFound = Status(dir.file("b"));
+    Write(dir.file("b"), "beta, rewritten");
+
+    DigestRequest sha256;
+    sha256.sha256 = true;
+    DigestRequest md5;
+    md5.md5 = true;
+    CContentHashAhead ahead(sha256, 8, false);
+    for (const char* key : {"a", "b", "c", "d"}) ahead.Add(key, dir.file(key));
+    // A key the worker has not started yet is the scanner's to hash.
+    for (int wait = 0; wait < 500 && !ahead.Drained(); ++wait) usleep(10000);
+
+    CContentHashAhead::Digests digests;
+    ASSERT_TRUE(ahead.Take("a", Status(dir.file("a")), sha256, digests));
+    unsigned char expected[SHA256_DIGEST_LENGTH];
+    SHA256(reinterpret_cast<const unsigned char*>("alpha"), 5, expected);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(expected), sizeof expected), digests.sha256);
+    EXPECT_EQ(5, digests.size);
+    const struct {
+        const char* key;
+        struct stat status;
+        DigestRequest wanted;
+        const char* why;
+    } refused[] = {
+        {"b", bAsFound, sha256, "read as another version than the one found"},
+        {"c", Status(dir.file("c")), md5, "a kind it does not make"},
+        {"d", Status(dir.file("d")), sha256, "a link: its target is read by the scanner"},
+        {"a", Status(dir.file("a")), sha256, "taken already"},
+    };
+    for (const auto& c : refused) EXPECT_FALSE(ahead.Take(c.key, c.status, c.wanted, digests)) << c.why;
+}
+
+}  // namespace
