@@ -101,7 +101,7 @@ bool GetHmdListenPorts(CHostMetaDataQueryResult& result, int /*flags*/, const wx
     if (!readAny) return false;
     FindOwners(ports, inodes);
     HmdIdNames names;
-    LoadIdNames(names);
+    names.Load();
     long long bootTime = 0;
     ReadBootTime(bootTime);
 

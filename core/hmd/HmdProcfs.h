@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "core/hmd/HmdIdNames.h"
 #include "core/hmd/HmdSources.h"
 #include "core/hmd/HostMetaData.h"
 

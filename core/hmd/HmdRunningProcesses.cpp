@@ -40,7 +40,7 @@ bool GetHmdRunningProcesses(CHostMetaDataQueryResult& result, int /*flags*/, con
         processes.push_back(std::move(process));
     }
     HmdIdNames names;
-    LoadIdNames(names);
+    names.Load();
 
     std::map<wxString, std::unique_ptr<CHostMetaData>> byKey;
     for (const HmdProcess& process : processes) {

@@ -83,27 +83,6 @@ wxString IsoDay(long long daysSinceEpoch) {
 
 wxString IsoInstant(time_t seconds) { return FormatUtc(seconds, "%Y-%m-%dT%H:%M:%SZ"); }
 
-static bool FindName(const std::map<long long, std::string>& names, long long id, wxString& name) {
-    auto it = names.find(id);
-    if (it == names.end()) return false;
-    name = BytesToText(it->second);
-    return true;
-}
-
-bool HmdIdNames::UserName(long long uid, wxString& name) const { return FindName(users, uid, name); }
-bool HmdIdNames::GroupName(long long gid, wxString& name) const { return FindName(groups, gid, name); }
-
-void LoadIdNames(HmdIdNames& names) {
-    std::vector<std::vector<std::string>> rows;
-    long long id;
-    if (ReadAccountFile("/etc/passwd", 7, rows))
-        for (const auto& row : rows)
-            if (ParseDecimal(row[2], id)) names.users.emplace(id, row[0]);
-    if (ReadAccountFile("/etc/group", 4, rows))
-        for (const auto& row : rows)
-            if (ParseDecimal(row[2], id)) names.groups.emplace(id, row[0]);
-}
-
 bool ReadAccountFile(const char* path, size_t minFields, std::vector<std::vector<std::string>>& rows) {
     rows.clear();
     std::string content;

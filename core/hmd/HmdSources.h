@@ -1,12 +1,11 @@
-// What the host queries share: reading the system's text files, the account
-// databases' id-to-name tables, and the texts of numbers and dates.
+// What the host queries share: reading the system's text files and account
+// databases, and the texts of numbers and dates.
 // Everything here is reentrant.
 #pragma once
 
 #include <sys/types.h>
 #include <time.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -31,16 +30,6 @@ wxString BytesToText(const std::string& bytes);
 wxString DecimalText(long long value);
 wxString IsoDay(long long daysSinceEpoch);  // "2024-01-31"
 wxString IsoInstant(time_t seconds);        // "2024-01-31T12:34:56Z"
-
-// Names of user and group ids from /etc/passwd and /etc/group, the first line
-// of an id winning as it does for the name service.
-struct HmdIdNames {
-    std::map<long long, std::string> users;
-    std::map<long long, std::string> groups;
-    bool UserName(long long uid, wxString& name) const;
-    bool GroupName(long long gid, wxString& name) const;
-};
-void LoadIdNames(HmdIdNames& names);
 
 // The colon-separated lines of an account database (passwd, shadow, group)
 // that have at least minFields fields; false when the file cannot be read.

@@ -3,6 +3,7 @@
 #include <map>
 
 #include "core/Utilities.h"
+#include "core/hmd/HmdIdNames.h"
 #include "core/hmd/HmdSources.h"
 #include "core/hmd/HostMetaDataQueries.h"
 
@@ -78,7 +79,7 @@ bool GetHmdUsers(CHostMetaDataQueryResult& result, int /*flags*/, const wxString
     if (ReadAccountFile("/etc/shadow", 8, shadow))
         for (const Row& row : shadow) shadowByName.emplace(row[0], &row);
     HmdIdNames names;
-    LoadIdNames(names);
+    names.Load();
     const long long today = static_cast<long long>(time(nullptr)) / 86400;
 
     for (const Row& row : passwd) {

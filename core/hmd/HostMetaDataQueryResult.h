@@ -19,7 +19,8 @@ public:
     size_t size() const { return m_objects.size(); }
     bool empty() const { return m_objects.empty(); }
 
-    CHostMetaData& operator[](size_t index) const { return *m_objects[index]; }
+    CHostMetaData& operator[](size_t index) { return *m_objects[index]; }
+    const CHostMetaData& operator[](size_t index) const { return *m_objects[index]; }
     List::const_iterator begin() const { return m_objects.begin(); }
     List::const_iterator end() const { return m_objects.end(); }
 
