@@ -41,7 +41,8 @@ void CEntityListing::ReadAttributes(lua_State* L, int index, Entity& entity) {
         lua_rawgeti(L, -1, i);
         if (lua_istable(L, -1)) {
             const int attribute = lua_gettop(L);
-            entity.attributes.push_back({LuaTextField(L, attribute, "name"), LuaTextField(L, attribute, "value")});
+            entity.attributes.push_back({LuaTextField(L, attribute, "name"), LuaTextField(L, attribute, "value"),
+                                         LuaTextField(L, attribute, "friendlyValue")});
         }
         lua_pop(L, 1);
     }
@@ -52,9 +53,11 @@ void CEntityListing::PrintText(FILE* out, long long after) const {
     for (const Entity& entity : m_entities) {
         fprintf(out, "%lld %s [%s] %s\n", entity.id, Narrow(entity.type).c_str(), Narrow(entity.ruleName).c_str(),
                 Narrow(entity.key).c_str());
-        for (const Attribute& attribute : entity.attributes)
-            fprintf(out, "    %s: %s\n", Narrow(attribute.name).c_str(),
-                    CChangeReport::ValueText(attribute.name, attribute.value).c_str());
+        for (const Attribute& attribute : entity.attributes) {
+            const std::string friendly = attribute.friendly.empty() ? "" : " (" + Narrow(attribute.friendly) + ")";
+            fprintf(out, "    %s: %s%s\n", Narrow(attribute.name).c_str(),
+                    CChangeReport::ValueText(attribute.name, attribute.value).c_str(), friendly.c_str());
+        }
     }
     if (m_entities.empty()) fprintf(out, "no entities after entity %lld\n", after);
 }

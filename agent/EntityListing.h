@@ -16,6 +16,7 @@ public:
     struct Attribute {
         wxString name;
         wxString value;
+        wxString friendly;  // the name behind an id, the words behind a mode; may be empty
     };
     struct Entity {
         long long id = 0;

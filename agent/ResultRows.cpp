@@ -110,12 +110,13 @@ int CResultRows::ReadEntities(lua_State* L) {
 
 void CResultRows::PushAttributes(lua_State* L, KvoCore::CSqliteDatabase& db, long long entityId) {
     wxSQLite3ResultSet rows = db.ExecuteQuery(wxString::Format(
-        "SELECT [name],[value] FROM [Attributes] WHERE [entityId]=%lld ORDER BY [name];", entityId));
+        "SELECT [name],[value],[friendlyValue] FROM [Attributes] WHERE [entityId]=%lld ORDER BY [name];", entityId));
     lua_newtable(L);
     for (int i = 1; rows.NextRow(); ++i) {
         lua_newtable(L);
         SetText(L, "name", rows.GetString(0));
         SetText(L, "value", AttributeValue(rows.GetString(0), rows.GetString(1)));
+        SetText(L, "friendlyValue", rows.GetString(2));
         lua_rawseti(L, -2, i);
     }
     lua_setfield(L, -2, "Attributes");

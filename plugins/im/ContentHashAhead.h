@@ -17,6 +17,7 @@
 #pragma once
 
 #include <sys/stat.h>
+#include <wx/string.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -27,8 +28,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <wx/string.h>
 
 #include "plugins/im/ContentDigests.h"
 

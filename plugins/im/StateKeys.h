@@ -37,6 +37,11 @@ inline constexpr char kTracePattern[] = "zel.im.pattern";
 inline constexpr char kTraceKeyMatch[] = "zel.im.keyMatch";
 inline constexpr char kTraceScannerFile[] = "zel.im.scanner.file";
 inline constexpr char kTraceScannerDir[] = "zel.im.scanner.dir";
+inline constexpr char kTraceScannerUser[] = "zel.im.scanner.user";
+inline constexpr char kTraceScannerGroup[] = "zel.im.scanner.group";
+inline constexpr char kTraceScannerPort[] = "zel.im.scanner.port";
+inline constexpr char kTraceScannerProcess[] = "zel.im.scanner.process";
+inline constexpr char kTraceScannerInstalledSoftware[] = "zel.im.scanner.instSW";
 
 }  // namespace Keys
 }  // namespace KvoPluginIm

@@ -298,6 +298,10 @@ protected:
                        const KvoCore::Int64Set& includeExcludeIds, const wxString& searchBase,
                        const wxString& key) const;
 
+    // Milliseconds since startTick when the stats trace is on and they exceed
+    // s_StatsMinMsec; else 0.
+    unsigned StatsElapsedMsec(unsigned long startTick) const;
+    void TraceStats(const wxString& text) const;
     // Runs what must count only once the batch is in the database: at once
     // outside a transaction, else at its commit; a rollback forgets it.
     void AfterCommit(std::function<void()> action);
@@ -447,10 +451,6 @@ private:
     int FillUnknownDigests(long long to, long long from);
     // Stores the entity's attribute hash anew, keeping its whenScanned.
     void RehashEntity(CSqlEntity& entity);
-    // Milliseconds since startTick when the stats trace is on and they exceed
-    // s_StatsMinMsec; else 0.
-    unsigned StatsElapsedMsec(unsigned long startTick) const;
-    void TraceStats(const wxString& text) const;
     void RunSteps();
     void PrepareStatements();
     // Undoes what an exception left behind: open transaction, connection.

@@ -4,6 +4,11 @@
 #include "core/Log.h"
 #include "plugins/im/SystemIntegrityFileScannerThreadDirectory.h"
 #include "plugins/im/SystemIntegrityFileScannerThread.h"
+#include "plugins/im/SystemIntegrityGroupScannerThread.h"
+#include "plugins/im/SystemIntegrityInstalledSoftwareScannerThread.h"
+#include "plugins/im/SystemIntegrityPortScannerThread.h"
+#include "plugins/im/SystemIntegrityProcessScannerThread.h"
+#include "plugins/im/SystemIntegrityUserScannerThread.h"
 #include "plugins/im/SqlSubscan.h"
 #include "plugins/im/SystemIntegrityScannerThread.h"
 #include "core/StateKeys.h"
@@ -30,6 +35,11 @@ const std::vector<ScannerKind>& ScannerKinds() {
     static const std::vector<ScannerKind> kinds = {
         {wxT("File"), true, &Create<CFileIntegrityScanThread>},
         {wxT("Directory"), false, &Create<CDirectoryIntegrityScanThread>},
+        {wxT("User"), false, &Create<CUserIntegrityScanThread>},
+        {wxT("Group"), false, &Create<CGroupIntegrityScanThread>},
+        {wxT("Port"), false, &Create<CPortIntegrityScanThread>},
+        {wxT("Process"), false, &Create<CProcessIntegrityScanThread>},
+        {wxT("InstalledSoftware"), false, &Create<CInstalledSoftwareIntegrityScanThread>},
     };
     return kinds;
 }

@@ -82,12 +82,12 @@ expect_status 0 "entities --confirm beyond the highest id" -- "${A[@]}" entities
 expect_text "$WORK/err" "GetEntities() lastId 1000000 is above the highest id" "the clamp is named in a warning"
 check "--confirm deletes the old versions" [ "$(db "$OLD")" = 0 ]
 
-# --- Sets without a scanner here do not make scans back to back ---
+# --- A set of host objects with on-change allowed does not make scans back to back ---
 config "$WORK/users.xml" '<UserSet><Include key="root"/></UserSet>' true
 U=$WORK/u
 "$AGENT" --workdir "$U" --config "$WORK/users.xml" run >"$WORK/run.out" 2>&1 &
 RUN=$!
-check "the baseline of sets without a scanner completes" wait_for "$U/agent-events.log" "^8000|"
+check "the baseline of the user set completes" wait_for "$U/agent-events.log" "^8000|"
 sleep 3  # what is counted is what did not happen meanwhile
 kill $RUN && wait $RUN
 check "no scans back to back: $(sqlite3 "$U/si.db" "SELECT [seq] FROM sqlite_sequence WHERE [name]='Scans';") scans" \
