@@ -1,8 +1,9 @@
 # Host objects end to end: the users, groups, listening ports, processes and
 # installed packages a baseline records are those the system's own tools list
 # (getent, ss, dpkg-query, /proc), and those a feature selects (a second set of
-# a type, from the same query); a check reports exactly the account, group,
-# listener and program that came and went; an agent that may not read
+# a type, from the same query); a check reports exactly the accounts (names
+# that differ only in case are two), group, listener and program that came and
+# went; an agent that may not read
 # /etc/shadow records the users without what only shadow holds; and a
 # pseudo-real-time scan of these types runs and closes.
 source "$(dirname "$0")/common.bash" "$@"
@@ -15,6 +16,7 @@ LISTENER=
 SLEEPERS=()
 cleanup() {
     userdel "$U" 2>/dev/null
+    userdel "${U^^}" 2>/dev/null
     groupdel "$G" 2>/dev/null
     groupdel "$U" 2>/dev/null
     kill $LISTENER "${SLEEPERS[@]}" 2>/dev/null
@@ -90,8 +92,10 @@ step() {  # step WHAT STATUS EVENT...
     same_as "check: $what" "$(printf '%s\n' "$@" | sort)" "$(events)"
 }
 useradd -M -s /usr/sbin/nologin "$U"
+# The same name in capitals is another account.
+useradd -M -N -s /usr/sbin/nologin --badname "${U^^}"
 groupadd "$G"
-step "an account and a group added" 1 "create User $U" "create Group $U" "create Group $G"
+step "accounts and a group added" 1 "create User $U" "create User ${U^^}" "create Group $U" "create Group $G"
 usermod -g "$G" -aG "$G" "$U"
 step "the account moved to the group" 4 "update User $U" "update Group $G"
 expect_text "$WORK/out" "^    group: $U -> $G\$" "the update names the old and new primary group"
