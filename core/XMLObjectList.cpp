@@ -14,6 +14,11 @@ void XMLObjectList::Append(XMLObject* member) {
     if (member != nullptr) m_members.push_back(member);
 }
 
+void XMLObjectList::RemoveAt(size_t index) {
+    delete m_members.at(index);
+    m_members.erase(m_members.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
 void XMLObjectList::DeleteChildren() {
     for (XMLObject* member : m_members) delete member;
     m_members.clear();

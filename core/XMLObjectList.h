@@ -53,6 +53,8 @@ public:
 
     // Takes ownership.
     void Append(XMLObject* member);
+    // Deletes the member at index; the members after it move up.
+    void RemoveAt(size_t index);
     const std::vector<XMLObject*>& Children() const { return m_members; }
     size_t size() const { return m_members.size(); }
     bool empty() const { return m_members.empty(); }

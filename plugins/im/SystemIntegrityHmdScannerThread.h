@@ -81,6 +81,8 @@ public:
     bool OnGatherAttributeValues() override;
     bool GatherAttributesWithResult(const wxString& key, EntityInfoList& entities) override;
     void GatherAttributes(const wxString& key, EntityInfoList& entities) override;
+    // One of several processes of an executable ending leaves the object in place.
+    bool ReexamineDeletedKeys() const override { return true; }
     void RecordAttribute(const wxString& key, const wxString& attributeName,
                          const KvoCore::Int64Set& entityIds) override;
 

@@ -202,11 +202,8 @@ bool CIntegrityScanThread::OnReadContent(const wxString&, unsigned long, unsigne
 
 bool CIntegrityScanThread::OnReadContentEnd(const wxString&, unsigned long) { return false; }
 
-// Real-time changes and external entities are not built yet: a scan that
-// reaches them is aborted openly rather than reported as complete with
-// nothing recorded.
-bool CIntegrityScanThread::OnProcessRealtimeChanges() { return StepNotAvailable(StepProcessRealtimeChanges, __func__); }
-
+// External entities are not built yet: a scan that reaches them is aborted
+// openly rather than reported as complete with nothing recorded.
 bool CIntegrityScanThread::OnProcessExternalEntities() {
     return StepNotAvailable(StepProcessExternalEntities, __func__);
 }

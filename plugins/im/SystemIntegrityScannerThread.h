@@ -24,6 +24,7 @@
 
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -54,10 +55,13 @@ namespace KvoPluginIm {
 class CEventOutbox;
 class CSqlAttribute;
 class CSqlEntity;
+class CSqlEntitys;
 class CSqlEntitySet;
 class CSqlIncludeExcludeFeatures;
 class CSqlIncludeExcludePatterns;
 class CSqlIntegrityRule;
+class CSqlRealtimeChangeDetail;
+class CSqlRealtimeChangeDetails;
 class CSqlSubscan;
 class CSystemIntegrityKeyMatch;
 
@@ -298,6 +302,50 @@ protected:
                        const KvoCore::Int64Set& includeExcludeIds, const wxString& searchBase,
                        const wxString& key) const;
 
+    // --- Real-time change processing (step 250000) ---
+    // One changed key: its details condensed and processed in order, then its
+    // change rows deleted in the same batch, so that a change is reported once
+    // even when the scan is interrupted. False when the set list cannot be
+    // parsed (the rows stay).
+    bool ProcessRealtimeChanges(const CSqlEntitySet& setTemplate, const wxString& keyCanonical,
+                                const wxString& entitySetIds, std::map<long long, int>& severities);
+    // A run of consecutive updates becomes its last detail, which names every
+    // user and every process of the run, one per line.
+    void CondenseChangeRecords(CSqlRealtimeChangeDetails& details);
+    // One detail; false when the key's attributes could not be gathered.
+    bool ProcessRealtimeChange(const wxString& entityType, const wxString& keyCanonical,
+                               const KvoCore::Int64Set& entitySetIds, const KvoCore::XMLObjectList& entitySets,
+                               const std::map<long long, int>& severities, const CSqlRealtimeChangeDetail& detail,
+                               bool gather);
+    // A new row of key per entity set, with its attributes when gather is
+    // set; rows of a key that is gone are dropped. False when gathering failed.
+    bool CreateNewEntitiesForRealtimeChange(const wxString& entityType, const wxString& key,
+                                            const KvoCore::XMLObjectList& entitySets,
+                                            const std::map<long long, int>& severities,
+                                            const CSqlRealtimeChangeDetail& detail, bool gather,
+                                            EntityInfoList& rows);
+    // The current path entities below oldKey (in sets that take part in
+    // real-time monitoring) move below newKey with their attribute values, or,
+    // with an empty newKey, are gone with it. Each is reported.
+    void HandleRenamedEntity(const KvoCore::XMLObjectList& entitySets, const wxString& oldKey, const wxString& newKey,
+                             const CSqlRealtimeChangeDetail& detail);
+    // True when the entity's file or directory set leaves this change out.
+    bool CheckOperationFilter(const KvoCore::XMLObjectList& entitySets, int change, const CSqlEntity* entity);
+    // was against its new version is (null: gone): true when is changed
+    // nothing and is to be dropped; otherwise was is superseded and the
+    // change reported with the detail's time, user and process.
+    bool SettleRealtimeVersion(const KvoCore::XMLObjectList& entitySets, CSqlEntity& was, CSqlEntity* is, int change,
+                               const CSqlRealtimeChangeDetail& detail);
+    // The current versions already at a rename's new key give way to is: the
+    // first is superseded by it, any other deleted; replaced is already settled.
+    void RetireRenameTargets(CSqlEntitys& targets, const CSqlEntity& is, long long replaced);
+    void LoadCurrentEntities(const wxString& entityType, const wxString& keyCanonical, CSqlEntitys& entities);
+    // The sets wait for the next incremental scan (their search base changed).
+    void QueueIncrementalScanOf(const wxString& entityType, const KvoCore::Int64Set& entitySetIds);
+    // Whether a delete notification is checked against the key's present
+    // state: a host object that several processes share outlives one of them.
+    virtual bool ReexamineDeletedKeys() const { return false; }
+
     // Milliseconds since startTick when the stats trace is on and they exceed
     // s_StatsMinMsec; else 0.
     unsigned StatsElapsedMsec(unsigned long startTick) const;
@@ -388,7 +436,8 @@ protected:
     // Events of committed batches still to be sent; valid while the database is open.
     std::unique_ptr<CEventOutbox> m_outbox;
     std::vector<std::function<void()>> m_afterCommit;
-    // Keys the attribute step skipped after repeated database errors.
+    // Keys the attribute step, or real-time processing, skipped after repeated
+    // database errors (or, real-time, an unreadable entity-set list).
     std::set<wxString> m_givenUpKeys;
     // Directories a baseline could not list ("dir/"), by entity set.
     std::vector<std::pair<long long, wxString>> m_unlistedBelow;
