@@ -30,6 +30,9 @@ public:
     wxString entityType;
     wxString key;  // a rename's: old key, " -> ", new key
     wxString ruleName;  // when the report names rules
+    // Who made a real-time change, and with what; several, one per line.
+    wxString user;
+    wxString process;
     std::vector<Attribute> attributes;
 
     // "create", "update", ...; "change <n>" for a code this agent does not report.

@@ -59,6 +59,13 @@ std::string CChangeReport::ValueText(const wxString& name, const wxString& value
     return Narrow(value);
 }
 
+// The names of a condensed change, one per line, on one line.
+wxString CChangeReport::Joined(const wxString& lines) {
+    wxString text = lines;
+    text.Replace("\n", ", ");
+    return text;
+}
+
 std::string CChangeReport::TimeText(long long timeMs) {
     const time_t seconds = static_cast<time_t>(timeMs / 1000);
     struct tm utc;
@@ -78,6 +85,8 @@ void CChangeReport::PrintText(FILE* out) const {
             head = std::to_string(event.id) + " " + head + " [" + Narrow(event.ruleName) + "]";
         const std::string type = event.entityType.empty() ? "" : Narrow(event.entityType) + " ";
         fprintf(out, "%s %s%s\n", head.c_str(), type.c_str(), Narrow(event.key).c_str());
+        if (!event.user.empty() || !event.process.empty())
+            fprintf(out, "    by: %s (%s)\n", Narrow(Joined(event.user)).c_str(), Narrow(Joined(event.process)).c_str());
         for (const CChangeEvent::Attribute& attribute : event.attributes)
             fprintf(out, "    %s: %s -> %s\n", Narrow(attribute.name).c_str(),
                     ValueText(attribute.name, attribute.oldValue).c_str(),
@@ -97,6 +106,8 @@ void CChangeReport::PrintJson(FILE* out) const {
         cJSON_AddStringToObject(root.get(), "key", Narrow(event.key).c_str());
         cJSON_AddNumberToObject(root.get(), "integrityRuleId", static_cast<double>(event.ruleId));
         if (!event.ruleName.empty()) cJSON_AddStringToObject(root.get(), "rule", Narrow(event.ruleName).c_str());
+        if (!event.user.empty()) cJSON_AddStringToObject(root.get(), "user", Narrow(event.user).c_str());
+        if (!event.process.empty()) cJSON_AddStringToObject(root.get(), "process", Narrow(event.process).c_str());
         cJSON_AddNumberToObject(root.get(), "severity", static_cast<double>(event.severity));
         if (event.change == CChangeEvent::Update) {
             cJSON* attributes = cJSON_AddArrayToObject(root.get(), "attributes");

@@ -25,6 +25,7 @@ public:
     void PrintText(FILE* out) const;
     void PrintJson(FILE* out) const;
     static std::string TimeText(long long timeMs);
+    static wxString Joined(const wxString& lines);
     // An attribute value for people: timestamps as times, "(none)" for nothing.
     static std::string ValueText(const wxString& name, const wxString& value);
 

@@ -54,6 +54,8 @@ CChangeEvent CEventQuery::ReadEvent(lua_State* L, int index) {
     event.entityType = LuaTextField(L, index, "entityType");
     event.key = LuaTextField(L, index, "key");
     event.ruleName = LuaTextField(L, index, "ruleName");
+    event.user = LuaTextField(L, index, "user");
+    event.process = LuaTextField(L, index, "process");
     if (event.change == CChangeEvent::Update)
         event.attributes = CChangeEvent::DecodeDescription(LuaTextField(L, index, "description"));
     // A retirement names no key, only the run of entity ids it retired.

@@ -87,6 +87,8 @@ bool CJsonEventFile::Parse(const std::string& line, CChangeEvent& event) {
     event.change = ChangeCode(Member(root.get(), "operationType"));
     event.entityType = wxString::FromUTF8(Member(root.get(), "entityType"));
     event.key = wxString::FromUTF8(Member(root.get(), "key"));
+    event.user = wxString::FromUTF8(Member(root.get(), "user"));
+    event.process = wxString::FromUTF8(Member(root.get(), "processName"));
     if (event.change == CChangeEvent::Update) ReadChangedAttributes(root.get(), event);
     return true;
 }

@@ -169,6 +169,10 @@ bool CIntegrityScanThread::ProcessRealtimeChanges(const CSqlEntitySet& setTempla
     BeginTransaction();
     for (size_t i = 0; i < details.size(); ++i) {
         const CSqlRealtimeChangeDetail& detail = details.at(i);
+        // An update that a delete followed can no longer be examined: the
+        // delete reports the key, with who deleted it.
+        if (detail.m_change == kChangeUpdate && i + 1 < details.size() && details.at(i + 1).m_change == kChangeDelete)
+            continue;
         const bool gather = detail.m_change != kChangeDelete || ReexamineDeletedKeys();
         if (!ProcessRealtimeChange(type, key, ids, *sets, severities, detail, gather)) return false;
         AfterCommit([] { IncMetric("realtimeEventEntityProcessed", 1); });
