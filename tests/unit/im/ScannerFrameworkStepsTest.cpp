@@ -67,12 +67,9 @@ struct AbortCase {
 TEST_F(ScannerStepsTest, FailedStepAbortsTheScan) {
     HookScript unknownStep;
     unknownStep.next = {{200000, 123456}};
-    HookScript baseRealtime;
-    baseRealtime.baseHooks = {250000};
     const std::vector<AbortCase> cases = {
         {"unknown step", 0, unknownStep,
          "CIntegrityScanThread - unknown step number 123456 for CScriptedScanThread integrity scan thread."},
-        {"real-time processing not built", 2, baseRealtime, "step 250000 (OnProcessRealtimeChanges)"},
     };
     int aborted = 0;
     for (const AbortCase& c : cases) {
