@@ -5,7 +5,9 @@
 
 namespace KvoCore {
 
-CSqliteTransaction::CSqliteTransaction(CSqliteDatabase& db) : m_db(db) { m_db.Begin(); }
+CSqliteTransaction::CSqliteTransaction(CSqliteDatabase& db, wxSQLite3TransactionType type) : m_db(db) {
+    m_db.Begin(type);
+}
 
 CSqliteTransaction::~CSqliteTransaction() {
     // SQLite has already undone a transaction that an error ended (or the

@@ -2,8 +2,12 @@
 // when it goes out of scope uncommitted, so that an exception or an early
 // return never leaves half a batch pending on the connection (the next commit
 // on it would write that half). Begun as CSqliteDatabase::Begin() begins
-// (IMMEDIATE, DEFERRED on a read-only connection).
+// (IMMEDIATE, DEFERRED on a read-only connection) unless told otherwise: a
+// transaction that writes only a private attached database needs no lock on
+// the shared file until it touches it.
 #pragma once
+
+#include <wx/wxsqlite3.h>
 
 namespace KvoCore {
 
@@ -12,7 +16,8 @@ class CSqliteDatabase;
 class CSqliteTransaction {
 public:
     // Throws wxSQLite3Exception when the transaction cannot begin.
-    explicit CSqliteTransaction(CSqliteDatabase& db);
+    explicit CSqliteTransaction(CSqliteDatabase& db,
+                                wxSQLite3TransactionType type = WXSQLITE_TRANSACTION_IMMEDIATE);
     // Rolls back unless committed; a failed rollback is logged, never thrown.
     ~CSqliteTransaction();
     CSqliteTransaction(const CSqliteTransaction&) = delete;

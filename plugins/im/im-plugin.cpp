@@ -1,5 +1,6 @@
 // The Lua module "im": the namespace "SLB.im", its enumerations, and the class
-// "SLB.im.ImThread" with the statistics and missed-change functions.
+// "SLB.im.ImThread" with the statistics and missed-change functions (the class
+// "SLB.im.OnChange" is in im-pluginOnChange.cpp).
 //
 // Lua raises errors with longjmp, which skips C++ destructors: every argument
 // check of a wrapper comes before any C++ object with a destructor is made.
@@ -390,6 +391,7 @@ extern "C" __attribute__((visibility("default"))) int luaopen_im(lua_State* L) {
     SLB::Open(L);
     KvoPluginIm::RegisterEnumerations(L);
     KvoPluginIm::RegisterImThread(L);
+    KvoPluginIm::RegisterOnChangeClass(L);
     lua_pushboolean(L, 1);
     return 1;
 }

@@ -19,6 +19,9 @@ extern "C" int luaopen_im(lua_State* L);
 
 namespace KvoPluginIm {
 
+// Defines the class "SLB.im.OnChange" (an existing one stays in use).
+void RegisterOnChangeClass(lua_State* L);
+
 using MetricMap = std::map<wxString, int>;
 using EntityAttributeMetricMap = std::map<wxString, MetricMap>;
 using RTIMMissMap = std::map<wxString, RTIM_Miss_Entry>;

@@ -41,7 +41,13 @@ t.equal(4, select("#", thread:GetStats()), "GetStats as a method")
 t.equal("string", type(thread:GetRTIMExclusions()), "GetRTIMExclusions as a method")
 
 -- Members that are not part of the class surface yet are absent, not stubs.
-t.equal(nil, SLB.im.OnChange, "no SLB.im.OnChange")
+local O = SLB.im.OnChange
+t.raises("Expected (non-const) Object SLB.Dom", O, 1, 2, 3)
+t.raises("Expected non-null object(SLB.im.OnChange)", O.Update, nil)
+t.raises("kvo.im.OnChange expected", O.Register, dom, dom)
+t.raises("kvo.Dom object expected", O.Register, O(dom, 1, 2), 1)
+t.raises("kvo.Dom object expected", O.CheckOnChange, 1)
+t.raises("kvo.im.OnChange expected", O.Change, 1, {})
 t.equal(nil, SLB.im.DecryptDatabase_l, "no DecryptDatabase_l")
 
 -- Argument errors name the position and the expected type (pcall leaves the function unnamed).
