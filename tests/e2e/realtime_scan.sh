@@ -82,4 +82,42 @@ check "the changed base brought an incremental scan" \
     [ "$(db "SELECT COUNT(*) FROM IntegrityEvents WHERE recorded>100000 AND key='$T/quiet';")" = 1 ]
 "${A[@]}" events >"$WORK/events"
 expect_text "$WORK/events" "^    by: ann, bob (vim/7, sed/8)$" "the listing names both users and processes"
+
+# Both halves together: a notification given to the on-change object as the
+# host's engine gives it is moved once quiet, and the control loop's real-time
+# scan reports it with its user and process.
+cat >"$WORK/road.lua" <<'LUA'
+require "im"
+local O = SLB.im.OnChange
+local file, scripts = ...
+local function closedRealtimeScans()
+  local pipe = io.popen("sqlite3 '" .. dom:Get("zel.im.dbPath") ..
+                        "' 'SELECT COUNT(*) FROM Scans WHERE incrementalScan=2 AND endTime>0;'")
+  local count = tonumber(pipe:read("*a")) or 0
+  pipe:close()
+  return count
+end
+local before = closedRealtimeScans()
+dom:Set("app.mode.unittest", true)  -- the loop looks for work every 100 ms
+local loop = dom:StartThread(scripts .. "/run.lua", scripts)
+local oc = O(dom, 200, 2000)
+O.Register(oc, dom)
+oc:Open()
+O.Change(dom, { operationType = "update", realpath = file, procUser = "cy", processName = "ed", pid = "9" })
+for _ = 1, 300 do
+  oc:Update()
+  if closedRealtimeScans() > before then break end
+  dom:ShouldExit(100)
+end
+oc:Close()
+loop:RequestExit()
+loop:Join()
+LUA
+last=$(db "SELECT MAX(integrityEventId) FROM IntegrityEvents;")
+echo "edited on the road" >"$T/edit.conf"
+expect_status 0 "a notification through the on-change object" -- "${A[@]}" exec "$WORK/road.lua" "$T/edit.conf" \
+    "$(cd "$SRC" && pwd)/agent/lua"
+"${A[@]}" events --after "$last" >"$WORK/events"
+expect_text "$WORK/events" "update \[1001 - Tree\] File $T/edit.conf$" "the change noticed is reported"
+expect_text "$WORK/events" "^    by: cy (ed/9)$" "with who made it"
 finish
