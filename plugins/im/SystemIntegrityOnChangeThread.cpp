@@ -51,7 +51,15 @@ CSystemIntegrityOnChangeThread::CSystemIntegrityOnChangeThread(KvoCore::CDom& do
     m_updateIntervalMs = std::min(m_processPollIntervalMs, m_moveIntervalMs);
 }
 
-CSystemIntegrityOnChangeThread::~CSystemIntegrityOnChangeThread() { Close(); }
+CSystemIntegrityOnChangeThread::~CSystemIntegrityOnChangeThread() {
+    // Only the registered object gives up the registration: another one may
+    // be the agent's engine by now.
+    void* engine = nullptr;
+    if (m_dom.Get(Keys::kOnChangeEngine, engine) && engine == this)
+        Close();
+    else
+        Release();
+}
 
 void CSystemIntegrityOnChangeThread::Open() {
     wxMutexLocker lock(m_mutex);
@@ -118,6 +126,11 @@ void CSystemIntegrityOnChangeThread::InitIntervals() {
 void CSystemIntegrityOnChangeThread::Close() {
     wxMutexLocker lock(m_mutex);
     m_dom.SetNil(Keys::kOnChangeEngine);
+    Release();
+}
+
+void CSystemIntegrityOnChangeThread::Release() {
+    wxMutexLocker lock(m_mutex);
     m_processCache.clear();
     CloseDatabase();
 }
@@ -137,8 +150,14 @@ void CSystemIntegrityOnChangeThread::CloseDatabase() {
 }
 
 unsigned int CSystemIntegrityOnChangeThread::Update() {
+    // Reading every process costs; a minute is the shortest period worth it.
+    Housekeeping(60000);
+    return m_updateIntervalMs;
+}
+
+void CSystemIntegrityOnChangeThread::Housekeeping(unsigned int minPollMs) {
     wxMutexLocker lock(m_mutex);
-    if (!m_db) return m_updateIntervalMs;
+    if (!m_db) return;
     try {
         const unsigned long now = KvoCore::SystemTickCount();
         if (static_cast<unsigned int>(now - m_lastMove) >= m_moveIntervalMs) {
@@ -146,8 +165,7 @@ unsigned int CSystemIntegrityOnChangeThread::Update() {
             PruneCachedRecords();
             m_lastMove = now;
         }
-        // Reading every process costs; a minute is the shortest period worth it.
-        if (static_cast<unsigned int>(now - m_lastProcessPoll) >= std::max(m_processPollIntervalMs, 60000u)) {
+        if (static_cast<unsigned int>(now - m_lastProcessPoll) >= std::max(m_processPollIntervalMs, minPollMs)) {
             UpdateProcessInfo(true);
             m_lastProcessPoll = now;
         }
@@ -165,7 +183,6 @@ unsigned int CSystemIntegrityOnChangeThread::Update() {
             }
         }
     }
-    return m_updateIntervalMs;
 }
 
 bool CSystemIntegrityOnChangeThread::IsIncluded(const wxString& type, const wxString& key, KvoCore::Int64Set& ids,

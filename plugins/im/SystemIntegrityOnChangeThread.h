@@ -62,7 +62,7 @@ public:
     int GetDirList(lua_State* L);
 
     // Records one change; false when nothing was written into the cache.
-    bool OnEntityChanged(const KvoCore::CHostMetaData& entity, int change, long long time, const wxString& user,
+    virtual bool OnEntityChanged(const KvoCore::CHostMetaData& entity, int change, long long time, const wxString& user,
                          const wxChar* processName, const wxChar* pid);
 
     bool IsIncluded(const wxString& type, const wxString& key, KvoCore::Int64Set& ids, int& reason) const;
@@ -78,7 +78,15 @@ protected:
     void LoadTypeInfos();
     void InitIntervals();
     void CloseDatabase();
-    void MoveOnChangeRecords();
+    // Empties the process cache and closes the database.
+    void Release();
+    // The move, prune, process poll and statistics that are due; polls come
+    // at most every minPollMs however often the setting asks.
+    void Housekeeping(unsigned int minPollMs);
+    virtual void MoveOnChangeRecords();
+    // Moves the cached entities whose first change is no later than
+    // firstChangedBy (milliseconds since the epoch) or that went quiet.
+    void MoveCachedRecords(long long firstChangedBy);
     void PruneCachedRecords();
     void UpdateProcessInfo(bool report);
     // Entity sets of the directory and file infos, for the legacy thread's hooks.
@@ -92,9 +100,12 @@ protected:
     };
     bool OnEntityChangedInternal(const KvoCore::CHostMetaData& entity, int change, long long time,
                                  const wxString& user, const wxString& processName, const wxString& pid);
-    // Remembers a key no rule covers: files and directories as missed
-    // real-time changes, other keys as cache rows without entity sets.
-    void RememberNotIncluded(const wxString& type, const wxString& key, int reason);
+    // Remembers a key no rule covers: files as missed real-time changes,
+    // other keys as cache rows without entity sets.
+    virtual void RememberNotIncluded(const wxString& type, const wxString& key, int reason);
+    // Whether a file or directory key is known from the missed-change list.
+    virtual bool IsRememberedMiss(const wxString& key) const;
+    virtual void CountMetric(const char* name);
     // The type under which some set includes the key (a directory may be
     // included as a file), or empty; ids receives the sets.
     wxString IncludingType(const KvoCore::CHostMetaData& entity, KvoCore::Int64Set& ids, int& reason) const;

@@ -161,9 +161,13 @@ bool CSystemIntegrityOnChangeThread::ExtendDetail(long long changeId, int change
 }
 
 void CSystemIntegrityOnChangeThread::MoveOnChangeRecords() {
+    MoveCachedRecords(KvoCore::TimeNowMillis() - m_maxDelayMs);
+}
+
+void CSystemIntegrityOnChangeThread::MoveCachedRecords(long long firstChangedBy) {
     const long long now = KvoCore::TimeNowMillis();
     m_quietEntities->Reset();
-    m_quietEntities->Bind(1, static_cast<wxLongLong>(now - m_maxDelayMs));
+    m_quietEntities->Bind(1, static_cast<wxLongLong>(firstChangedBy));
     m_quietEntities->Bind(2, static_cast<wxLongLong>(now - m_settleTimeMs));
     KvoCore::Int64Set ids;
     {

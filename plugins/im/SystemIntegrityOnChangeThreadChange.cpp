@@ -78,7 +78,7 @@ bool CSystemIntegrityOnChangeThread::OnEntityChanged(const KvoCore::CHostMetaDat
     KVO_TRACE(s_Trace, "OnEntityChange for %s", entity.GetKey());
     wxMutexLocker lock(m_mutex);
     if (!m_db) {
-        IncMetric("realtimeEventDroppedDbNoInit", 1);
+        CountMetric("realtimeEventDroppedDbNoInit");
         KVO_TRACE(s_Trace, "skipping OnEntityChange for %s, db not initiazed", entity.GetKey());
         return false;
     }
@@ -122,15 +122,15 @@ bool CSystemIntegrityOnChangeThread::OnEntityChangedInternal(const KvoCore::CHos
     const wxString& key = entity.GetKey();
     KVO_TRACE(s_Trace, "OnEntityChangedInternal %s %s", type, key);
     const bool isPath = type == "File" || type == "Directory";
-    if (isPath && CheckRTIMMiss(key)) {
-        IncMetric("realtimeEventDroppedNotInRules", 1);
+    if (isPath && IsRememberedMiss(key)) {
+        CountMetric("realtimeEventDroppedNotInRules");
         KVO_TRACE(s_Trace, "already cached as RTIMMiss %s %s", type, key);
         return false;
     }
     CacheRow row;
     bool cached = FindCacheRow(type, key, row);
     if (cached && !row.included) {
-        IncMetric("realtimeEventDroppedNotInRules", 1);
+        CountMetric("realtimeEventDroppedNotInRules");
         KVO_TRACE(s_Trace, "%s %s is cached as not included by any rules", type, key);
         return false;
     }
@@ -139,9 +139,7 @@ bool CSystemIntegrityOnChangeThread::OnEntityChangedInternal(const KvoCore::CHos
         int reason = -1;
         const wxString includedAs = IncludingType(entity, ids, reason);
         if (includedAs.empty()) {
-            IncMetric("realtimeEventDroppedNotInRules", 1);
-            KVO_TRACE(s_Trace, "%s %s is not included by any rules - caching its status unmatched_reason %d", type,
-                      key, reason);
+            CountMetric("realtimeEventDroppedNotInRules");
             RememberNotIncluded(type, key, reason);
             return false;
         }
@@ -161,7 +159,7 @@ bool CSystemIntegrityOnChangeThread::OnEntityChangedInternal(const KvoCore::CHos
     if (change == kRename) entity.GetAttribute(kOldName, oldKey);
     if (!cached || !ExtendDetail(row.id, change, time, oldKey, user, process)) {
         InsertDetail(row.id, change, time, oldKey, user, process);
-        if (!cached) IncMetric("realtimeEventAdded2Cache", 1);
+        if (!cached) CountMetric("realtimeEventAdded2Cache");
     }
     KVO_TRACE(s_Trace, "%s %s recordThisChange %d", type, key, 1);
     return true;
@@ -184,6 +182,8 @@ wxString CSystemIntegrityOnChangeThread::IncludingType(const KvoCore::CHostMetaD
 }
 
 void CSystemIntegrityOnChangeThread::RememberNotIncluded(const wxString& type, const wxString& key, int reason) {
+    KVO_TRACE(s_Trace, "%s %s is not included by any rules - caching its status unmatched_reason %d", type, key,
+              reason);
     // A miss without a name stands for its whole directory and everything
     // below it, where other keys may well be covered: a directory is kept as
     // its own cache row, and a file by its extension or else its name.
@@ -194,5 +194,9 @@ void CSystemIntegrityOnChangeThread::RememberNotIncluded(const wxString& type, c
     }
     InsertCacheRow(type, key, wxString());
 }
+
+bool CSystemIntegrityOnChangeThread::IsRememberedMiss(const wxString& key) const { return CheckRTIMMiss(key); }
+
+void CSystemIntegrityOnChangeThread::CountMetric(const char* name) { IncMetric(name, 1); }
 
 }  // namespace KvoPluginIm

@@ -13,6 +13,7 @@
 #include "plugins/im/StateKeys.h"
 #include "core/StateKeys.h"
 #include "plugins/im/im-plugin.h"
+#include "plugins/im/SystemIntegrityOnChangeThreadLegacy.h"
 #include "plugins/im/SystemIntegrityScannerThread.h"
 
 namespace KvoPluginIm {
@@ -77,8 +78,13 @@ void CSystemIntegrityThread::IncIncompleteDeletedCount(int n) { IncMetric("entit
 
 void CSystemIntegrityThread::StopScannerThreads() {
     // Asking all first lets them wind down together rather than one after another.
+    {
+        wxMutexLocker lock(m_legacyLock);
+        if (m_legacyThread != nullptr) m_legacyThread->requestExit();
+    }
     for (CIntegrityScanThread* scanner : m_runningScanners)
         if (scanner != nullptr) scanner->requestExit();
+    StopLegacyThread();
     while (!m_runningScanners.empty()) {
         CIntegrityScanThread* scanner = m_runningScanners.front();
         m_runningScanners.pop_front();
@@ -87,6 +93,13 @@ void CSystemIntegrityThread::StopScannerThreads() {
         delete scanner;
     }
     m_dom.SetNil(Keys::kScanRunning);
+}
+
+void CSystemIntegrityThread::StopLegacyThread() {
+    wxMutexLocker lock(m_legacyLock);
+    KvoCore::CRunnable::StopThread(m_legacyThread, s_Trace);
+    delete m_legacyThread;
+    m_legacyThread = nullptr;
 }
 
 void CSystemIntegrityThread::DeleteScannersWaiting() {

@@ -303,6 +303,8 @@ private:
     void NoteOnChangeData(LoopState& loop);
     bool AnyNeedFlag() const;
     void KeepLegacyThread(const LoopState& loop);
+    // Stops and deletes the legacy real-time thread, if any.
+    void StopLegacyThread();
     long long ConditionCount(const char* name) const;
     // A state-store flag: false when unset.
     bool Flag(const char* key) const;

@@ -14,6 +14,7 @@
 #include "core/SqliteDatabase.h"
 #include "plugins/im/DiskSpaceWatch.h"
 #include "plugins/im/PseudoRealtimeSchedule.h"
+#include "plugins/im/SystemIntegrityOnChangeThreadLegacy.h"
 #include "plugins/im/SystemIntegrityScannerThread.h"
 #include "plugins/im/SystemIntegrityThread.h"
 #include "plugins/im/im-plugin.h"
@@ -328,8 +329,15 @@ bool CSystemIntegrityThread::AnyNeedFlag() const {
 void CSystemIntegrityThread::KeepLegacyThread(const LoopState& loop) {
     if (m_bVmSafeGuest) return;
     wxMutexLocker lock(m_legacyLock);
-    if (!loop.realtimeMode) KVO_TRACE(s_Trace, "realtime Mode is not supported reverting to legacy real-time mode");
-    // The legacy real-time thread is not part of this build, so there is none to keep alive here.
+    if (loop.realtimeMode) return;
+    KVO_TRACE(s_Trace, "realtime Mode is not supported reverting to legacy real-time mode");
+    // A thread that ended on its own (its database could not be opened) is
+    // replaced, or real-time monitoring would stay off until the next stop.
+    if (m_legacyThread != nullptr && !m_legacyThread->isRunning()) StopLegacyThread();
+    if (m_legacyThread != nullptr || !m_bAllowOnChange || Flag(KvoCore::Keys::kModeLoadTest)) return;
+    m_legacyThread =
+        CSystemIntegrityOnChangeThreadLegacy::CreateOnChangeThread(m_dom, m_onChangeBackoffMin, m_onChangeBackoffMax);
+    if (m_legacyThread != nullptr && !m_legacyThread->start(50, true, 0)) StopLegacyThread();
 }
 
 long long CSystemIntegrityThread::ConditionCount(const char* name) const {

@@ -117,17 +117,31 @@ check "the users are recorded without their shadow attributes" [ "$(sqlite3 "$N/
     [Entitys] WHERE [entityType]='User' AND [integrityRuleId]=9 AND [supercededBy] IS NULL;") $(sqlite3 "$N/w/si.db" "SELECT COUNT(*) FROM
     [Attributes] WHERE [name]='passwordLastChanged';")" = "$(getent passwd | wc -l) 0" ]
 
-# Pseudo-real-time: with on-change allowed, a scan of kind 3 runs and closes.
-config "" true >"$WORK/onchange.xml"
+# With on-change allowed: a pseudo-real-time scan of kind 3 runs and closes; the legacy real-time thread
+# polls processes every 5 s as set, moves a new program's start (who, with what) into si.db, and wakes
+# from its 5-s sleep at once when the agent stops.
+config 'systemIntegrityOnchangeBackoffMinMS="10000" systemIntegrityOnchangeBackoffMaxMS="10000"' true >"$WORK/onchange.xml"
 P=$WORK/p
-"$AGENT" --workdir "$P" --config "$WORK/onchange.xml" run >"$WORK/run.out" 2>&1 &
+"$AGENT" --workdir "$P" --config "$WORK/onchange.xml" --trace zel.im.scanner.onChange \
+    --set zel.im.OnChange.ProcessCheckFrequency=5 run >"$WORK/run.out" 2>&1 &
 RUN=$!
-closed=false
-for _ in $(seq 600); do
-    [ "$(sqlite3 "$P/si.db" "SELECT COUNT(*) FROM [Scans] WHERE [incrementalScan]=3 AND [endTime]>0;" 2>/dev/null)" = 1 ] &&
-        closed=true && break
-    sleep 0.1
-done
+until_true() {  # until_true SECONDS COMMAND...: COMMAND succeeded within SECONDS
+    local end=$((SECONDS + $1))
+    shift
+    until "$@"; do [ $SECONDS -lt "$end" ] || return 1; sleep 0.1; done
+}
+check "a pseudo-real-time scan of host objects closed" until_true 60 eval \
+    '[ "$(sqlite3 "$P/si.db" "SELECT COUNT(*) FROM [Scans] WHERE [incrementalScan]=3 AND [endTime]>0;" 2>/dev/null)" = 1 ]'
+polls=$(grep -c pidsRunningNow "$P/kvo-agent.log")
+check "the thread polls" until_true 30 eval '[ "$(grep -c pidsRunningNow "$P/kvo-agent.log")" -gt "$polls" ]'
+start_program kvo-late  # just after a poll: found by the next, 5 s on, not 15 s or a minute
+check "the next poll finds the program" until_true 9 grep -q "logMsg: Process $WORK/kvo-late created" "$P/kvo-agent.log"
+check "its start is moved into si.db" until_true 30 grep -q "Moved 1 change records" "$P/kvo-agent.log"
+stop=$(date +%s%N)
 kill $RUN && wait $RUN
-check "a pseudo-real-time scan of host objects closed" $closed
+check "a stop ends the 5-s sleep at once" [ $((($(date +%s%N) - stop) / 1000000)) -lt 3000 ]
+check "the start with its user and process is in si.db" [ "$(sqlite3 "$P/si.db" "SELECT (SELECT COUNT(*) FROM
+    [RealtimeChanges] JOIN [ChangeDetails] USING([realtimeChangeId]) WHERE [keyCanonical]='$WORK/kvo-late' AND [change]=1
+    AND [user]='root' AND [process]='bash/${SLEEPERS[-1]}') + (SELECT COUNT(*) FROM [IntegrityEvents] WHERE
+    [key]='$WORK/kvo-late' AND [change]=1 AND [user]='root' AND [process]='bash/${SLEEPERS[-1]}');")" = 1 ]
 finish
