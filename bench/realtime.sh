@@ -11,7 +11,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 N=${1:-100000}
 K=${2:-1000}
-AGENT=${3:-$here/../build/bin/kvo-agent}
+AGENT=${3:-$here/../bin/kvo-agent}
 [ -x "$AGENT" ] || { echo "realtime: no agent at $AGENT (give its path)" >&2; exit 64; }
 [[ "$N" =~ ^[0-9]+$ && "$K" =~ ^[0-9]+$ && "$K" -ge 1 && "$N" -ge "$K" ]] ||
     { echo "realtime: N and K must be numbers, 1 <= K <= N" >&2; exit 64; }
