@@ -83,41 +83,60 @@ check "the changed base brought an incremental scan" \
 "${A[@]}" events >"$WORK/events"
 expect_text "$WORK/events" "^    by: ann, bob (vim/7, sed/8)$" "the listing names both users and processes"
 
-# Both halves together: a notification given to the on-change object as the
-# host's engine gives it is moved once quiet, and the control loop's real-time
-# scan reports it with its user and process.
+# Both halves together: notifications given to the on-change object as the
+# host's engine gives them, one file alone and 200 files from four threads at
+# once, are moved once quiet while the control loop's real-time scans report
+# them: each change once, with its user and process.
+mkdir -p "$T/many"
+for i in $(seq 200); do echo "$i" >"$T/many/f$i.conf"; done
+expect_status 0 "the baseline of the new files" -- "${A[@]}" baseline
+cat >"$WORK/sender.lua" <<'LUA'
+require "im"
+local dir, from, to = ...
+for i = tonumber(from), tonumber(to) do
+  SLB.im.OnChange.Change(dom, { operationType = "update", realpath = dir .. "/f" .. i .. ".conf",
+                                procUser = "t" .. from, processName = "w", pid = "1" })
+end
+LUA
 cat >"$WORK/road.lua" <<'LUA'
 require "im"
 local O = SLB.im.OnChange
-local file, scripts = ...
-local function closedRealtimeScans()
-  local pipe = io.popen("sqlite3 '" .. dom:Get("zel.im.dbPath") ..
-                        "' 'SELECT COUNT(*) FROM Scans WHERE incrementalScan=2 AND endTime>0;'")
-  local count = tonumber(pipe:read("*a")) or 0
+local file, many, scripts = ...
+local function count(sql)
+  local pipe = io.popen("sqlite3 '" .. dom:Get("zel.im.dbPath") .. "' \"" .. sql .. "\"")
+  local n = tonumber(pipe:read("*a")) or 0
   pipe:close()
-  return count
+  return n
 end
-local before = closedRealtimeScans()
+local reported = "SELECT COUNT(*) FROM IntegrityEvents WHERE key='" .. file .. "' OR key LIKE '" .. many .. "/%'"
+local before = count(reported)
 dom:Set("app.mode.unittest", true)  -- the loop looks for work every 100 ms
 local loop = dom:StartThread(scripts .. "/run.lua", scripts)
 local oc = O(dom, 200, 2000)
 O.Register(oc, dom)
 oc:Open()
 O.Change(dom, { operationType = "update", realpath = file, procUser = "cy", processName = "ed", pid = "9" })
-for _ = 1, 300 do
+local senders = {}
+for i = 0, 3 do senders[#senders + 1] = dom:StartThread(many .. "/../../sender.lua", many, i * 50 + 1, i * 50 + 50) end
+for _ = 1, 600 do
   oc:Update()
-  if closedRealtimeScans() > before then break end
+  if count(reported) >= before + 201 and count("SELECT COUNT(*) FROM RealtimeChanges") == 0 then break end
   dom:ShouldExit(100)
 end
+for _, sender in ipairs(senders) do sender:Join() end
 oc:Close()
 loop:RequestExit()
 loop:Join()
 LUA
 last=$(db "SELECT MAX(integrityEventId) FROM IntegrityEvents;")
 echo "edited on the road" >"$T/edit.conf"
-expect_status 0 "a notification through the on-change object" -- "${A[@]}" exec "$WORK/road.lua" "$T/edit.conf" \
-    "$(cd "$SRC" && pwd)/agent/lua"
-"${A[@]}" events --after "$last" >"$WORK/events"
+for i in $(seq 200); do echo "changed $i" >"$T/many/f$i.conf"; done
+expect_status 0 "notifications through the on-change object" -- "${A[@]}" exec "$WORK/road.lua" "$T/edit.conf" \
+    "$T/many" "$(cd "$SRC" && pwd)/agent/lua"
+"${A[@]}" events --after "$last" --limit 1000 >"$WORK/events"
 expect_text "$WORK/events" "update \[1001 - Tree\] File $T/edit.conf$" "the change noticed is reported"
 expect_text "$WORK/events" "^    by: cy (ed/9)$" "with who made it"
+check "each of 200 changes from four threads is reported once, by its sender" [ "$(db "SELECT COUNT(*) || ' ' ||
+    COUNT(DISTINCT key) || ' ' || SUM(user = 't' || ((CAST(substr(key, length('$T/many/f') + 1) AS INTEGER) - 1) / 50 * 50 + 1))
+    FROM IntegrityEvents WHERE integrityEventId > $last AND change = 2 AND key LIKE '$T/many/%';")" = "200 200 200" ]
 finish
