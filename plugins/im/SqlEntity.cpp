@@ -18,4 +18,24 @@ CSqlEntity::CSqlEntity() {
     AddChild(&m_attributeList);
 }
 
+void CSqlEntity::SetFound(const wxString& entityType, long long entitySetId, long long integrityRuleId,
+                          const wxString& keyCanonical, const wxString& key, long long whenScanned) {
+    SetToDefaults();
+    m_entityType = entityType;
+    m_entitySetId = entitySetId;
+    m_integrityRuleId = integrityRuleId;
+    m_keyCanonical = keyCanonical;
+    m_key = key;
+    m_whenScanned = whenScanned;
+    for (const void* member : {static_cast<const void*>(&m_entityType), static_cast<const void*>(&m_entitySetId),
+                               static_cast<const void*>(&m_integrityRuleId), static_cast<const void*>(&m_keyCanonical),
+                               static_cast<const void*>(&m_key), static_cast<const void*>(&m_whenScanned)})
+        SetAttributeNull(member, false);
+}
+
+void CSqlEntity::SetSeverity(int severity) {
+    m_integrityRuleSeverity = severity;
+    SetAttributeNull(&m_integrityRuleSeverity, false);
+}
+
 }  // namespace KvoPluginIm

@@ -31,6 +31,12 @@ public:
     const CSqlAttributes& GetAttributes() const { return m_attributeList; }
     CSqlAttributes& GetAttributes() { return m_attributeList; }
 
+    // Defaults, then the columns a scan knows of a new version, set and marked not NULL.
+    void SetFound(const wxString& entityType, long long entitySetId, long long integrityRuleId,
+                  const wxString& keyCanonical, const wxString& key, long long whenScanned);
+    // The severity of the entity's rule, marked not NULL.
+    void SetSeverity(int severity);
+
     long long m_entityId = 0;  // key
     wxString m_entityType;
     long long m_entitySetId = 0;

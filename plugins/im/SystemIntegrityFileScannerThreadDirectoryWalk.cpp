@@ -249,29 +249,16 @@ void CDirectoryIntegrityScanThread::RecordDirectories(const WalkContext& walk, c
 
 void CDirectoryIntegrityScanThread::RecordEntity(const WalkContext& walk, const wxString& path) {
     KVO_SCANNER_TRACE("Including %s", path);
-    m_entity.SetToDefaults();
-    m_entity.m_entityType = walk.set.GetEntityType();
-    m_entity.m_entitySetId = walk.set.m_entitySetId;
-    m_entity.m_integrityRuleId = walk.rule.GetId();
-    m_entity.m_integrityRuleSeverity = walk.rule.GetSeverity();
     // Native names keep their case; only a case-blind host folds them.
-    if (m_matcher.EntityKeysAreCaseSensitive()) {
-        m_entity.m_keyCanonical = path;
-    } else {
+    wxString keyCanonical = path;
+    if (!m_matcher.EntityKeysAreCaseSensitive()) {
         wxFileName canonical(path, m_matcher.GetPathFormat());
         canonical.Normalize(wxPATH_NORM_CASE, wxEmptyString, m_matcher.GetPathFormat());
-        m_entity.m_keyCanonical = canonical.GetFullPath(m_matcher.GetPathFormat());
+        keyCanonical = canonical.GetFullPath(m_matcher.GetPathFormat());
     }
-    m_entity.m_key = path;
-    m_entity.m_whenScanned = KvoCore::TimeNowMillis();
-    for (const void* member : {static_cast<const void*>(&m_entity.m_entityType),
-                               static_cast<const void*>(&m_entity.m_entitySetId),
-                               static_cast<const void*>(&m_entity.m_integrityRuleId),
-                               static_cast<const void*>(&m_entity.m_integrityRuleSeverity),
-                               static_cast<const void*>(&m_entity.m_keyCanonical),
-                               static_cast<const void*>(&m_entity.m_key),
-                               static_cast<const void*>(&m_entity.m_whenScanned)})
-        m_entity.SetAttributeNull(member, false);
+    m_entity.SetFound(walk.set.GetEntityType(), walk.set.m_entitySetId, walk.rule.GetId(), keyCanonical, path,
+                      KvoCore::TimeNowMillis());
+    m_entity.SetSeverity(walk.rule.GetSeverity());
     const wxCharBuffer bytes = path.fn_str();
     if (!KvoCore::isLegalUTF8String(bytes.data(), bytes.length()))
         KvoCore::LogWarning("Found illegal utf8 char in the path.");

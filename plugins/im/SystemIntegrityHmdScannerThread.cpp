@@ -140,21 +140,9 @@ bool CHostMetaDataIntegrityScanThread::MatchSet(const KvoCore::XMLObjectList* se
 void CHostMetaDataIntegrityScanThread::RecordObject(const CSqlEntitySet& set, const CSqlIntegrityRule& rule) {
     const wxString& key = m_currentObject->GetKey();
     KVO_SCANNER_TRACE("Including %s", key);
-    m_entity.SetToDefaults();
-    m_entity.m_entityType = GetEntityType();
-    m_entity.m_entitySetId = set.m_entitySetId;
-    m_entity.m_integrityRuleId = rule.GetId();
-    m_entity.m_integrityRuleSeverity = rule.GetSeverity();
-    m_entity.m_keyCanonical = Matcher().EntityKeysAreCaseSensitive() ? key : key.Lower();
-    m_entity.m_key = key;
-    m_entity.m_whenScanned = KvoCore::TimeNowMillis();
-    for (const void* member :
-         {static_cast<const void*>(&m_entity.m_entityType), static_cast<const void*>(&m_entity.m_entitySetId),
-          static_cast<const void*>(&m_entity.m_integrityRuleId),
-          static_cast<const void*>(&m_entity.m_integrityRuleSeverity),
-          static_cast<const void*>(&m_entity.m_keyCanonical), static_cast<const void*>(&m_entity.m_key),
-          static_cast<const void*>(&m_entity.m_whenScanned)})
-        m_entity.SetAttributeNull(member, false);
+    m_entity.SetFound(GetEntityType(), set.m_entitySetId, rule.GetId(),
+                      Matcher().EntityKeysAreCaseSensitive() ? key : key.Lower(), key, KvoCore::TimeNowMillis());
+    m_entity.SetSeverity(rule.GetSeverity());
     m_entity.SQLInsert(Db(), *Stmt().insertEntity);
     CSystemIntegrityThread::IncEntitiesTotalCount();
 }

@@ -3,7 +3,7 @@
 // keeps the changes that concern an on-change entity set in a cache attached
 // to si.db as "onChange", coalesces like changes of one key, and moves keys
 // that have gone quiet into "RealtimeChanges" and "ChangeDetails", raising
-// "zel.im.OnChangeDataAvailable" for the real-time scan.
+// Keys::kOnChangeDataAvailable for the real-time scan.
 //
 // Not a thread of its own: it runs on its callers' threads. Open, Update,
 // Close and every notification hold its recursive mutex, so any number of Lua
@@ -39,7 +39,7 @@ namespace KvoPluginIm {
 
 class CSystemIntegrityOnChangeThread {
 public:
-    static const char* const s_Trace;  // "zel.im.scanner.onChange"
+    static const char* const s_Trace;  // Keys::kTraceScannerOnChange
 
     // Change codes of ChangeDetails and of OnEntityChanged.
     enum Change { kNone = 0, kCreate = 1, kUpdate = 2, kDelete = 3, kRename = 4, kBaseChanged = -1000000 };

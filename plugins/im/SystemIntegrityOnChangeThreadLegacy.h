@@ -18,7 +18,7 @@ namespace KvoPluginIm {
 
 class CSystemIntegrityOnChangeThreadLegacy : public KvoCore::CRunnable, protected CSystemIntegrityOnChangeThread {
 public:
-    static const char* const s_Trace;  // "zel.im.scanner.onChange"
+    static const char* const s_Trace;  // Keys::kTraceScannerOnChange
 
     // The thread of this platform, not started.
     static CSystemIntegrityOnChangeThreadLegacy* CreateOnChangeThread(KvoCore::CDom& dom, int settleTimeMs,

@@ -247,25 +247,9 @@ bool CIntegrityScanThread::CreateNewEntitiesForRealtimeChange(const wxString& en
         CSqlEntitySet* set = static_cast<CSqlEntitySet*>(member);
         auto info = std::make_unique<EntityInfo>(set, false);
         CSqlEntity& entity = info->m_entity;
-        entity.SetToDefaults();
-        entity.m_entityType = entityType;
-        entity.m_entitySetId = set->m_entitySetId;
-        entity.m_integrityRuleId = set->m_integrityRuleId;
-        entity.m_keyCanonical = key;
-        entity.m_key = key;
-        entity.m_whenScanned = detail.m_whenChangedLast;
-        for (const void* member : {static_cast<const void*>(&entity.m_entityType),
-                                   static_cast<const void*>(&entity.m_entitySetId),
-                                   static_cast<const void*>(&entity.m_integrityRuleId),
-                                   static_cast<const void*>(&entity.m_keyCanonical),
-                                   static_cast<const void*>(&entity.m_key),
-                                   static_cast<const void*>(&entity.m_whenScanned)})
-            entity.SetAttributeNull(member, false);
+        entity.SetFound(entityType, set->m_entitySetId, set->m_integrityRuleId, key, key, detail.m_whenChangedLast);
         const auto severity = severities.find(set->m_integrityRuleId);
-        if (severity != severities.end()) {
-            entity.m_integrityRuleSeverity = severity->second;
-            entity.SetAttributeNull(&entity.m_integrityRuleSeverity, false);
-        }
+        if (severity != severities.end()) entity.SetSeverity(severity->second);
         BeginTransaction();
         {
             StatementRelease release(*Stmt().insertEntity);

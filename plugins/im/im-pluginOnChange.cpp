@@ -1,5 +1,5 @@
 // The Lua class "SLB.im.OnChange": the real-time change object and the
-// registry through which the agent's engine finds it ("zel.im.OnChangeEngine",
+// registry through which the agent's engine finds it (Keys::kOnChangeEngine,
 // a light userdata in the agent's state store).
 //
 // As in im-plugin.cpp, every Lua argument check comes before any C++ object
