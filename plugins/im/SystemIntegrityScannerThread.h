@@ -303,12 +303,21 @@ protected:
                        const wxString& key) const;
 
     // --- Real-time change processing (step 250000) ---
+    // The entity sets a change row names, with their rules' severities. A
+    // pass loads each list once: most changes name the same sets.
+    struct RealtimeSets {
+        KvoCore::Int64Set ids;
+        std::unique_ptr<KvoCore::XMLObjectList> sets;
+        std::map<long long, int> severities;
+    };
+    // Null when the list does not parse.
+    std::unique_ptr<RealtimeSets> LoadRealtimeSets(const CSqlEntitySet& setTemplate, const wxString& entitySetIds);
     // One changed key: its details condensed and processed in order, then its
     // change rows deleted in the same batch, so that a change is reported once
-    // even when the scan is interrupted. False when the set list cannot be
-    // parsed (the rows stay).
-    bool ProcessRealtimeChanges(const CSqlEntitySet& setTemplate, const wxString& keyCanonical,
-                                const wxString& entitySetIds, std::map<long long, int>& severities);
+    // even when the scan is interrupted. A key whose set list did not parse
+    // (null sets) is given up. False when its attributes could not be gathered.
+    bool ProcessRealtimeChanges(const RealtimeSets* sets, const wxString& keyCanonical);
+
     // A run of consecutive updates becomes its last detail, which names every
     // user and every process of the run, one per line.
     void CondenseChangeRecords(CSqlRealtimeChangeDetails& details);

@@ -70,13 +70,17 @@ std::vector<AttributeRow> ReadAttributeRows(wxSQLite3Statement& statement) {
             statement.ClearBindings();
         }
     } release{statement};
+    // Columns by position: a record object per row cost more than the query.
+    static const CSqlAttribute names;
     std::vector<AttributeRow> rows;
     wxSQLite3ResultSet result = statement.ExecuteQuery();
-    while (result.NextRow()) {
-        CSqlAttribute attribute;
-        attribute.SQLLoad(result);
-        rows.push_back({attribute.m_entityId, attribute.m_name, attribute.m_value, attribute.m_friendlyValue});
-    }
+    const int entityId = result.FindColumnIndex(names.GetAttributeName(&names.m_entityId));
+    const int name = result.FindColumnIndex(names.GetAttributeName(&names.m_name));
+    const int value = result.FindColumnIndex(names.GetAttributeName(&names.m_value));
+    const int friendlyValue = result.FindColumnIndex(names.GetAttributeName(&names.m_friendlyValue));
+    while (result.NextRow())
+        rows.push_back({result.GetInt64(entityId).GetValue(), result.GetString(name), result.GetString(value),
+                        result.GetString(friendlyValue)});
     return rows;
 }
 

@@ -76,6 +76,7 @@ bool CIntegrityScanThread::OnProcessRealtimeChanges() {
         if (work.empty()) break;
         KVO_SCANNER_TRACE("Processing change records for %u different entities.", static_cast<unsigned>(work.size()));
         const std::unique_ptr<CSqlEntitySet> setTemplate(CreateEntitySetObject());
+        std::map<wxString, std::unique_ptr<RealtimeSets>> setsByList;
         unsigned long lastCommit = KvoCore::SystemTickCount();
         for (const auto& [key, ids] : work) {
             if (ShouldShutdown()) {
@@ -84,8 +85,10 @@ bool CIntegrityScanThread::OnProcessRealtimeChanges() {
                 return true;
             }
             try {
-                std::map<long long, int> severities;
-                if (!ProcessRealtimeChanges(*setTemplate, key, ids, severities)) {
+                auto loaded = setsByList.find(ids);
+                if (loaded == setsByList.end())
+                    loaded = setsByList.emplace(ids, LoadRealtimeSets(*setTemplate, ids)).first;
+                if (!ProcessRealtimeChanges(loaded->second.get(), key)) {
                     RollbackOpenTransaction();
                     return false;
                 }
@@ -115,35 +118,38 @@ bool CIntegrityScanThread::OnProcessRealtimeChanges() {
     return true;
 }
 
-bool CIntegrityScanThread::ProcessRealtimeChanges(const CSqlEntitySet& setTemplate, const wxString& keyCanonical,
-                                                  const wxString& entitySetIds,
-                                                  std::map<long long, int>& severities) {
+std::unique_ptr<CIntegrityScanThread::RealtimeSets> CIntegrityScanThread::LoadRealtimeSets(
+    const CSqlEntitySet& setTemplate, const wxString& entitySetIds) {
+    auto loaded = std::make_unique<RealtimeSets>();
+    if (!KvoCore::fromList(entitySetIds, loaded->ids)) return nullptr;
+    loaded->sets.reset(CreateEntitySetCollection());
+    if (loaded->ids.empty()) return loaded;
+    const wxString ruleId = setTemplate.GetAttributeName(&setTemplate.m_integrityRuleId);
+    const wxString setId = setTemplate.GetAttributeName(&setTemplate.m_entitySetId);
+    // Joined by rule id alone: a set table may share other column names with the rules.
+    wxSQLite3ResultSet rows = Db().ExecuteQuery(wxString::Format(
+        "SELECT s.*,r.[%1$s] AS [ruleSeverity] FROM [%2$ss] AS s JOIN [%3$ss] AS r ON r.[%4$s]=s.[%4$s] "
+        "WHERE s.[%5$s] IN %6$s ORDER BY s.[%5$s];",
+        kRuleSeverityColumn, setTemplate.GetElementName(), CSqlIntegrityRule::ElementName(), ruleId, setId,
+        KvoCore::toList(loaded->ids, ',', true)));
+    while (rows.NextRow()) {
+        KvoCore::XMLObject* set = loaded->sets->CreateListElement();
+        set->SQLLoad(rows);
+        loaded->sets->Append(set);
+        const CSqlEntitySet& member = static_cast<const CSqlEntitySet&>(*set);
+        if (!rows.IsNull(wxString("ruleSeverity"))) loaded->severities[member.m_integrityRuleId] = rows.GetInt("ruleSeverity");
+    }
+    return loaded;
+}
+
+bool CIntegrityScanThread::ProcessRealtimeChanges(const RealtimeSets* sets, const wxString& keyCanonical) {
     const unsigned long started = KvoCore::SystemTickCount();
     const wxString type = GetEntityType();
-    KvoCore::Int64Set ids;
-    if (!KvoCore::fromList(entitySetIds, ids)) {
+    if (sets == nullptr) {
         KvoCore::LogError(wxString::Format("Error parsing entitySetIds in realtime change records for %s %s", type,
                                            keyCanonical));
         m_givenUpKeys.insert(keyCanonical);
         return true;
-    }
-    const std::unique_ptr<KvoCore::XMLObjectList> sets(CreateEntitySetCollection());
-    if (!ids.empty()) {
-        const wxString ruleId = setTemplate.GetAttributeName(&setTemplate.m_integrityRuleId);
-        const wxString setId = setTemplate.GetAttributeName(&setTemplate.m_entitySetId);
-        // Joined by rule id alone: a set table may share other column names with the rules.
-        wxSQLite3ResultSet rows = Db().ExecuteQuery(wxString::Format(
-            "SELECT s.*,r.[%1$s] AS [ruleSeverity] FROM [%2$ss] AS s JOIN [%3$ss] AS r ON r.[%4$s]=s.[%4$s] "
-            "WHERE s.[%5$s] IN %6$s ORDER BY s.[%5$s];",
-            kRuleSeverityColumn, setTemplate.GetElementName(), CSqlIntegrityRule::ElementName(),
-            ruleId, setId, KvoCore::toList(ids, ',', true)));
-        while (rows.NextRow()) {
-            KvoCore::XMLObject* set = sets->CreateListElement();
-            set->SQLLoad(rows);
-            sets->Append(set);
-            const CSqlEntitySet& loaded = static_cast<const CSqlEntitySet&>(*set);
-            if (!rows.IsNull(wxString("ruleSeverity"))) severities[loaded.m_integrityRuleId] = rows.GetInt("ruleSeverity");
-        }
     }
 
     CSqlRealtimeChangeDetails details;
@@ -174,7 +180,7 @@ bool CIntegrityScanThread::ProcessRealtimeChanges(const CSqlEntitySet& setTempla
         if (detail.m_change == kChangeUpdate && i + 1 < details.size() && details.at(i + 1).m_change == kChangeDelete)
             continue;
         const bool gather = detail.m_change != kChangeDelete || ReexamineDeletedKeys();
-        if (!ProcessRealtimeChange(type, key, ids, *sets, severities, detail, gather)) return false;
+        if (!ProcessRealtimeChange(type, key, sets->ids, *sets->sets, sets->severities, detail, gather)) return false;
         AfterCommit([] { IncMetric("realtimeEventEntityProcessed", 1); });
     }
     {
