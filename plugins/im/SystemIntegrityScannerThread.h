@@ -493,6 +493,7 @@ private:
     bool FindRenameSource(const CSqlEntity& entity, long long& original);
     // False when the scanner must shut down first.
     bool DetectDeletesAndRenames();
+    void SettleUnseenEntity(CSqlEntity& old);
     void ReportCopiedEntities();
     // Versions of keys the attribute step gave up on stay current, and the
     // unfinished rows of those keys go.

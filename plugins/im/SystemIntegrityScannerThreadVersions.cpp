@@ -312,51 +312,69 @@ bool CIntegrityScanThread::DetectDeletesAndRenames() {
     const wxString eId = entity.GetAttributeName(&entity.m_entityId);
     const wxString eSuperceded = entity.GetAttributeName(&entity.m_supercededBy);
     const wxString entitys = CSqlEntity::ElementName() + "s";
-    unsigned long started = KvoCore::SystemTickCount();
-    CSqlEntitys unseen;
-    {
-        wxSQLite3ResultSet rows = m_db->ExecuteQuery(wxString::Format(
-            "SELECT * FROM [%s] WHERE [%s]='%s' AND [%s]<%lld AND [%s]=0;", entitys,
-            entity.GetAttributeName(&entity.m_entityType), type, eId, m_highestEntityIdAtStartOfScan, eSuperceded));
-        unseen.SQLLoad(rows);
-    }
-    if (const unsigned elapsed = StatsElapsedMsec(started))
-        TraceStats(wxString::Format("%u msec loading %u old supercededBy=0 %s entity records.", elapsed,
-                                    static_cast<unsigned>(unseen.size()), type));
-
-    for (size_t i = 0; i < unseen.size(); ++i) {
-        if (ShouldShutdown()) return false;
-        CSqlEntity& old = unseen.at(i);
-        started = KvoCore::SystemTickCount();
-        CSqlEntitys sameContent;
+    // A page at a time: a check after a mass move has as many unseen
+    // versions as moves, and each loaded record is a kilobyte or more. Each
+    // one processed leaves the unseen state, so the pages follow by id.
+    const int kUnseenPerPage = 1000;
+    long long after = 0;
+    for (;;) {
+        unsigned long started = KvoCore::SystemTickCount();
+        CSqlEntitys unseen;
         {
             wxSQLite3ResultSet rows = m_db->ExecuteQuery(wxString::Format(
-                "SELECT * FROM [%s] WHERE [%s]>=%lld AND [%s]=%lld;", entitys, eId, m_highestEntityIdAtStartOfScan,
-                eSuperceded, old.m_entityId));
-            sameContent.SQLLoad(rows);
+                "SELECT * FROM [%1$s] WHERE [%2$s]='%3$s' AND [%4$s]>%5$lld AND [%4$s]<%6$lld AND [%7$s]=0 ORDER BY "
+                "[%4$s] LIMIT %8$d;",
+                entitys, entity.GetAttributeName(&entity.m_entityType), type, eId, after,
+                m_highestEntityIdAtStartOfScan, eSuperceded, kUnseenPerPage));
+            unseen.SQLLoad(rows);
         }
-        BeginTransaction();
-        if (sameContent.size() == 1) {
-            CSqlEntity& moved = sameContent.at(0);
-            SetCurrent(moved);
-            UpdateEntityRow(moved);
-            SetSupercededBy(old, moved.m_entityId);
-            UpdateEntityRow(old);
-            CountRuleChange(moved.m_integrityRuleId);
-            AfterCommit([] { CSystemIntegrityThread::IncEntitiesSupercededCount(); });
-            ReportIntegrityEvent(&old, &moved, -1, static_cast<int>(moved.m_integrityRuleId), ChangeRename, 0, "",
-                                 "");
-        } else {
-            // Gone; several copies of its content are new entities, not one move.
-            MarkDeleted(old);
-            for (size_t n = 0; n < sameContent.size(); ++n) ReportCreated(sameContent.at(n));
-        }
-        CommitOpenTransaction();
+        if (unseen.empty()) break;
         if (const unsigned elapsed = StatsElapsedMsec(started))
-            TraceStats(wxString::Format("%u msec to do delete/rename detection for %s '%s' with id=%lld", elapsed, type,
-                                        old.m_key, old.m_entityId));
+            TraceStats(wxString::Format("%u msec loading %u old supercededBy=0 %s entity records.", elapsed,
+                                        static_cast<unsigned>(unseen.size()), type));
+        for (size_t i = 0; i < unseen.size(); ++i) {
+            if (ShouldShutdown()) return false;
+            CSqlEntity& old = unseen.at(i);
+            after = old.m_entityId;
+            started = KvoCore::SystemTickCount();
+            SettleUnseenEntity(old);
+            if (const unsigned elapsed = StatsElapsedMsec(started))
+                TraceStats(wxString::Format("%u msec to do delete/rename detection for %s '%s' with id=%lld", elapsed,
+                                            type, old.m_key, old.m_entityId));
+        }
     }
     return true;
+}
+
+// An entity the scan did not see again: moved when exactly one new entity
+// has its content (found while gathering), else gone.
+void CIntegrityScanThread::SettleUnseenEntity(CSqlEntity& old) {
+    const CSqlEntity entity;
+    const wxString eId = entity.GetAttributeName(&entity.m_entityId);
+    const wxString eSuperceded = entity.GetAttributeName(&entity.m_supercededBy);
+    CSqlEntitys sameContent;
+    {
+        wxSQLite3ResultSet rows = m_db->ExecuteQuery(wxString::Format(
+            "SELECT * FROM [%s] WHERE [%s]>=%lld AND [%s]=%lld;", CSqlEntity::ElementName() + "s", eId,
+            m_highestEntityIdAtStartOfScan, eSuperceded, old.m_entityId));
+        sameContent.SQLLoad(rows);
+    }
+    BeginTransaction();
+    if (sameContent.size() == 1) {
+        CSqlEntity& moved = sameContent.at(0);
+        SetCurrent(moved);
+        UpdateEntityRow(moved);
+        SetSupercededBy(old, moved.m_entityId);
+        UpdateEntityRow(old);
+        CountRuleChange(moved.m_integrityRuleId);
+        AfterCommit([] { CSystemIntegrityThread::IncEntitiesSupercededCount(); });
+        ReportIntegrityEvent(&old, &moved, -1, static_cast<int>(moved.m_integrityRuleId), ChangeRename, 0, "", "");
+    } else {
+        // Gone; several copies of its content are new entities, not one move.
+        MarkDeleted(old);
+        for (size_t n = 0; n < sameContent.size(); ++n) ReportCreated(sameContent.at(n));
+    }
+    CommitOpenTransaction();
 }
 
 void CIntegrityScanThread::KeepGivenUpKeysCurrent() {
