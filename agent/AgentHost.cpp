@@ -17,6 +17,7 @@
 #include "agent/ControlClient.h"
 #include "agent/ControlServer.h"
 #include "agent/EventFeed.h"
+#include "agent/RealtimeEngineLua.h"
 #include "agent/ScanCommand.h"
 #include "agent/SignalWatcher.h"
 #include "agent/WorkdirLock.h"
@@ -196,6 +197,8 @@ int CAgentHost::StartAgent() {
     dom.Set(PluginKeys::kFeatureOn, true);
     dom.Set(PluginKeys::kRealtimeMode, false);
     dom.Set(KvoCore::Keys::kLuaCpath, LibraryDirectory() + "/?.so");
+    // Every Lua state of the agent's threads can drive the real-time engine.
+    KvoCore::CRunnable::SetLuaSetup(OpenRealtimeEngineLua);
     m_options.ApplySettings(dom);
     return ExitOk;
 }
@@ -246,6 +249,7 @@ int CAgentHost::Exec() {
     std::unique_ptr<lua_State, void (*)(lua_State*)> L(luaL_newstate(), lua_close);
     if (!L) return ExitInternal;
     luaL_openlibs(L.get());
+    OpenRealtimeEngineLua(L.get());
     KvoCore::OpenAgentLua(L.get(), *CDom::This());
     std::vector<const char*> argv;
     for (size_t i = 1; i < m_arguments.size(); ++i) argv.push_back(m_arguments[i].c_str());
@@ -346,13 +350,20 @@ int CAgentHost::RunAgentScript() {
     KvoCore::LogInfo(wxString::Format("kvo-agent %s running in %s; SIGINT or SIGTERM stops it",
                                       KvoCore::kAgentVersion, dom.GetWorkdirWx()));
     // Until a signal asks for the stop, or the script ends by itself. A
-    // reloaded configuration wakes the control thread, which would otherwise
-    // take it up only after its pause between rounds.
+    // reloaded configuration, and real-time changes that have settled into
+    // si.db, wake the control thread, which would otherwise take them up only
+    // after its pause between rounds.
     const unsigned int kScriptPollMs = 200;
     dom.ConditionRegister(KvoCore::Keys::kConfigUpdated);
-    long long reloads = 0, seen = 0;
+    dom.ConditionRegister(PluginKeys::kOnChangeDataAvailable);
+    long long reloads = 0, seen = 0, settled = 0;
     dom.ConditionQuery(KvoCore::Keys::kConfigUpdated, seen);
-    while (agent.isRunning() && !dom.ShouldExit(kScriptPollMs)) {
+    dom.ConditionQuery(PluginKeys::kOnChangeDataAvailable, settled);
+    while (agent.isRunning() && !dom.StopRequested()) {
+        long long count = settled;
+        if (dom.ConditionWait(PluginKeys::kOnChangeDataAvailable, settled, kScriptPollMs, count) && count != settled)
+            agent.Awaken();
+        settled = count;
         if (dom.ConditionQuery(KvoCore::Keys::kConfigUpdated, reloads) && reloads != seen) agent.Awaken();
         seen = reloads;
     }

@@ -10,6 +10,8 @@ inline constexpr char kFeatureOn[] = "zel.im.featureOn";
 inline constexpr char kRealtimeMode[] = "zel.im.realtimeMode";
 inline constexpr char kNeedRebuildBaseline[] = "zel.im.bNeedRebuildBaseline";
 inline constexpr char kNeedIncrementalScan[] = "zel.im.bNeedIncrementalScan";
+// Raised by the on-change object when settled changes wait for a real-time scan.
+inline constexpr char kOnChangeDataAvailable[] = "zel.im.OnChangeDataAvailable";
 // Set by the plug-in while it has suspended scanning for want of disk space.
 inline constexpr char kDiskSpaceLow[] = "zel.im.bDiskSpaceLow";
 

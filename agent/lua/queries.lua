@@ -84,6 +84,12 @@ function commands.status()
   print("pending scans: " .. (#pending == 0 and "none" or table.concat(pending, ", ")))
   print(string.format("highest entity id: %d", s.highestEntityId))
   print(string.format("event mode: %d", eventModeOf(s)))
+  -- The engine publishes itself in the running agent only; its counters
+  -- (realtimeEvent...) are among the statistics below.
+  local engine = dom:Get("kvo.realtime.engine") or "none"
+  print(string.format("real-time engine: %s, %d directories watched, %d unwatched, %d changes left to scans",
+                      engine, dom:Get("kvo.realtime.watchedDirs") or 0, dom:Get("kvo.realtime.unwatchedDirs") or 0,
+                      dom:Get("kvo.realtime.deferred") or 0))
   -- Counted by the plug-in in this process: what it has recorded and delivered here.
   local active, inactive, metrics, attributes = I.GetStats()
   print(inRunningAgent and "statistics of the running agent:"

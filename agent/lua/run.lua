@@ -7,6 +7,13 @@ require "im"
 
 -- Reports what the control thread does; started first so that it sees it all.
 local activity = dom:StartThread(scriptDir .. "/activity.lua")
+-- The real-time engine's loop. The control loop reads once, at its start,
+-- whether real-time notifications come, so it starts after the loop decided.
+dom:ConditionRegister("kvo.realtime.decided")
+local realtime = dom:StartThread(scriptDir .. "/realtime.lua")
+repeat
+  local decided = dom:ConditionWait("kvo.realtime.decided", 0, 200)
+until decided or not realtime:IsRunning() or dom:ShouldExit(0)
 
 local control = SLB.im.ImThread()
 -- Does nothing unless a virtual-machine migration left its marks.
@@ -15,6 +22,8 @@ dom:Log("info", "integrity monitoring started")
 control:main()
 dom:Log("info", "integrity monitoring stopped")
 
-activity:RequestExit()
-local ok, err = activity:Join()
-if not ok then dom:Log("warning", "the activity report ended with an error: " .. tostring(err)) end
+for name, thread in pairs({activity = activity, ["real-time loop"] = realtime}) do
+  thread:RequestExit()
+  local ok, err = thread:Join()
+  if not ok then dom:Log("warning", "the " .. name .. " ended with an error: " .. tostring(err)) end
+end

@@ -8,4 +8,6 @@
 local scriptDir, mode, needKey = ...
 
 if mode ~= "resume" then dom:Set(needKey, true) end
+-- One scan wants no real-time engine beside it unless asked for one.
+if dom:Get("kvo.realtime") == nil then dom:Set("kvo.realtime", "off") end
 assert(loadfile(scriptDir .. "/run.lua"))(scriptDir)

@@ -7,44 +7,7 @@
 source "$(dirname "$0")/common.bash" "$@"
 AGENT=$(cd "$(dirname "$AGENT")" && pwd)/$(basename "$AGENT")
 
-# --- rsyslogd in the foreground, a child of this script, on free loopback ports.
-RSYSLOGD=$(command -v rsyslogd || echo /usr/sbin/rsyslogd)
-[ -x "$RSYSLOGD" ] || { echo "FAIL: rsyslogd is not installed (scripts/install-deps installs rsyslog)"; exit 1; }
-free_port() {  # free_port udp|tcp
-    python3 -c 'import socket, sys
-s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM if sys.argv[1] == "udp" else socket.SOCK_STREAM)
-s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])' "$1"
-}
-UDP_PORT=$(free_port udp)
-TCP_PORT=$(free_port tcp)
-R=$WORK/rsyslog
-LOG=$R/messages.log
-mkdir -p "$R"
-# One output line per message: PRI|TIMESTAMP|HOSTNAME|APP-NAME|PROCID|MSGID|MSG.
-cat >"$R/rsyslog.conf" <<CONF
-global(workDirectory="$R" maxMessageSize="128k")
-module(load="imudp")
-module(load="imtcp")
-template(name="fields" type="string" string="%pri%|%timereported:::date-rfc3339%|%hostname%|%app-name%|%procid%|%msgid%|%msg%\n")
-ruleset(name="capture") { action(type="omfile" file="$LOG" template="fields") }
-input(type="imudp" address="127.0.0.1" port="$UDP_PORT" ruleset="capture")
-input(type="imtcp" address="127.0.0.1" port="$TCP_PORT" ruleset="capture")
-CONF
-"$RSYSLOGD" -n -f "$R/rsyslog.conf" -i "$R/rsyslogd.pid" >"$R/rsyslogd.out" 2>&1 &
-RSYSLOG_PID=$!
-trap 'kill $RSYSLOG_PID 2>/dev/null; wait $RSYSLOG_PID 2>/dev/null; rm -rf "$WORK"' EXIT
-
-# Datagrams sent before imudp binds are lost: probe until one is written out.
-ready=false
-for _ in $(seq 300); do
-    echo "<14>1 - - rsyslog-probe - - - ready" >"/dev/udp/127.0.0.1/$UDP_PORT" 2>/dev/null
-    if grep -q rsyslog-probe "$LOG" 2>/dev/null && (exec 3<>"/dev/tcp/127.0.0.1/$TCP_PORT") 2>/dev/null; then
-        ready=true
-        break
-    fi
-    sleep 0.1
-done
-[ $ready = true ] || { echo "FAIL: rsyslogd did not take messages:"; cat "$R/rsyslogd.out"; exit 1; }
+start_rsyslog
 
 # cef_lines TREE: the CEF messages about keys under TREE.
 cef_lines() { grep -F "CEF:" "$LOG" | grep -F "$1/" || true; }

@@ -46,6 +46,48 @@ config_xml() {
     printf '<IntegrityRule %s allowOnChange="false">%s</IntegrityRule>\n</IntegrityRules>\n</SecurityConfiguration>\n' "$2" "$3"
 }
 
+# start_rsyslog: a real rsyslogd in the foreground, a child of this script, on
+# free loopback ports UDP_PORT and TCP_PORT; LOG gets one line per message.
+start_rsyslog() {
+    local rsyslogd ready=false
+    rsyslogd=$(command -v rsyslogd || echo /usr/sbin/rsyslogd)
+    [ -x "$rsyslogd" ] || { echo "FAIL: rsyslogd is not installed (scripts/install-deps installs rsyslog)"; exit 1; }
+    UDP_PORT=$(free_port udp)
+    TCP_PORT=$(free_port tcp)
+    R=$WORK/rsyslog
+    LOG=$R/messages.log
+    mkdir -p "$R"
+    # One output line per message: PRI|TIMESTAMP|HOSTNAME|APP-NAME|PROCID|MSGID|MSG.
+    cat >"$R/rsyslog.conf" <<CONF
+global(workDirectory="$R" maxMessageSize="128k")
+module(load="imudp")
+module(load="imtcp")
+template(name="fields" type="string" string="%pri%|%timereported:::date-rfc3339%|%hostname%|%app-name%|%procid%|%msgid%|%msg%\n")
+ruleset(name="capture") { action(type="omfile" file="$LOG" template="fields") }
+input(type="imudp" address="127.0.0.1" port="$UDP_PORT" ruleset="capture")
+input(type="imtcp" address="127.0.0.1" port="$TCP_PORT" ruleset="capture")
+CONF
+    "$rsyslogd" -n -f "$R/rsyslog.conf" -i "$R/rsyslogd.pid" >"$R/rsyslogd.out" 2>&1 &
+    RSYSLOG_PID=$!
+    trap 'kill $RSYSLOG_PID 2>/dev/null; wait $RSYSLOG_PID 2>/dev/null; [ -n "${KEEP_WORK:-}" ] || rm -rf "$WORK"' EXIT
+    # Datagrams sent before imudp binds are lost: probe until one is written out.
+    for _ in $(seq 300); do
+        echo "<14>1 - - rsyslog-probe - - - ready" >"/dev/udp/127.0.0.1/$UDP_PORT" 2>/dev/null
+        if grep -q rsyslog-probe "$LOG" 2>/dev/null && (exec 3<>"/dev/tcp/127.0.0.1/$TCP_PORT") 2>/dev/null; then
+            ready=true
+            break
+        fi
+        sleep 0.1
+    done
+    [ $ready = true ] || { echo "FAIL: rsyslogd did not take messages:"; cat "$R/rsyslogd.out"; exit 1; }
+}
+
+free_port() {  # free_port udp|tcp
+    python3 -c 'import socket, sys
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM if sys.argv[1] == "udp" else socket.SOCK_STREAM)
+s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])' "$1"
+}
+
 finish() {
     echo "$passes passed, $failures failed"
     [ "$failures" -eq 0 ]

@@ -1,0 +1,31 @@
+// CChangeSource: one kind of kernel notification (fanotify or inotify) turned
+// into notifications for a watch list. Used by the engine's thread only.
+#pragma once
+
+#include <string>
+
+#include "agent/ChangeSink.h"
+#include "agent/WatchList.h"
+
+namespace KvoAgent {
+
+class CChangeSource {
+public:
+    virtual ~CChangeSource() = default;
+    virtual const char* Kind() const = 0;
+    // The descriptor to wait on.
+    virtual int Fd() const = 0;
+    // Follows a new watch list. False when the source cannot serve it at all
+    // (the engine then falls back to another source).
+    virtual bool Watch(const CWatchList& list, std::string& error) = 0;
+    // Reads what is waiting and hands it to the sink.
+    virtual void Read(CChangeSink& sink) = 0;
+    // How long the engine may wait before calling Idle (negative: forever).
+    virtual int IdleTimeoutMs() const { return -1; }
+    // Called when the wait ended without anything to read.
+    virtual void Idle(CChangeSink&) {}
+    virtual long long WatchedDirs() const = 0;
+    virtual long long UnwatchedDirs() const { return 0; }
+};
+
+}  // namespace KvoAgent

@@ -1,0 +1,175 @@
+#include "agent/FanotifySource.h"
+
+#include <fcntl.h>
+#include <sys/fanotify.h>
+
+#include <cstring>
+
+#include "agent/RealtimePlatform.h"
+
+namespace KvoAgent {
+
+namespace {
+
+const unsigned long long kMask = FAN_CREATE | FAN_DELETE | FAN_MODIFY | FAN_ATTRIB | FAN_RENAME | FAN_ONDIR;
+// Remembered directory handles; past this the map starts again.
+const size_t kMaxDirs = 65536;
+
+unsigned long long FsidOf(const __kernel_fsid_t& fsid) {
+    return (static_cast<unsigned long long>(static_cast<unsigned int>(fsid.val[0])) << 32) |
+           static_cast<unsigned int>(fsid.val[1]);
+}
+
+std::string Joined(const std::string& dir, const std::string& name, bool isDir) {
+    if (name == ".") return CWatchList::WithSlash(dir);
+    std::string path = CWatchList::WithSlash(dir) + name;
+    return isDir ? path + "/" : path;
+}
+
+}  // namespace
+
+std::unique_ptr<CFanotifySource> CFanotifySource::Create(std::string& error) {
+    const int fd = CRealtimePlatform::FanotifyInit(error);
+    if (fd < 0) return nullptr;
+    return std::unique_ptr<CFanotifySource>(new CFanotifySource(fd));
+}
+
+CFanotifySource::~CFanotifySource() {
+    for (const auto& mount : m_mountFds) CRealtimePlatform::Close(mount.second);
+    CRealtimePlatform::Close(m_fd);
+}
+
+bool CFanotifySource::Watch(const CWatchList& list, std::string& error) {
+    std::vector<std::string> dirs = list.Dirs();
+    if (list.HasExtensions()) dirs.push_back("/");
+    for (const auto& dir : dirs)
+        if (!MarkFilesystemOf(dir, error)) return false;
+    m_list = list;
+    m_dirs.clear();
+    return true;
+}
+
+// A directory that does not exist yet is covered through the filesystem of
+// its nearest existing ancestor: the filter is by path, so it is reported
+// once it is created.
+bool CFanotifySource::MarkFilesystemOf(const std::string& dir, std::string& error) {
+    std::string existing = dir;
+    while (existing.size() > 1 && !CRealtimePlatform::Exists(existing)) {
+        if (existing.back() == '/') existing.pop_back();
+        existing.erase(existing.rfind('/') + 1);
+    }
+    unsigned long long fsid = 0;
+    if (!CRealtimePlatform::FilesystemId(existing, fsid)) {
+        error = "cannot read the filesystem of " + existing;
+        return false;
+    }
+    if (m_mountFds.count(fsid) > 0) return true;
+    const int mountFd = CRealtimePlatform::OpenDirectory(existing);
+    if (mountFd < 0) {
+        error = "cannot open " + existing;
+        return false;
+    }
+    if (!CRealtimePlatform::FanotifyMarkFilesystem(m_fd, existing, kMask, error)) {
+        error = "cannot mark the filesystem of " + existing + ": " + error;
+        CRealtimePlatform::Close(mountFd);
+        return false;
+    }
+    m_mountFds[fsid] = mountFd;
+    return true;
+}
+
+void CFanotifySource::Read(CChangeSink& sink) {
+    alignas(fanotify_event_metadata) char buffer[64 * 1024];
+    for (;;) {
+        ssize_t length = CRealtimePlatform::Read(m_fd, buffer, sizeof buffer);
+        if (length <= 0) return;
+        auto* event = reinterpret_cast<fanotify_event_metadata*>(buffer);
+        for (; FAN_EVENT_OK(event, length); event = FAN_EVENT_NEXT(event, length)) {
+            if (event->fd >= 0) CRealtimePlatform::Close(event->fd);
+            HandleEvent(*event, sink);
+        }
+    }
+}
+
+bool CFanotifySource::DirectoryOf(const void* info, std::string& dir, std::string& name) {
+    const auto* fid = static_cast<const fanotify_event_info_fid*>(info);
+    auto* handle = reinterpret_cast<file_handle*>(const_cast<unsigned char*>(fid->handle));
+    name = reinterpret_cast<const char*>(handle->f_handle + handle->handle_bytes);
+    const unsigned long long fsid = FsidOf(fid->fsid);
+    std::string key(reinterpret_cast<const char*>(&fsid), sizeof fsid);
+    key.append(reinterpret_cast<const char*>(&handle->handle_type), sizeof handle->handle_type);
+    key.append(reinterpret_cast<const char*>(handle->f_handle), handle->handle_bytes);
+    const auto known = m_dirs.find(key);
+    if (known != m_dirs.end()) {
+        dir = known->second;
+        return true;
+    }
+    const auto mount = m_mountFds.find(fsid);
+    if (mount == m_mountFds.end() || !CRealtimePlatform::PathOfHandle(mount->second, handle, dir)) return false;
+    if (m_dirs.size() >= kMaxDirs) m_dirs.clear();
+    m_dirs.emplace(std::move(key), dir);
+    return true;
+}
+
+void CFanotifySource::HandleEvent(const fanotify_event_metadata& event, CChangeSink& sink) {
+    if (event.mask & FAN_Q_OVERFLOW) {
+        sink.Missed(1, "the kernel's fanotify queue overflowed");
+        return;
+    }
+    const bool isDir = (event.mask & FAN_ONDIR) != 0;
+    std::string path, oldPath, newPath;
+    const char* at = reinterpret_cast<const char*>(&event) + event.metadata_len;
+    const char* end = reinterpret_cast<const char*>(&event) + event.event_len;
+    while (at + sizeof(fanotify_event_info_header) <= end) {
+        const auto* header = reinterpret_cast<const fanotify_event_info_header*>(at);
+        if (header->len == 0) break;
+        std::string dir, name;
+        const int type = header->info_type;
+        if (type == FAN_EVENT_INFO_TYPE_DFID_NAME || type == FAN_EVENT_INFO_TYPE_OLD_DFID_NAME ||
+            type == FAN_EVENT_INFO_TYPE_NEW_DFID_NAME) {
+            if (!DirectoryOf(header, dir, name)) {
+                sink.Missed(1, "a changed directory could not be found by its handle");
+                return;
+            }
+            std::string& target = type == FAN_EVENT_INFO_TYPE_OLD_DFID_NAME   ? oldPath
+                                   : type == FAN_EVENT_INFO_TYPE_NEW_DFID_NAME ? newPath
+                                                                               : path;
+            target = Joined(dir, name, isDir);
+        }
+        at += header->len;
+    }
+    const int pid = event.pid;
+    if (event.mask & FAN_RENAME) {
+        // Paths under a renamed directory are no longer where they were remembered.
+        if (isDir) m_dirs.clear();
+        const bool from = !oldPath.empty() && m_list.Covers(oldPath);
+        const bool to = !newPath.empty() && m_list.Covers(newPath);
+        if (from && to) Emit(sink, "rename", newPath, oldPath, pid);
+        else if (from) Emit(sink, "delete", oldPath, "", pid);
+        else if (to) Emit(sink, "create", newPath, "", pid);
+    }
+    if (path.empty() || !m_list.Covers(path)) return;
+    const bool created = event.mask & FAN_CREATE, deleted = event.mask & FAN_DELETE;
+    // Merged in the kernel's queue, a create and a delete keep no order: what
+    // exists now says which came last.
+    if (created && deleted && CRealtimePlatform::Exists(path)) Emit(sink, "delete", path, "", pid);
+    if (created) Emit(sink, "create", path, "", pid);
+    if (event.mask & (FAN_MODIFY | FAN_ATTRIB)) Emit(sink, "update", path, "", pid);
+    if (deleted && !(created && CRealtimePlatform::Exists(path))) Emit(sink, "delete", path, "", pid);
+}
+
+void CFanotifySource::Emit(CChangeSink& sink, const char* operation, const std::string& path,
+                           const std::string& oldPath, int pid) {
+    CRealtimeNotification notification;
+    notification.operationType = operation;
+    notification.realpath = path;
+    notification.oldname = oldPath;
+    notification.time = CRealtimePlatform::NowMillis();
+    if (pid > 0) {
+        notification.pid = std::to_string(pid);
+        m_identity.Lookup(pid, notification.procUser, notification.processName);
+    }
+    sink.Deliver(std::move(notification));
+}
+
+}  // namespace KvoAgent

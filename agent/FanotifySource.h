@@ -1,0 +1,52 @@
+// CFanotifySource: changes of whole filesystems through fanotify, with the
+// directory handle and name of each change and the pid that made it. One
+// filesystem mark per filesystem that holds a watched directory (and the
+// root's when extensions are watched); events outside the watch list are
+// dropped here. Directory handles are resolved to paths through a
+// descriptor on their filesystem and remembered until a directory is renamed.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include "agent/ChangeSource.h"
+#include "agent/ProcessIdentity.h"
+
+struct fanotify_event_metadata;
+
+namespace KvoAgent {
+
+class CFanotifySource : public CChangeSource {
+public:
+    // Null, with the reason, when the kernel refuses fanotify (no
+    // CAP_SYS_ADMIN, or no directory handles in events).
+    static std::unique_ptr<CFanotifySource> Create(std::string& error);
+    ~CFanotifySource() override;
+    CFanotifySource(const CFanotifySource&) = delete;
+    CFanotifySource& operator=(const CFanotifySource&) = delete;
+
+    const char* Kind() const override { return "fanotify"; }
+    int Fd() const override { return m_fd; }
+    bool Watch(const CWatchList& list, std::string& error) override;
+    void Read(CChangeSink& sink) override;
+    long long WatchedDirs() const override { return static_cast<long long>(m_list.Dirs().size()); }
+
+private:
+    explicit CFanotifySource(int fd) : m_fd(fd) {}
+    bool MarkFilesystemOf(const std::string& dir, std::string& error);
+    void HandleEvent(const fanotify_event_metadata& event, CChangeSink& sink);
+    // The directory of a handle record, or false when it cannot be found.
+    bool DirectoryOf(const void* info, std::string& dir, std::string& name);
+    void Emit(CChangeSink& sink, const char* operation, const std::string& path, const std::string& oldPath,
+              int pid);
+
+    int m_fd;
+    CWatchList m_list;
+    std::map<unsigned long long, int> m_mountFds;  // filesystem id -> descriptor of a directory on it
+    std::unordered_map<std::string, std::string> m_dirs;  // handle -> directory path
+    CProcessIdentity m_identity;
+};
+
+}  // namespace KvoAgent

@@ -1,0 +1,167 @@
+#include "agent/InotifySource.h"
+
+#include <sys/inotify.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "agent/RealtimePlatform.h"
+#include "core/Log.h"
+
+namespace KvoAgent {
+
+namespace {
+
+const unsigned int kMask =
+    IN_CREATE | IN_DELETE | IN_MODIFY | IN_ATTRIB | IN_MOVED_FROM | IN_MOVED_TO | IN_ONLYDIR | IN_DONT_FOLLOW;
+
+bool Below(const std::string& path, const std::string& dir) { return path.compare(0, dir.size(), dir) == 0; }
+
+}  // namespace
+
+std::unique_ptr<CInotifySource> CInotifySource::Create(std::string& error) {
+    const int fd = CRealtimePlatform::InotifyInit(error);
+    if (fd < 0) return nullptr;
+    return std::unique_ptr<CInotifySource>(new CInotifySource(fd));
+}
+
+CInotifySource::~CInotifySource() { CRealtimePlatform::Close(m_fd); }
+
+bool CInotifySource::Watch(const CWatchList& list, std::string&) {
+    for (const auto& watch : m_wdPath) CRealtimePlatform::InotifyRemoveWatch(m_fd, watch.first);
+    m_wdPath.clear();
+    m_pathWd.clear();
+    m_unwatched = 0;
+    m_warnedAt = 0;
+    m_list = list;
+    for (const auto& dir : list.Dirs()) AddTree(dir, nullptr);
+    WarnUnwatched();
+    return true;
+}
+
+void CInotifySource::AddTree(const std::string& dir, CChangeSink* sink) {
+    if (!m_list.Covers(dir) || m_pathWd.count(dir) > 0) return;
+    const int wd = CRealtimePlatform::InotifyAddWatch(m_fd, dir, kMask);
+    if (wd >= 0) {
+        m_wdPath[wd] = dir;
+        m_pathWd[dir] = wd;
+    } else if (errno == ENOSPC) {
+        ++m_unwatched;
+    } else {
+        return;  // gone, or not a directory
+    }
+    // Entries made before the watch was in place would otherwise go unseen.
+    if (sink != nullptr)
+        for (const auto& entry : CRealtimePlatform::Entries(dir))
+            if (m_list.Covers(entry)) Emit(*sink, "create", entry);
+    for (const auto& sub : CRealtimePlatform::Subdirectories(dir)) AddTree(sub + "/", sink);
+}
+
+void CInotifySource::RemoveTree(const std::string& dir) {
+    for (auto it = m_pathWd.lower_bound(dir); it != m_pathWd.end() && Below(it->first, dir);) {
+        CRealtimePlatform::InotifyRemoveWatch(m_fd, it->second);
+        m_wdPath.erase(it->second);
+        it = m_pathWd.erase(it);
+    }
+}
+
+void CInotifySource::MoveTree(const std::string& from, const std::string& to) {
+    std::vector<std::pair<std::string, int>> moved;
+    for (auto it = m_pathWd.lower_bound(from); it != m_pathWd.end() && Below(it->first, from);) {
+        moved.emplace_back(to + it->first.substr(from.size()), it->second);
+        it = m_pathWd.erase(it);
+    }
+    for (const auto& entry : moved) {
+        m_pathWd[entry.first] = entry.second;
+        m_wdPath[entry.second] = entry.first;
+    }
+}
+
+void CInotifySource::Read(CChangeSink& sink) {
+    alignas(inotify_event) char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t length = CRealtimePlatform::Read(m_fd, buffer, sizeof buffer);
+        if (length <= 0) break;
+        for (ssize_t at = 0; at < length;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            HandleEvent(*event, sink);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    WarnUnwatched();
+}
+
+void CInotifySource::HandleEvent(const inotify_event& event, CChangeSink& sink) {
+    if (event.mask & IN_Q_OVERFLOW) {
+        FlushMove(sink);
+        sink.Missed(1, "the kernel's inotify queue overflowed");
+        return;
+    }
+    if (m_moveCookie != 0 && !((event.mask & IN_MOVED_TO) && event.cookie == m_moveCookie)) FlushMove(sink);
+    const auto watch = m_wdPath.find(event.wd);
+    if (event.mask & IN_IGNORED) {
+        if (watch != m_wdPath.end()) {
+            m_pathWd.erase(watch->second);
+            m_wdPath.erase(watch);
+        }
+        return;
+    }
+    if (watch == m_wdPath.end()) return;
+    const bool isDir = (event.mask & IN_ISDIR) != 0;
+    std::string path = watch->second;
+    if (event.len > 0 && event.name[0] != '\0') path += std::string(event.name) + (isDir ? "/" : "");
+    if (event.mask & IN_MOVED_FROM) {
+        m_moveCookie = event.cookie;
+        m_movedFrom = path;
+        return;
+    }
+    if (event.mask & IN_MOVED_TO) {
+        if (m_moveCookie != 0 && event.cookie == m_moveCookie) {
+            m_moveCookie = 0;
+            if (isDir) MoveTree(m_movedFrom, path);
+            const bool from = m_list.Covers(m_movedFrom), to = m_list.Covers(path);
+            if (from && to) Emit(sink, "rename", path, m_movedFrom);
+            else if (from) Emit(sink, "delete", m_movedFrom);
+            else if (to) Emit(sink, "create", path);
+            return;
+        }
+        if (m_list.Covers(path)) Emit(sink, "create", path);
+        if (isDir) AddTree(path, &sink);
+        return;
+    }
+    if (!m_list.Covers(path)) return;
+    if (event.mask & IN_CREATE) {
+        Emit(sink, "create", path);
+        if (isDir) AddTree(path, &sink);
+    }
+    if (event.mask & (IN_MODIFY | IN_ATTRIB)) Emit(sink, "update", path);
+    if (event.mask & IN_DELETE) Emit(sink, "delete", path);
+}
+
+void CInotifySource::FlushMove(CChangeSink& sink) {
+    if (m_moveCookie == 0) return;
+    m_moveCookie = 0;
+    if (m_movedFrom.back() == '/') RemoveTree(m_movedFrom);
+    if (m_list.Covers(m_movedFrom)) Emit(sink, "delete", m_movedFrom);
+}
+
+void CInotifySource::Emit(CChangeSink& sink, const char* operation, const std::string& path,
+                          const std::string& oldPath) {
+    CRealtimeNotification notification;
+    notification.operationType = operation;
+    notification.realpath = path;
+    notification.oldname = oldPath;
+    notification.time = CRealtimePlatform::NowMillis();
+    sink.Deliver(std::move(notification));
+}
+
+void CInotifySource::WarnUnwatched() {
+    if (m_unwatched <= m_warnedAt) return;
+    m_warnedAt = m_unwatched;
+    KvoCore::LogWarning(wxString::Format(
+        "real-time: the inotify watch limit is reached; %lld directories are not watched (raise "
+        "fs.inotify.max_user_watches); pseudo-real-time scans cover them meanwhile",
+        m_unwatched));
+}
+
+}  // namespace KvoAgent

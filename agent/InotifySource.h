@@ -1,0 +1,60 @@
+// CInotifySource: changes through inotify where fanotify is not available:
+// a watch on every directory of the watched trees, added for new directories
+// as they come (their first entries reported as created), renames paired by
+// cookie, no user or process. Beyond the watch limit the directories left
+// unwatched are counted and a warning names the setting to raise; the
+// plug-in's pseudo-real-time scans cover them meanwhile.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include "agent/ChangeSource.h"
+
+struct inotify_event;
+
+namespace KvoAgent {
+
+class CInotifySource : public CChangeSource {
+public:
+    static std::unique_ptr<CInotifySource> Create(std::string& error);
+    ~CInotifySource() override;
+    CInotifySource(const CInotifySource&) = delete;
+    CInotifySource& operator=(const CInotifySource&) = delete;
+
+    const char* Kind() const override { return "inotify"; }
+    int Fd() const override { return m_fd; }
+    bool Watch(const CWatchList& list, std::string& error) override;
+    void Read(CChangeSink& sink) override;
+    // A move out waits this long for its move in.
+    int IdleTimeoutMs() const override { return m_moveCookie != 0 ? 20 : -1; }
+    void Idle(CChangeSink& sink) override { FlushMove(sink); }
+    long long WatchedDirs() const override { return static_cast<long long>(m_wdPath.size()); }
+    long long UnwatchedDirs() const override { return m_unwatched; }
+
+private:
+    explicit CInotifySource(int fd) : m_fd(fd) {}
+    // Watches dir (ending with "/") and every directory below it; with a
+    // sink, reports what is already inside as created.
+    void AddTree(const std::string& dir, CChangeSink* sink);
+    void RemoveTree(const std::string& dir);
+    void MoveTree(const std::string& from, const std::string& to);
+    void HandleEvent(const inotify_event& event, CChangeSink& sink);
+    // A move out that found no move in: the entry left the watched trees.
+    void FlushMove(CChangeSink& sink);
+    void Emit(CChangeSink& sink, const char* operation, const std::string& path, const std::string& oldPath = "");
+    void WarnUnwatched();
+
+    int m_fd;
+    CWatchList m_list;
+    std::unordered_map<int, std::string> m_wdPath;  // watch -> directory, with a trailing "/"
+    std::map<std::string, int> m_pathWd;
+    long long m_unwatched = 0;
+    long long m_warnedAt = 0;
+    unsigned int m_moveCookie = 0;
+    std::string m_movedFrom;
+};
+
+}  // namespace KvoAgent

@@ -1,0 +1,53 @@
+// CRealtimePlatform: every kernel and /proc call of the real-time engine, in
+// one place, so that the sources above it hold only their bookkeeping. All
+// functions are static and thread-safe; descriptors belong to the caller.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+struct file_handle;
+
+namespace KvoAgent {
+
+class CRealtimePlatform {
+public:
+    // fanotify for whole filesystems, reporting directory handles and names
+    // (and renames as one event); -1 with the reason when refused.
+    static int FanotifyInit(std::string& error);
+    static bool FanotifyMarkFilesystem(int fd, const std::string& path, unsigned long long mask, std::string& error);
+    static int InotifyInit(std::string& error);
+    // The watch descriptor, or -1 with errno kept (ENOSPC: the watch limit).
+    static int InotifyAddWatch(int fd, const std::string& dir, unsigned int mask);
+    static void InotifyRemoveWatch(int fd, int wd);
+    // An eventfd that wakes WaitReadable.
+    static int WakeFdCreate();
+    static void Wake(int wakeFd);
+    static void DrainWake(int wakeFd);
+    // Waits at most ms (negative: forever); true when fd has something to read.
+    static bool WaitReadable(int fd, int wakeFd, int ms);
+    // Bytes read, 0 when nothing is waiting, -1 on an error.
+    static ssize_t Read(int fd, void* buffer, size_t size);
+    static void Close(int fd);
+
+    static int OpenDirectory(const std::string& path);
+    // The filesystem id statfs gives for path, as the kernel reports it in events.
+    static bool FilesystemId(const std::string& path, unsigned long long& fsid);
+    // The current path of a directory handle, through a descriptor on its filesystem.
+    static bool PathOfHandle(int mountFd, file_handle* handle, std::string& path);
+    static bool Exists(const std::string& path);
+    // Subdirectories of dir (links not followed), full paths without a trailing "/".
+    static std::vector<std::string> Subdirectories(const std::string& dir);
+    // Entries of dir, full paths, directories with a trailing "/".
+    static std::vector<std::string> Entries(const std::string& dir);
+
+    // Who a process is: its effective user's name and its executable (or,
+    // when that cannot be read, its command name). Empty when it has gone.
+    static std::string ProcessUser(pid_t pid);
+    static std::string ProcessName(pid_t pid);
+    static long long NowMillis();
+};
+
+}  // namespace KvoAgent

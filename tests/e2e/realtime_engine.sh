@@ -1,0 +1,76 @@
+# The agent's real-time engine under `kvo-agent run`, for fanotify and for
+# inotify (forced): changes on a watched tree become events without a scan
+# being asked for, with who made them where fanotify tells it, in the JSON
+# event and the CEF line; a short-lived file and the agent's own work
+# directory give nothing; a flood through a tiny queue is reported whole by
+# the incremental scan it brings, each change once.
+source "$(dirname "$0")/common.bash" "$@"
+AGENT=$(cd "$(dirname "$AGENT")" && pwd)/$(basename "$AGENT")
+start_rsyslog
+T=$WORK/t
+mkdir -p "$T/flood"
+for f in py-fanotify py-inotify a-fanotify a-inotify; do echo "$f" >"$T/$f.conf"; done
+cat >"$WORK/config.xml" <<EOF2
+<SecurityConfiguration>
+<AgentConfiguration systemIntegrityAllowOnChange="true" systemIntegrityEventMode="2"
+  systemIntegrityOnchangeBackoffMinMS="500" systemIntegrityOnchangeBackoffMaxMS="2000"/>
+<Syslog server="127.0.0.1" port="$UDP_PORT" protocol="udp" format="2"/>
+<IntegrityRules><IntegrityRule id="1" name="Tree" identifier="1001" severity="2" allowOnChange="true">
+  <FileSet base="$T"><Include key="**"/><Attributes><STANDARD/><sha256/></Attributes></FileSet>
+</IntegrityRule></IntegrityRules></SecurityConfiguration>
+EOF2
+# The work directory lies inside the watched tree: the engine must keep out of it.
+W=$T/w
+A=("$AGENT" --workdir "$W" --config "$WORK/config.xml")
+expect_status 0 "the baseline" -- "${A[@]}" baseline
+# events KEY: "change user process" of each JSON event about KEY (a rename: its new key).
+events() { python3 -c 'import json, sys
+for e in map(json.loads, open(sys.argv[1])):
+    if e.get("isKey", e["key"]) == sys.argv[2]: print(e["operationType"], e.get("user", "-"), e.get("processName", "-"))' "$W/events.jsonl" "$1"; }
+matches() { [[ $1 =~ $2 ]]; }
+# until SECONDS COMMAND...: true once COMMAND succeeds.
+until_true() { local n=$(($1 * 10)); shift; for _ in $(seq $n); do "$@" && return 0; sleep 0.1; done; return 1; }
+start_agent() {
+    "${A[@]}" "$@" run >"$WORK/run.out" 2>&1 & agent=$!
+    until_true 30 grep -q "real-time: watching 1 directories" "$W/kvo-agent.log" ||
+        { echo "FAIL: the engine did not start"; cat "$WORK/run.out"; }
+}
+stop_agent() { : >"$W/kvo-agent.log"; kill -TERM $agent && wait $agent; check "the agent stopped cleanly" [ $? -eq 0 ]; }
+
+# engine|"user process" in the JSON event|what the CEF line says of them
+while IFS='|' read -r engine who cef_who; do
+    start_agent --set kvo.realtime=$engine
+    expect_text "$W/kvo-agent.log" "real-time engine: $engine" "$engine: the engine runs"
+    python3 -c 'import sys; open(sys.argv[1], "a").write("by python\n")' "$T/py-$engine.conf"
+    mv "$T/a-$engine.conf" "$T/b-$engine.conf"
+    echo brief >"$T/brief-$engine.conf" && rm "$T/brief-$engine.conf"
+    echo ours >"$W/ours-$engine.conf"
+    echo last >"$T/last-$engine.conf"
+    until_true 30 grep -q "last-$engine" "$W/events.jsonl"
+    check "$engine: the write by python3 [$(events "$T/py-$engine.conf")]" matches "$(events "$T/py-$engine.conf")" "^update $who\$"
+    check "$engine: one rename [$(events "$T/b-$engine.conf")]" [ "$(events "$T/b-$engine.conf" | cut -d' ' -f1)" = rename ]
+    check "$engine: a file gone within the settle time leaves nothing" \
+        [ -z "$(events "$T/brief-$engine.conf")$(sqlite3 "$W/si.db" "SELECT key FROM Entitys WHERE key LIKE '%brief%' AND supercededBy IS NULL;")" ]
+    check "$engine: nothing from the work directory" [ -z "$(grep -F "ours-$engine" "$W/events.jsonl")" ]
+    cef=$(grep -F "CEF:" "$LOG" | grep -F "$T/py-$engine.conf")
+    check "$engine: the CEF line [$cef]" matches "$cef" "$cef_who"
+    stop_agent
+done <<'TABLE'
+fanotify|root /[^ ]*python3[^ ]*|act=updated suser=root sproc=/[^ ]*python3
+inotify|- -|act=updated filePath=
+TABLE
+
+# A queue of four: the flood overflows it, and an incremental scan reports it all.
+start_agent --set kvo.realtime=fanotify --set kvo.realtime.queueSize=4
+python3 -c 'import sys
+for i in range(300): open("%s/f%d.conf" % (sys.argv[1], i), "w").write("x")' "$T/flood"
+flood() { [ "$(grep -c "\"$T/flood/" "$W/events.jsonl")" -ge 300 ]; }
+until_true 60 flood
+expect_text "$W/kvo-agent.log" "changes could not be reported one by one (the queue to the on-change object was full); an incremental scan was requested" "the overflow is logged"
+check "each of 300 flooded files reported once as created" [ "$(python3 -c 'import json, sys
+keys = [e["key"] for e in map(json.loads, open(sys.argv[1])) if e["key"].startswith(sys.argv[2])]
+print(len(keys), len(set(keys)))' "$W/events.jsonl" "$T/flood/")" = "300 300" ]
+"${A[@]}" status >"$WORK/status"
+expect_text "$WORK/status" "^real-time engine: fanotify, 1 directories watched, 0 unwatched, [1-9][0-9]* changes left to scans$" "status shows the engine"
+stop_agent
+finish
