@@ -17,7 +17,9 @@
 #include "agent/ControlClient.h"
 #include "agent/ControlServer.h"
 #include "agent/EventFeed.h"
+#include "agent/FeedClient.h"
 #include "agent/RealtimeEngineLua.h"
+#include "agent/ScanRootCommand.h"
 #include "agent/ScanCommand.h"
 #include "agent/SignalWatcher.h"
 #include "agent/WorkdirLock.h"
@@ -80,6 +82,13 @@ void CAgentHost::PrintHelp() {
            "                          the recorded integrity events: the newest N after event ID\n"
            "  entities [--after ID] [--limit N] [--json]\n"
            "                          the recorded entities (the baseline) after entity ID\n"
+           "  feed [FILE]             hands external entity records (one XML Entity element per line,\n"
+           "                          as entities --xml prints them) from FILE or stdin to the running\n"
+           "                          agent, whose file scan waits for them when it hands its scans\n"
+           "                          over (--set kvo.mode.vmsafeGuest=true); all or none: exit 65\n"
+           "                          names every record refused\n"
+           "  scan-root DIR           prints the records of the configured file sets for a file tree\n"
+           "                          mounted at DIR (an image), keys as seen inside it, for feed\n"
            "  status                  the integrity scan status and the plug-in's statistics\n"
            "  dump                    writes the current entities to <workdir>/im/im_baseline.txt\n"
            "                          These four only read and take no work-directory lock; each\n"
@@ -135,6 +144,10 @@ int CAgentHost::CheckArguments() {
             case CQueryCommand::Parsed::UsageError: return UsageError(error);
             case CQueryCommand::Parsed::Run: break;
         }
+    } else if (m_command == "feed" || m_command == "scan-root") {
+        if (m_command == "feed" ? m_arguments.size() > 1 : m_arguments.size() != 1)
+            return UsageError(m_command == "feed" ? "feed takes at most one FILE" : "scan-root needs one DIR");
+        return -1;
     } else if (m_command != "exec" && m_command != "run" && m_command != "baseline" && m_command != "check") {
         return UsageError("unknown command " + m_command);
     } else if (m_arguments.size() == 1 && m_arguments[0] == "--help" && CCommandHelp::Print(m_command)) {
@@ -197,14 +210,25 @@ int CAgentHost::StartAgent() {
     dom.Set(PluginKeys::kFeatureOn, true);
     dom.Set(PluginKeys::kRealtimeMode, false);
     dom.Set(KvoCore::Keys::kLuaCpath, LibraryDirectory() + "/?.so");
-    // Every Lua state of the agent's threads can drive the real-time engine.
-    KvoCore::CRunnable::SetLuaSetup(OpenRealtimeEngineLua);
+    // Every Lua state of the agent's threads, the plug-in's scanners' included,
+    // finds the agent's own modules (mirt) and can drive the real-time engine.
+    dom.Set(KvoCore::Keys::kLuaPath, AgentScriptDirectory() + "/?.lua");
+    KvoCore::CRunnable::SetLuaSetup([](lua_State* L) {
+        KvoCore::OpenAgentLua(L, *CDom::This());
+        OpenRealtimeEngineLua(L);
+    });
     m_options.ApplySettings(dom);
     return ExitOk;
 }
 
 int CAgentHost::RunCommand() {
     if (m_command == "exec") return Exec();
+    if (m_command == "feed") return CFeedClient::Run(*CDom::This(), m_startDir, m_arguments);
+    if (m_command == "scan-root") {
+        wxFileName config(m_options.config);
+        config.MakeAbsolute(m_startDir);
+        return CScanRootCommand(*CDom::This(), m_startDir, m_arguments[0], config.GetFullPath()).Run();
+    }
     int status = ExitOk;
     if (m_command != "run" && AskRunningAgent(status)) return status;
     if (m_query) return m_query->Run(*CDom::This(), AgentScriptDirectory());

@@ -56,8 +56,19 @@ bool CControlClient::SendRequest(const std::string& command, const std::vector<s
     return send(m_fd, line.data(), line.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(line.size());
 }
 
+bool CControlClient::SendInput() {
+    if (!m_hasInput) return true;
+    for (size_t sent = 0; sent < m_input.size();) {
+        const ssize_t n = send(m_fd, m_input.data() + sent, m_input.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        sent += static_cast<size_t>(n);
+    }
+    return shutdown(m_fd, SHUT_WR) == 0;
+}
+
 int CControlClient::Carry(KvoCore::CDom& dom, const std::string& command, const std::vector<std::string>& arguments) {
-    if (!SendRequest(command, arguments)) {
+    if (!SendRequest(command, arguments) || !SendInput()) {
         fprintf(stderr, "kvo-agent: cannot send the request to the running agent: %s\n", strerror(errno));
         return ExitInternal;
     }

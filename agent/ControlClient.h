@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/Dom.h"
@@ -24,6 +25,9 @@ public:
     // NoAgent: no agent serves the socket (none, or a socket file left by a
     // dead one). Failed: error says why.
     Connection Connect(std::string& error);
+    // Text that follows the request as the command's input (feed); the end of
+    // writing tells the agent that it is complete.
+    void SetInput(std::string input) { m_input = std::move(input); m_hasInput = true; }
     // The command's exit status. The agent's stop (SIGINT/SIGTERM here) ends the wait.
     int Carry(KvoCore::CDom& dom, const std::string& command, const std::vector<std::string>& arguments);
 
@@ -32,7 +36,11 @@ private:
     // One response line; false once the exit status came (in status).
     bool Take(const std::string& line, int& status);
 
+    bool SendInput();
+
     int m_fd = -1;
+    std::string m_input;
+    bool m_hasInput = false;
 };
 
 }  // namespace KvoAgent

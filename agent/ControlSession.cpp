@@ -9,6 +9,7 @@
 #include <cjson/cJSON.h>
 
 #include "agent/AgentHost.h"
+#include "agent/FeedCommand.h"
 #include "agent/QueryCommand.h"
 #include "agent/ScanCommand.h"
 #include "core/Log.h"
@@ -20,6 +21,8 @@ namespace {
 // A request is a command line: anything longer is not one.
 const size_t kMostRequestBytes = 65536;
 const int kRequestTimeoutMs = 5000;
+// Input of a command (feed): records of a few hundred bytes, millions at most.
+const size_t kMostInputBytes = size_t(1) << 30;
 
 using Json = std::unique_ptr<cJSON, void (*)(cJSON*)>;
 
@@ -60,26 +63,15 @@ void CControlSession::Run() {
 
 // One line of JSON, read within a few seconds: a client that sends nothing holds no thread for long.
 bool CControlSession::ReadRequest(std::string& command, std::vector<std::string>& arguments, std::string& error) {
-    std::string line;
-    char buffer[4096];
-    while (line.find('\n') == std::string::npos) {
-        struct pollfd p = {m_fd, POLLIN, 0};
-        if (poll(&p, 1, kRequestTimeoutMs) <= 0) {
-            error = "no request came";
-            return false;
-        }
-        const ssize_t n = recv(m_fd, buffer, sizeof buffer, 0);
-        if (n <= 0) {
-            error = "the client left before its request was complete";
-            return false;
-        }
-        line.append(buffer, static_cast<size_t>(n));
-        if (line.size() > kMostRequestBytes) {
-            error = "the request is too long";
+    while (m_pending.find('\n') == std::string::npos) {
+        if (!Receive(kMostRequestBytes, error)) {
+            if (error.empty()) error = "the client left before its request was complete";
             return false;
         }
     }
-    Json request(cJSON_Parse(line.substr(0, line.find('\n')).c_str()), cJSON_Delete);
+    const std::string line = m_pending.substr(0, m_pending.find('\n'));
+    m_pending.erase(0, line.size() + 1);
+    Json request(cJSON_Parse(line.c_str()), cJSON_Delete);
     const cJSON* name = cJSON_GetObjectItemCaseSensitive(request.get(), "command");
     const cJSON* list = cJSON_GetObjectItemCaseSensitive(request.get(), "arguments");
     if (!cJSON_IsString(name) || (list != nullptr && !cJSON_IsArray(list))) {
@@ -109,6 +101,14 @@ int CControlSession::Carry(const std::string& command, const std::vector<std::st
         }
         return query.Run(m_dom, m_scriptDir, io);
     }
+    if (command == "feed") {
+        std::vector<std::string> lines;
+        if (!ReadInput(lines, error)) {
+            fprintf(io.err, "kvo-agent: feed: %s\n", error.c_str());
+            return ExitBadInput;
+        }
+        return CFeedCommand(m_dom, io).Run(lines);
+    }
     bool json = false;
     if (const CScanCommand::ScanKind* kind = CScanCommand::Parse(command, arguments, json, error)) {
         CScanCommand scan(m_dom, *kind, m_scriptDir, json, io);
@@ -118,6 +118,40 @@ int CControlSession::Carry(const std::string& command, const std::vector<std::st
     }
     fprintf(io.err, "kvo-agent: the running agent does not carry this out: %s\n", error.c_str());
     return ExitUsage;
+}
+
+bool CControlSession::Receive(size_t most, std::string& error) {
+    struct pollfd p = {m_fd, POLLIN, 0};
+    if (poll(&p, 1, kRequestTimeoutMs) <= 0) {
+        error = "no request came";
+        return false;
+    }
+    char buffer[65536];
+    const ssize_t n = recv(m_fd, buffer, sizeof buffer, 0);
+    if (n <= 0) {
+        m_clientDone = true;
+        return false;
+    }
+    m_pending.append(buffer, static_cast<size_t>(n));
+    if (m_pending.size() > most) {
+        error = "the request is too long";
+        return false;
+    }
+    return true;
+}
+
+bool CControlSession::ReadInput(std::vector<std::string>& lines, std::string& error) {
+    while (!m_clientDone) {
+        if (!Receive(kMostInputBytes, error) && !m_clientDone) return false;
+    }
+    for (size_t start = 0; start < m_pending.size();) {
+        size_t end = m_pending.find('\n', start);
+        if (end == std::string::npos) end = m_pending.size();
+        lines.push_back(m_pending.substr(start, end - start));
+        start = end + 1;
+    }
+    m_pending.clear();
+    return true;
 }
 
 // The client has nothing more to say once its request is in: readable now means it hung up.

@@ -3,6 +3,8 @@
 // [...]}; the command is carried out inside the running agent, so that it
 // sees the agent's scan state, and what it writes comes back as a stream of
 // JSON lines, {"out": TEXT} and {"err": TEXT}, ended by {"exit": STATUS}.
+// A command that takes input (feed) reads it as the lines that follow the
+// request, up to the client's end of writing.
 // Runs on a thread of its own; the server reaps it once Done().
 #pragma once
 
@@ -37,6 +39,10 @@ private:
 
     void Run();
     bool ReadRequest(std::string& command, std::vector<std::string>& arguments, std::string& error);
+    // The lines after the request, until the client stops writing.
+    bool ReadInput(std::vector<std::string>& lines, std::string& error);
+    // More bytes from the client into m_pending; false at its end or after the time-out.
+    bool Receive(size_t most, std::string& error);
     int Carry(const std::string& command, const std::vector<std::string>& arguments, const CCommandStreams& io);
     bool ClientGone() const;
     bool Send(const char* name, const char* text, size_t size);
@@ -50,6 +56,8 @@ private:
     const std::function<void()> m_wakeAgent;
     Channel m_out{this, "out"};
     Channel m_err{this, "err"};
+    std::string m_pending;  // received and not yet taken
+    bool m_clientDone = false;
     std::thread m_thread;
     std::atomic<bool> m_done{false};
 };

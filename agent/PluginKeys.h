@@ -8,6 +8,8 @@ namespace PluginKeys {
 inline constexpr char kDbPath[] = "zel.im.dbPath";
 inline constexpr char kFeatureOn[] = "zel.im.featureOn";
 inline constexpr char kRealtimeMode[] = "zel.im.realtimeMode";
+// Followed by the entity type: the queue of external entity records.
+inline constexpr char kExternalEntityQueuePrefix[] = "zel.im.ExternalEntity.";
 inline constexpr char kNeedRebuildBaseline[] = "zel.im.bNeedRebuildBaseline";
 inline constexpr char kNeedIncrementalScan[] = "zel.im.bNeedIncrementalScan";
 // Raised by the on-change object when settled changes wait for a real-time scan.

@@ -10,6 +10,7 @@
 #include "agent/ChangeReport.h"
 #include "agent/ConfiguredRules.h"
 #include "agent/EntityListing.h"
+#include "agent/EntityRecordXml.h"
 #include "agent/EventQuery.h"
 #include "agent/ResultRows.h"
 #include "agent/Utf8.h"
@@ -49,6 +50,7 @@ const Help kHelp[] = {
      "--confirm refused while an integrity scan is in progress in the running agent.\n"},
     {"entities",
      "usage: kvo-agent [GLOBAL OPTIONS] entities [--after ID] [--limit N] [--confirm ID] [--json]\n"
+     "       kvo-agent [GLOBAL OPTIONS] entities --xml\n"
      "\n"
      "Prints the recorded entities (the baseline) after entity ID in id order, at most N of them:\n"
      "id, entity type, rule and key, each attribute below. Until their delivery is confirmed, the\n"
@@ -61,6 +63,8 @@ const Help kHelp[] = {
      "                 the older versions and the deleted entities whose id is ID or lower;\n"
      "                 current entities stay; refused during a scan\n"
      "  --json         one JSON object per entity\n"
+     "  --xml          every current entity as an external entity record, one XML Entity element\n"
+     "                 per line with its attributes, as kvo-agent feed takes them (no paging)\n"
      "  --help         this text\n"
      "\n"
      "Exit status: 0, 64 bad option, 69 the database cannot be used, 75 --confirm refused while\n"
@@ -117,13 +121,17 @@ CQueryCommand::Parsed CQueryCommand::Parse(const std::vector<std::string>& argum
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string& option = arguments[i];
         if (option == "--help") return Parsed::Help;
-        if (TakesPaging() && option == "--json") {
+        if (m_command == "entities" && option == "--xml") {
+            m_xml = true;
+        } else if (TakesPaging() && option == "--json") {
             m_json = true;
+            m_paged = true;
         } else if (TakesPaging() && (option == "--after" || option == "--limit" || option == "--confirm")) {
             if (i + 1 == arguments.size()) {
                 error = m_command + " " + option + " needs a number";
                 return Parsed::UsageError;
             }
+            m_paged = true;
             const std::string& text = arguments[++i];
             const bool isId = option != "--limit";
             long long& value = option == "--after" ? m_after : option == "--confirm" ? m_confirm : m_limit;
@@ -136,6 +144,10 @@ CQueryCommand::Parsed CQueryCommand::Parse(const std::vector<std::string>& argum
             error = m_command + ": unknown option or argument " + option;
             return Parsed::UsageError;
         }
+    }
+    if (m_xml && m_paged) {
+        error = "entities --xml lists every current entity and takes no other option";
+        return Parsed::UsageError;
     }
     return Parsed::Run;
 }
@@ -193,6 +205,7 @@ int CQueryCommand::Run(KvoCore::CDom& dom, const std::string& scriptDir, const C
     KvoCore::CSqliteDatabase db(dom, KvoCore::Keys::kTraceAgent);
     const int status = OpenDatabase(dom, db);
     if (status != ExitOk) return status;
+    if (m_xml) return PrintRecords(db);
     std::unique_ptr<lua_State, void (*)(lua_State*)> L(luaL_newstate(), lua_close);
     if (!L) return ExitInternal;
     luaL_openlibs(L.get());
@@ -217,6 +230,16 @@ int CQueryCommand::Run(KvoCore::CDom& dom, const std::string& scriptDir, const C
         return ExitInternal;
     }
     return Report(L.get());
+}
+
+int CQueryCommand::PrintRecords(KvoCore::CSqliteDatabase& db) const {
+    try {
+        CEntityRecordXml(db).Print(m_io.out);
+    } catch (const wxSQLite3Exception& e) {
+        fprintf(m_io.err, "kvo-agent: entities --xml: %s\n", Narrow(e.GetMessage()).c_str());
+        return ExitDatabase;
+    }
+    return ExitOk;
 }
 
 // status and dump have printed their own lines.

@@ -45,6 +45,7 @@ private:
     int ReportRefusal(lua_State* L) const;
     int PrintEvents(lua_State* L) const;
     void PrintEntities(lua_State* L) const;
+    int PrintRecords(KvoCore::CSqliteDatabase& db) const;
 
     const std::string m_command;
     static int PrintTo(lua_State* L);
@@ -54,6 +55,8 @@ private:
     long long m_limit = 100;
     long long m_confirm = 0;
     bool m_json = false;
+    bool m_xml = false;    // entities: every current one as an external entity record
+    bool m_paged = false;  // an option of listing pages was given
 };
 
 }  // namespace KvoAgent

@@ -227,13 +227,21 @@ void OpenAgentLua(lua_State* L, CDom& dom) {
         .Method("IsRunning", ThreadIsRunning);
     PushDom(L, dom);
     lua_setglobal(L, "dom");
-    std::string cpath;
-    if (dom.Get(Keys::kLuaCpath, cpath)) {
-        lua_getglobal(L, "package");
+    std::string cpath, path;
+    lua_getglobal(L, "package");
+    if (lua_istable(L, -1) && dom.Get(Keys::kLuaCpath, cpath)) {
         lua_pushlstring(L, cpath.data(), cpath.size());
         lua_setfield(L, -2, "cpath");
-        lua_pop(L, 1);
     }
+    if (lua_istable(L, -1) && dom.Get(Keys::kLuaPath, path)) {
+        lua_getfield(L, -1, "path");
+        const char* own = lua_tostring(L, -1);
+        path += std::string(";") + (own ? own : "");
+        lua_pop(L, 1);
+        lua_pushlstring(L, path.data(), path.size());
+        lua_setfield(L, -2, "path");
+    }
+    lua_pop(L, 1);
 }
 
 bool RunLuaFile(lua_State* L, const char* path, int argc, const char* const* argv, std::string& error) {

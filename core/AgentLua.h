@@ -23,7 +23,8 @@ namespace KvoCore {
 class CDom;
 
 // Readies a Lua state for agent scripts: the binder, the two classes, the
-// global "dom" and package.cpath from the state key "kvo.lua.cpath".
+// global "dom", package.cpath from the state key "kvo.lua.cpath" and
+// package.path from "kvo.lua.path" (put before Lua's own).
 void OpenAgentLua(lua_State* L, CDom& dom);
 // Pushes a userdata of class "SLB.Dom" sharing the agent.
 void PushDom(lua_State* L, CDom& dom);

@@ -9,6 +9,8 @@ namespace Keys {
 // State keys.
 inline constexpr char kWorkPath[] = "app.path.work";
 inline constexpr char kLuaCpath[] = "kvo.lua.cpath";
+// Where require finds the agent's own Lua modules (a package.path template).
+inline constexpr char kLuaPath[] = "kvo.lua.path";
 inline constexpr char kEventsIot[] = "kvo.events.iot";
 inline constexpr char kHostWindows[] = "kvo.host.windows";
 inline constexpr char kModeUnitTest[] = "app.mode.unittest";

@@ -47,6 +47,15 @@ public:
     bool WantDirectories() const override { return false; }
     bool WantFiles() const override { return true; }
 
+    // Hands the scan to an external scanner in VM-safe guest mode (or when
+    // testing external entities); else the walk.
+    bool OnMatchEntities() override;
+    // Restarts an interrupted hand-over, else receives the entities.
+    bool OnProcessExternalEntities() override;
+    // Adds the size trend ("growing", "shrinking") and the flag words ("flags...").
+    bool ProcessExternalEntityAttribute(const CSqlEntity& entity, const KvoCore::Int64Set& entityIds,
+                                        const CSqlAttribute& attribute) override;
+
     // Size recorded for the previous version of the file last gathered; -1 for none.
     long long GetPreviousSize() const { return m_previousSize; }
 
@@ -79,6 +88,10 @@ private:
     // The end of the content: true when the file is still the version examined.
     bool ReadEnded(FileReadContext& context);
     void LoadPreviousSize(const wxString& key);
+    // Asks the agent's external scanner module to scan; true when it took the request.
+    bool AskExternalScanner();
+    // Deletes what an interrupted hand-over recorded and matches again.
+    bool RestartHandOver();
     void WriteTrend(const wxString& name, bool verdict, const KvoCore::Int64Set& entityIds);
     void UpdateInternalValue(long long entityId, const wxString& name);
     // The path the file-system calls use: keys that are hex strings stand for raw bytes.
@@ -98,6 +111,8 @@ private:
     // Read buffer shared by every content read of this scanner.
     std::vector<unsigned char> m_readBuffer;
     ReadFailure m_readFailure = ReadFailure::None;
+    // This run handed the scan over (in memory only: a restarted thread starts the hand-over again).
+    bool m_externalEntities = false;
     wxString m_readFailureReason;
 };
 

@@ -202,19 +202,6 @@ bool CIntegrityScanThread::OnReadContent(const wxString&, unsigned long, unsigne
 
 bool CIntegrityScanThread::OnReadContentEnd(const wxString&, unsigned long) { return false; }
 
-// External entities are not built yet: a scan that reaches them is aborted
-// openly rather than reported as complete with nothing recorded.
-bool CIntegrityScanThread::OnProcessExternalEntities() {
-    return StepNotAvailable(StepProcessExternalEntities, __func__);
-}
-
-bool CIntegrityScanThread::StepNotAvailable(int step, const char* hook) {
-    KvoCore::LogError(
-        wxString::Format("CIntegrityScanThread - step %d (%s) is not available in %s integrity scan thread.", step,
-                         hook, GetThreadName()));
-    return false;
-}
-
 void CIntegrityScanThread::SetNextStep(int step) {
     m_subscan->m_scanStep = step;
     m_subscan->SetAttributeNull(&m_subscan->m_scanStep, false);

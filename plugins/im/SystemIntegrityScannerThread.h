@@ -130,6 +130,8 @@ public:
     virtual bool OnInit();
     virtual bool OnGatherAttributeValues();
     virtual bool OnMatchEntities();
+    // Waits on the type's external-entity queue and records what arrives
+    // until the end marker (an entity with an empty key).
     virtual bool OnProcessExternalEntities();
     virtual bool OnProcessRealtimeChanges();
     // Content reading for hashing; the base has no content.
@@ -150,6 +152,13 @@ public:
     // Reads the scope of the scan (scan type, entity sets and rules);
     // subclasses call it first.
     virtual bool OnThreadStartup();
+    // Stores one attribute of an external entity for the given entity rows:
+    // digests arrive as hexadecimal, the size as decimal text; other monitored
+    // names are written as they come. False stops the entity's attributes.
+    virtual bool ProcessExternalEntityAttribute(const CSqlEntity& entity, const KvoCore::Int64Set& entityIds,
+                                                const CSqlAttribute& attribute);
+    // Also ends a wait for external entities.
+    void requestExit() override;
     // Forgets what was read of the previous entity; subclasses extend it.
     virtual void ClearEntityAttributeData();
 
@@ -301,6 +310,16 @@ protected:
     bool ShouldDescend(const CSqlIncludeExcludeFeatures& features, const CSqlIncludeExcludePatterns& patterns,
                        const KvoCore::Int64Set& includeExcludeIds, const wxString& searchBase,
                        const wxString& key) const;
+
+    // --- External entities (step 350000) ---
+    // Records one external entity with its attributes and compares it as a
+    // scan would; false ends the step (the end marker, or a database failure,
+    // which sets m_externalEntitiesFailed).
+    bool ProcessExternalEntity(CSqlEntity* entity);
+    // The queue the type's external entities arrive on.
+    std::string ExternalEntityQueue();
+    // True for the names of the attributes the type's entity sets can monitor ("size", "sha256", ...).
+    bool IsMonitoredAttributeName(const wxString& name) const;
 
     // --- Real-time change processing (step 250000) ---
     // The entity sets a change row names, with their rules' severities. A
@@ -459,6 +478,10 @@ protected:
     // digests are recorded as unknown (empty), and its version carries the
     // digests of the previous one.
     bool m_contentIncomplete = false;
+    // A database failure ended the reception of external entities.
+    bool m_externalEntitiesFailed = false;
+    // Set while the thread waits on its external-entity queue, so that a stop request wakes it.
+    std::atomic<bool> m_waitingForExternalEntities{false};
     // Per-entity scratch texts, emptied by ClearEntityAttributeData.
     wxString m_entityScratch[6];
     // The record WriteAttribute inserts, and the names it stores by monitor name.
@@ -514,7 +537,6 @@ private:
     void PrepareStatements();
     // Undoes what an exception left behind: open transaction, connection.
     void DiscardDbAfterException();
-    bool StepNotAvailable(int step, const char* hook);
     bool LoadScanType();
     void LoadRuleIdsInScope();
     void AddEntitySetIds(const wxString& sql);

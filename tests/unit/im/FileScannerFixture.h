@@ -46,6 +46,14 @@ protected:
 
     // Runs one subscan of entityType to its end; returns the highest entity id before it.
     long long RunScan(const std::string& entityType, int scanType = 0) {
+        std::unique_ptr<KvoPluginIm::CIntegrityScanThread> scanner = StartScan(entityType, scanType);
+        if (scanner) scanner->join();
+        m_lastFinished = scanner && scanner->IsFinished();
+        return m_highestBefore;
+    }
+
+    // A new scan of one subscan of entityType, started; m_highestBefore is the highest entity id before it.
+    std::unique_ptr<KvoPluginIm::CIntegrityScanThread> StartScan(const std::string& entityType, int scanType) {
         // A marker row, as the control thread takes the highest id at the start
         // of a scan; it stays, so that no entity of this scan reuses its id.
         Execute("INSERT INTO Entitys(entityType) VALUES ('-ScanStart-')");
@@ -53,6 +61,11 @@ protected:
         Execute("INSERT INTO Scans(startTime,incrementalScan) VALUES (1000," + std::to_string(scanType) + ")");
         Execute("INSERT INTO Subscans(scanId,entityType,scanStep) VALUES ((SELECT MAX(scanId) FROM Scans),'" +
                 entityType + "',0)");
+        return ResumeScan();
+    }
+
+    // A scanner of the newest subscan row as it stands, started with the same highest entity id.
+    std::unique_ptr<KvoPluginIm::CIntegrityScanThread> ResumeScan() {
         auto subscan = std::make_unique<KvoPluginIm::CSqlSubscan>();
         {
             KvoCore::CSqliteDatabase db(*m_dom, "test");
@@ -66,12 +79,10 @@ protected:
         std::unique_ptr<KvoPluginIm::CIntegrityScanThread> scanner(
             KvoPluginIm::CIntegrityScanThread::CreateIntegrityScanThread(*m_dom, nullptr, subscan.release()));
         EXPECT_TRUE(scanner != nullptr);
-        if (!scanner) return m_highestBefore;
+        if (!scanner) return scanner;
         scanner->SetHighestEntityIdAtStartOfScan(m_highestBefore);
         EXPECT_TRUE(scanner->start());
-        scanner->join();
-        m_lastFinished = scanner->IsFinished();
-        return m_highestBefore;
+        return scanner;
     }
 
     // Keys recorded by the last scan, relative to the tree, sorted.
