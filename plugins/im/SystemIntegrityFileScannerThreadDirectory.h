@@ -114,10 +114,14 @@ private:
                            const wxArrayString& subdirectories, bool skipping);
     void SaveCheckpoint(const CSqlDirectoryEntitySet& set, const wxString& directory);
     bool ShouldEnter(const WalkContext& walk, const wxString& searchBase, const wxString& sub, bool isLink);
+    // The agent's work directory (as given and as resolved): neither it nor
+    // anything below it is recorded, or the agent would report its own files.
+    bool IsAgentWorkPath(const wxString& path);
     wxString ChildPath(const wxString& directory, const wxString& name) const;
 
     CDirectoryIntegrityKeyMatch m_matcher;
     CSqlEntity m_entity;  // reused for every insert
+    std::vector<wxString> m_agentWorkPaths;  // filled on first use
 };
 
 }  // namespace KvoPluginIm

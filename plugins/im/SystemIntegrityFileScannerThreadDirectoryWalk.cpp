@@ -6,6 +6,7 @@
 #include <sys/vfs.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include <wx/dir.h>
@@ -17,6 +18,7 @@
 #include "core/Log.h"
 #include "core/SqliteDatabase.h"
 #include "core/SqliteTransaction.h"
+#include "core/StateKeys.h"
 #include "plugins/im/SystemIntegrityFileScannerThreadDirectory.h"
 #include "plugins/im/SqlDirectoryEntitySet.h"
 #include "plugins/im/SqlIntegrityRule.h"
@@ -164,8 +166,24 @@ void CDirectoryIntegrityScanThread::KeepBelowUnlistable(const WalkContext& walk,
     KVO_SCANNER_TRACE("%d %s entities below %s kept as they were", kept, GetEntityType(), directory);
 }
 
+bool CDirectoryIntegrityScanThread::IsAgentWorkPath(const wxString& path) {
+    if (m_agentWorkPaths.empty()) {
+        const wxString work = Dom().GetWxString(KvoCore::Keys::kWorkPath);
+        m_agentWorkPaths.push_back(work);
+        const wxCharBuffer narrow = work.fn_str();
+        if (char* resolved = narrow.data() != nullptr && *narrow.data() != 0 ? realpath(narrow, nullptr) : nullptr) {
+            m_agentWorkPaths.push_back(wxString(resolved, *wxConvFileName));
+            free(resolved);
+        }
+    }
+    for (const wxString& work : m_agentWorkPaths)
+        if (!work.empty() && path == work) return true;
+    return false;
+}
+
 bool CDirectoryIntegrityScanThread::ShouldEnter(const WalkContext& walk, const wxString& searchBase,
                                                 const wxString& sub, bool isLink) {
+    if (IsAgentWorkPath(sub)) return false;
     if (IsExcludedFileSystem(sub)) {
         KVO_SCANNER_TRACE("Excluded Filesystem for %s", sub);
         return false;
@@ -240,6 +258,7 @@ void CDirectoryIntegrityScanThread::RecordDirectories(const WalkContext& walk, c
         }
         if (skipping || !WantDirectories()) continue;
         const wxString path = ChildPath(directory, name);
+        if (IsAgentWorkPath(path)) continue;
         int reason = -1;
         if (matcher.EntityMatches(searchBase, path, static_cast<unsigned long>(-1L), walk.sets, walk.set,
                                   walk.features, walk.patterns, walk.includeExcludeIds, reason))

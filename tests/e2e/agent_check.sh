@@ -2,7 +2,8 @@
 # as its events with the exit status of what changed; nothing changed leaves
 # the history as it was; a work directory without a baseline, or a changed
 # rule, gets a baseline first (exit 16); event mode 2 reports from the JSON
-# lines, and --json prints JSON lines.
+# lines, and --json prints JSON lines; the agent's own work directory is never
+# recorded.
 source "$(dirname "$0")/common.bash" "$@"
 AGENT=$(cd "$(dirname "$AGENT")" && pwd)/$(basename "$AGENT")
 
@@ -98,5 +99,13 @@ expect_status 2 "check --json" -- "$AGENT" --workdir "$J" --config "$WORK/json.x
 check "check --json prints one JSON line per event" [ "$(python3 -c '
 import json, sys
 print([(e["change"], e["key"]) for e in map(json.loads, open(sys.argv[1]))])' "$WORK/out")" = "[('delete', '$T/more.txt')]" ]
+
+# The agent's own work directory inside the tree: its database and logs change
+# with every scan, and are never recorded.
+I=$T/sub/agent-work
+expect_status 0 "a baseline with the work directory inside the tree" -- "$AGENT" --workdir "$I" --config "$WORK/rule.xml" baseline
+step "$I" rule.xml "a check with the work directory inside the tree" 0
+check "nothing of the work directory is recorded" \
+    [ "$(sqlite3 "$I/si.db" "SELECT COUNT(*) FROM [Entitys] WHERE [key] LIKE '$I%';")" = 0 ]
 
 finish
