@@ -53,9 +53,12 @@ check "--keep holds the planned sets, and no set of rule 2" \
 check "the work directory got no database" [ ! -e "$WORK/w/si.db" ]
 
 # Three rules stored by a baseline; editing the second retires only it.
-three() { rules_xml "<FileSet base=\"$T/d\"/>" "<FileSet base=\"$T/x\"><Include key=\"$1\"/></FileSet>" "<UserSet/>"; }
+three() { rules_xml "<FileSet base=\"$T/d\"/>" "<FileSet base=\"$T/x\"><Include key=\"$1\"/></FileSet>" \
+    "<UserSet><Include key=\"root\"/><exclude key=\"x\"/></UserSet>"; }
 three '*' >"$WORK/three.xml"
 expect_status 0 "baseline of three rules" -- "$AGENT" --workdir "$WORK/b" --config "$WORK/three.xml" baseline
+expect_text "$WORK/b/kvo-agent.log" 'WARNING rule 3 "r3", UserSet: unknown element exclude, ignored (did you mean Exclude?) (configuration line 5)' \
+    "the agent logs the lint's findings as it stores a rule"
 three '*.conf' >"$WORK/three.xml"
 cp "$WORK/b/si.db" "$WORK/before.db"
 expect_status 0 "plan against the baseline" -- "$AGENT" --workdir "$WORK/b" --config "$WORK/three.xml" rules --plan
