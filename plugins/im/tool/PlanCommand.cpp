@@ -30,7 +30,7 @@ const SetTable kSetTables[] = {
     {wxT("UserSets"), wxT("UserSet"), wxT("User"), false},
 };
 
-const char* const kTrace = "zel.im.ImThread";
+const char* const kTrace = Keys::kTraceImThread;
 
 void Out(const wxString& text) { printf("%s\n", text.utf8_str().data()); }
 

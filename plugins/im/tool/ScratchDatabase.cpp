@@ -10,6 +10,7 @@
 
 #include "core/Dom.h"
 #include "core/SqliteDatabase.h"
+#include "plugins/im/StateKeys.h"
 
 namespace KvoPluginIm {
 
@@ -42,7 +43,7 @@ bool CScratchDatabase::CopyTo(const wxString& target, wxString& error) const {
 }
 
 bool CScratchDatabase::Backup(const wxString& from, const wxString& to, wxString& error) {
-    KvoCore::CSqliteDatabase db(*KvoCore::CDom::This(), "zel.im.ImThread");
+    KvoCore::CSqliteDatabase db(*KvoCore::CDom::This(), Keys::kTraceImThread);
     if (!db.OpenIntegrityDb(from, KvoCore::DbAccess::ReadOnly)) {
         error = wxString::Format("cannot open the integrity database %s", from);
         return false;

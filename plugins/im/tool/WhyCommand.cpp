@@ -54,7 +54,7 @@ std::map<long long, wxString> RuleNames(wxSQLite3Database& db) {
 }  // namespace
 
 bool CWhyCommand::Run(const std::vector<std::string>& keys, wxString& error) {
-    KvoCore::CSqliteDatabase db(m_dom, "zel.im.keyMatch");
+    KvoCore::CSqliteDatabase db(m_dom, Keys::kTraceKeyMatch);
     if (!db.OpenIntegrityDb(m_dom.GetWxString(Keys::kDbPath), KvoCore::DbAccess::ReadOnly)) {
         error = "the integrity database cannot be opened";
         return false;
