@@ -189,6 +189,16 @@ bool CConfiguration::GetXml(const wxString& absolutePath, XMLObject& object) con
     return true;
 }
 
+bool CConfiguration::VisitElement(const wxString& absolutePath,
+                                  const std::function<void(const wxXmlNode&)>& use) const {
+    auto document = Snapshot();
+    if (!document) return false;
+    const wxXmlNode* element = FindElement(*document, absolutePath);
+    if (!element) return false;
+    use(*element);
+    return true;
+}
+
 bool CConfiguration::GetAttribute(const wxString& elementPath, const wxString& attribute, wxString& value) const {
     auto document = Snapshot();
     if (!document) return false;

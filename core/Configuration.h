@@ -8,6 +8,7 @@
 // force untouched. Thread-safe: readers work on a snapshot.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -41,6 +42,9 @@ public:
     // into object. False when nothing is loaded, the element is absent, or
     // parsing fails.
     bool GetXml(const wxString& absolutePath, XMLObject& object) const;
+    // Calls use with the element at an absolute path, as parsed (line numbers
+    // included); false when nothing is loaded or the element is absent.
+    bool VisitElement(const wxString& absolutePath, const std::function<void(const wxXmlNode&)>& use) const;
     // False when the element or its attribute is absent.
     bool GetAttribute(const wxString& elementPath, const wxString& attribute, wxString& value) const;
     // True only for a loaded document whose root element has no child elements.

@@ -152,6 +152,11 @@ bool CDom::ConfigGetXml(const wxString& absolutePath, XMLObject& object) const {
     return m_agent->configuration.GetXml(absolutePath, object);
 }
 
+bool CDom::ConfigVisitElement(const wxString& absolutePath,
+                              const std::function<void(const wxXmlNode&)>& use) const {
+    return m_agent->configuration.VisitElement(absolutePath, use);
+}
+
 bool CDom::ConfigGetAttribute(const wxString& elementPath, const wxString& attribute, wxString& value) const {
     return m_agent->configuration.GetAttribute(elementPath, attribute, value);
 }

@@ -7,10 +7,13 @@
 #include <sys/types.h>
 #include <sys/stat.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
 #include <wx/string.h>
+
+class wxXmlNode;
 
 #include "core/Log.h"
 #include "core/Utilities.h"
@@ -75,6 +78,8 @@ public:
 
     // --- Configuration ---
     bool ConfigGetXml(const wxString& absolutePath, XMLObject& object) const;
+    // The element as parsed, for tools that point at its lines; false when absent.
+    bool ConfigVisitElement(const wxString& absolutePath, const std::function<void(const wxXmlNode&)>& use) const;
     bool ConfigGetAttribute(const wxString& elementPath, const wxString& attribute, wxString& value) const;
     bool ConfigIsEmpty() const;
     // Re-reads the file; on success raises "app.configUpdated". A failure is

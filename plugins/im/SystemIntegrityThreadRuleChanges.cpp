@@ -10,6 +10,7 @@
 #include "core/SqliteDatabase.h"
 #include "core/SqliteTransaction.h"
 #include "plugins/im/IntegrityRule.h"
+#include "plugins/im/RuleLint.h"
 #include "plugins/im/SqlIntegrityRule.h"
 #include "plugins/im/SystemIntegrityScannerThread.h"
 #include "plugins/im/SystemIntegrityThread.h"
@@ -174,6 +175,7 @@ void CSystemIntegrityThread::StoreConfiguredRules(const CIntegrityRules& configu
                 rule.GetId()));
             continue;
         }
+        CRuleLint::LogFindings(m_dom, *this, rule.GetId());
         AddRuleToDb(rule);
         m_incrementalRuleIds.insert(rule.GetId());
     }

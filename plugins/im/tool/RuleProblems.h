@@ -22,6 +22,8 @@ public:
     explicit CRuleProblems(const CIntegrityRule& rule);
 
     bool Accepted() const { return m_problems.empty(); }
+    // A problem found elsewhere (the lint), in the same phrase form.
+    void Add(const wxString& problem) { m_problems.push_back(problem); }
     const std::vector<wxString>& GetProblems() const { return m_problems; }
     // `rule ID "NAME": accepted`, or the problems joined by "; ".
     wxString Summary() const;

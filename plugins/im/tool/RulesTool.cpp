@@ -10,7 +10,11 @@
 #include "core/Log.h"
 #include "core/Version.h"
 #include "plugins/im/tool/GlobCommand.h"
+#include "plugins/im/tool/PlanCommand.h"
 #include "plugins/im/tool/RulesCommand.h"
+#include "plugins/im/tool/ScratchDatabase.h"
+#include "plugins/im/tool/WhyCommand.h"
+#include "plugins/im/StateKeys.h"
 #include "core/StateKeys.h"
 
 namespace KvoPluginIm {
@@ -39,7 +43,21 @@ void CRulesTool::PrintHelp() {
         "                     each rule back as the agent understands it (attributes, sets and\n"
         "                     features it does not take are shown, with the value \"unknown\" or\n"
         "                     \"unsupported\" for attributes), then one line per rule: `rule ID \"NAME\":\n"
-        "                     accepted` or the problems found, separated by \"; \"\n"
+        "                     accepted` or the problems found, separated by \"; \". Before the\n"
+        "                     summaries, the lint's findings, one per line: FILE:LINE: error|warning:\n"
+        "                     rule ID \"NAME\", ELEMENT: what the rule does that was probably not meant\n"
+        "                     (unknown elements, patterns that never match or do not compile, \"+\" or\n"
+        "                     \"|\" in patterns, variables without env., sets of Excludes only; a\n"
+        "                     missing search base is a warning). Errors make a rule not accepted.\n"
+        "  rules --plan [--keep FILE]\n"
+        "                     process the rules as the agent would, on a copy of the work directory's\n"
+        "                     si.db (or an empty one): print what each rule stores, the rules retired,\n"
+        "                     those needing a baseline and the agent events; --keep writes the result\n"
+        "                     to FILE. The work directory's database is never written.\n"
+        "  rules --why KEY... [--type TYPE]\n"
+        "                     for each key (a path; with --type User, Group, Port, Process or\n"
+        "                     InstalledSoftware a name), the rule and set a scan would record it in, or\n"
+        "                     for each set of its type why not"
         "  glob [--base] [--windows] [--] PATTERN...\n"
         "                     print the regular expression stored for each glob, one per line:\n"
         "                     as an include/exclude pattern, or with --base as a base directory\n"
@@ -47,7 +65,7 @@ void CRulesTool::PrintHelp() {
         "                     on a Windows host; -- ends the options. glob reads no configuration.\n"
         "\n"
         "Exit status: 0 success, 1 (rules) some rule was not accepted whole, 64 usage error,\n"
-        "65 configuration or rules that do not parse, 70 internal error.\n");
+        "65 configuration or rules that do not parse, 69 the database cannot be used, 70 internal error.\n");
 }
 
 int CRulesTool::UsageError(const std::string& message) {
@@ -87,10 +105,49 @@ int CRulesTool::StartAgent(bool readConfiguration) {
 }
 
 int CRulesTool::RunRules() {
-    if (!m_arguments.empty()) return UsageError("rules takes no arguments, got " + m_arguments[0]);
+    CRulesCommand command;
+    std::string error;
+    if (!command.Parse(m_arguments, error)) return UsageError(error);
+    if (command.GetMode() == CRulesCommand::Mode::Lint) {
+        const int status = StartAgent(true);
+        if (status != ExitOk) return status;
+        return CRulesCommand::Run(*CDom::This(), m_options.config);
+    }
+    return RunOnScratchCopy(command);
+}
+
+int CRulesTool::RunOnScratchCopy(const CRulesCommand& command) {
+    wxString source = m_options.workdir + wxT("/si.db");
+    for (const auto& [key, value] : m_options.settings)
+        if (key == Keys::kDbPath) source = wxString::FromUTF8(value.c_str());
+    // The agent object lives in the scratch directory, so that the agent
+    // events and the log of the processing never reach the real work directory.
+    CScratchDatabase scratch;
+    wxString error;
+    if (!scratch.CreateDirectory(error)) return Fail(error, ExitInternal);
+    m_options.workdir = scratch.GetDirectory();
     const int status = StartAgent(true);
     if (status != ExitOk) return status;
-    return CRulesCommand::Run(*CDom::This(), m_options.config);
+    CDom& dom = *CDom::This();
+    dom.Set(Keys::kDbPath, std::string(scratch.GetDbPath().utf8_str()));
+    if (!scratch.CopyFrom(source, error)) return Fail(error, ExitDatabase);
+    CPlanCommand plan(dom);
+    if (!plan.Run(error)) return Fail(error, ExitDatabase);
+    if (command.GetMode() == CRulesCommand::Mode::Why) {
+        CWhyCommand why(dom, wxString::FromUTF8(command.GetType().c_str()));
+        if (!why.Run(command.GetKeys(), error)) return Fail(error, ExitUsage);
+        return ExitOk;
+    }
+    plan.Print();
+    if (!command.GetKeepFile().empty() &&
+        !scratch.CopyTo(wxString::FromUTF8(command.GetKeepFile().c_str()), error))
+        return Fail(error, ExitDatabase);
+    return ExitOk;
+}
+
+int CRulesTool::Fail(const wxString& message, int status) {
+    fprintf(stderr, "kvo-rules: %s\n", message.utf8_str().data());
+    return status;
 }
 
 int CRulesTool::RunGlob() {

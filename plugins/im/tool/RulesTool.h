@@ -6,6 +6,7 @@
 #include <wx/string.h>
 
 #include "core/GlobalOptions.h"
+#include "plugins/im/tool/RulesCommand.h"
 
 #include <string>
 #include <utility>
@@ -21,6 +22,7 @@ public:
         ExitNotAccepted = 1,
         ExitUsage = 64,
         ExitBadInput = 65,
+        ExitDatabase = 69,
         ExitInternal = 70,
     };
 
@@ -32,6 +34,9 @@ private:
     int StartAgent(bool readConfiguration);
     int RunRules();
     int RunGlob();
+    // --plan and --why: the agent object on a scratch copy of the database.
+    int RunOnScratchCopy(const CRulesCommand& command);
+    static int Fail(const wxString& message, int status);
     static void PrintHelp();
     static int UsageError(const std::string& message);
 
