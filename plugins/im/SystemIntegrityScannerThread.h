@@ -341,10 +341,12 @@ protected:
     // user and every process of the run, one per line.
     void CondenseChangeRecords(CSqlRealtimeChangeDetails& details);
     // One detail; false when the key's attributes could not be gathered.
+    // changedBy: the detail that names who changed the key after a move
+    // (the move's own detail when none follows it).
     bool ProcessRealtimeChange(const wxString& entityType, const wxString& keyCanonical,
                                const KvoCore::Int64Set& entitySetIds, const KvoCore::XMLObjectList& entitySets,
                                const std::map<long long, int>& severities, const CSqlRealtimeChangeDetail& detail,
-                               bool gather);
+                               const CSqlRealtimeChangeDetail& changedBy, bool gather);
     // A new row of key per entity set, with its attributes when gather is
     // set; rows of a key that is gone are dropped. False when gathering failed.
     bool CreateNewEntitiesForRealtimeChange(const wxString& entityType, const wxString& key,
@@ -364,6 +366,13 @@ protected:
     // change reported with the detail's time, user and process.
     bool SettleRealtimeVersion(const KvoCore::XMLObjectList& entitySets, CSqlEntity& was, CSqlEntity* is, int change,
                                const CSqlRealtimeChangeDetail& detail);
+    // A new version of was at the keys given, with was's attribute values;
+    // the caller settles was against it.
+    void MoveVersion(const CSqlEntity& was, const wxString& keyCanonical, const wxString& key, long long when,
+                     CSqlEntity& moved);
+    // Whether is holds other attribute values than was (a digest a failed
+    // read left unknown counts as unchanged).
+    bool VersionChanged(CSqlEntity& was, CSqlEntity& is);
     // The current versions already at a rename's new key give way to is: the
     // first is superseded by it, any other deleted; replaced is already settled.
     void RetireRenameTargets(CSqlEntitys& targets, const CSqlEntity& is, long long replaced);

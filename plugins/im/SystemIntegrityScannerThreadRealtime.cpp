@@ -28,6 +28,7 @@ const int kMaxConsecutiveFailures = 5;
 const unsigned int kPauseAfterFailureMsec = 500;
 const int kChangeUpdate = 2;
 const int kChangeDelete = 3;
+const int kChangeRename = 4;
 // The rule record keeps its severity private; the column is named after it.
 const wxChar* const kRuleSeverityColumn = wxT("severity");
 
@@ -180,7 +181,12 @@ bool CIntegrityScanThread::ProcessRealtimeChanges(const RealtimeSets* sets, cons
         if (detail.m_change == kChangeUpdate && i + 1 < details.size() && details.at(i + 1).m_change == kChangeDelete)
             continue;
         const bool gather = detail.m_change != kChangeDelete || ReexamineDeletedKeys();
-        if (!ProcessRealtimeChange(type, key, sets->ids, *sets->sets, sets->severities, detail, gather)) return false;
+        const CSqlRealtimeChangeDetail& changedBy =
+            detail.m_change == kChangeRename && i + 1 < details.size() && details.at(i + 1).m_change == kChangeUpdate
+                ? details.at(i + 1)
+                : detail;
+        if (!ProcessRealtimeChange(type, key, sets->ids, *sets->sets, sets->severities, detail, changedBy, gather))
+            return false;
         AfterCommit([] { IncMetric("realtimeEventEntityProcessed", 1); });
     }
     {

@@ -75,7 +75,8 @@ bool CIntegrityScanThread::ProcessRealtimeChange(const wxString& entityType, con
                                                  const KvoCore::Int64Set& entitySetIds,
                                                  const KvoCore::XMLObjectList& entitySets,
                                                  const std::map<long long, int>& severities,
-                                                 const CSqlRealtimeChangeDetail& detail, bool gather) {
+                                                 const CSqlRealtimeChangeDetail& detail,
+                                                 const CSqlRealtimeChangeDetail& changedBy, bool gather) {
     const int code = detail.m_change;
     if (code < 0) {
         KVO_SCANNER_TRACE("Processing BaseChanged %s %s", entityType, keyCanonical);
@@ -113,7 +114,18 @@ bool CIntegrityScanThread::ProcessRealtimeChange(const wxString& entityType, con
             continue;
         }
         paired.insert(was.m_entitySetId);
-        if (SettleRealtimeVersion(entitySets, was, &is->m_entity, rename ? ChangeRename : ChangeUpdate, detail))
+        CSqlEntity* settled = &was;
+        CSqlEntity moved;
+        if (rename && VersionChanged(was, is->m_entity)) {
+            // Moved and then changed before the move was processed: the move
+            // is reported with what was moved, and the change as an update,
+            // or the change would be lost in the move.
+            MoveVersion(was, is->m_entity.m_keyCanonical, is->m_entity.m_key, detail.m_whenChangedLast, moved);
+            SettleRealtimeVersion(entitySets, was, &moved, ChangeRename, detail);
+            settled = &moved;
+        }
+        const int change = rename && settled == &was ? ChangeRename : ChangeUpdate;
+        if (SettleRealtimeVersion(entitySets, *settled, &is->m_entity, change, settled == &was ? detail : changedBy))
             unchanged.push_back(is->m_entity.m_entityId);
         if (rename) RetireRenameTargets(targets, is->m_entity, 0);
     }
@@ -159,14 +171,7 @@ bool CIntegrityScanThread::ProcessRealtimeChange(const wxString& entityType, con
 bool CIntegrityScanThread::SettleRealtimeVersion(const KvoCore::XMLObjectList& entitySets, CSqlEntity& was,
                                                  CSqlEntity* is, int change, const CSqlRealtimeChangeDetail& detail) {
     if (is != nullptr && change != ChangeRename) {
-        // A digest that a failed read left unknown is no change (as in a comparing scan).
-        if (m_contentIncomplete) {
-            if (FillUnknownDigests(is->m_entityId, was.m_entityId) > 0) RehashEntity(*is);
-        } else if (!SameHash(is->m_attributeHash, was.m_attributeHash) &&
-                   FillUnknownDigests(was.m_entityId, is->m_entityId) > 0) {
-            RehashEntity(was);
-        }
-        if (is->m_attributeHash.GetDataLen() > 0 && SameHash(is->m_attributeHash, was.m_attributeHash)) {
+        if (!VersionChanged(was, *is)) {
             OnEntityUnchanged(*is, was);
             KVO_SCANNER_TRACE("%s '%s' %d was reported to be modified, but none of its monitored attributes changed "
                               "value",
@@ -184,6 +189,39 @@ bool CIntegrityScanThread::SettleRealtimeVersion(const KvoCore::XMLObjectList& e
         ReportIntegrityEvent(&was, is, -1, static_cast<int>(was.m_integrityRuleId), change, detail.m_whenChangedFirst,
                              detail.m_user, detail.m_process);
     return false;
+}
+
+bool CIntegrityScanThread::VersionChanged(CSqlEntity& was, CSqlEntity& is) {
+    // A digest that a failed read left unknown is no change (as in a comparing scan).
+    if (m_contentIncomplete) {
+        if (FillUnknownDigests(is.m_entityId, was.m_entityId) > 0) RehashEntity(is);
+    } else if (!SameHash(is.m_attributeHash, was.m_attributeHash) &&
+               FillUnknownDigests(was.m_entityId, is.m_entityId) > 0) {
+        RehashEntity(was);
+    }
+    return is.m_attributeHash.GetDataLen() == 0 || !SameHash(is.m_attributeHash, was.m_attributeHash);
+}
+
+void CIntegrityScanThread::MoveVersion(const CSqlEntity& was, const wxString& keyCanonical, const wxString& key,
+                                       long long when, CSqlEntity& moved) {
+    moved.SetFound(was.m_entityType, was.m_entitySetId, was.m_integrityRuleId, keyCanonical, key, when);
+    moved.m_integrityRuleSeverity = was.m_integrityRuleSeverity;
+    moved.SetAttributeNull(&moved.m_integrityRuleSeverity, was.IsAttributeNull(&was.m_integrityRuleSeverity));
+    moved.m_attributeHash = was.m_attributeHash;
+    moved.SetAttributeNull(&moved.m_attributeHash, false);
+    {
+        StatementRelease release(*Stmt().insertEntity);
+        moved.SQLInsert(Db(), *Stmt().insertEntity);
+    }
+    wxSQLite3Statement& copy = *Stmt().copyAttributes;
+    StatementRelease release(copy);
+    copy.Bind(1, static_cast<wxLongLong>(moved.m_entityId));
+    copy.Bind(2, static_cast<wxLongLong>(was.m_entityId));
+    copy.ExecuteUpdate();
+    AfterCommit([] {
+        CSystemIntegrityThread::IncEntitiesTotalCount();
+        IncMetric("entitiesSuperceded", 1);
+    });
 }
 
 void CIntegrityScanThread::RetireRenameTargets(CSqlEntitys& targets, const CSqlEntity& is, long long replaced) {
@@ -329,38 +367,11 @@ void CIntegrityScanThread::HandleRenamedEntity(const KvoCore::XMLObjectList&, co
             CSqlEntity moved;
             if (!newBelow.empty()) {
                 started = KvoCore::SystemTickCount();
-                moved.m_entityType = was.m_entityType;
-                moved.m_entitySetId = was.m_entitySetId;
-                moved.m_integrityRuleId = was.m_integrityRuleId;
-                moved.m_integrityRuleSeverity = was.m_integrityRuleSeverity;
-                moved.m_keyCanonical = newBelow + was.m_keyCanonical.Mid(below.length());
-                moved.m_key = newBelow + was.m_key.Mid(below.length());
-                moved.m_whenScanned = detail.m_whenChangedLast;
-                moved.m_attributeHash = was.m_attributeHash;
-                for (const void* member :
-                     {static_cast<const void*>(&moved.m_entityType), static_cast<const void*>(&moved.m_entitySetId),
-                      static_cast<const void*>(&moved.m_integrityRuleId), static_cast<const void*>(&moved.m_keyCanonical),
-                      static_cast<const void*>(&moved.m_key), static_cast<const void*>(&moved.m_whenScanned),
-                      static_cast<const void*>(&moved.m_attributeHash)})
-                    moved.SetAttributeNull(member, false);
-                moved.SetAttributeNull(&moved.m_integrityRuleSeverity,
-                                       was.IsAttributeNull(&was.m_integrityRuleSeverity));
-                {
-                    StatementRelease release(*Stmt().insertEntity);
-                    moved.SQLInsert(Db(), *Stmt().insertEntity);
-                }
-                wxSQLite3Statement& copy = *Stmt().copyAttributes;
-                StatementRelease release(copy);
-                copy.Bind(1, static_cast<wxLongLong>(moved.m_entityId));
-                copy.Bind(2, static_cast<wxLongLong>(was.m_entityId));
-                const int copied = copy.ExecuteUpdate();
+                MoveVersion(was, newBelow + was.m_keyCanonical.Mid(below.length()),
+                            newBelow + was.m_key.Mid(below.length()), detail.m_whenChangedLast, moved);
                 if (const unsigned elapsed = StatsElapsedMsec(started))
-                    TraceStats(wxString::Format("%u msec copying %d attributes to renamed %s '%s'", elapsed, copied,
-                                                type, moved.m_key));
-                AfterCommit([] {
-                    CSystemIntegrityThread::IncEntitiesTotalCount();
-                    IncMetric("entitiesSuperceded", 1);
-                });
+                    TraceStats(wxString::Format("%u msec copying attributes to renamed %s '%s'", elapsed, type,
+                                                moved.m_key));
             }
             const int change = newBelow.empty() ? ChangeDelete : ChangeRename;
             SetSupercededBy(was, newBelow.empty() ? -1 : moved.m_entityId);

@@ -1,7 +1,8 @@
 # The agent's real-time engine under `kvo-agent run`, for fanotify and for
 # inotify (forced): changes on a watched tree become events without a scan
 # being asked for, with who made them where fanotify tells it, in the JSON
-# event and the CEF line; a short-lived file and the agent's own work
+# event and the CEF line; a file moved and then written gives the move and
+# the update, by its writer; a short-lived file and the agent's own work
 # directory give nothing; a flood through a tiny queue is reported whole by
 # the incremental scan it brings, each change once.
 source "$(dirname "$0")/common.bash" "$@"
@@ -9,7 +10,7 @@ AGENT=$(cd "$(dirname "$AGENT")" && pwd)/$(basename "$AGENT")
 start_rsyslog
 T=$WORK/t
 mkdir -p "$T/flood"
-for f in py-fanotify py-inotify a-fanotify a-inotify; do echo "$f" >"$T/$f.conf"; done
+for f in py-fanotify py-inotify a-fanotify a-inotify m-fanotify m-inotify; do echo "$f" >"$T/$f.conf"; done
 cat >"$WORK/config.xml" <<EOF2
 <SecurityConfiguration>
 <AgentConfiguration systemIntegrityAllowOnChange="true" systemIntegrityEventMode="2"
@@ -43,12 +44,16 @@ while IFS='|' read -r engine who cef_who; do
     expect_text "$W/kvo-agent.log" "real-time engine: $engine" "$engine: the engine runs"
     python3 -c 'import sys; open(sys.argv[1], "a").write("by python\n")' "$T/py-$engine.conf"
     mv "$T/a-$engine.conf" "$T/b-$engine.conf"
+    mv "$T/m-$engine.conf" "$T/n-$engine.conf"
+    python3 -c 'import sys; open(sys.argv[1], "a").write("moved, then written\n")' "$T/n-$engine.conf"
     echo brief >"$T/brief-$engine.conf" && rm "$T/brief-$engine.conf"
     echo ours >"$W/ours-$engine.conf"
     echo last >"$T/last-$engine.conf"
     until_true 30 grep -q "last-$engine" "$W/events.jsonl"
     check "$engine: the write by python3 [$(events "$T/py-$engine.conf")]" matches "$(events "$T/py-$engine.conf")" "^update $who\$"
     check "$engine: one rename [$(events "$T/b-$engine.conf")]" [ "$(events "$T/b-$engine.conf" | cut -d' ' -f1)" = rename ]
+    moved=$(events "$T/n-$engine.conf" | tr '\n' ';')
+    check "$engine: a move, then a write by python3 [$moved]" matches "$moved" "^rename [^;]*;update $who;\$"
     check "$engine: a file gone within the settle time leaves nothing" \
         [ -z "$(events "$T/brief-$engine.conf")$(sqlite3 "$W/si.db" "SELECT key FROM Entitys WHERE key LIKE '%brief%' AND supercededBy IS NULL;")" ]
     check "$engine: nothing from the work directory" [ -z "$(grep -F "ours-$engine" "$W/events.jsonl")" ]
