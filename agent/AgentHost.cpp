@@ -145,6 +145,7 @@ int CAgentHost::CheckArguments() {
             case CQueryCommand::Parsed::Run: break;
         }
     } else if (m_command == "feed" || m_command == "scan-root") {
+        if (m_arguments.size() == 1 && m_arguments[0] == "--help" && CCommandHelp::Print(m_command)) return ExitOk;
         if (m_command == "feed" ? m_arguments.size() > 1 : m_arguments.size() != 1)
             return UsageError(m_command == "feed" ? "feed takes at most one FILE" : "scan-root needs one DIR");
         return -1;

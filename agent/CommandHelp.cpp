@@ -61,6 +61,27 @@ const Help kHelp[] = {
      "loads the integrity-monitoring plug-in, and ARGS arrive as `...`.\n"
      "\n"
      "Exit status: 0, 64 no script given, 65 the script cannot be read or raises an error.\n"},
+    {"feed",
+     "usage: kvo-agent [GLOBAL OPTIONS] feed [FILE]\n"
+     "\n"
+     "Hands external entity records to the running agent: one XML Entity element per line, as\n"
+     "`kvo-agent entities --xml` and `kvo-agent scan-root` print them, from FILE or standard\n"
+     "input. Each goes on the queue of its entity type, then the end marker; the file scan that\n"
+     "handed its scan over (--set kvo.mode.vmsafeGuest=true) records them as it would what it\n"
+     "finds. All or none: a record that is not XML, of an unknown type or of an entity set that\n"
+     "does not exist is named with its line, and nothing is handed over.\n"
+     "\n"
+     "Exit status: 0 (the count of records is printed), 64 bad option, 65 a record refused,\n"
+     "75 no agent runs on the work directory.\n"},
+    {"scan-root",
+     "usage: kvo-agent [GLOBAL OPTIONS] scan-root DIR\n"
+     "\n"
+     "Scans a file tree mounted at DIR (an image of another host) with the configured file sets,\n"
+     "their bases taken below DIR, and prints the records for `kvo-agent feed`, keys as they are\n"
+     "seen inside the image. Symbolic links below DIR resolve on this host.\n"
+     "\n"
+     "Exit status: 0, 64 DIR is not a directory (or is /), 65 the configuration cannot be\n"
+     "rewritten for DIR, 70 internal error; a scan that failed gives its own status (69, 70, 75).\n"},
 };
 
 }  // namespace

@@ -77,7 +77,7 @@ for command in "entities --confirm 1" dump; do
     expect_status 75 "$command during a scan" -- agent --set zel.im.bScanRunning=true $command
     expect_text "$WORK/err" "Integrity scan in progress" "$command says a scan is in progress"
 done
-for command in events entities status dump run baseline check exec; do
+for command in events entities status dump run baseline check exec feed scan-root; do
     expect_status 0 "$command --help" -- agent $command --help
 done
 expect_text <(agent events --help) "zel.im.eventsToRetain" "events --help says what --confirm deletes"
