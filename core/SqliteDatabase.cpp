@@ -314,6 +314,16 @@ void CSqliteDatabase::CloneTableSchema(const wxString& fromSchema, const wxStrin
 
 bool CSqliteDatabase::IsDiskFull(const wxSQLite3Exception& e) { return (e.GetErrorCode() & 0xff) == SQLITE_FULL; }
 
+void CSqliteDatabase::CopyTo(CSqliteDatabase& target) {
+    auto* to = static_cast<sqlite3*>(target.GetDatabaseHandle());
+    sqlite3_backup* backup = sqlite3_backup_init(to, "main", static_cast<sqlite3*>(GetDatabaseHandle()), "main");
+    if (backup == nullptr) throw wxSQLite3Exception(sqlite3_errcode(to), wxString::FromUTF8(sqlite3_errmsg(to)));
+    const int stepped = sqlite3_backup_step(backup, -1);
+    const int finished = sqlite3_backup_finish(backup);
+    const int rc = stepped == SQLITE_DONE ? finished : stepped;
+    if (rc != SQLITE_OK) throw wxSQLite3Exception(rc, wxString::FromUTF8(sqlite3_errstr(rc)));
+}
+
 long long CSqliteDatabase::GetFreePageCount() {
     wxSQLite3ResultSet rs = ExecuteQuery("PRAGMA freelist_count");
     return rs.NextRow() ? rs.GetInt64(0).GetValue() : 0;

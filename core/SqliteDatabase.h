@@ -79,6 +79,9 @@ public:
     // AUTOINCREMENT included, it has in fromSchema. Indexes are not copied.
     void CloneTableSchema(const wxString& fromSchema, const wxString& toSchema, const wxString& table);
     long long GetFreePageCount();
+    // Copies the whole main database into target's, page by page (SQLite's
+    // backup), each side through its own key. Throws wxSQLite3Exception.
+    void CopyTo(CSqliteDatabase& target);
     // Traces SQLite's memory figures under category.
     void DumpMemoryStats(const char* category);
 
