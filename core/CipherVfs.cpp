@@ -2,13 +2,16 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "core/PageCipher.h"
+#include "core/StreamCipher.h"
 
 namespace KvoCore {
 
@@ -19,7 +22,10 @@ const char kCipherParameter[] = "kvo-cipher";
 const int kWalHeaderSize = 32;
 const int kWalFrameHeaderSize = 24;
 
-enum class FileKind { Plain, Database, Journal, Wal };
+enum class FileKind { Plain, Database, Journal, Wal, Temporary };
+
+const int kTemporaryFiles =
+    SQLITE_OPEN_TEMP_DB | SQLITE_OPEN_TEMP_JOURNAL | SQLITE_OPEN_TRANSIENT_DB | SQLITE_OPEN_SUBJOURNAL;
 
 struct CipherEntry {
     std::shared_ptr<const CPageCipher> cipher;
@@ -36,6 +42,7 @@ struct CipherFile {
     int pageSize = 0;
     CipherFile* database = nullptr;  // of a journal
     const char* name = nullptr;      // of a database, as SQLite passed it
+    std::unique_ptr<CStreamCipher> stream;  // of a temporary file
 
     static size_t Size() { return (sizeof(CipherFile) + 7) & ~size_t(7); }
     sqlite3_file* Real() { return reinterpret_cast<sqlite3_file*>(reinterpret_cast<char*>(this) + Size()); }
@@ -182,12 +189,28 @@ WalPart WalPartAt(CipherFile* f, int amount, sqlite3_int64 offset) {
     return WalPart::Other;
 }
 
+int TemporaryRead(CipherFile* f, unsigned char* bytes, int amount, sqlite3_int64 offset) {
+    const int rc = RealRead(f, bytes, amount, offset);
+    int present = amount;
+    if (rc == SQLITE_IOERR_SHORT_READ) {
+        // What lies past the end reads as zeros, and must stay so.
+        sqlite3_int64 size = 0;
+        if (f->Real()->pMethods->xFileSize(f->Real(), &size) != SQLITE_OK) return SQLITE_IOERR_READ;
+        present = size <= offset ? 0 : int(std::min<sqlite3_int64>(size - offset, amount));
+    } else if (rc != SQLITE_OK) {
+        return rc;
+    }
+    f->stream->Apply(uint64_t(offset), bytes, size_t(present));
+    return rc;
+}
+
 int CipherRead(sqlite3_file* file, void* buffer, int amount, sqlite3_int64 offset) {
     CipherFile* f = Self(file);
     uint32_t page = 0;
     auto* bytes = static_cast<unsigned char*>(buffer);
     switch (f->kind) {
         case FileKind::Plain: break;
+        case FileKind::Temporary: return TemporaryRead(f, bytes, amount, offset);
         case FileKind::Database: return DatabaseRead(f, buffer, amount, offset);
         case FileKind::Journal:
             if (!IsJournalPage(f, amount, offset, page)) break;
@@ -215,6 +238,12 @@ int CipherWrite(sqlite3_file* file, const void* data, int amount, sqlite3_int64 
     uint32_t page = 0;
     switch (f->kind) {
         case FileKind::Plain: break;
+        case FileKind::Temporary: {
+            std::vector<unsigned char>& scratch = Scratch(amount);
+            std::memcpy(scratch.data(), data, amount);
+            f->stream->Apply(uint64_t(offset), scratch.data(), size_t(amount));
+            return RealWrite(f, scratch.data(), amount, offset);
+        }
         case FileKind::Database: return DatabaseWrite(f, data, amount, offset);
         case FileKind::Journal:
             if (IsJournalPage(f, amount, offset, page)) return EncryptAndWrite(f, data, amount, offset, page);
@@ -302,6 +331,14 @@ int Classify(const char* name, int flags, CipherFile* f) {
         f->kind = (flags & SQLITE_OPEN_WAL) ? FileKind::Wal : FileKind::Journal;
         f->entry = found->second->entry;
         f->database = found->second;
+    } else if (flags & kTemporaryFiles) {
+        // Only an encrypted connection opens files through this VFS.
+        f->kind = FileKind::Temporary;
+        try {
+            f->stream.reset(new CStreamCipher);
+        } catch (const std::exception&) {
+            return SQLITE_IOERR;  // no exception may cross SQLite
+        }
     }
     return SQLITE_OK;
 }

@@ -2,7 +2,7 @@
 // files, their rollback journals and their write-ahead logs encrypted with a
 // CPageCipher. SQLite sees plain pages; the disk holds only cipher text (the
 // -shm index holds page numbers and checksums, no content). Temporary files
-// pass through: connections that use the VFS keep them in memory.
+// (sorts, temporary tables) are encrypted with a CStreamCipher of their own.
 //
 // A connection selects it with the URI that Uri() builds, which names a
 // cipher registered here by number; the key itself never enters a file name

@@ -160,8 +160,6 @@ bool CSqliteDatabase::Open(const wxString& path, int syncMode, const wxString& j
     try {
         // Never a key to wxSQLite3: this build would ignore it and write plain text.
         wxSQLite3Database::Open(name, wxString(), flags);
-        // Sorts and temporary tables would otherwise spill plain pages to disk.
-        if (m_cipherId != 0) ExecuteUpdate("PRAGMA temp_store=MEMORY");
         SetBusyTimeout(kBusyTimeoutMs);
         // The first read of the header: a file that is not a database fails here.
         const int version = GetUserVersion();

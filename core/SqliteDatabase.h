@@ -4,8 +4,8 @@
 // sets the journal and sync modes and a busy timeout, so that the control
 // thread, the scanners, the real-time object and the queries share the file
 // without failing on a lock. With a key (SetKey) the file, its journal, its
-// write-ahead log and any file attached to it are encrypted (CCipherVfs), and
-// temporary tables and indexes stay in memory. Every connection offers the aggregate SQL function
+// write-ahead log, its temporary files and any file attached to it are
+// encrypted (CCipherVfs). Every connection offers the aggregate SQL function
 // HASH(value, method) (md5, sha1, sha256). A connection belongs to one thread:
 // it is opened without SQLite's connection mutex, so two threads must never
 // use it at once.

@@ -88,6 +88,10 @@ TEST_F(DatabaseCipherTest, WhatAKeyWritesReadsBackTheSameAndIsNeverOnDiskInPlain
                     auto again = Open(name, key, journal);
                     ASSERT_TRUE(again->IsOpenDb() && again->IsEncrypted());
                     EXPECT_EQ(Scalar(*again, "PRAGMA page_size"), pageSize);
+                    // A sort larger than the cache spills to temporary files.
+                    const char* sorted = "SELECT group_concat(k) FROM (SELECT k, v FROM t ORDER BY v DESC, k)";
+                    again->ExecuteUpdate("PRAGMA cache_size=2");
+                    EXPECT_EQ(Text(*again, sorted), Text(*plain, sorted));
                     EXPECT_EQ(PlainDump(*again, name + ".again"), PlainDump(*plain, name + ".plain2"));
                     EXPECT_EQ(copy, PlainDump(*plain, name + ".plain3"));
                 }
