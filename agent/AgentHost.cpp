@@ -141,6 +141,7 @@ int CAgentHost::CheckArguments() {
             case CQueryCommand::Parsed::Run: break;
         }
     } else if (CKeyCommand::Handles(m_command)) {
+        if (m_arguments.size() == 1 && m_arguments[0] == "--help" && CCommandHelp::Print(m_command)) return ExitOk;
         m_keyCommand.reset(new CKeyCommand(m_command));
         std::string error;
         if (!m_keyCommand->Parse(m_arguments, wxFileName::GetCwd(), error)) return UsageError(error);
