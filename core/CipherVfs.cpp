@@ -43,6 +43,10 @@ struct CipherFile {
     CipherFile* database = nullptr;  // of a journal
     const char* name = nullptr;      // of a database, as SQLite passed it
     std::unique_ptr<CStreamCipher> stream;  // of a temporary file
+    // A journal or log writes a page's number just before the page: kept here
+    // to save reading it back.
+    sqlite3_int64 numberedOffset = -1;
+    uint32_t numberedPage = 0;
 
     static size_t Size() { return (sizeof(CipherFile) + 7) & ~size_t(7); }
     sqlite3_file* Real() { return reinterpret_cast<sqlite3_file*>(reinterpret_cast<char*>(this) + Size()); }
@@ -160,11 +164,22 @@ int DatabaseWrite(CipherFile* f, const void* data, int amount, sqlite3_int64 off
 // Rollback journal: a sector-aligned header, then records of page number (4
 // bytes), page and checksum (4 bytes), so a page always starts 4 bytes past a
 // multiple of 8 and header writes never do.
-bool IsJournalPage(CipherFile* f, int amount, sqlite3_int64 offset, uint32_t& page) {
+// A page read takes its number from the disk: another connection may have
+// written the journal since this one remembered a number.
+bool IsJournalPage(CipherFile* f, int amount, sqlite3_int64 offset, bool writing, uint32_t& page) {
     const int pageSize = f->database ? f->database->pageSize : 0;
     if (pageSize == 0 || amount != pageSize || offset < 4 || offset % 8 != 4) return false;
     f->pageSize = pageSize;
+    if (writing && offset == f->numberedOffset) {
+        page = f->numberedPage;
+        return page != 0;
+    }
     return PageNumberAt(f, offset - 4, page);
+}
+
+void RememberNumber(CipherFile* f, const void* data, sqlite3_int64 at) {
+    f->numberedOffset = at;
+    f->numberedPage = BigEndian32(static_cast<const unsigned char*>(data));
 }
 
 int WalPageSize(CipherFile* f) {
@@ -213,20 +228,20 @@ int CipherRead(sqlite3_file* file, void* buffer, int amount, sqlite3_int64 offse
         case FileKind::Temporary: return TemporaryRead(f, bytes, amount, offset);
         case FileKind::Database: return DatabaseRead(f, buffer, amount, offset);
         case FileKind::Journal:
-            if (!IsJournalPage(f, amount, offset, page)) break;
+            if (!IsJournalPage(f, amount, offset, false, page)) break;
             if (int rc = RealRead(f, buffer, amount, offset); rc != SQLITE_OK) return rc;
             return f->entry.cipher->Decrypt(page, bytes, amount) ? SQLITE_OK : SQLITE_NOTADB;
         case FileKind::Wal: {
             const WalPart part = WalPartAt(f, amount, offset);
             if (part == WalPart::Other) break;
-            if (part == WalPart::Page && !PageNumberAt(f, offset - kWalFrameHeaderSize, page)) break;
-            if (int rc = RealRead(f, buffer, amount, offset); rc != SQLITE_OK) return rc;
-            if (part == WalPart::Frame) {
-                page = BigEndian32(bytes);
-                bytes += kWalFrameHeaderSize;
-            }
+            // A page alone is read with its frame header, which holds its number.
+            const int header = part == WalPart::Page ? kWalFrameHeaderSize : 0;
+            unsigned char* frame = header ? Scratch(amount + header).data() : bytes;
+            if (int rc = RealRead(f, frame, amount + header, offset - header); rc != SQLITE_OK) return rc;
+            page = BigEndian32(frame);
             // A frame whose page does not decrypt fails its checksum: the end of the log.
-            if (page != 0) f->entry.cipher->Decrypt(page, bytes, f->pageSize);
+            if (page != 0) f->entry.cipher->Decrypt(page, frame + kWalFrameHeaderSize, f->pageSize);
+            if (header) std::memcpy(bytes, frame + header, amount);
             return SQLITE_OK;
         }
     }
@@ -246,14 +261,19 @@ int CipherWrite(sqlite3_file* file, const void* data, int amount, sqlite3_int64 
         }
         case FileKind::Database: return DatabaseWrite(f, data, amount, offset);
         case FileKind::Journal:
-            if (IsJournalPage(f, amount, offset, page)) return EncryptAndWrite(f, data, amount, offset, page);
+            if (amount == 4) RememberNumber(f, data, offset + 4);
+            if (IsJournalPage(f, amount, offset, true, page)) return EncryptAndWrite(f, data, amount, offset, page);
             break;
         case FileKind::Wal: {
             if (offset == 0 && amount >= kWalHeaderSize)
                 f->pageSize = int(BigEndian32(static_cast<const unsigned char*>(data) + 8));
+            if (amount == kWalFrameHeaderSize) RememberNumber(f, data, offset + kWalFrameHeaderSize);
             const WalPart part = WalPartAt(f, amount, offset);
-            if (part == WalPart::Page && PageNumberAt(f, offset - kWalFrameHeaderSize, page))
-                return EncryptAndWrite(f, data, amount, offset, page);
+            if (part == WalPart::Page) {
+                page = offset == f->numberedOffset ? f->numberedPage : 0;
+                if (page != 0 || PageNumberAt(f, offset - kWalFrameHeaderSize, page))
+                    return EncryptAndWrite(f, data, amount, offset, page);
+            }
             if (part == WalPart::Frame) {
                 std::vector<unsigned char>& scratch = Scratch(amount);
                 std::memcpy(scratch.data(), data, amount);
