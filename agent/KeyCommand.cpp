@@ -28,15 +28,15 @@ std::string Absolute(const std::string& path, const wxString& startDir) {
     return Narrow(name.GetFullPath());
 }
 
-// SLB.im.DecryptDatabase_l(dom, spec, source, target): its first two results.
-bool CallDecrypt(KvoCore::CDom& dom, const std::string& spec, const std::string& source, const std::string& target,
+// SLB.im.DecryptDatabase_l(dom, key, source, target): its first two results.
+bool CallDecrypt(KvoCore::CDom& dom, const std::string& keyText, const std::string& source, const std::string& target,
                  std::string& count) {
     std::unique_ptr<lua_State, void (*)(lua_State*)> L(luaL_newstate(), lua_close);
     if (!L) return false;
     luaL_openlibs(L.get());
     KvoCore::OpenAgentLua(L.get(), dom);
     if (luaL_loadstring(L.get(), "require 'im'; return SLB.im.DecryptDatabase_l(dom, ...)") != LUA_OK) return false;
-    for (const std::string* text : {&spec, &source, &target}) lua_pushlstring(L.get(), text->data(), text->size());
+    for (const std::string* text : {&keyText, &source, &target}) lua_pushlstring(L.get(), text->data(), text->size());
     if (lua_pcall(L.get(), 3, 2, 0) != LUA_OK) {
         fprintf(stderr, "kvo-agent: %s\n", lua_tostring(L.get(), -1));
         return false;

@@ -10,9 +10,9 @@ DIGEST=fd3037a5bf1ef761b6f313c97fa0716945caf7925d76c700f66cb457c31270e6
 cp "$C"/*.db "$WORK/" && chmod u+w "$WORK"/*.db
 decrypt() { "$AGENT" --workdir "$WORK/d" --config "$SRC/examples/default.xml" decrypt "$@"; }
 n=0
-while IFS='|' read -r file spec; do
+while IFS='|' read -r file key; do
     n=$((n + 1))
-    expect_status 0 "decrypt $file with '$spec'" -- decrypt --key "$spec" "$WORK/$file" "$WORK/plain$n.db"
+    expect_status 0 "decrypt $file with '$key'" -- decrypt --key "$key" "$WORK/$file" "$WORK/plain$n.db"
     check "$file: the entity count" [ "$(cat "$WORK/out")" = "1200 entities in $WORK/plain$n.db" ]
     check "$file: the documented content" [ "$(sqlite3 "$WORK/plain$n.db" .dump | sha256sum)" = "$DIGEST  -" ]
 done <<'CASES'
@@ -23,10 +23,10 @@ aes128-legacy1.db|aes128:Secret key 1
 aes256-legacy0.db|AES256:Another key: 2
 aes256-wal.db|aes256:wal-key
 CASES
-while IFS='|' read -r file spec; do
-    expect_status 69 "decrypt $file with '$spec' is refused" -- decrypt --key "$spec" "$WORK/$file" "$WORK/wrong.db"
-    expect_text "$WORK/err" "file is not a database" "$file with '$spec': the reason"
-    check "$file with '$spec': no copy" [ ! -e "$WORK/wrong.db" ]
+while IFS='|' read -r file key; do
+    expect_status 69 "decrypt $file with '$key' is refused" -- decrypt --key "$key" "$WORK/$file" "$WORK/wrong.db"
+    expect_text "$WORK/err" "file is not a database" "$file with '$key': the reason"
+    check "$file with '$key': no copy" [ ! -e "$WORK/wrong.db" ]
 done <<'CASES'
 aes256-wal.db|aes256:Wal-key
 aes256-legacy0.db|aes128:Another key: 2
