@@ -18,9 +18,10 @@
 #include "agent/ControlServer.h"
 #include "agent/EventFeed.h"
 #include "agent/FeedClient.h"
+#include "agent/IntegrityKey.h"
 #include "agent/RealtimeEngineLua.h"
-#include "agent/ScanRootCommand.h"
 #include "agent/ScanCommand.h"
+#include "agent/ScanRootCommand.h"
 #include "agent/SignalWatcher.h"
 #include "agent/WorkdirLock.h"
 #include "agent/Utf8.h"
@@ -94,6 +95,11 @@ void CAgentHost::PrintHelp() {
            "                          These four only read and take no work-directory lock; each\n"
            "                          has --help, which says what giving ID confirms. A query during\n"
            "                          a running agent's scan is refused (exit 75)\n"
+           "  decrypt [--key SPEC | --key-file FILE] SOURCE TARGET\n"
+           "                          writes a plain copy of an encrypted integrity database (without\n"
+           "                          a key option: the configured key) and prints its entity count;\n"
+           "                          exit 69 when the key does not open SOURCE\n"
+           "  rekey --key-file NEW    re-encrypts si.db with the key in NEW (the agent stopped)\n"
            "\n"
            "Exit status: 0 success (check: nothing changed), 1-15 check: bits of what changed (1 created,\n"
            "2 deleted, 4 updated, 8 renamed), 16 check: a baseline was recorded first, 64 usage error,\n"
@@ -149,6 +155,11 @@ int CAgentHost::CheckArguments() {
         if (m_command == "feed" ? m_arguments.size() > 1 : m_arguments.size() != 1)
             return UsageError(m_command == "feed" ? "feed takes at most one FILE" : "scan-root needs one DIR");
         return -1;
+    } else if (CKeyCommand::Handles(m_command)) {
+        if (m_arguments.size() == 1 && m_arguments[0] == "--help" && CCommandHelp::Print(m_command)) return ExitOk;
+        m_keyCommand.reset(new CKeyCommand(m_command));
+        std::string error;
+        if (!m_keyCommand->Parse(m_arguments, wxFileName::GetCwd(), error)) return UsageError(error);
     } else if (m_command != "exec" && m_command != "run" && m_command != "baseline" && m_command != "check") {
         return UsageError("unknown command " + m_command);
     } else if (m_arguments.size() == 1 && m_arguments[0] == "--help" && CCommandHelp::Print(m_command)) {
@@ -207,6 +218,12 @@ int CAgentHost::StartAgent() {
         CDom::Destroy();
         return ExitInternal;
     }
+    std::string keyError;
+    if (!CIntegrityKey::Load(dom, config.GetPath(), keyError)) {
+        fprintf(stderr, "kvo-agent: %s\n", keyError.c_str());
+        CDom::Destroy();
+        return ExitBadInput;
+    }
     dom.Set(PluginKeys::kDbPath, Narrow(dom.GetWorkdirWx() + "/si.db"));
     dom.Set(PluginKeys::kFeatureOn, true);
     dom.Set(PluginKeys::kRealtimeMode, false);
@@ -230,12 +247,15 @@ int CAgentHost::RunCommand() {
         config.MakeAbsolute(m_startDir);
         return CScanRootCommand(*CDom::This(), m_startDir, m_arguments[0], config.GetFullPath()).Run();
     }
+    if (m_command == "decrypt") return m_keyCommand->Run(*CDom::This());
     int status = ExitOk;
-    if (m_command != "run" && AskRunningAgent(status)) return status;
+    // A rekey needs the agent stopped: it waits for no running agent's help.
+    if (m_command != "run" && !m_keyCommand && AskRunningAgent(status)) return status;
     if (m_query) return m_query->Run(*CDom::This(), AgentScriptDirectory());
     CWorkdirLock lock(CDom::This()->GetWorkdirWx());
     status = TakeWorkdir(lock);
     if (status != ExitOk) return status;
+    if (m_keyCommand) return m_keyCommand->Run(*CDom::This());
     bool json = false;
     std::string error;
     if (const CScanCommand::ScanKind* kind = CScanCommand::Parse(m_command, m_arguments, json, error))
@@ -322,6 +342,8 @@ int CAgentHost::TakeWorkdir(CWorkdirLock& lock) {
 int CAgentHost::CheckDatabase() {
     CDom& dom = *CDom::This();
     const wxString path = dom.GetWxString(PluginKeys::kDbPath);
+    const int prepared = CIntegrityKey::PrepareDatabase(dom, path);
+    if (prepared != ExitOk) return prepared;
     if (!wxFileName::Exists(path)) AskPluginForStatus(dom);
     KvoCore::CSqliteDatabase db(dom, KvoCore::Keys::kTraceAgent);
     if (!db.OpenIntegrityDb(path, KvoCore::DbAccess::ReadOnly)) {

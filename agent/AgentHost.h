@@ -8,6 +8,7 @@
 
 #include <wx/string.h>
 
+#include "agent/KeyCommand.h"
 #include "agent/QueryCommand.h"
 #include "core/GlobalOptions.h"
 
@@ -52,6 +53,7 @@ private:
     std::string m_command;
     std::vector<std::string> m_arguments;
     std::unique_ptr<CQueryCommand> m_query;  // for the commands that only read
+    std::unique_ptr<CKeyCommand> m_keyCommand;
 };
 
 }  // namespace KvoAgent

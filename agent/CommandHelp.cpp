@@ -37,6 +37,25 @@ const Help kHelp[] = {
      "Exit status: 0, 64 bad option, 69 the database cannot be used, 70 the scan cannot\n"
      "complete, 75 interrupted (run it again to resume), scanning suspended for want of disk space\n"
      "(systemIntegrityFreeMbMin), or another agent holds the work directory.\n"},
+    {"decrypt",
+     "usage: kvo-agent [GLOBAL OPTIONS] decrypt [--key SPEC | --key-file FILE] SOURCE TARGET\n"
+     "\n"
+     "Writes TARGET, a new file, as a plain copy of the encrypted integrity database SOURCE and\n"
+     "prints how many entity rows it holds. SPEC is \"aes256:KEY\", \"aes128:KEY\" or a bare AES-128\n"
+     "key; FILE holds one on its first line (mode 0600, the agent's user's). Without either, the\n"
+     "configured key (integrityDatabaseKeyFile or the credential kvo-db-key).\n"
+     "\n"
+     "Exit status: 0, 64 bad option or TARGET exists, 65 key file refused, 69 the key does not\n"
+     "open SOURCE (nothing written).\n"},
+    {"rekey",
+     "usage: kvo-agent [GLOBAL OPTIONS] rekey --key-file NEW\n"
+     "\n"
+     "Re-encrypts the work directory's si.db with the key in NEW: an encrypted copy is written\n"
+     "beside it, synced and renamed over it. Then make integrityDatabaseKeyFile (or the\n"
+     "credential kvo-db-key) name NEW before the agent starts again.\n"
+     "\n"
+     "Exit status: 0, 64 bad option, 65 key file refused, 69 si.db cannot be read with the\n"
+     "configured key or the copy cannot be written (si.db stays as it was), 75 an agent runs.\n"},
     {"check",
      "usage: kvo-agent [GLOBAL OPTIONS] check [--json]\n"
      "\n"

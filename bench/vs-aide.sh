@@ -7,6 +7,7 @@
 #   the floor           sha256sum of every file plus a stat walk with find
 #   kvo-agent check     an incremental scan against that baseline
 #   aide --check        the tree against the database aide --init wrote
+#   the two kvo-agent runs again with si.db encrypted (AES-256), for its cost
 # Prints each one's wall and CPU time, peak RSS, entities and database size,
 # and the ratios.
 # Usage: vs-aide.sh [KVO_AGENT [TREE]]   (default: the agent beside this build, /usr/share)
@@ -45,6 +46,9 @@ cat >"$TMP/kvo.xml" <<XML
 </SecurityConfiguration>
 XML
 
+echo "aes256:benchmark key" >"$TMP/key" && chmod 600 "$TMP/key"
+sed 's|<AgentConfiguration |<AgentConfiguration integrityDatabaseKeyFile="key" |' "$TMP/kvo.xml" >"$TMP/kvo-enc.xml"
+
 cat >"$TMP/aide.conf" <<CONF
 database_in=file:$TMP/aide.db
 database_out=file:$TMP/aide.db.new
@@ -81,13 +85,15 @@ find "$TREE" -type f -print0 | xargs -0 -r cat >/dev/null 2>&1 || true
 # hits them all alike; the best round of each is what counts.
 for round in $(seq "$ROUNDS"); do
     echo "round $round of $ROUNDS: kvo-agent baseline, aide --init, floor, kvo-agent check, aide --check ..." >&2
-    rm -rf "$TMP/kvo-work" "$TMP/aide.db.new" "$TMP/aide.db"
+    rm -rf "$TMP/kvo-work" "$TMP/kvo-enc-work" "$TMP/aide.db.new" "$TMP/aide.db"
     timed kvo "$AGENT" --workdir "$TMP/kvo-work" --config "$TMP/kvo.xml" baseline
     timed aide aide --config "$TMP/aide.conf" --init
     timed floor bash -c 'floor "$0"' "$TREE"
     cp "$TMP/aide.db.new" "$TMP/aide.db"
     timed kvo-check "$AGENT" --workdir "$TMP/kvo-work" --config "$TMP/kvo.xml" check
     timed aide-check aide --config "$TMP/aide.conf" --check
+    timed kvo-enc "$AGENT" --workdir "$TMP/kvo-enc-work" --config "$TMP/kvo-enc.xml" baseline
+    timed kvo-enc-check "$AGENT" --workdir "$TMP/kvo-enc-work" --config "$TMP/kvo-enc.xml" check
 done
 
 kvo_entities=$(sqlite3 "$TMP/kvo-work/si.db" \
@@ -104,6 +110,8 @@ read -r aide_s aide_kb aide_cpu < <(best aide)
 read -r floor_s floor_kb floor_cpu < <(best floor)
 read -r kvoc_s kvoc_kb kvoc_cpu < <(best kvo-check)
 read -r aidec_s aidec_kb aidec_cpu < <(best aide-check)
+read -r enc_s enc_kb enc_cpu < <(best kvo-enc)
+read -r encc_s encc_kb encc_cpu < <(best kvo-enc-check)
 
 # calc EXPRESSION: floating-point arithmetic, two decimals.
 calc() { awk "BEGIN { printf \"%.2f\", $1 }"; }
@@ -115,8 +123,12 @@ line "aide --init" "$aide_s" "$aide_cpu" "$(calc "$aide_kb / 1024")" "$aide_enti
 line "floor" "$floor_s" "$floor_cpu" "$(calc "$floor_kb / 1024")" "$floor_entities" "-"
 line "kvo-agent check" "$kvoc_s" "$kvoc_cpu" "$(calc "$kvoc_kb / 1024")" "-" "-"
 line "aide --check" "$aidec_s" "$aidec_cpu" "$(calc "$aidec_kb / 1024")" "-" "-"
+line "baseline encrypted" "$enc_s" "$enc_cpu" "$(calc "$enc_kb / 1024")" "-" "$(calc "$(stat -c %s "$TMP/kvo-enc-work/si.db") / 1048576")"
+line "check encrypted" "$encc_s" "$encc_cpu" "$(calc "$encc_kb / 1024")" "-" "-"
 printf '\nkvo-agent speed relative to AIDE: %sx by wall time, %sx by CPU time (1 = as fast)\n' \
     "$(calc "$aide_s / $kvo_s")" "$(calc "$aide_cpu / $kvo_cpu")"
+printf 'encrypted si.db: baseline %s%%, check %s%% wall time over plain\n' \
+    "$(calc "($enc_s / $kvo_s - 1) * 100")" "$(calc "($encc_s / $kvoc_s - 1) * 100")"
 printf 'wall time over the floor: kvo-agent %sx, AIDE %sx\n' "$(calc "$kvo_s / $floor_s")" "$(calc "$aide_s / $floor_s")"
 printf 'peak RSS relative to AIDE: %sx\n' "$(calc "$kvo_kb / $aide_kb")"
 printf '\ncheck of the unchanged tree, kvo-agent speed relative to AIDE: %sx by wall time, %sx by CPU time\n' \

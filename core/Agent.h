@@ -8,6 +8,7 @@
 #include <wx/string.h>
 
 #include "core/Conditions.h"
+#include "core/DatabaseKey.h"
 #include "core/Configuration.h"
 #include "core/IdNameCache.h"
 #include "core/MessageBus.h"
@@ -35,6 +36,8 @@ public:
     CIdNameCache userNames{CIdNameCache::ResolveUser};
     CIdNameCache groupNames{CIdNameCache::ResolveGroup};
     std::atomic<bool> stopRequested{false};
+    std::mutex keyMutex;
+    CDatabaseKey integrityDbKey;  // guarded by keyMutex
     int agentEventsFd = -1;
     int eventsFd = -1;
     int iotEventsFd = -1;

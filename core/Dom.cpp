@@ -137,6 +137,17 @@ void CDom::RequestStop() {
 
 bool CDom::StopRequested() const { return m_agent->stopRequested.load(); }
 
+// --- Integrity database key ---
+void CDom::SetIntegrityDbKey(const CDatabaseKey& key) {
+    std::lock_guard<std::mutex> lock(m_agent->keyMutex);
+    m_agent->integrityDbKey = key;
+}
+
+CDatabaseKey CDom::IntegrityDbKey() const {
+    std::lock_guard<std::mutex> lock(m_agent->keyMutex);
+    return m_agent->integrityDbKey;
+}
+
 // --- Work directories ---
 wxString CDom::GetWorkdirWx() const { return m_agent->workdir; }
 

@@ -22,6 +22,7 @@ namespace KvoCore {
 
 class XMLObject;
 class CAgent;
+class CDatabaseKey;
 
 struct CDomOptions {
     wxString workdir;     // created with mode 0700 when missing
@@ -70,6 +71,12 @@ public:
     bool ShouldExit(unsigned int ms, bool* awakened = nullptr);
     void RequestStop();
     bool StopRequested() const;
+
+    // --- Integrity database key ---
+    // The key every connection to the integrity database opens it with (none:
+    // a plain file). Kept out of the state store, which Lua can read.
+    void SetIntegrityDbKey(const CDatabaseKey& key);
+    CDatabaseKey IntegrityDbKey() const;
 
     // --- Work directories ---
     wxString GetWorkdirWx() const;

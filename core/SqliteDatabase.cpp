@@ -9,8 +9,11 @@
 
 #include <wx/log.h>
 
+#include "core/CipherVfs.h"
 #include "core/HashAggregate.h"
+#include "core/Dom.h"
 #include "core/Log.h"
+#include "core/PageCipher.h"
 #include "core/SqliteTransaction.h"
 
 namespace KvoCore {
@@ -104,8 +107,9 @@ bool CSqliteDatabase::Open(const wxString& path, int syncMode, const wxString& j
                            bool readOnly) {
     if (IsOpen()) return true;
 
-    auto fail = [&path](const wxString& reason) {
-        LogError(wxString::Format("Cannot open database '%s': %s", path, reason));
+    auto fail = [this, &path](const wxString& reason) {
+        m_openError = wxString::Format("Cannot open database '%s': %s", path, reason);
+        LogError(m_openError);
         return false;
     };
     if (syncMode < 0 || syncMode > 3) return fail(wxString::Format("invalid synchronous level %d", syncMode));
@@ -146,9 +150,16 @@ bool CSqliteDatabase::Open(const wxString& path, int syncMode, const wxString& j
     // mutex guards nothing; it cost a lock and an unlock on every bind, step
     // and column read.
     flags |= WXSQLITE_OPEN_NOMUTEX;
+    wxString name = path;
+    if (m_key.IsSet() && !inMemory) {
+        if (!m_cipher) m_cipher = std::make_shared<CPageCipher>(m_key);
+        m_cipherId = CCipherVfs::Register(m_cipher, m_key.EncryptsWholeFirstPage());
+        name = CCipherVfs::Uri(path, m_cipherId);
+        flags |= WXSQLITE_OPEN_URI;
+    }
     try {
-        // No key, ever: this build of wxSQLite3 would ignore it and write plain text.
-        wxSQLite3Database::Open(path, wxString(), flags);
+        // Never a key to wxSQLite3: this build would ignore it and write plain text.
+        wxSQLite3Database::Open(name, wxString(), flags);
         SetBusyTimeout(kBusyTimeoutMs);
         // The first read of the header: a file that is not a database fails here.
         const int version = GetUserVersion();
@@ -165,10 +176,10 @@ bool CSqliteDatabase::Open(const wxString& path, int syncMode, const wxString& j
         ExecuteUpdate("PRAGMA recursive_triggers=ON");
         if (!m_hash) m_hash.reset(new CHashAggregate);
         if (!CreateFunction("HASH", 2, *m_hash)) throw wxSQLite3Exception(SQLITE_ERROR, "cannot register HASH");
-        if (!readOnly) {
+        if (!readOnly && m_createsSchema) {
             if (CreateSchemaIfNeeded())
                 KVO_TRACE(m_traceCategory, "Created the integrity schema (version %d) in %s", SchemaVersion, path);
-        } else if (version < SchemaVersion && !inMemory) {
+        } else if (m_createsSchema && version < SchemaVersion && !inMemory) {
             LogWarning(wxString::Format("Database '%s' opened read-only has schema version %d, expected %d", path,
                                         version, SchemaVersion));
         }
@@ -181,17 +192,19 @@ bool CSqliteDatabase::Open(const wxString& path, int syncMode, const wxString& j
             }
         }
         if (created) RemoveCreatedFiles(path);
+        ForgetCipher();
         return fail(ReasonOf(e));
     }
     m_path = path;
     m_readOnly = readOnly;
-    KVO_TRACE(m_traceCategory, "Opened database %s (synchronous %d, journal %s%s)", path, syncMode, journalMode,
-              readOnly ? ", read-only" : "");
+    KVO_TRACE(m_traceCategory, "Opened database %s (synchronous %d, journal %s%s%s)", path, syncMode, journalMode,
+              readOnly ? ", read-only" : "", m_cipherId ? ", encrypted" : "");
     return true;
 }
 
 bool CSqliteDatabase::OpenIntegrityDb(const wxString& path, DbAccess access) {
     const bool readOnly = access == DbAccess::ReadOnly;
+    SetKey(m_dom.IntegrityDbKey());
     return Open(path, 1, "WAL", !readOnly, readOnly);
 }
 
@@ -223,8 +236,23 @@ void CSqliteDatabase::Close() {
         LogError(wxString::Format("Closing database '%s': %s", m_path, ReasonOf(e)));
     }
     KVO_TRACE(m_traceCategory, "Closed database %s", m_path);
+    ForgetCipher();
     m_path.clear();
     m_readOnly = false;
+}
+
+void CSqliteDatabase::SetKey(const CDatabaseKey& key) {
+    // Deriving a key costs thousands of digests: kept while the key stays.
+    if (key.Cipher() == m_key.Cipher() && key.Passphrase() == m_key.Passphrase() &&
+        key.EncryptsWholeFirstPage() == m_key.EncryptsWholeFirstPage())
+        return;
+    m_key = key;
+    m_cipher.reset();
+}
+
+void CSqliteDatabase::ForgetCipher() {
+    if (m_cipherId != 0) CCipherVfs::Unregister(m_cipherId);
+    m_cipherId = 0;
 }
 
 void CSqliteDatabase::Begin(wxSQLite3TransactionType transactionType) {
@@ -244,7 +272,8 @@ void CSqliteDatabase::AttachDatabase(const wxString& file, const wxString& schem
     }
     try {
         wxSQLite3Statement attach = PrepareStatement("ATTACH DATABASE ?1 AS " + QuoteName(schema));
-        attach.Bind(1, file);
+        // A file attached to an encrypted database is encrypted with the same key.
+        attach.Bind(1, m_cipherId != 0 && !IsMemoryName(file) ? CCipherVfs::Uri(file, m_cipherId) : file);
         attach.ExecuteUpdate();
     } catch (const wxSQLite3Exception&) {
         if (created) RemoveCreatedFiles(file);
@@ -282,6 +311,16 @@ void CSqliteDatabase::CloneTableSchema(const wxString& fromSchema, const wxStrin
 }
 
 bool CSqliteDatabase::IsDiskFull(const wxSQLite3Exception& e) { return (e.GetErrorCode() & 0xff) == SQLITE_FULL; }
+
+void CSqliteDatabase::CopyTo(CSqliteDatabase& target) {
+    auto* to = static_cast<sqlite3*>(target.GetDatabaseHandle());
+    sqlite3_backup* backup = sqlite3_backup_init(to, "main", static_cast<sqlite3*>(GetDatabaseHandle()), "main");
+    if (backup == nullptr) throw wxSQLite3Exception(sqlite3_errcode(to), wxString::FromUTF8(sqlite3_errmsg(to)));
+    const int stepped = sqlite3_backup_step(backup, -1);
+    const int finished = sqlite3_backup_finish(backup);
+    const int rc = stepped == SQLITE_DONE ? finished : stepped;
+    if (rc != SQLITE_OK) throw wxSQLite3Exception(rc, wxString::FromUTF8(sqlite3_errstr(rc)));
+}
 
 long long CSqliteDatabase::GetFreePageCount() {
     wxSQLite3ResultSet rs = ExecuteQuery("PRAGMA freelist_count");

@@ -3,7 +3,9 @@
 // Open() creates a new file with mode 0600 and the whole integrity schema,
 // sets the journal and sync modes and a busy timeout, so that the control
 // thread, the scanners, the real-time object and the queries share the file
-// without failing on a lock. Every connection offers the aggregate SQL function
+// without failing on a lock. With a key (SetKey) the file, its journal, its
+// write-ahead log, its temporary files and any file attached to it are
+// encrypted (CCipherVfs). Every connection offers the aggregate SQL function
 // HASH(value, method) (md5, sha1, sha256). A connection belongs to one thread:
 // it is opened without SQLite's connection mutex, so two threads must never
 // use it at once.
@@ -23,10 +25,13 @@
 #include <wx/string.h>
 #include <wx/wxsqlite3.h>
 
+#include "core/DatabaseKey.h"
+
 namespace KvoCore {
 
 class CDom;
 class CHashAggregate;
+class CPageCipher;
 
 // How a connection uses the integrity database.
 enum class DbAccess {
@@ -46,8 +51,16 @@ public:
     bool Open(const wxString& path, int syncMode, const wxString& journalMode, bool create = true,
               bool readOnly = false);
     // The one way every thread of the plug-in and the host open the integrity
-    // database, so that all of them share its journal and sync modes.
+    // database, so that all of them share its journal and sync modes and the
+    // agent's key (CDom::IntegrityDbKey).
     bool OpenIntegrityDb(const wxString& path, DbAccess access);
+    // The key the next Open uses; a key that does not fit the file fails the
+    // open with "file is not a database" and changes nothing on disk.
+    void SetKey(const CDatabaseKey& key);
+    bool IsEncrypted() const { return m_cipherId != 0; }
+    // Whether Open adds the integrity schema to a file that lacks it (default);
+    // off to open some other database as it is.
+    void SetCreatesSchema(bool creates) { m_createsSchema = creates; }
     // Closes if open; an error while closing is logged, not thrown.
     void Close();
     bool IsOpenDb() const { return IsOpen(); }
@@ -55,6 +68,8 @@ public:
     // Hides the base's Begin, whose default is DEFERRED (see above).
     void Begin(wxSQLite3TransactionType transactionType = WXSQLITE_TRANSACTION_IMMEDIATE);
     const wxString& GetPath() const { return m_path; }
+    // Why the last Open failed, as it was logged.
+    const wxString& GetOpenError() const { return m_openError; }
 
     // Attaches another database file under a schema name (":memory:" allowed);
     // a missing file is created with mode 0600.
@@ -64,6 +79,9 @@ public:
     // AUTOINCREMENT included, it has in fromSchema. Indexes are not copied.
     void CloneTableSchema(const wxString& fromSchema, const wxString& toSchema, const wxString& table);
     long long GetFreePageCount();
+    // Copies the whole main database into target's, page by page (SQLite's
+    // backup), each side through its own key. Throws wxSQLite3Exception.
+    void CopyTo(CSqliteDatabase& target);
     // Traces SQLite's memory figures under category.
     void DumpMemoryStats(const char* category);
 
@@ -82,11 +100,17 @@ private:
     // Throws wxSQLite3Exception; true when this call created the schema.
     bool CreateSchemaIfNeeded();
     int GetUserVersion();
+    void ForgetCipher();
 
     CDom& m_dom;
     const char* m_traceCategory;
     wxString m_path;
     bool m_readOnly = false;
+    bool m_createsSchema = true;
+    wxString m_openError;
+    CDatabaseKey m_key;
+    unsigned m_cipherId = 0;  // registered with CCipherVfs while open
+    std::shared_ptr<const CPageCipher> m_cipher;
     std::unique_ptr<CHashAggregate> m_hash;
 };
 

@@ -17,6 +17,7 @@
 #include <wx/thread.h>
 
 #include "core/Log.h"
+#include "plugins/im/DecryptDatabase.h"
 #include "plugins/im/ImScanStatus.h"  // Queries
 #include "plugins/im/SystemIntegrityThread.h"
 #include "slb/Class.h"
@@ -345,11 +346,40 @@ int CallDumpBaseline(lua_State* L, KvoCore::CDom& dom) {
 
 int DumpBaseline(lua_State* L) { return CallDumpBaseline(L, CheckDom(L)); }
 
+int CallDecryptDatabase(lua_State* L, KvoCore::CDom& dom, const wxString& keySpecification, const wxString& source,
+                        const wxString& target) {
+    wxString count;
+    if (!DecryptDatabase(dom, keySpecification, source, target, count)) {
+        lua_pushinteger(L, -1);
+        return 1;
+    }
+    lua_pushinteger(L, 0);
+    PushString(L, count);
+    return 2;
+}
+
+wxString CheckWideString(lua_State* L, int idx) {
+    size_t length = 0;
+    const char* text = luaL_checklstring(L, idx, &length);
+    return FromLua(text, length);
+}
+
+// Every argument is checked before any C++ object is made (see the top).
+int DecryptDatabase_l(lua_State* L) {
+    KvoCore::CDom& dom = CheckDom(L);
+    luaL_checkstring(L, 2);
+    luaL_checkstring(L, 3);
+    luaL_checkstring(L, 4);
+    return CallDecryptDatabase(L, dom, CheckWideString(L, 2), CheckWideString(L, 3), CheckWideString(L, 4));
+}
+
 void RegisterEnumerations(lua_State* L) {
     SLB::Enum(L, "SLB.im.ScanStatus", "CScanStatus::_ScanStatus",
               {{"Queued", 0}, {"InProgress", 1}, {"Paused", 2}, {"Cancelling", 3}, {"Idle", 4}, {"NotSupported", 5}});
     SLB::Enum(L, "SLB.im.ImScanType", "KvoPluginIm::CImScanStatus::ImScanType",
               {{"ImIdle", 0}, {"ImBaseline", 1}, {"ImIncremental", 2}, {"ImRealtime", 3}, {"ImPseudoRealtime", 4}});
+    lua_pushcfunction(L, DecryptDatabase_l);
+    SLB::SetAtPath(L, "SLB.im.DecryptDatabase_l");
 }
 
 // Members are registered in their documented order: "main" and

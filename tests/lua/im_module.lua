@@ -48,7 +48,10 @@ t.raises("kvo.im.OnChange expected", O.Register, dom, dom)
 t.raises("kvo.Dom object expected", O.Register, O(dom, 1, 2), 1)
 t.raises("kvo.Dom object expected", O.CheckOnChange, 1)
 t.raises("kvo.im.OnChange expected", O.Change, 1, {})
-t.equal(nil, SLB.im.DecryptDatabase_l, "no DecryptDatabase_l")
+local D = SLB.im.DecryptDatabase_l
+t.raises("bad argument #1 to '?' (kvo.Dom object expected)", D, 1, "k", "a", "b")
+t.raises("bad argument #4 to '?' (string expected, got no value)", D, dom, "k", "a")
+t.equal(-1, D(dom, "k", "/nonexistent/source.db", "/nonexistent/copy.db"), "a failed copy returns -1")
 
 -- Argument errors name the position and the expected type (pcall leaves the function unnamed).
 local I = SLB.im.ImThread
