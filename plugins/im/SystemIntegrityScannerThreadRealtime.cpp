@@ -181,10 +181,15 @@ bool CIntegrityScanThread::ProcessRealtimeChanges(const RealtimeSets* sets, cons
         if (detail.m_change == kChangeUpdate && i + 1 < details.size() && details.at(i + 1).m_change == kChangeDelete)
             continue;
         const bool gather = detail.m_change != kChangeDelete || ReexamineDeletedKeys();
-        const CSqlRealtimeChangeDetail& changedBy =
-            detail.m_change == kChangeRename && i + 1 < details.size() && details.at(i + 1).m_change == kChangeUpdate
-                ? details.at(i + 1)
-                : detail;
+        // Who wrote a file after moving it is told by the update that
+        // follows the move; when that notification is still to come, the
+        // change is reported without naming anyone rather than the mover.
+        const bool updateFollows = i + 1 < details.size() && details.at(i + 1).m_change == kChangeUpdate;
+        CSqlRealtimeChangeDetail unnamed;
+        unnamed.m_change = kChangeUpdate;
+        unnamed.m_whenChangedFirst = detail.m_whenChangedFirst;
+        unnamed.m_whenChangedLast = detail.m_whenChangedLast;
+        const CSqlRealtimeChangeDetail& changedBy = updateFollows ? details.at(i + 1) : unnamed;
         if (!ProcessRealtimeChange(type, key, sets->ids, *sets->sets, sets->severities, detail, changedBy, gather))
             return false;
         AfterCommit([] { IncMetric("realtimeEventEntityProcessed", 1); });
