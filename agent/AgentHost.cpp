@@ -26,6 +26,7 @@
 #include "agent/WorkdirLock.h"
 #include "agent/Utf8.h"
 #include "core/AgentLua.h"
+#include "core/IntegrityKeyFile.h"
 #include "core/Dom.h"
 #include "core/Log.h"
 #include "core/LuaThread.h"
@@ -219,7 +220,7 @@ int CAgentHost::StartAgent() {
         return ExitInternal;
     }
     std::string keyError;
-    if (!CIntegrityKey::Load(dom, config.GetPath(), keyError)) {
+    if (!KvoCore::CIntegrityKeyFile::Load(dom, config.GetPath(), keyError)) {
         fprintf(stderr, "kvo-agent: %s\n", keyError.c_str());
         CDom::Destroy();
         return ExitBadInput;

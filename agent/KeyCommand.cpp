@@ -14,6 +14,7 @@
 #include "agent/PluginKeys.h"
 #include "agent/Utf8.h"
 #include "core/AgentLua.h"
+#include "core/IntegrityKeyFile.h"
 #include "core/DatabaseRekey.h"
 #include "core/Dom.h"
 #include "core/Log.h"
@@ -83,7 +84,7 @@ int CKeyCommand::Run(KvoCore::CDom& dom) const { return m_command == "rekey" ? R
 int CKeyCommand::KeySpecification(KvoCore::CDom& dom, std::string& specification) const {
     std::string error;
     if (!m_keyFile.empty()) {
-        if (CIntegrityKey::ReadFile(m_keyFile, specification, error)) return ExitOk;
+        if (KvoCore::CIntegrityKeyFile::ReadFile(m_keyFile, specification, error)) return ExitOk;
         fprintf(stderr, "kvo-agent: %s\n", error.c_str());
         return ExitBadInput;
     }

@@ -282,6 +282,21 @@ void CSqliteDatabase::AttachDatabase(const wxString& file, const wxString& schem
     KVO_TRACE(m_traceCategory, "Attached %s as %s", file, schema);
 }
 
+void CSqliteDatabase::CopyTo(const wxString& file) {
+    wxString reason;
+    const CreateResult result = CreatePrivateFile(file, reason);
+    if (result == CreateResult::Failed)
+        throw wxSQLite3Exception(SQLITE_CANTOPEN, wxString::Format("copy to '%s': %s", file, reason));
+    try {
+        wxSQLite3Statement copy = PrepareStatement("VACUUM INTO ?1");
+        copy.Bind(1, m_cipherId != 0 ? CCipherVfs::Uri(file, m_cipherId) : file);
+        copy.ExecuteUpdate();
+    } catch (const wxSQLite3Exception&) {
+        if (result == CreateResult::Created) RemoveCreatedFiles(file);
+        throw;
+    }
+}
+
 void CSqliteDatabase::DetachDatabase(const wxString& schema) {
     ExecuteUpdate("DETACH DATABASE " + QuoteName(schema));
     KVO_TRACE(m_traceCategory, "Detached %s", schema);

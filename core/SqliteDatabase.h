@@ -75,6 +75,9 @@ public:
     // a missing file is created with mode 0600.
     void AttachDatabase(const wxString& file, const wxString& schema);
     void DetachDatabase(const wxString& schema);
+    // Writes a compacted copy of the main database to file, a new file
+    // (mode 0600); an encrypted database's copy is encrypted with its key.
+    void CopyTo(const wxString& file);
     // Creates table in schema toSchema (unless it exists there) with the layout,
     // AUTOINCREMENT included, it has in fromSchema. Indexes are not copied.
     void CloneTableSchema(const wxString& fromSchema, const wxString& toSchema, const wxString& table);

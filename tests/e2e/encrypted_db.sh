@@ -50,11 +50,11 @@ expect_status 0 "check with a key converts si.db" -- agent check
 expect_text "$W/kvo-agent.log" "was plain: it is now encrypted (AES-256)" "the log says so"
 echo three >"$T/third" && rm "$T/first"
 expect_status 3 "check on the encrypted si.db" -- agent check
-for command in events entities status dump "decrypt $W/si.db $WORK/copy.db"; do
+for command in events entities status dump "decrypt $W/si.db $WORK/copy.db" "rules --plan --keep $WORK/plan.db"; do
     expect_status 0 "$command with the key" -- agent $command
 done
 check "the plain copy holds the entities" [ "$(sqlite3 "$WORK/copy.db" 'SELECT COUNT(*) FROM Entitys WHERE supercededBy IS NULL AND key<>"";')" = 2 ]
-for f in "$W"/si.db*; do check "no path in plain text in $f" lacks "$T" "$f"; done
+for f in "$W"/si.db* "$WORK/plan.db"; do check "no path in plain text in $f" lacks "$T" "$f"; done
 expect_status 26 "sqlite3 cannot read si.db" -- sqlite3 "$W/si.db" 'SELECT 1 FROM Entitys'
 expect_text "$WORK/err" "file is not a database" "sqlite3 says why"
 

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "core/Dom.h"
+#include "core/IntegrityKeyFile.h"
 #include "core/Log.h"
 #include "core/Version.h"
 #include "plugins/im/tool/GlobCommand.h"
@@ -101,6 +102,12 @@ int CRulesTool::StartAgent(bool readConfiguration) {
     }
     CDom& dom = *CDom::This();
     m_options.ApplySettings(dom);
+    // A plan reads an encrypted si.db with the agent's own key.
+    std::string keyError;
+    if (readConfiguration && !KvoCore::CIntegrityKeyFile::Load(dom, wxFileName(config).GetPath(), keyError)) {
+        fprintf(stderr, "kvo-rules: %s\n", keyError.c_str());
+        return ExitBadInput;
+    }
     return ExitOk;
 }
 

@@ -49,7 +49,7 @@ bool CScratchDatabase::Backup(const wxString& from, const wxString& to, wxString
         return false;
     }
     try {
-        db.Backup(to);
+        db.CopyTo(to);
     } catch (const wxSQLite3Exception& e) {
         error = wxString::Format("cannot copy %s to %s: %s", from, to, e.GetMessage());
         db.Close();
