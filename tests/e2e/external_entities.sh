@@ -75,14 +75,13 @@ stop_agent
 # scan-root: /usr/share/doc copied and mounted elsewhere gives the keys and
 # digests of a local baseline of /usr/share/doc. Only files with content are
 # compared: a link that leaves the copy resolves differently inside it.
-if [ "$(id -u)" != 0 ]; then
-    echo "SKIP: scan-root of a bind mount needs root"
+M=$WORK/image/usr/share/doc
+mkdir -p "$M" "$WORK/copy"
+if [ "$(id -u)" != 0 ] || ! mount --bind "$WORK/copy" "$M"; then
+    echo "SKIP: scan-root of a bind mount needs root and mounts"
 else
-    M=$WORK/image/usr/share/doc
-    mkdir -p "$M" "$WORK/copy"
-    cp -a /usr/share/doc/. "$WORK/copy"
     trap 'umount "$M" 2>/dev/null; [ -n "${KEEP_WORK:-}" ] || rm -rf "$WORK"' EXIT
-    mount --bind "$WORK/copy" "$M"
+    cp -a /usr/share/doc/. "$WORK/copy"
     config_xml "" 'id="1" name="Doc" identifier="1001" severity="2"' \
         '<FileSet base="/usr/share/doc"><Include key="**/*"/><Attributes><sha256/><size/></Attributes></FileSet>' \
         >"$WORK/doc.xml"
