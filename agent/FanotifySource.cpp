@@ -79,14 +79,26 @@ bool CFanotifySource::MarkFilesystemOf(const std::string& dir, std::string& erro
 }
 
 void CFanotifySource::Read(CChangeSink& sink) {
-    alignas(fanotify_event_metadata) char buffer[64 * 1024];
+    char buffer[64 * 1024];
+    // A record with a name is only 4-byte aligned in the buffer: each is read
+    // from an aligned copy of its own.
+    alignas(fanotify_event_metadata) char record[4096];
     for (;;) {
-        ssize_t length = CRealtimePlatform::Read(m_fd, buffer, sizeof buffer);
+        const ssize_t length = CRealtimePlatform::Read(m_fd, buffer, sizeof buffer);
         if (length <= 0) return;
-        auto* event = reinterpret_cast<fanotify_event_metadata*>(buffer);
-        for (; FAN_EVENT_OK(event, length); event = FAN_EVENT_NEXT(event, length)) {
-            if (event->fd >= 0) CRealtimePlatform::Close(event->fd);
-            HandleEvent(*event, sink);
+        size_t offset = 0;
+        while (offset + sizeof(fanotify_event_metadata) <= static_cast<size_t>(length)) {
+            fanotify_event_metadata event;
+            memcpy(&event, buffer + offset, sizeof event);
+            if (event.event_len < sizeof event || offset + event.event_len > static_cast<size_t>(length)) break;
+            if (event.fd >= 0) CRealtimePlatform::Close(event.fd);
+            if (event.event_len > sizeof record) {
+                sink.Missed(1, "an event was too large to read");
+            } else {
+                memcpy(record, buffer + offset, event.event_len);
+                HandleEvent(*reinterpret_cast<const fanotify_event_metadata*>(record), sink);
+            }
+            offset += event.event_len;
         }
     }
 }
