@@ -42,7 +42,7 @@ int CIntegrityKey::PrepareDatabase(KvoCore::CDom& dom, const wxString& path) {
     return ExitOk;
 }
 
-std::string CIntegrityKey::Specification(const KvoCore::CDatabaseKey& key) {
+std::string CIntegrityKey::KeyText(const KvoCore::CDatabaseKey& key) {
     return std::string(key.Cipher() == KvoCore::DbCipher::Aes256 ? "aes256:" : "aes128:") + key.Passphrase();
 }
 

@@ -1,6 +1,6 @@
 // CIntegrityKey: the agent's use of the integrity database key that
 // KvoCore::CIntegrityKeyFile reads: a plain database encrypted once, and the
-// specification that names a key again.
+// text that names a key again.
 #pragma once
 
 #include <string>
@@ -21,8 +21,8 @@ public:
     // with the configured key once (and the log says so); a file the key does
     // not open is left as it is. An exit status.
     static int PrepareDatabase(KvoCore::CDom& dom, const wxString& path);
-    // The specification that names key again.
-    static std::string Specification(const KvoCore::CDatabaseKey& key);
+    // The key text that names key again.
+    static std::string KeyText(const KvoCore::CDatabaseKey& key);
 };
 
 }  // namespace KvoAgent

@@ -81,17 +81,17 @@ bool CKeyCommand::Parse(const std::vector<std::string>& arguments, const wxStrin
 
 int CKeyCommand::Run(KvoCore::CDom& dom) const { return m_command == "rekey" ? Rekey(dom) : Decrypt(dom); }
 
-int CKeyCommand::KeySpecification(KvoCore::CDom& dom, std::string& specification) const {
+int CKeyCommand::KeyText(KvoCore::CDom& dom, std::string& keyText) const {
     std::string error;
     if (!m_keyFile.empty()) {
-        if (KvoCore::CIntegrityKeyFile::ReadFile(m_keyFile, specification, error)) return ExitOk;
+        if (KvoCore::CIntegrityKeyFile::ReadFile(m_keyFile, keyText, error)) return ExitOk;
         fprintf(stderr, "kvo-agent: %s\n", error.c_str());
         return ExitBadInput;
     }
-    specification = m_key;
-    if (specification.empty() && dom.IntegrityDbKey().IsSet())
-        specification = CIntegrityKey::Specification(dom.IntegrityDbKey());
-    if (!specification.empty()) return ExitOk;
+    keyText = m_key;
+    if (keyText.empty() && dom.IntegrityDbKey().IsSet())
+        keyText = CIntegrityKey::KeyText(dom.IntegrityDbKey());
+    if (!keyText.empty()) return ExitOk;
     fprintf(stderr, "kvo-agent: decrypt needs --key or --key-file when no key is configured\n");
     return ExitUsage;
 }
@@ -103,11 +103,11 @@ int CKeyCommand::Decrypt(KvoCore::CDom& dom) const {
         fprintf(stderr, "kvo-agent: %s exists; name a new file for the plain copy\n", target.c_str());
         return ExitUsage;
     }
-    std::string specification, count;
-    int status = KeySpecification(dom, specification);
+    std::string keyText, count;
+    int status = KeyText(dom, keyText);
     if (status != ExitOk) return status;
-    const bool decrypted = CallDecrypt(dom, specification, source, target, count);
-    OPENSSL_cleanse(&specification[0], specification.size());
+    const bool decrypted = CallDecrypt(dom, keyText, source, target, count);
+    OPENSSL_cleanse(&keyText[0], keyText.size());
     if (!decrypted) {
         fprintf(stderr, "kvo-agent: %s was not decrypted: a wrong key, or not an encrypted integrity database\n",
                 source.c_str());
@@ -118,11 +118,11 @@ int CKeyCommand::Decrypt(KvoCore::CDom& dom) const {
 }
 
 int CKeyCommand::Rekey(KvoCore::CDom& dom) const {
-    std::string specification;
-    const int status = KeySpecification(dom, specification);
+    std::string keyText;
+    const int status = KeyText(dom, keyText);
     if (status != ExitOk) return status;
-    const KvoCore::CDatabaseKey key = KvoCore::CDatabaseKey::FromSpecification(wxString::FromUTF8(specification));
-    OPENSSL_cleanse(&specification[0], specification.size());
+    const KvoCore::CDatabaseKey key = KvoCore::CDatabaseKey::FromKeyText(wxString::FromUTF8(keyText));
+    OPENSSL_cleanse(&keyText[0], keyText.size());
     const wxString path = dom.GetWxString(PluginKeys::kDbPath);
     wxString error;
     if (!KvoCore::CDatabaseRekey::Rewrite(dom, path, dom.IntegrityDbKey(), key, error)) {

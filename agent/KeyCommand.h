@@ -30,8 +30,8 @@ public:
 private:
     int Decrypt(KvoCore::CDom& dom) const;
     int Rekey(KvoCore::CDom& dom) const;
-    // The key specification the options give (65 when a key file is refused).
-    int KeySpecification(KvoCore::CDom& dom, std::string& specification) const;
+    // The key text the options give (65 when a key file is refused).
+    int KeyText(KvoCore::CDom& dom, std::string& keyText) const;
 
     std::string m_command;
     std::string m_key;      // --key

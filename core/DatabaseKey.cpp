@@ -8,15 +8,15 @@ CDatabaseKey::~CDatabaseKey() {
     if (!m_passphrase.empty()) OPENSSL_cleanse(&m_passphrase[0], m_passphrase.size());
 }
 
-CDatabaseKey CDatabaseKey::FromSpecification(const wxString& specification) {
-    const wxString lower = specification.Lower();
+CDatabaseKey CDatabaseKey::FromKeyText(const wxString& keyText) {
+    const wxString lower = keyText.Lower();
     DbCipher cipher = DbCipher::Aes128;
-    wxString passphrase = specification;
+    wxString passphrase = keyText;
     if (lower.Contains("aes256:")) {
         cipher = DbCipher::Aes256;
-        passphrase = specification.AfterFirst(':');
+        passphrase = keyText.AfterFirst(':');
     } else if (lower.Contains("aes128:")) {
-        passphrase = specification.AfterFirst(':');
+        passphrase = keyText.AfterFirst(':');
     }
     const wxScopedCharBuffer utf8 = passphrase.utf8_str();
     return CDatabaseKey(cipher, std::string(utf8.data(), utf8.length()));

@@ -19,10 +19,10 @@ public:
     CDatabaseKey(const CDatabaseKey&) = default;
     CDatabaseKey& operator=(const CDatabaseKey&) = default;
 
-    // A key specification: "aes256:KEY" and "aes128:KEY" name the cipher (the
+    // A key text: "aes256:KEY" and "aes128:KEY" name the cipher (the
     // prefix in any letter case, found anywhere in the text; the key is what
     // follows the first colon), anything else is an AES-128 key as a whole.
-    static CDatabaseKey FromSpecification(const wxString& specification);
+    static CDatabaseKey FromKeyText(const wxString& keyText);
 
     bool IsSet() const { return m_cipher != DbCipher::None; }
     DbCipher Cipher() const { return m_cipher; }

@@ -22,7 +22,7 @@ namespace {
 const char kAgentConfiguration[] = "/SecurityConfiguration/AgentConfiguration";
 const char kKeyFileAttribute[] = "integrityDatabaseKeyFile";
 const char kCredential[] = "kvo-db-key";
-const size_t kMaxSpecification = 4096;
+const size_t kMaxKeyText = 4096;
 
 std::string ConfiguredPath(CDom& dom, const wxString& configDir) {
     wxString path;
@@ -59,7 +59,7 @@ bool CheckOwnership(const std::string& path, const struct stat& status, std::str
 
 }  // namespace
 
-bool CIntegrityKeyFile::ReadFile(const std::string& path, std::string& specification, std::string& error) {
+bool CIntegrityKeyFile::ReadFile(const std::string& path, std::string& keyText, std::string& error) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         error = "cannot read the key file " + path + ": " + std::strerror(errno);
@@ -67,19 +67,19 @@ bool CIntegrityKeyFile::ReadFile(const std::string& path, std::string& specifica
     }
     struct stat status;
     bool ok = ::fstat(fd, &status) == 0 && CheckOwnership(path, status, error);
-    char buffer[kMaxSpecification + 1];
+    char buffer[kMaxKeyText + 1];
     const ssize_t n = ok ? ::read(fd, buffer, sizeof buffer) : 0;
     ::close(fd);
-    if (ok && (n <= 0 || size_t(n) > kMaxSpecification)) {
+    if (ok && (n <= 0 || size_t(n) > kMaxKeyText)) {
         error = "the key file " + path + (n <= 0 ? " is empty" : " is too long for a key");
         ok = false;
     }
     if (ok) {
         // One line: the line end is not part of the key.
-        specification.assign(buffer, size_t(n));
-        const size_t end = specification.find_first_of("\r\n");
-        if (end != std::string::npos) specification.resize(end);
-        if (specification.empty()) {
+        keyText.assign(buffer, size_t(n));
+        const size_t end = keyText.find_first_of("\r\n");
+        if (end != std::string::npos) keyText.resize(end);
+        if (keyText.empty()) {
             error = "the key file " + path + " holds no key on its first line";
             ok = false;
         }
@@ -91,10 +91,10 @@ bool CIntegrityKeyFile::ReadFile(const std::string& path, std::string& specifica
 bool CIntegrityKeyFile::Load(CDom& dom, const wxString& configDir, std::string& error) {
     const std::string path = ConfiguredPath(dom, configDir);
     if (path.empty()) return true;
-    std::string specification;
-    if (!ReadFile(path, specification, error)) return false;
-    dom.SetIntegrityDbKey(CDatabaseKey::FromSpecification(wxString::FromUTF8(specification)));
-    OPENSSL_cleanse(&specification[0], specification.size());
+    std::string keyText;
+    if (!ReadFile(path, keyText, error)) return false;
+    dom.SetIntegrityDbKey(CDatabaseKey::FromKeyText(wxString::FromUTF8(keyText)));
+    OPENSSL_cleanse(&keyText[0], keyText.size());
     return true;
 }
 

@@ -25,10 +25,10 @@ void RemoveTarget(const wxString& target) {
 }
 
 // Throws wxSQLite3Exception.
-wxString CopyPlain(KvoCore::CDom& dom, const wxString& keySpecification, const wxString& source,
+wxString CopyPlain(KvoCore::CDom& dom, const wxString& keyText, const wxString& source,
                    const wxString& target) {
     KvoCore::CSqliteDatabase db(dom, Keys::kTraceImThread);
-    db.SetKey(KvoCore::CDatabaseKey::FromSpecification(keySpecification));
+    db.SetKey(KvoCore::CDatabaseKey::FromKeyText(keyText));
     // Copied as it is, never given the schema of this version; and a
     // mistyped source path must not become a new empty database.
     db.SetCreatesSchema(false);
@@ -46,12 +46,12 @@ wxString CopyPlain(KvoCore::CDom& dom, const wxString& keySpecification, const w
 
 }  // namespace
 
-bool DecryptDatabase(KvoCore::CDom& dom, const wxString& keySpecification, const wxString& source,
+bool DecryptDatabase(KvoCore::CDom& dom, const wxString& keyText, const wxString& source,
                      const wxString& target, wxString& entityCount) {
     KVO_TRACE(Keys::kTraceImThread, "im-plugin::DecryptDatabase - DecryptDatabase entered.");
     const bool targetExisted = Exists(target);
     try {
-        entityCount = CopyPlain(dom, keySpecification, source, target);
+        entityCount = CopyPlain(dom, keyText, source, target);
     } catch (const wxSQLite3Exception& e) {
         KvoCore::LogError(wxString::Format("im-plugin::DecryptDatabase error: %s", e.GetMessage()));
         KvoCore::LogError("im-plugin::decryptDatabase_l - DecryptDatabase returned unsuccessfully.");

@@ -10,10 +10,10 @@ class CDom;
 
 namespace KvoPluginIm {
 
-// keySpecification as CDatabaseKey::FromSpecification reads it. True with the
+// keyText as CDatabaseKey::FromKeyText reads it. True with the
 // source's entity count as text; false when a step failed, which is logged,
 // and then no target file is left behind.
-bool DecryptDatabase(KvoCore::CDom& dom, const wxString& keySpecification, const wxString& source,
+bool DecryptDatabase(KvoCore::CDom& dom, const wxString& keyText, const wxString& source,
                      const wxString& target, wxString& entityCount);
 
 }  // namespace KvoPluginIm

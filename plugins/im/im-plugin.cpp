@@ -346,10 +346,10 @@ int CallDumpBaseline(lua_State* L, KvoCore::CDom& dom) {
 
 int DumpBaseline(lua_State* L) { return CallDumpBaseline(L, CheckDom(L)); }
 
-int CallDecryptDatabase(lua_State* L, KvoCore::CDom& dom, const wxString& keySpecification, const wxString& source,
+int CallDecryptDatabase(lua_State* L, KvoCore::CDom& dom, const wxString& keyText, const wxString& source,
                         const wxString& target) {
     wxString count;
-    if (!DecryptDatabase(dom, keySpecification, source, target, count)) {
+    if (!DecryptDatabase(dom, keyText, source, target, count)) {
         lua_pushinteger(L, -1);
         return 1;
     }
