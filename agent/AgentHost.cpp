@@ -26,6 +26,7 @@
 #include "agent/WorkdirLock.h"
 #include "agent/Utf8.h"
 #include "core/AgentLua.h"
+#include "core/InstallLayout.h"
 #include "core/IntegrityKeyFile.h"
 #include "core/Dom.h"
 #include "core/Log.h"
@@ -43,9 +44,11 @@ void CAgentHost::PrintHelp() {
     printf("usage: kvo-agent [--config FILE] [--workdir DIR] [--trace CATS] [--set KEY=VALUE]... COMMAND [ARGS]\n"
            "\n"
            "Global options (before COMMAND):\n"
-           "  --config FILE      configuration file (default examples/default.xml)\n"
-           "  --workdir DIR      work directory, created when missing (default ./kvo-work); the agent\n"
-           "                     runs inside it and keeps si.db, kvo-agent.log, agent-events.log there\n"
+           "  --config FILE      configuration file (default examples/default.xml of the source tree;\n"
+           "                     installed: /etc/kvo/kvo-agent.xml)\n"
+           "  --workdir DIR      work directory, created when missing (default ./kvo-work; installed:\n"
+           "                     /var/lib/kvo); the agent runs inside it and keeps si.db,\n"
+           "                     kvo-agent.log, agent-events.log there\n"
            "  --trace CATS       trace categories, comma separated, * for all (also KVO_TRACE)\n"
            "  --set KEY=VALUE    set an agent state key: true/false give a flag, an optional sign and\n"
            "                     digits a 64-bit integer, anything else a string; may be repeated\n"
@@ -65,7 +68,7 @@ void CAgentHost::PrintHelp() {
            "                          the configuration; one agent per work directory (exit 75 while\n"
            "                          another runs); while it runs, the commands below are carried out\n"
            "                          inside it through <workdir>/kvo-agent.sock; its scripts come from\n"
-           "                          <build>/../agent/lua\n"
+           "                          <build>/../agent/lua (installed: /usr/lib/kvo/lua)\n"
            "  baseline                records a baseline: runs the agent until the baseline scan it\n"
            "                          asks for (or one an earlier run left unfinished) has completed,\n"
            "                          then prints the entities recorded per type, the duration and the\n"
@@ -178,7 +181,7 @@ int CAgentHost::CheckArguments() {
 // The rule authors' tools live in their own executable beside the agent; it
 // takes the same global options, so the whole command line is handed over.
 int CAgentHost::RunRulesTool(int argc, char** argv) {
-    std::string tool = ExecutableDirectory() + "/kvo-rules";
+    std::string tool = KvoCore::CInstallLayout::RulesTool();
     std::vector<char*> args;
     args.push_back(const_cast<char*>(tool.c_str()));
     for (int i = 1; i < argc; ++i) args.push_back(argv[i]);
@@ -186,21 +189,6 @@ int CAgentHost::RunRulesTool(int argc, char** argv) {
     execv(tool.c_str(), args.data());
     fprintf(stderr, "kvo-agent: cannot run %s: %s\n", tool.c_str(), strerror(errno));
     return ExitInternal;
-}
-
-std::string CAgentHost::ExecutableDirectory() {
-    char exe[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n <= 0) return ".";
-    exe[n] = '\0';
-    return Narrow(wxFileName(wxString::FromUTF8(exe)).GetPath());
-}
-
-std::string CAgentHost::LibraryDirectory() {
-    wxFileName lib = wxFileName::DirName(wxString::FromUTF8(ExecutableDirectory().c_str()));
-    lib.RemoveLastDir();
-    lib.AppendDir("lib");
-    return Narrow(lib.GetPath());
 }
 
 int CAgentHost::StartAgent() {
@@ -228,10 +216,10 @@ int CAgentHost::StartAgent() {
     dom.Set(PluginKeys::kDbPath, Narrow(dom.GetWorkdirWx() + "/si.db"));
     dom.Set(PluginKeys::kFeatureOn, true);
     dom.Set(PluginKeys::kRealtimeMode, false);
-    dom.Set(KvoCore::Keys::kLuaCpath, LibraryDirectory() + "/?.so");
+    dom.Set(KvoCore::Keys::kLuaCpath, KvoCore::CInstallLayout::LibraryDirectory() + "/?.so");
     // Every Lua state of the agent's threads, the plug-in's scanners' included,
     // finds the agent's own modules (mirt) and can drive the real-time engine.
-    dom.Set(KvoCore::Keys::kLuaPath, AgentScriptDirectory() + "/?.lua");
+    dom.Set(KvoCore::Keys::kLuaPath, KvoCore::CInstallLayout::ScriptDirectory() + "/?.lua");
     KvoCore::CRunnable::SetLuaSetup([](lua_State* L) {
         KvoCore::OpenAgentLua(L, *CDom::This());
         OpenRealtimeEngineLua(L);
@@ -252,7 +240,7 @@ int CAgentHost::RunCommand() {
     int status = ExitOk;
     // A rekey needs the agent stopped: it waits for no running agent's help.
     if (m_command != "run" && !m_keyCommand && AskRunningAgent(status)) return status;
-    if (m_query) return m_query->Run(*CDom::This(), AgentScriptDirectory());
+    if (m_query) return m_query->Run(*CDom::This(), KvoCore::CInstallLayout::ScriptDirectory());
     CWorkdirLock lock(CDom::This()->GetWorkdirWx());
     status = TakeWorkdir(lock);
     if (status != ExitOk) return status;
@@ -260,7 +248,7 @@ int CAgentHost::RunCommand() {
     bool json = false;
     std::string error;
     if (const CScanCommand::ScanKind* kind = CScanCommand::Parse(m_command, m_arguments, json, error))
-        return CScanCommand(*CDom::This(), *kind, AgentScriptDirectory(), json).Run();
+        return CScanCommand(*CDom::This(), *kind, KvoCore::CInstallLayout::ScriptDirectory(), json).Run();
     return RunAgentScript();
 }
 
@@ -303,18 +291,6 @@ int CAgentHost::Exec() {
     bool ok = KvoCore::RunLuaFile(L.get(), path.c_str(), static_cast<int>(argv.size()), argv.data(), error);
     if (!ok) fprintf(stderr, "kvo-agent: %s\n", error.c_str());
     return ok ? ExitOk : ExitBadInput;
-}
-
-// The agent's own scripts live in agent/lua of the source tree that holds the
-// build directory: <build>/bin/kvo-agent finds them in <build>/../agent/lua,
-// whatever the current directory.
-std::string CAgentHost::AgentScriptDirectory() {
-    wxFileName dir = wxFileName::DirName(wxString::FromUTF8(ExecutableDirectory().c_str()));
-    dir.RemoveLastDir();  // bin
-    dir.RemoveLastDir();  // the build directory
-    dir.AppendDir("agent");
-    dir.AppendDir("lua");
-    return Narrow(dir.GetPath());
 }
 
 // The commands that run the agent: one agent per work directory, on a usable database.
@@ -375,7 +351,7 @@ void CAgentHost::AskPluginForStatus(CDom& dom) {
 // thread exactly as a real agent runs it; the host only waits for the stop.
 int CAgentHost::RunAgentScript() {
     CDom& dom = *CDom::This();
-    const std::string dir = AgentScriptDirectory();
+    const std::string dir = KvoCore::CInstallLayout::ScriptDirectory();
     const std::string script = dir + "/run.lua";
     if (access(script.c_str(), R_OK) != 0) {
         fprintf(stderr, "kvo-agent: cannot read the agent script %s: %s\n", script.c_str(), strerror(errno));

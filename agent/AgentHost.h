@@ -41,10 +41,7 @@ private:
     int CheckDatabase();
     static void AskPluginForStatus(KvoCore::CDom& dom);
     int RunAgentScript();
-    static std::string AgentScriptDirectory();
     int RunRulesTool(int argc, char** argv);
-    static std::string ExecutableDirectory();
-    static std::string LibraryDirectory();
     static void PrintHelp();
     static int UsageError(const std::string& message);
 

@@ -9,6 +9,8 @@
 
 #include <wx/string.h>
 
+#include "core/InstallLayout.h"
+
 namespace KvoCore {
 
 class CDom;
@@ -28,8 +30,8 @@ public:
     // Sets the --set keys on the agent, typed as CDom::SetFromText does.
     void ApplySettings(CDom& dom) const;
 
-    wxString config = "examples/default.xml";
-    wxString workdir = "./kvo-work";
+    wxString config = wxString::FromUTF8(CInstallLayout::DefaultConfig().c_str());
+    wxString workdir = wxString::FromUTF8(CInstallLayout::DefaultWorkdir().c_str());
     std::string trace;  // starts from KVO_TRACE
     std::vector<std::pair<std::string, std::string>> settings;
 };
