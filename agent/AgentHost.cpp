@@ -22,6 +22,7 @@
 #include "agent/RealtimeEngineLua.h"
 #include "agent/ScanCommand.h"
 #include "agent/ScanRootCommand.h"
+#include "agent/ServiceWatch.h"
 #include "agent/SignalWatcher.h"
 #include "agent/WorkdirLock.h"
 #include "agent/Utf8.h"
@@ -249,6 +250,9 @@ int CAgentHost::RunCommand() {
     std::string error;
     if (const CScanCommand::ScanKind* kind = CScanCommand::Parse(m_command, m_arguments, json, error))
         return CScanCommand(*CDom::This(), *kind, KvoCore::CInstallLayout::ScriptDirectory(), json).Run();
+    // What changed while no agent ran is found by a check at the start (with
+    // no baseline yet, the plug-in records one instead).
+    CDom::This()->Set(PluginKeys::kNeedIncrementalScan, true);
     return RunAgentScript();
 }
 
@@ -383,6 +387,7 @@ int CAgentHost::RunAgentScript() {
     long long reloads = 0, seen = 0, settled = 0;
     dom.ConditionQuery(KvoCore::Keys::kConfigUpdated, seen);
     dom.ConditionQuery(PluginKeys::kOnChangeDataAvailable, settled);
+    CServiceWatch service(dom, agent);
     while (agent.isRunning() && !dom.StopRequested()) {
         long long count = settled;
         if (dom.ConditionWait(PluginKeys::kOnChangeDataAvailable, settled, kScriptPollMs, count) && count != settled)
@@ -390,7 +395,9 @@ int CAgentHost::RunAgentScript() {
         settled = count;
         if (dom.ConditionQuery(KvoCore::Keys::kConfigUpdated, reloads) && reloads != seen) agent.Awaken();
         seen = reloads;
+        service.Poll();
     }
+    service.Stopping();
     dom.RequestStop();
     agent.join();
     KvoCore::CRunnable::StopThread(&server);

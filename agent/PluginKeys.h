@@ -14,6 +14,9 @@ inline constexpr char kNeedRebuildBaseline[] = "zel.im.bNeedRebuildBaseline";
 inline constexpr char kNeedIncrementalScan[] = "zel.im.bNeedIncrementalScan";
 // Raised by the on-change object when settled changes wait for a real-time scan.
 inline constexpr char kOnChangeDataAvailable[] = "zel.im.OnChangeDataAvailable";
+// Raised by the control thread when it has stored the rules, and when it starts a scan.
+inline constexpr char kConfigProcessed[] = "zel.im.configProcessed";
+inline constexpr char kScanInitiated[] = "zel.im.scanInitiated";
 // Set by the plug-in while it has suspended scanning for want of disk space.
 inline constexpr char kDiskSpaceLow[] = "zel.im.bDiskSpaceLow";
 

@@ -121,8 +121,11 @@ bool CDom::ShouldExit(unsigned int ms, bool* awakened) {
     CRunnable* self = CRunnable::This();
     CAgent* agent = m_agent.get();
     auto mustStop = [agent, self] { return agent->stopRequested.load() || (self && self->ExitRequested()); };
+    if (self) self->NoteAlive(false);
     if (ms == 0) return mustStop();  // a pending wake-up stays for the next real wait
+    if (self) self->NoteAlive(true);
     CWakeHub::Instance().WaitFor(ms, [&] { return mustStop() || (self && self->HasWakeup()); });
+    if (self) self->NoteAlive(false);
     if (mustStop()) return true;
     if (self && self->TakeWakeup() && awakened) *awakened = true;
     return false;

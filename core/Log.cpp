@@ -1,6 +1,7 @@
 #include "core/Log.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
@@ -8,10 +9,12 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <set>
 #include <shared_mutex>
+#include <string>
 
 namespace KvoCore {
 namespace {
@@ -49,10 +52,28 @@ std::string Timestamp() {
     return buf;
 }
 
-void Emit(int level, const std::string& line) {
+// Under systemd, stderr may be the journal (JOURNAL_STREAM names the stream
+// as device:inode): it stamps each line itself and reads the priority from a
+// "<N>" prefix.
+bool StderrIsJournal() {
+    static const bool journal = [] {
+        const char* stream = getenv("JOURNAL_STREAM");
+        unsigned long long device = 0, inode = 0;
+        struct stat st;
+        if (stream == nullptr || sscanf(stream, "%llu:%llu", &device, &inode) != 2 || fstat(2, &st) != 0)
+            return false;
+        return st.st_dev == device && st.st_ino == inode;
+    }();
+    return journal;
+}
+
+// body is the line without its time; priority the syslog one for the journal.
+void Emit(int level, int priority, const std::string& body) {
+    const std::string line = Timestamp() + body;
     std::lock_guard<std::mutex> guard(OutputLock());
     if (level <= g_stderrLevel.load()) {
-        fwrite(line.data(), 1, line.size(), stderr);
+        const std::string out = StderrIsJournal() ? "<" + std::to_string(priority) + ">" + body.substr(1) : line;
+        fwrite(out.data(), 1, out.size(), stderr);
         fflush(stderr);
     }
     if (g_fileFd >= 0) {
@@ -80,8 +101,9 @@ const char* BaseName(const char* path) {
 }  // namespace
 
 void Log(LogLevel level, const wxString& text) {
-    std::string line = Timestamp() + " " + LevelName(level) + " " + std::string(text.utf8_str()) + "\n";
-    Emit(static_cast<int>(level), line);
+    static const int kPriority[] = {3, 4, 6};  // err, warning, info
+    const int index = static_cast<int>(level);
+    Emit(index, kPriority[index], " " + std::string(LevelName(level)) + " " + std::string(text.utf8_str()) + "\n");
 }
 
 void LogSetTraceCategories(const std::string& list) {
@@ -116,9 +138,8 @@ void LogTrace(const char* category, const char* sourcePath, int line, const char
               const wxString& text) {
     char where[512];
     snprintf(where, sizeof where, " TRACE [%s] %s:%d %s: ", category, BaseName(sourcePath), line, function);
-    std::string out = Timestamp() + where + std::string(text.utf8_str()) + "\n";
-    // Traces are diagnostics asked for by name: always shown.
-    Emit(static_cast<int>(LogLevel::Error), out);
+    // Traces are diagnostics asked for by name: always shown, as debug lines.
+    Emit(static_cast<int>(LogLevel::Error), 7, where + std::string(text.utf8_str()) + "\n");
 }
 
 bool LogSetFile(const wxString& path, wxString& error) {

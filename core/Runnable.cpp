@@ -123,8 +123,28 @@ void CRunnable::requestExit() {
     CWakeHub::Instance().NotifyAll();
 }
 
+namespace {
+long long SteadyMs() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+}  // namespace
+
+void CRunnable::NoteAlive(bool waiting) {
+    m_aliveAtMs = SteadyMs();
+    m_waiting = waiting;
+}
+
+bool CRunnable::AliveWithin(long long ms) const {
+    const long long at = m_aliveAtMs.load();
+    return at != 0 && (m_waiting.load() || SteadyMs() - at <= ms);
+}
+
 bool CRunnable::TestDestroy(unsigned int ms, bool* awakened) {
-    if (This() == this) ThrottleCpu();
+    const bool self = This() == this;
+    if (self) ThrottleCpu();
+    if (self) NoteAlive(ms > 0);
     bool woken;
     if (ms == 0 && awakened == nullptr) {
         // Nobody learns of a wake-up here, so it stays for the next real wait
@@ -140,6 +160,7 @@ bool CRunnable::TestDestroy(unsigned int ms, bool* awakened) {
         }
         woken = TakeWakeup();
     }
+    if (self) NoteAlive(false);
     if (awakened) *awakened = woken;
     return TestDestroy();
 }

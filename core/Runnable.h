@@ -100,6 +100,12 @@ public:
     // there); null: none.
     static void SetLuaSetup(void (*setup)(lua_State*));
 
+    // Signs of life for a watchdog: the thread's waits (TestDestroy, CDom::
+    // ShouldExit) stamp it, and a thread inside such a wait is alive for as
+    // long as it waits; one stuck anywhere else goes quiet.
+    void NoteAlive(bool waiting);
+    bool AliveWithin(long long ms) const;
+
     bool ExitRequested() const { return m_exitRequested.load(); }
     // Consumes a pending wake-up; used by the waits of this thread.
     bool TakeWakeup() { return m_woken.exchange(false); }
@@ -120,6 +126,8 @@ private:
     std::atomic<bool> m_exitRequested{false};
     std::atomic<bool> m_woken{false};
     std::atomic<unsigned int> m_cpuLimit{100};
+    std::atomic<long long> m_aliveAtMs{0};  // steady clock; 0: never
+    std::atomic<bool> m_waiting{false};
     // Where start() and join() are; guarded by m_joinLock, which is never held
     // across a wxThread call: on the main thread wxThread::Wait releases and
     // retakes wx's own GUI mutex, which the main thread holds otherwise.
