@@ -60,7 +60,7 @@ void CRulesTool::PrintHelp() {
         "  rules --why KEY... [--type TYPE]\n"
         "                     for each key (a path; with --type User, Group, Port, Process or\n"
         "                     InstalledSoftware a name), the rule and set a scan would record it in, or\n"
-        "                     for each set of its type why not"
+        "                     for each set of its type why not\n"
         "  glob [--base] [--windows] [--] PATTERN...\n"
         "                     print the regular expression stored for each glob, one per line:\n"
         "                     as an include/exclude pattern, or with --base as a base directory\n"
