@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CONFIG ?= examples/default.xml
 
-.PHONY: deps configure build test run bench clean test-asan test-tsan fuzz fuzz-deps
+.PHONY: deps configure build test run bench clean test-asan test-tsan fuzz fuzz-deps package
 
 deps:
 	@scripts/install-deps
@@ -27,7 +27,14 @@ bench: build
 	@for b in $(BUILD_DIR)/bench/*; do [ -x "$$b" ] && "$$b"; done; true
 
 clean:
-	rm -rf $(BUILD_DIR) build-asan build-tsan build-fuzz
+	rm -rf $(BUILD_DIR) build-asan build-tsan build-fuzz build-deb
+
+# The Debian package kvo-agent_<version>_<arch>.deb, built in build-deb/ and
+# left here (PACKAGE_VERSION: build as that newer version).
+PACKAGE_WORK ?= build-deb
+PACKAGE_OUT ?= .
+package: deps
+	scripts/build-package $(PACKAGE_WORK) $(PACKAGE_OUT) $(PACKAGE_VERSION)
 
 # Sanitizer builds: each its own build directory, configured here.
 CCACHE := $(shell command -v ccache 2>/dev/null)

@@ -24,6 +24,7 @@
 #include "agent/ScanRootCommand.h"
 #include "agent/ServiceWatch.h"
 #include "agent/SignalWatcher.h"
+#include "agent/StartCheck.h"
 #include "agent/WorkdirLock.h"
 #include "agent/Utf8.h"
 #include "core/AgentLua.h"
@@ -254,9 +255,6 @@ int CAgentHost::RunCommand() {
     std::string error;
     if (const CScanCommand::ScanKind* kind = CScanCommand::Parse(m_command, m_arguments, json, error))
         return CScanCommand(*CDom::This(), *kind, KvoCore::CInstallLayout::ScriptDirectory(), json).Run();
-    // What changed while no agent ran is found by a check at the start (with
-    // no baseline yet, the plug-in records one instead).
-    CDom::This()->Set(PluginKeys::kNeedIncrementalScan, true);
     return RunAgentScript();
 }
 
@@ -365,6 +363,10 @@ int CAgentHost::RunAgentScript() {
         fprintf(stderr, "kvo-agent: cannot read the agent script %s: %s\n", script.c_str(), strerror(errno));
         return ExitInternal;
     }
+    // What changed while no agent ran is found by a check at the start (with
+    // no baseline yet, the plug-in records one instead).
+    CStartCheck startCheck(dom);
+    startCheck.Begin(dom.GetWxString(PluginKeys::kDbPath));
     std::string error;
     KvoCore::CLuaThread agent(dom, script, {dir});
     CControlServer server(dom, dir, [&agent] { agent.Awaken(); });
@@ -393,6 +395,7 @@ int CAgentHost::RunAgentScript() {
     dom.ConditionQuery(PluginKeys::kOnChangeDataAvailable, settled);
     CServiceWatch service(dom, agent);
     while (agent.isRunning() && !dom.StopRequested()) {
+        if (startCheck.Poll()) agent.Awaken();
         long long count = settled;
         if (dom.ConditionWait(PluginKeys::kOnChangeDataAvailable, settled, kScriptPollMs, count) && count != settled)
             agent.Awaken();

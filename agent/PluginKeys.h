@@ -14,9 +14,11 @@ inline constexpr char kNeedRebuildBaseline[] = "zel.im.bNeedRebuildBaseline";
 inline constexpr char kNeedIncrementalScan[] = "zel.im.bNeedIncrementalScan";
 // Raised by the on-change object when settled changes wait for a real-time scan.
 inline constexpr char kOnChangeDataAvailable[] = "zel.im.OnChangeDataAvailable";
-// Raised by the control thread when it has stored the rules, and when it starts a scan.
-inline constexpr char kConfigProcessed[] = "zel.im.configProcessed";
+// Raised by the control thread when it starts a scan and when one completes.
 inline constexpr char kScanInitiated[] = "zel.im.scanInitiated";
+inline constexpr char kScanCompleted[] = "zel.im.scanCompleted";
+// Set when real-time changes wait in si.db for a real-time scan.
+inline constexpr char kOnChangeDataPending[] = "zel.im.bOnChangeDataAvailable";
 // Set by the plug-in while it has suspended scanning for want of disk space.
 inline constexpr char kDiskSpaceLow[] = "zel.im.bDiskSpaceLow";
 

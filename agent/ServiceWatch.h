@@ -1,7 +1,6 @@
 // CServiceWatch: the running agent as systemd sees it. Ready once the control
 // socket is up (it is before the agent's threads start) and the control thread
-// has started its first scan, or has stored rules that leave nothing to scan;
-// the watchdog is fed only while the control thread shows signs of life, so a
+// has started its first scan (`run` always asks for one at its start); the watchdog is fed only while the control thread shows signs of life, so a
 // control loop stuck in one place gets the service restarted.
 #pragma once
 

@@ -14,18 +14,6 @@ config_xml "" 'id="4" name="Watched files" identifier="1004" severity="2"' \
 A=("$AGENT" --workdir "$WORK/w" --config "$WORK/config.xml")
 LOG="$WORK/w/kvo-agent.log"
 
-# wait_for FILE PATTERN [COUNT]: until PATTERN occurs COUNT times (default 1), at most 60 s.
-wait_for() {
-    local want=${3:-1}
-    for _ in $(seq 600); do
-        local seen
-        seen=$(grep -c -- "$2" "$1" 2>/dev/null)
-        [ "${seen:-0}" -ge "$want" ] && return 0
-        sleep 0.1
-    done
-    return 1
-}
-
 # Started from elsewhere: the agent finds its scripts beside its build, not in the current directory.
 (cd / && exec "${A[@]}" run) >"$WORK/run.out" 2>"$WORK/run.err" &
 pid=$!

@@ -82,6 +82,18 @@ CONF
     [ $ready = true ] || { echo "FAIL: rsyslogd did not take messages:"; cat "$R/rsyslogd.out"; exit 1; }
 }
 
+# wait_for FILE PATTERN [COUNT]: until PATTERN occurs COUNT times (default 1), at most 60 s.
+wait_for() {
+    local want=${3:-1}
+    for _ in $(seq 600); do
+        local seen
+        seen=$(grep -c -- "$2" "$1" 2>/dev/null)
+        [ "${seen:-0}" -ge "$want" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
 free_port() {  # free_port udp|tcp
     python3 -c 'import socket, sys
 s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM if sys.argv[1] == "udp" else socket.SOCK_STREAM)
