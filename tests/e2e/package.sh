@@ -38,12 +38,15 @@ check "systemd-analyze verify finds nothing: $(cat "$WORK/verify")" [ $status -e
 # Started with its unit's command line and the environment systemd gives it.
 nc -lkuU "$WORK/notify" >"$WORK/notified" &
 NOTIFY_PID=$!
+touch "$WORK/journal"
 start_agent() {
-    NOTIFY_SOCKET=$WORK/notify WATCHDOG_USEC=2000000 $(sed -n 's/^ExecStart=//p' "$UNIT") >>"$WORK/agent.out" 2>&1 &
+    NOTIFY_SOCKET=$WORK/notify WATCHDOG_USEC=2000000 JOURNAL_STREAM=$(stat -c %d:%i "$WORK/journal") \
+        $(sed -n 's/^ExecStart=//p' "$UNIT") >>"$WORK/journal" 2>&1 &
     AGENT_PID=$!
     check "systemd is told READY ($1)" wait_for "$WORK/notified" READY=1 "$1"
 }
 start_agent 1
+expect_text "$WORK/journal" "^<6>INFO kvo-agent .* running in /var/lib/kvo" "the journal gets priorities, not times"
 check "a baseline of the packaged configuration" wait_for "$STATE/agent-events.log" '^8000|'
 check "the watchdog is fed" wait_for "$WORK/notified" WATCHDOG=1
 echo probe >"$PROBE"
