@@ -13,7 +13,11 @@ STATE=/var/lib/kvo
 PROBE=/etc/kvo-package-test.conf
 AGENT_PID=
 stop_agent() { [ -z "$AGENT_PID" ] || { kill -TERM "$AGENT_PID"; wait "$AGENT_PID"; AGENT_PID=; }; }
-trap 'stop_agent; kill $NOTIFY_PID 2>/dev/null; dpkg --purge kvo-agent >/dev/null 2>&1; rm -f "$PROBE"; rm -rf "$WORK"' EXIT
+trap 'stop_agent; kill $NOTIFY_PID 2>/dev/null; dpkg --purge kvo-agent >/dev/null 2>&1; rm -f "$PROBE"; rm -rf "$WORK"
+      [ -d /run/systemd/system ] && systemctl unmask --runtime kvo-agent' EXIT
+# Where systemd runs, the package would start the service itself: the test
+# starts the agent as the unit does, with the environment systemd gives it.
+[ -d /run/systemd/system ] && systemctl mask --runtime kvo-agent
 
 version=$(dpkg-parsechangelog -l "$SRC/debian/changelog" -S Version)
 for v in "$version" "$version+upgrade1"; do
@@ -67,6 +71,7 @@ stop_agent
 
 dpkg -L kvo-agent >"$WORK/files"
 check "the package purges" dpkg --purge kvo-agent
-left=$(while read -r f; do [ -f "$f" ] || [ -L "$f" ] && echo "$f"; done <"$WORK/files")
-check "no file left behind: $left $(ls -d $STATE /etc/kvo 2>/dev/null)" [ -z "$left" -a ! -e $STATE -a ! -e /etc/kvo ]
+left=$(while read -r f; do [ ! -d "$f" ] && [ -e "$f" -o -L "$f" ] && echo "$f"; done <"$WORK/files")
+check "no file left behind: $left $(ls -d $STATE /etc/kvo 2>/dev/null)" \
+    [ -z "$left" -a ! -e $STATE -a ! -e /etc/kvo -a ! -L /etc/systemd/system/multi-user.target.wants/kvo-agent.service ]
 finish
