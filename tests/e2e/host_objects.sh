@@ -130,7 +130,7 @@ until_true() {  # until_true SECONDS COMMAND...: COMMAND succeeded within SECOND
     shift
     until "$@"; do [ $SECONDS -lt "$end" ] || return 1; sleep 0.1; done
 }
-check "a pseudo-real-time scan of host objects closed" until_true 60 eval \
+check "a pseudo-real-time scan of host objects closed" until_true 240 eval \
     '[ "$(sqlite3 "$P/si.db" "SELECT COUNT(*) FROM [Scans] WHERE [incrementalScan]=3 AND [endTime]>0;" 2>/dev/null)" = 1 ]'
 polls=$(grep -c pidsRunningNow "$P/kvo-agent.log")
 check "the thread polls" until_true 30 eval '[ "$(grep -c pidsRunningNow "$P/kvo-agent.log")" -gt "$polls" ]'
