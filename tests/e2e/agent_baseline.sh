@@ -182,8 +182,9 @@ cat "$P/warm" >/dev/null
 config_xml '' 'id="1" name="Cache" identifier="1" severity="1"' \
     "<FileSet base=\"$P\"><Include key=\"**\"/><Attributes><sha256/></Attributes></FileSet>" >"$WORK/cache.xml"
 expect_status 0 "a baseline of a cold and a warm file" -- "$AGENT" --workdir "$WORK/w-cache" --config "$WORK/cache.xml" baseline
-check "the cold file's pages are dropped, the warm file's kept: $(fincore -n -o PAGES "$P/cold" "$P/warm" | xargs)" \
-    [ "$(fincore -n -o PAGES "$P/cold" "$P/warm" | xargs)" = "0 977" ]
+# (The kernel may evict a page of the warm file meanwhile on a busy machine.)
+read -r cold warm <<<"$(fincore -n -o PAGES "$P/cold" "$P/warm" | xargs)"
+check "the cold file's pages are dropped, the warm file's kept: $cold $warm" [ "$cold" = 0 -a "$warm" -gt 900 ]
 
 # The default configuration: /etc's configuration files and /usr/sbin's programs.
 D=$WORK/default
