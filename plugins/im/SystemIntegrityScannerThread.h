@@ -342,7 +342,7 @@ protected:
     void CondenseChangeRecords(CSqlRealtimeChangeDetails& details);
     // One detail; false when the key's attributes could not be gathered.
     // changedBy: the detail that names who changed the key after a move
-    // (one naming nobody when none follows it).
+    // (one naming nobody when none follows it); used by a move only.
     bool ProcessRealtimeChange(const wxString& entityType, const wxString& keyCanonical,
                                const KvoCore::Int64Set& entitySetIds, const KvoCore::XMLObjectList& entitySets,
                                const std::map<long long, int>& severities, const CSqlRealtimeChangeDetail& detail,

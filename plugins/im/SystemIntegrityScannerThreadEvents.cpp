@@ -53,12 +53,22 @@ std::string Base64(const wxString& text) {
     return KvoCore::toBase64String(utf8.data(), utf8.length());
 }
 
+// Values as stored (UTF-8): most rows of two versions are equal, and only
+// those told are converted.
 struct AttributeRow {
     long long entityId;
-    wxString name;
-    wxString value;
-    wxString friendlyValue;
+    std::string name;
+    std::string value;
+    std::string friendlyValue;
 };
+
+std::string ColumnText(wxSQLite3ResultSet& result, int column) {
+    int length = 0;
+    const unsigned char* text = result.GetBlob(column, length);
+    return text == nullptr ? std::string() : std::string(reinterpret_cast<const char*>(text), length);
+}
+
+wxString Wide(const std::string& text) { return wxString::FromUTF8(text.data(), text.size()); }
 
 // Reads every row of the bound statement, then resets it and clears its
 // bindings, also when reading fails.
@@ -79,8 +89,8 @@ std::vector<AttributeRow> ReadAttributeRows(wxSQLite3Statement& statement) {
     const int value = result.FindColumnIndex(names.GetAttributeName(&names.m_value));
     const int friendlyValue = result.FindColumnIndex(names.GetAttributeName(&names.m_friendlyValue));
     while (result.NextRow())
-        rows.push_back({result.GetInt64(entityId).GetValue(), result.GetString(name), result.GetString(value),
-                        result.GetString(friendlyValue)});
+        rows.push_back({result.GetInt64(entityId).GetValue(), ColumnText(result, name), ColumnText(result, value),
+                        ColumnText(result, friendlyValue)});
     return rows;
 }
 
@@ -159,18 +169,20 @@ bool CIntegrityScanThread::GetUpdatedEventDescription(const CSqlEntity* was, con
             const bool createdNotLater =
                 older.name == "created" && (older.value.empty() || !(older.value < newer.value));
             if (older.value != newer.value && !createdNotLater)
-                AppendChangeDetails(description, changedNames, older.name, older.value, older.friendlyValue,
-                                    newer.value, newer.friendlyValue);
+                AppendChangeDetails(description, changedNames, Wide(older.name), Wide(older.value),
+                                    Wide(older.friendlyValue), Wide(newer.value), Wide(newer.friendlyValue));
             i += 2;
             continue;
         }
         const AttributeRow& row = rows[i];
         if (row.entityId != is->m_entityId)
-            AppendChangeDetails(description, changedNames, row.name, row.value, row.friendlyValue, "", "");
+            AppendChangeDetails(description, changedNames, Wide(row.name), Wide(row.value), Wide(row.friendlyValue),
+                                "", "");
         else if (row.name != "group" && row.name != "created")
             // The group and birth time of a version are not always known;
             // their appearing alone is no change of the entity.
-            AppendChangeDetails(description, changedNames, row.name, "", "", row.value, row.friendlyValue);
+            AppendChangeDetails(description, changedNames, Wide(row.name), "", "", Wide(row.value),
+                                Wide(row.friendlyValue));
         ++i;
     }
     return !description.empty();
@@ -209,15 +221,15 @@ int CIntegrityScanThread::GetEntityAttributesInJson(const CSqlEntity* entity, wx
         cJSON* item = cJSON_CreateObject();
         if (item == nullptr) return -1;
         cJSON_AddItemToArray(array, item);
-        AddString(item, "name", row.name);
+        cJSON_AddStringToObject(item, "name", row.name.c_str());
         if (row.name == "created" || row.name == "lastModified") {
             wxLongLong_t fileTime = 0;
-            if (!row.value.ToLongLong(&fileTime, 10)) fileTime = 0;
+            if (!Wide(row.value).ToLongLong(&fileTime, 10)) fileTime = 0;
             AddString(item, "value", wxString::Format("%lld", KvoCore::FileTimestampToJTime(fileTime)));
         } else {
-            AddString(item, "value", row.value);
+            cJSON_AddStringToObject(item, "value", row.value.c_str());
         }
-        if (!row.friendlyValue.empty()) AddString(item, "friendlyValue", row.friendlyValue);
+        if (!row.friendlyValue.empty()) cJSON_AddStringToObject(item, "friendlyValue", row.friendlyValue.c_str());
     }
     return 0;
 }

@@ -6,6 +6,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -184,12 +185,17 @@ bool CIntegrityScanThread::ProcessRealtimeChanges(const RealtimeSets* sets, cons
         // Who wrote a file after moving it is told by the update that
         // follows the move; when that notification is still to come, the
         // change is reported without naming anyone rather than the mover.
+        // Only a move tells of a change apart from itself; a record made for
+        // every key cost as much as its delete.
         const bool updateFollows = i + 1 < details.size() && details.at(i + 1).m_change == kChangeUpdate;
-        CSqlRealtimeChangeDetail unnamed;
-        unnamed.m_change = kChangeUpdate;
-        unnamed.m_whenChangedFirst = detail.m_whenChangedFirst;
-        unnamed.m_whenChangedLast = detail.m_whenChangedLast;
-        const CSqlRealtimeChangeDetail& changedBy = updateFollows ? details.at(i + 1) : unnamed;
+        std::optional<CSqlRealtimeChangeDetail> unnamed;
+        if (!updateFollows && detail.m_change == kChangeRename) {
+            unnamed.emplace();
+            unnamed->m_change = kChangeUpdate;
+            unnamed->m_whenChangedFirst = detail.m_whenChangedFirst;
+            unnamed->m_whenChangedLast = detail.m_whenChangedLast;
+        }
+        const CSqlRealtimeChangeDetail& changedBy = updateFollows ? details.at(i + 1) : unnamed ? *unnamed : detail;
         if (!ProcessRealtimeChange(type, key, sets->ids, *sets->sets, sets->severities, detail, changedBy, gather))
             return false;
         AfterCommit([] { IncMetric("realtimeEventEntityProcessed", 1); });
