@@ -16,11 +16,14 @@
 # a second (10 s).
 # Usage: realtime.sh [N [K [KVO_AGENT]]]  (default 100000 1000)
 #        realtime.sh engines [KVO_AGENT]  (the engine part only)
+#        realtime.sh scans [N [K [KVO_AGENT]]]  (the scan part only)
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 ENGINES_ONLY=false
+SCANS_ONLY=false
 if [ "${1:-}" = engines ]; then ENGINES_ONLY=true; set -- 100000 1000 "${2:-}"; fi
+if [ "${1:-}" = scans ]; then SCANS_ONLY=true; shift; fi
 N=${1:-100000}
 K=${2:-1000}
 AGENT=${3:-$here/../bin/kvo-agent}
@@ -198,6 +201,7 @@ PY
 }
 
 $ENGINES_ONLY || scan_part
+$SCANS_ONLY && exit 0
 echo "real-time engine, settle 500 ms; latency from the change to its JSON event over 1,000 changes (ms)"
 echo "| engine   |    p50 |    p99 | lost | burst of 10,000 files                        | idle CPU | CPU under load |"
 for engine in fanotify inotify; do engine_part $engine; done
