@@ -11,7 +11,7 @@ for page in kvo-agent.8 kvo-agent.xml.5; do
     check "$page renders without warnings: $(head -5 "$WORK/warnings")" [ ! -s "$WORK/warnings" ]
 done
 
-# Every help text: the agent's, each command's own (rules has none), the rule tool's.
+# Every help text: the agent's, each command's own, the rule tool's.
 "$AGENT" --help >"$WORK/help"
 "$(dirname "$AGENT")/kvo-rules" --help >>"$WORK/help"
 commands=$(sed -n '/^Commands:/,/^$/s/^  \([a-z][a-z-]*\).*/\1/p' "$WORK/help" | sort -u)

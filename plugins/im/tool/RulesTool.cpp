@@ -114,6 +114,11 @@ int CRulesTool::StartAgent(bool readConfiguration) {
 }
 
 int CRulesTool::RunRules() {
+    // The tool's help is the rules command's: its options are most of it.
+    if (m_arguments.size() == 1 && m_arguments[0] == "--help") {
+        PrintHelp();
+        return ExitOk;
+    }
     CRulesCommand command;
     std::string error;
     if (!command.Parse(m_arguments, error)) return UsageError(error);
