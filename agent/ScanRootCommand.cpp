@@ -1,6 +1,5 @@
 #include "agent/ScanRootCommand.h"
 
-#include <limits.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,6 +17,7 @@
 #include "agent/EntityRecordXml.h"
 #include "agent/PluginKeys.h"
 #include "agent/Utf8.h"
+#include "core/InstallLayout.h"
 #include "core/StateKeys.h"
 
 namespace KvoAgent {
@@ -122,10 +122,8 @@ bool CScanRootCommand::WriteRerootedConfiguration(const wxString& path, wxString
 }
 
 int CScanRootCommand::RecordScratchBaseline(const wxString& config) const {
-    char exe[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n <= 0) return ExitInternal;
-    exe[n] = '\0';
+    const std::string exe = KvoCore::CInstallLayout::Executable();
+    if (exe.empty()) return ExitInternal;
     const std::string configArg = Narrow(config), workdirArg = Narrow(m_scratch + "/work");
     fflush(stdout);
     const pid_t child = fork();
@@ -133,7 +131,7 @@ int CScanRootCommand::RecordScratchBaseline(const wxString& config) const {
     if (child == 0) {
         // Its report is not part of the records.
         dup2(STDERR_FILENO, STDOUT_FILENO);
-        execl(exe, "kvo-agent", "--config", configArg.c_str(), "--workdir", workdirArg.c_str(), "baseline",
+        execl(exe.c_str(), "kvo-agent", "--config", configArg.c_str(), "--workdir", workdirArg.c_str(), "baseline",
               static_cast<char*>(nullptr));
         _exit(ExitInternal);
     }

@@ -2,7 +2,6 @@
 
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,18 +11,9 @@
 #include <wx/string.h>
 
 #include "core/Log.h"
+#include "core/Utilities.h"
 
 namespace KvoAgent {
-
-namespace {
-
-long long NowMs() {
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-}  // namespace
 
 CServiceNotifier::CServiceNotifier() {
     const char* socket = getenv("NOTIFY_SOCKET");
@@ -46,7 +36,7 @@ void CServiceNotifier::Stopping() { Send("STOPPING=1"); }
 
 void CServiceNotifier::PingWatchdog() {
     if (m_watchdogMs == 0) return;
-    const long long now = NowMs();
+    const long long now = static_cast<long long>(KvoCore::SystemTickCount());
     if (m_lastPingMs != 0 && now - m_lastPingMs < m_watchdogMs / 2) return;
     m_lastPingMs = now;
     Send("WATCHDOG=1");

@@ -29,11 +29,15 @@ std::string Parent(const std::string& path) {
 
 }  // namespace
 
-std::string CInstallLayout::ExecutableDirectory() {
+std::string CInstallLayout::Executable() {
     char exe[PATH_MAX];
     const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n <= 0) return ".";
-    return Parent(std::string(exe, static_cast<size_t>(n)));
+    return n <= 0 ? std::string() : std::string(exe, static_cast<size_t>(n));
+}
+
+std::string CInstallLayout::ExecutableDirectory() {
+    const std::string exe = Executable();
+    return exe.empty() ? "." : Parent(exe);
 }
 
 // Decided by where the program itself lies: a build tree's copy keeps using

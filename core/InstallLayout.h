@@ -20,6 +20,8 @@ public:
     static std::string ScriptDirectory();
     // im.so and the libraries: <build>/lib, or /usr/lib/kvo.
     static std::string LibraryDirectory();
+    // The running program's own path ("" when /proc does not tell).
+    static std::string Executable();
     // The rule authors' tool: <build>/bin/kvo-rules, or /usr/lib/kvo/kvo-rules.
     static std::string RulesTool();
 

@@ -123,22 +123,14 @@ void CRunnable::requestExit() {
     CWakeHub::Instance().NotifyAll();
 }
 
-namespace {
-long long SteadyMs() {
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-}  // namespace
-
 void CRunnable::NoteAlive(bool waiting) {
-    m_aliveAtMs = SteadyMs();
+    m_aliveAtMs = static_cast<long long>(SystemTickCount());
     m_waiting = waiting;
 }
 
 bool CRunnable::AliveWithin(long long ms) const {
     const long long at = m_aliveAtMs.load();
-    return at != 0 && (m_waiting.load() || SteadyMs() - at <= ms);
+    return at != 0 && (m_waiting.load() || static_cast<long long>(SystemTickCount()) - at <= ms);
 }
 
 bool CRunnable::TestDestroy(unsigned int ms, bool* awakened) {
