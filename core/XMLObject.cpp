@@ -108,35 +108,32 @@ XMLObject::~XMLObject() = default;
 
 // --- Registration ---
 
-void XMLObject::AddAttribute(const wxString& name, bool* member, bool defaultValue) {
-    m_attributes.push_back({name, AttributeType::Bool, member, defaultValue ? 1 : 0, false, 0,
-                            m_nullByDefault, false});
+void XMLObject::ReserveAttributes(size_t count) { m_attributes.reserve(count); }
+
+void XMLObject::Register(Attribute attribute) {
+    m_attributes.push_back(std::move(attribute));
     ResetAttribute(m_attributes.back());
 }
 
+void XMLObject::AddAttribute(const wxString& name, bool* member, bool defaultValue) {
+    Register({name, AttributeType::Bool, member, defaultValue ? 1 : 0, false, 0, m_nullByDefault, false});
+}
+
 void XMLObject::AddAttribute(const wxString& name, int* member, int defaultValue, bool isKey) {
-    m_attributes.push_back(
-        {name, AttributeType::Int, member, defaultValue, isKey, 0, m_nullByDefault, false});
-    ResetAttribute(m_attributes.back());
+    Register({name, AttributeType::Int, member, defaultValue, isKey, 0, m_nullByDefault, false});
 }
 
 void XMLObject::AddAttribute(const wxString& name, long long* member, long long defaultValue,
                              bool isKey) {
-    m_attributes.push_back(
-        {name, AttributeType::Int64, member, defaultValue, isKey, 0, m_nullByDefault, false});
-    ResetAttribute(m_attributes.back());
+    Register({name, AttributeType::Int64, member, defaultValue, isKey, 0, m_nullByDefault, false});
 }
 
 void XMLObject::AddAttribute(const wxString& name, wxString* member, int flag) {
-    m_attributes.push_back(
-        {name, AttributeType::String, member, 0, false, flag, m_nullByDefault, false});
-    ResetAttribute(m_attributes.back());
+    Register({name, AttributeType::String, member, 0, false, flag, m_nullByDefault, false});
 }
 
 void XMLObject::AddAttribute(const wxString& name, wxMemoryBuffer* member) {
-    m_attributes.push_back(
-        {name, AttributeType::Blob, member, 0, false, 0, m_nullByDefault, false});
-    ResetAttribute(m_attributes.back());
+    Register({name, AttributeType::Blob, member, 0, false, 0, m_nullByDefault, false});
 }
 
 void XMLObject::ReplaceAttribute(const wxString& oldName, const wxString& newName, void* member,

@@ -172,6 +172,9 @@ public:
     bool IsPrintedAsChild() const;
 
 protected:
+    // For records made by the thousand: a name is copied each time the list
+    // grows (wxString has no move).
+    void ReserveAttributes(size_t count);
     void AddAttribute(const wxString& name, bool* member, bool defaultValue);
     void AddAttribute(const wxString& name, int* member, int defaultValue = 0, bool isKey = false);
     void AddAttribute(const wxString& name, long long* member, long long defaultValue, bool isKey);
@@ -195,6 +198,7 @@ private:
     friend class XMLObjectList;
     Attribute* FindAttributeByMember(const void* member);
     const Attribute* FindAttributeByMember(const void* member) const;
+    void Register(Attribute attribute);
     void ResetAttribute(Attribute& attribute);
     bool ParseElement(const wxXmlNode* element, wxString* error);
     void BindAttribute(wxSQLite3Statement& statement, int index, const Attribute& attribute) const;

@@ -122,11 +122,16 @@ bool XMLObjectList::SQLLoad(wxSQLite3Database& db, const wxChar* table) {
 bool XMLObjectList::SQLLoad(wxSQLite3ResultSet& rows) {
     bool onRow = rows.CursorMoved() && !rows.Eof();
     if (!onRow) onRow = rows.NextRow();
+    // Every element is of one class: the columns are matched to its members once.
+    std::vector<int> columns;
     for (; onRow; onRow = rows.NextRow()) {
         XMLObject* member = CreateListElement();
         if (member == nullptr) return false;
         Append(member);
-        if (!member->SQLLoad(rows)) return false;
+        if (columns.empty()) columns = member->SQLColumnMap(rows);
+        // An element without members of its own (a list) loads its own way.
+        const bool loaded = columns.empty() ? member->SQLLoad(rows) : member->SQLLoad(rows, columns);
+        if (!loaded) return false;
     }
     return true;
 }

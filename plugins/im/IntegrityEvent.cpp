@@ -3,6 +3,8 @@
 namespace KvoPluginIm {
 
 CIntegrityEvent::CIntegrityEvent() {
+    // Its ten and the three a stored event adds.
+    ReserveAttributes(13);
     AddAttribute(wxT("integrityEventId"), &m_integrityEventId, 0, true);
     AddAttribute(wxT("recorded"), &m_recorded, 0, false);
     AddAttribute(wxT("status"), &m_status, 0);

@@ -4,6 +4,7 @@ namespace KvoPluginIm {
 
 CSqlAttribute::CSqlAttribute() {
     UseNullDefaults();
+    ReserveAttributes(6);
     AddAttribute(wxT("attributeId"), &m_attributeId, 0, true);
     AddAttribute(wxT("entityId"), &m_entityId, 0, false);
     AddAttribute(wxT("name"), &m_name);

@@ -4,6 +4,7 @@ namespace KvoPluginIm {
 
 CSqlEntity::CSqlEntity() {
     UseNullDefaults();
+    ReserveAttributes(11);
     AddAttribute(wxT("entityId"), &m_entityId, 0, true);
     AddAttribute(wxT("entityType"), &m_entityType);
     AddAttribute(wxT("entitySetId"), &m_entitySetId, 0, false);

@@ -431,6 +431,7 @@ protected:
         std::unique_ptr<wxSQLite3Statement> olderEntityNotSeenAgain;
         std::unique_ptr<wxSQLite3Statement> olderCurrentEntitiesNewestFirst;
         std::unique_ptr<wxSQLite3Statement> previousVersionsOfEntity;
+        std::vector<int> previousVersionsColumns;  // its columns for CSqlEntity, found at its first row
         std::unique_ptr<wxSQLite3Statement> attributesOfTwoEntities;     // ?1, ?2 entityId
         std::unique_ptr<wxSQLite3Statement> attributesOfEntity;          // ?1 entityId
         std::unique_ptr<wxSQLite3Statement> attributeOfEntity;           // ?1 entityId, ?2 name
