@@ -9,8 +9,9 @@ namespace KvoAgent {
 
 CEventQuery::CEventQuery(const KvoCore::CDom& dom, std::string scriptDir) : m_dom(dom), m_scriptDir(std::move(scriptDir)) {}
 
-bool CEventQuery::Run(long long afterEventId, long long fromTimeMs, long long limit, std::string& error) {
+bool CEventQuery::Run(long long afterEventId, long long limit, std::string& error) {
     m_events.clear();
+    m_windowRows = 0;
     std::unique_ptr<lua_State, void (*)(lua_State*)> L(luaL_newstate(), lua_close);
     if (!L) {
         error = "no memory for a Lua state";
@@ -19,13 +20,14 @@ bool CEventQuery::Run(long long afterEventId, long long fromTimeMs, long long li
     luaL_openlibs(L.get());
     KvoCore::OpenAgentLua(L.get(), m_dom);
     const std::string script = m_scriptDir + "/events.lua";
-    const std::string after = std::to_string(afterEventId), from = std::to_string(fromTimeMs),
-                      most = std::to_string(limit);
-    const char* argv[] = {after.c_str(), from.c_str(), most.c_str()};
-    if (!KvoCore::RunLuaFile(L.get(), script.c_str(), 3, argv, error)) return false;
+    const std::string after = std::to_string(afterEventId), most = std::to_string(limit);
+    const char* argv[] = {after.c_str(), most.c_str()};
+    if (!KvoCore::RunLuaFile(L.get(), script.c_str(), 2, argv, error)) return false;
     lua_getglobal(L.get(), "eventMode");
     m_eventMode = lua_isnumber(L.get(), -1) ? static_cast<int>(lua_tonumber(L.get(), -1)) : 1;
-    lua_pop(L.get(), 1);
+    lua_getglobal(L.get(), "windowRows");
+    m_windowRows = lua_isnumber(L.get(), -1) ? static_cast<long long>(lua_tonumber(L.get(), -1)) : 0;
+    lua_pop(L.get(), 2);
     ReadEvents(L.get());
     return true;
 }

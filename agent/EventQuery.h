@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <lua.hpp>
@@ -18,14 +19,16 @@ class CEventQuery {
 public:
     CEventQuery(const KvoCore::CDom& dom, std::string scriptDir);
 
-    // The newest limit events after afterEventId, which was recorded at
-    // fromTimeMs or later (0: not known). False with the reason in error when
-    // the script fails.
-    bool Run(long long afterEventId, long long fromTimeMs, long long limit, std::string& error);
+    // Of the newest limit events, those after afterEventId. False with the
+    // reason in error when the script fails.
+    bool Run(long long afterEventId, long long limit, std::string& error);
 
     // Event mode 2 writes JSON lines instead of rows: events() is then empty.
     int EventMode() const { return m_eventMode; }
     const std::vector<CChangeEvent>& Events() const { return m_events; }
+    std::vector<CChangeEvent> TakeEvents() { return std::move(m_events); }
+    // How many of the newest events the last run read, its own included.
+    long long WindowRows() const { return m_windowRows; }
     // One event from the table of an IntegrityEvents row at index.
     static CChangeEvent ReadEvent(lua_State* L, int index);
 
@@ -35,6 +38,7 @@ private:
     KvoCore::CDom m_dom;
     const std::string m_scriptDir;
     int m_eventMode = 1;
+    long long m_windowRows = 0;
     std::vector<CChangeEvent> m_events;
 };
 

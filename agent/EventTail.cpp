@@ -8,11 +8,12 @@ namespace KvoAgent {
 
 namespace {
 
-// The query's own bound: a window never holds more.
+// The newest events one look reads at first. A look that finds every one of
+// them new reads again with twice as many, up to the query's own bound: a
+// burst is read whole, while the rows held at once stay few when events come
+// at the pace the looks keep.
+const long long kFirstWindow = 250;
 const long long kMostPerPoll = 20000;
-// Events are numbered as they are stored, their time taken a little before:
-// one stored after the last seen may carry a slightly earlier time.
-const long long kTimeSlackMs = 10000;
 
 }  // namespace
 
@@ -24,24 +25,28 @@ CEventTail::CEventTail(const KvoCore::CDom& dom, std::string scriptDir, bool nam
 
 bool CEventTail::Start(std::string& error) {
     // The newest event there is: a window of one.
-    if (!m_query.Run(0, 0, 1, error)) return false;
+    if (!m_query.Run(0, 1, error)) return false;
     const std::vector<CChangeEvent>& newest = m_query.Events();
-    StartAfter(newest.empty() ? 0 : newest.back().id, newest.empty() ? 0 : newest.back().timeMs);
+    StartAfter(newest.empty() ? 0 : newest.back().id);
     return true;
 }
 
-void CEventTail::StartAfter(long long eventId, long long eventTimeMs) {
+void CEventTail::StartAfter(long long eventId) {
     m_lastEventId = eventId;
-    m_lastEventTimeMs = eventTimeMs;
     m_jsonOffset = m_jsonFile.Size();
 }
 
 bool CEventTail::Poll(std::vector<CChangeEvent>& fresh, std::string& error) {
-    const long long from = m_lastEventTimeMs > kTimeSlackMs ? m_lastEventTimeMs - kTimeSlackMs : 0;
-    if (!m_query.Run(m_lastEventId, from, kMostPerPoll, error)) return false;
-    fresh = m_query.Events();
+    long long window = kFirstWindow;
+    for (;;) {
+        if (!m_query.Run(m_lastEventId, window, error)) return false;
+        const long long rows = m_query.WindowRows();
+        const bool allNew = rows == window && static_cast<long long>(m_query.Events().size()) == rows;
+        if (!allNew || window == kMostPerPoll) break;
+        window = std::min(window * 2, kMostPerPoll);
+    }
+    fresh = m_query.TakeEvents();
     if (static_cast<long long>(fresh.size()) == kMostPerPoll) m_passedOver = true;
-    for (const CChangeEvent& event : fresh) m_lastEventTimeMs = std::max(m_lastEventTimeMs, event.timeMs);
     if (!fresh.empty()) m_lastEventId = fresh.back().id;
     if (!m_jsonFile.Read(m_jsonOffset, fresh, error)) return false;
     if (m_named && !fresh.empty()) Name(fresh);

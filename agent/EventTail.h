@@ -22,9 +22,9 @@ public:
 
     // Only what is recorded from now on is new. False with the reason in error.
     bool Start(std::string& error);
-    // Only what comes after this event id (recorded at eventTimeMs; 0: not
-    // known), and the JSON lines appended from now on, are new.
-    void StartAfter(long long eventId, long long eventTimeMs);
+    // Only what comes after this event id, and the JSON lines appended from
+    // now on, are new.
+    void StartAfter(long long eventId);
     // The events recorded since the last poll. False with the reason in error.
     bool Poll(std::vector<CChangeEvent>& fresh, std::string& error);
     // A poll found more events than one query hands out: the oldest of them were passed over.
@@ -40,7 +40,6 @@ private:
     CJsonEventFile m_jsonFile;
     const bool m_named;
     long long m_lastEventId = 0;
-    long long m_lastEventTimeMs = 0;
     long long m_jsonOffset = 0;
     bool m_passedOver = false;
 };

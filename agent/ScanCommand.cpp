@@ -105,7 +105,7 @@ int CScanCommand::Run() {
     m_baselineReason = watch.ResumedKind() == s_Baseline.scanType ? "an earlier baseline was left unfinished"
                        : watch.HadRules()                          ? "the rules changed"
                                                                    : "there was no baseline yet";
-    m_tail.StartAfter(watch.HighestEventIdBefore(), watch.HighestEventTimeBefore());
+    m_tail.StartAfter(watch.HighestEventIdBefore());
 
     std::unique_ptr<KvoCore::CLuaThread> agent;
     if (m_io.inAgent)
@@ -201,8 +201,10 @@ int CScanCommand::StartWatch(CScanWatch& watch) {
 CScanCommand::Outcome CScanCommand::Wait(CScanWatch& watch, const KvoCore::CLuaThread* agent,
                                          CScanWatch::Status& status) {
     CProgressLine progress(m_io.err);
-    // Events are looked for less often than progress: each look is a query.
-    const int kPollsPerEventLook = 4;
+    // Events are looked for less often than progress, each look being a
+    // query, but often enough that a busy scan's events come a few hundred
+    // at a time rather than thousands held at once.
+    const int kPollsPerEventLook = 2;
     bool diskLow = false;
     for (int poll = 0;; ++poll) {
         // Looked at before the poll: a scan that completed just before the agent ended still counts.

@@ -72,9 +72,6 @@ void CScanWatch::ReadHistory() {
         *m_db, m_resumed ? wxString::Format("SELECT MAX([integrityEventId]) FROM [IntegrityEvents] WHERE [recorded]<%lld;",
                                             m_scanStartTime)
                          : wxString("SELECT MAX([integrityEventId]) FROM [IntegrityEvents];"));
-    m_highestEventTimeBefore = QueryInt64(
-        *m_db, wxString::Format("SELECT [recorded] FROM [IntegrityEvents] WHERE [integrityEventId]=%lld;",
-                                m_highestEventBefore));
     m_hadRules = QueryInt64(*m_db, "SELECT COUNT(*) FROM [IntegrityRules];") != 0;
 }
 

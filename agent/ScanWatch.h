@@ -69,7 +69,6 @@ public:
     // Set by Choose(): the highest integrity event id from before the scan,
     // and whether rules had been stored (by an earlier baseline).
     long long HighestEventIdBefore() const { return m_highestEventBefore; }
-    long long HighestEventTimeBefore() const { return m_highestEventTimeBefore; }  // when it was recorded
     bool HadRules() const { return m_hadRules; }
     Status Poll();
     // After State::Completed. Throws wxSQLite3Exception.
@@ -92,7 +91,6 @@ private:
     const bool m_orBaseline;
     bool m_resumed = false;
     long long m_highestEventBefore = 0;
-    long long m_highestEventTimeBefore = 0;
     bool m_hadRules = false;
     long long m_highestAtStart = 0;  // scans above it are new
     long long m_scanId = 0;          // 0 until the scan is known

@@ -90,12 +90,20 @@ void CIntegrityScanThread::TakeDigestSnapshot() {
     const wxString aName = attribute.GetAttributeName(&attribute.m_name);
     const wxString aValue = attribute.GetAttributeName(&attribute.m_value);
     m_db->ExecuteUpdate(wxString::Format("DELETE FROM temp.[%s];", kDigestSnapshot));
-    m_db->ExecuteUpdate(wxString::Format(
-        "INSERT INTO temp.[%1$s] SELECT a.[%2$s],a.[%3$s],a.[%4$s] FROM [%5$ss] AS a JOIN [%6$ss] AS e ON "
-        "e.[%2$s]=a.[%2$s] WHERE e.[%7$s]='%8$s' AND e.[%2$s]<%9$lld AND (e.[%10$s]=0 OR e.[%10$s] ISNULL) AND "
-        "a.[%3$s] IN ('md5','sha1','sha256') AND a.[%4$s]<>'' ORDER BY a.[%4$s];",
-        kDigestSnapshot, eId, aName, aValue, CSqlAttribute::ElementName(), CSqlEntity::ElementName(),
-        entity.GetAttributeName(&entity.m_entityType), GetEntityType(), m_highestEntityIdAtStartOfScan, eSuperceded));
+    // Not seen yet this scan (0) and seen (NULL) as two disjoint parts: one
+    // condition with OR made SQLite keep every row id of the first part in
+    // memory to weed out doubles, 24 MB for a million files.
+    const auto part = [&](const char* supercededBy) {
+        return wxString::Format(
+            "SELECT a.[%1$s],a.[%2$s],a.[%3$s] FROM [%4$ss] AS a JOIN [%5$ss] AS e ON e.[%1$s]=a.[%1$s] WHERE "
+            "e.[%6$s]='%7$s' AND e.[%1$s]<%8$lld AND e.[%9$s] %10$s AND a.[%2$s] IN ('md5','sha1','sha256') AND "
+            "a.[%3$s]<>''",
+            eId, aName, aValue, CSqlAttribute::ElementName(), CSqlEntity::ElementName(),
+            entity.GetAttributeName(&entity.m_entityType), GetEntityType(), m_highestEntityIdAtStartOfScan,
+            eSuperceded, supercededBy);
+    };
+    m_db->ExecuteUpdate(wxString::Format("INSERT INTO temp.[%s] %s UNION ALL %s ORDER BY 3;", kDigestSnapshot,
+                                         part("=0"), part("ISNULL")));
     m_digestSnapshotTaken = true;
 }
 

@@ -78,6 +78,13 @@ step "$W" rule.xml "a second check after the changes" 0
 history "$W" >"$WORK/after"
 check "the second check keeps the history as it was" cmp -s "$WORK/before" "$WORK/after"
 
+# More events at once than a look reads at first: each is shown, once.
+mkdir "$T/burst"
+for i in $(seq 1200); do echo "burst file $i" >"$T/burst/f$i"; done
+expect_status 1 "check: a burst of new files" -- "$AGENT" --workdir "$W" --config "$WORK/rule.xml" check
+check "a burst: all 1200 creates are shown" [ "$(events | grep -c "^create $T/burst/f")" = 1200 ]
+check "a burst: none is shown twice" [ -z "$(events | uniq -d)" ]
+
 step "$W" edited.xml "the rule edited" 16
 expect_text "$WORK/out" "(the rules changed)" "the check says the rules changed"
 step "$W" edited.xml "after the new baseline" 0
