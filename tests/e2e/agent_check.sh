@@ -85,6 +85,16 @@ expect_status 1 "check: a burst of new files" -- "$AGENT" --workdir "$W" --confi
 check "a burst: all 1200 creates are shown" [ "$(events | grep -c "^create $T/burst/f")" = 1200 ]
 check "a burst: none is shown twice" [ -z "$(events | uniq -d)" ]
 
+# More events kept than one query hands out, the newest recorded at a time
+# that narrows to a negative 32-bit number: the new event is still shown.
+sqlite3 "$W/si.db" "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000)
+    INSERT INTO [IntegrityEvents]([recorded],[integrityRuleId],[change],[entityType],[key])
+    SELECT i, 7, 1, 'File', '/kept/' || i FROM n;
+    INSERT INTO [IntegrityEvents]([recorded],[integrityRuleId],[change],[entityType],[key])
+    VALUES (2147503648, 7, 1, 'File', '/kept/last');"
+echo "after many kept events" >"$T/after-kept.txt"
+step "$W" rule.xml "a change after 20,001 kept events" 1 "create $T/after-kept.txt"
+
 step "$W" edited.xml "the rule edited" 16
 expect_text "$WORK/out" "(the rules changed)" "the check says the rules changed"
 step "$W" edited.xml "after the new baseline" 0
