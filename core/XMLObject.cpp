@@ -115,28 +115,28 @@ void XMLObject::Register(Attribute attribute) {
     ResetAttribute(m_attributes.back());
 }
 
-void XMLObject::AddAttribute(const wxString& name, bool* member, bool defaultValue) {
+void XMLObject::AddAttribute(const CAttributeName& name, bool* member, bool defaultValue) {
     Register({name, AttributeType::Bool, member, defaultValue ? 1 : 0, false, 0, m_nullByDefault, false});
 }
 
-void XMLObject::AddAttribute(const wxString& name, int* member, int defaultValue, bool isKey) {
+void XMLObject::AddAttribute(const CAttributeName& name, int* member, int defaultValue, bool isKey) {
     Register({name, AttributeType::Int, member, defaultValue, isKey, 0, m_nullByDefault, false});
 }
 
-void XMLObject::AddAttribute(const wxString& name, long long* member, long long defaultValue,
+void XMLObject::AddAttribute(const CAttributeName& name, long long* member, long long defaultValue,
                              bool isKey) {
     Register({name, AttributeType::Int64, member, defaultValue, isKey, 0, m_nullByDefault, false});
 }
 
-void XMLObject::AddAttribute(const wxString& name, wxString* member, int flag) {
+void XMLObject::AddAttribute(const CAttributeName& name, wxString* member, int flag) {
     Register({name, AttributeType::String, member, 0, false, flag, m_nullByDefault, false});
 }
 
-void XMLObject::AddAttribute(const wxString& name, wxMemoryBuffer* member) {
+void XMLObject::AddAttribute(const CAttributeName& name, wxMemoryBuffer* member) {
     Register({name, AttributeType::Blob, member, 0, false, 0, m_nullByDefault, false});
 }
 
-void XMLObject::ReplaceAttribute(const wxString& oldName, const wxString& newName, void* member,
+void XMLObject::ReplaceAttribute(const wxString& oldName, const CAttributeName& newName, void* member,
                                  long long defaultValue, bool isKey) {
     Attribute* attribute = FindAttributeByMember(member);
     if (attribute == nullptr) {
@@ -252,7 +252,7 @@ bool XMLObject::AttributeWasParsed(const void* member) const {
 
 wxString XMLObject::GetAttributeName(const void* member) const {
     const Attribute* attribute = FindAttributeByMember(member);
-    return attribute != nullptr ? attribute->name : wxString();
+    return attribute != nullptr ? attribute->name.Text() : wxString();
 }
 
 // --- XML in ---
@@ -516,7 +516,7 @@ void XMLObject::toLua(lua_State* L) const {
                 break;
             }
         }
-        lua_setfield(L, -2, attribute.name.utf8_str());
+        lua_setfield(L, -2, attribute.name.Text().utf8_str());
         return true;
     });
     EnumChildObjects([L](const XMLObject& child) {

@@ -37,6 +37,8 @@
 #include <wx/buffer.h>
 #include <wx/string.h>
 
+#include "core/AttributeName.h"
+
 class wxOutputStream;
 class wxTextOutputStream;
 class wxXmlNode;
@@ -56,7 +58,7 @@ public:
 
     // One registered attribute; a view handed to EnumAttributes.
     struct Attribute {
-        wxString name;
+        CAttributeName name;
         AttributeType type;
         void* member;
         long long defaultNumber;  // bool, int and int64 defaults
@@ -172,17 +174,16 @@ public:
     bool IsPrintedAsChild() const;
 
 protected:
-    // For records made by the thousand: a name is copied each time the list
-    // grows (wxString has no move).
+    // For records made by the thousand: the list is sized once.
     void ReserveAttributes(size_t count);
-    void AddAttribute(const wxString& name, bool* member, bool defaultValue);
-    void AddAttribute(const wxString& name, int* member, int defaultValue = 0, bool isKey = false);
-    void AddAttribute(const wxString& name, long long* member, long long defaultValue, bool isKey);
-    void AddAttribute(const wxString& name, wxString* member, int flag = 0);
-    void AddAttribute(const wxString& name, wxMemoryBuffer* member);
+    void AddAttribute(const CAttributeName& name, bool* member, bool defaultValue);
+    void AddAttribute(const CAttributeName& name, int* member, int defaultValue = 0, bool isKey = false);
+    void AddAttribute(const CAttributeName& name, long long* member, long long defaultValue, bool isKey);
+    void AddAttribute(const CAttributeName& name, wxString* member, int flag = 0);
+    void AddAttribute(const CAttributeName& name, wxMemoryBuffer* member);
     // Renames a registered attribute (found by its member) and gives it a new
     // default and key flag, keeping its position.
-    void ReplaceAttribute(const wxString& oldName, const wxString& newName, void* member,
+    void ReplaceAttribute(const wxString& oldName, const CAttributeName& newName, void* member,
                           long long defaultValue, bool isKey);
     // Marks every attribute NULL now and every attribute registered later; for
     // record classes, whose unset members are SQL NULL.

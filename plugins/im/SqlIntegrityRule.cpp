@@ -17,7 +17,7 @@ bool CSqlIntegrityRule::AssignFrom(const CIntegrityRule& rule) {
     // Both objects register the same attributes in the same order, ours with
     // the id renamed; going by text keeps the rule's members private.
     rule.EnumAttributes([&](const Attribute& attribute) {
-        const wxString name = attribute.name == kRuleIdName ? idName : attribute.name;
+        const wxString name = attribute.name == kRuleIdName ? idName : attribute.name.Text();
         if (!SetAttribute(name, attribute.ToText())) assigned = false;
         return true;
     });

@@ -235,7 +235,7 @@ void CIntegrityScanThread::PrepareStatements() {
 
 bool CIntegrityScanThread::GetIntegrityRule(KvoCore::CSqliteDatabase& db, long long ruleId, CSqlIntegrityRule& rule) {
     const wxString sql = wxString::Format("SELECT * FROM [%ss] WHERE [%s]=%lld;", CSqlIntegrityRule::ElementName(),
-                                          rule.GetKeyAttribute()->name, ruleId);
+                                          rule.GetKeyAttribute()->name.Text(), ruleId);
     wxSQLite3ResultSet row = db.ExecuteQuery(sql);
     if (!row.NextRow()) return false;
     return rule.SQLLoad(row);

@@ -163,7 +163,7 @@ bool CIntegrityScanThread::IsMonitoredAttributeName(const wxString& name) const 
     const std::unique_ptr<CSqlEntitySet> set(CreateEntitySetObject());
     bool found = false;
     set->EnumAttributes([&](const KvoCore::XMLObject::Attribute& attribute) {
-        found = attribute.name.StartsWith("monitor") && TrimAttributeName(attribute.name) == name;
+        found = attribute.name.Text().StartsWith("monitor") && TrimAttributeName(attribute.name) == name;
         return !found;
     });
     return found;

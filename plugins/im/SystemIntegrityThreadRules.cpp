@@ -111,8 +111,8 @@ void CSystemIntegrityThread::CountAndSetMonitorColumns(CSqlEntitySet& record,
     std::unordered_map<wxString, bool*> columns;
     const size_t prefixLength = wxString(kMonitorPrefix).length();
     record.EnumAttributes([&](const KvoCore::XMLObject::Attribute& attribute) {
-        if (attribute.type == KvoCore::XMLObject::AttributeType::Bool && attribute.name.StartsWith(kMonitorPrefix))
-            columns[attribute.name.Mid(prefixLength).Lower()] = static_cast<bool*>(attribute.member);
+        if (attribute.type == KvoCore::XMLObject::AttributeType::Bool && attribute.name.Text().StartsWith(kMonitorPrefix))
+            columns[attribute.name.Text().Mid(prefixLength).Lower()] = static_cast<bool*>(attribute.member);
         return true;
     });
     for (const auto& column : columns) {

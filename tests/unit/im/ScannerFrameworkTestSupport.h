@@ -165,7 +165,7 @@ public:
             call.entityIds.push_back(info->m_entity.m_entityId);
             call.entitySetIds.push_back(info->m_entitySet->m_entitySetId);
             info->m_entitySet->EnumAttributes([&](const KvoCore::XMLObject::Attribute& attribute) {
-                if (attribute.type == KvoCore::XMLObject::AttributeType::Bool && attribute.name.StartsWith("monitor") &&
+                if (attribute.type == KvoCore::XMLObject::AttributeType::Bool && attribute.name.Text().StartsWith("monitor") &&
                     *static_cast<const bool*>(attribute.member))
                     KvoCore::AddToMapSet(wanted, attribute.name, info->m_entity.m_entityId);
                 return true;

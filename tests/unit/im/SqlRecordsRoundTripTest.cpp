@@ -52,7 +52,7 @@ void FillEveryColumnButTheKey(XMLObject& record, int seed) {
 std::map<std::string, std::string> Snapshot(const XMLObject& record) {
     std::map<std::string, std::string> values;
     record.EnumAttributes([&](const XMLObject::Attribute& attribute) {
-        values[attribute.name.ToStdString()] =
+        values[attribute.name.Text().ToStdString()] =
             attribute.isNull ? std::string("NULL") : attribute.ToText().utf8_string();
         return true;
     });
@@ -95,9 +95,9 @@ TEST_F(SqlRecordRoundTrip, UnsetMembersAreStoredAsNullAndLoadWithTheirNullMark) 
         written->EnumAttributes([&](const XMLObject::Attribute& attribute) {
             if (attribute.isKey) return true;
             EXPECT_EQ(Scalar(*m_db, wxString::Format("SELECT COUNT(*) FROM [%s] WHERE [%s] IS NOT NULL",
-                                                     record.relation, attribute.name)),
+                                                     record.relation, attribute.name.Text())),
                       0)
-                << attribute.name;
+                << attribute.name.Text();
             return true;
         });
         std::unique_ptr<XMLObjectList> list = record.makeList();
