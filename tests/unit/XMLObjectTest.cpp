@@ -221,3 +221,27 @@ TEST(XMLObjectSql, NullsAndBlobsRoundTripThroughARow) {
     }
     db.Close();
 }
+
+// Names are shared between objects and remembered by the address of the text
+// they came from: a buffer that holds another name later must give that name.
+TEST(XMLObjectNames, AReusedNameBufferGivesItsCurrentName) {
+    class Named : public XMLObject {
+    public:
+        Named(const char* narrow, const wchar_t* wide) {
+            AddAttribute(narrow, &first);
+            AddAttribute(wide, &second);
+        }
+        wxString GetElementName() const override { return wxT("Named"); }
+        wxString first, second;
+    };
+    char narrow[16];
+    wchar_t wide[16];
+    std::vector<std::string> seen;
+    for (const char* name : {"alpha", "beta", "alphabet", "al"}) {
+        strcpy(narrow, name);
+        for (size_t i = 0; i <= strlen(name); ++i) wide[i] = static_cast<wchar_t>(name[i]);
+        const Named named(narrow, wide);
+        EXPECT_EQ(Str(named.GetAttributeName(&named.first)), name);
+        EXPECT_EQ(Str(named.GetAttributeName(&named.second)), name);
+    }
+}
