@@ -9,15 +9,15 @@ namespace KvoCore {
 namespace {
 
 // Literals are compared by content as well as by address: a caller's buffer
-// may hold another name at the same address later.
+// may hold another name at the same address later. Names are ASCII; a byte
+// beyond it only fails the comparison, and the name is then looked up again.
 template <typename Char>
 bool SameText(const wxString& text, const Char* name) {
+    const auto wide = text.wc_str();  // a pointer here; a buffer kept alive where wx stores UTF-8
     size_t i = 0;
-    for (; name[i] != 0; ++i)
-        if (i >= text.length() || static_cast<wxUniChar::value_type>(text[i].GetValue()) !=
-                                      static_cast<wxUniChar::value_type>(static_cast<std::make_unsigned_t<Char>>(name[i])))
-            return false;
-    return i == text.length();
+    for (; name[i] != 0 && wide[i] != 0; ++i)
+        if (static_cast<wchar_t>(static_cast<std::make_unsigned_t<Char>>(name[i])) != wide[i]) return false;
+    return name[i] == 0 && wide[i] == 0;
 }
 
 }  // namespace

@@ -163,7 +163,8 @@ bool CIntegrityScanThread::IsMonitoredAttributeName(const wxString& name) const 
     const std::unique_ptr<CSqlEntitySet> set(CreateEntitySetObject());
     bool found = false;
     set->EnumAttributes([&](const KvoCore::XMLObject::Attribute& attribute) {
-        found = attribute.name.Text().StartsWith("monitor") && TrimAttributeName(attribute.name) == name;
+        const wxString& column = attribute.name;
+        found = column.StartsWith("monitor") && TrimAttributeName(column) == name;
         return !found;
     });
     return found;

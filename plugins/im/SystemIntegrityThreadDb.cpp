@@ -34,7 +34,8 @@ void CSystemIntegrityThread::PrepareStatements() {
     const wxString sql = wxString::Format(
         "SELECT [%1$s],[%2$s] FROM (SELECT * FROM [%3$s] NATURAL LEFT JOIN [%4$s] WHERE [%5$s] IS NULL) "
         "WHERE [%6$s] IS NULL;",
-        rule.GetKeyAttribute()->name.Text(), rule.GetAttributeName(&rule.GetName()), CSqlIntegrityRule::ElementName() + "s",
+        rule.GetKeyAttribute()->name.Text(), rule.GetAttributeName(&rule.GetName()),
+        CSqlIntegrityRule::ElementName() + "s",
         CSqlEntity::ElementName() + "s", entity.GetAttributeName(&entity.m_supercededBy),
         entity.GetAttributeName(&entity.m_entityId));
     m_rulesWithoutEntities.reset(new wxSQLite3Statement(m_db->PrepareStatement(sql)));

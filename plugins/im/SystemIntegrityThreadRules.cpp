@@ -111,8 +111,9 @@ void CSystemIntegrityThread::CountAndSetMonitorColumns(CSqlEntitySet& record,
     std::unordered_map<wxString, bool*> columns;
     const size_t prefixLength = wxString(kMonitorPrefix).length();
     record.EnumAttributes([&](const KvoCore::XMLObject::Attribute& attribute) {
-        if (attribute.type == KvoCore::XMLObject::AttributeType::Bool && attribute.name.Text().StartsWith(kMonitorPrefix))
-            columns[attribute.name.Text().Mid(prefixLength).Lower()] = static_cast<bool*>(attribute.member);
+        const wxString& name = attribute.name;
+        if (attribute.type == KvoCore::XMLObject::AttributeType::Bool && name.StartsWith(kMonitorPrefix))
+            columns[name.Mid(prefixLength).Lower()] = static_cast<bool*>(attribute.member);
         return true;
     });
     for (const auto& column : columns) {
