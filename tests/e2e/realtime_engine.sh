@@ -32,11 +32,15 @@ matches() { [[ $1 =~ $2 ]]; }
 # until SECONDS COMMAND...: true once COMMAND succeeds.
 until_true() { local n=$(($1 * 10)); shift; for _ in $(seq $n); do "$@" && return 0; sleep 0.1; done; return 1; }
 start_agent() {
+    : >"$W/kvo-agent.log"
     "${A[@]}" "$@" run >"$WORK/run.out" 2>&1 & agent=$!
     until_true 30 grep -q "real-time: watching 1 directories" "$W/kvo-agent.log" ||
         { echo "FAIL: the engine did not start"; cat "$WORK/run.out"; }
+    # The check that every start runs would otherwise race the changes made next.
+    until_true 60 grep -q "integrity scan completed" "$W/kvo-agent.log" ||
+        { echo "FAIL: the start check did not end"; cat "$W/kvo-agent.log"; }
 }
-stop_agent() { : >"$W/kvo-agent.log"; kill -TERM $agent && wait $agent; check "the agent stopped cleanly" [ $? -eq 0 ]; }
+stop_agent() { kill -TERM $agent && wait $agent; check "the agent stopped cleanly" [ $? -eq 0 ]; }
 
 # engine|"user process" in the JSON event|what the CEF line says of them
 while IFS='|' read -r engine who cef_who; do
