@@ -329,7 +329,17 @@ int CAgentHost::CheckDatabase() {
     if (prepared != ExitOk) return prepared;
     if (!wxFileName::Exists(path)) AskPluginForStatus(dom);
     KvoCore::CSqliteDatabase db(dom, KvoCore::Keys::kTraceAgent);
-    if (!db.OpenIntegrityDb(path, KvoCore::DbAccess::ReadOnly)) {
+    // Quiet about a file without the schema: it is completed below.
+    db.SetCreatesSchema(false);
+    bool usable = db.OpenIntegrityDb(path, KvoCore::DbAccess::ReadOnly);
+    // An agent killed while the plug-in created the schema leaves a file
+    // without it; the plug-in completes it as it would create a new one.
+    if (usable && !HasSchema(db)) {
+        db.Close();
+        AskPluginForStatus(dom);
+        usable = db.OpenIntegrityDb(path, KvoCore::DbAccess::ReadOnly) && HasSchema(db);
+    }
+    if (!usable) {
         fprintf(stderr, "kvo-agent: the integrity database %s cannot be used (see kvo-agent.log)\n",
                 Narrow(path).c_str());
         return ExitDatabase;
@@ -341,6 +351,17 @@ int CAgentHost::CheckDatabase() {
         return ExitDatabase;
     }
     return ExitOk;
+}
+
+bool CAgentHost::HasSchema(KvoCore::CSqliteDatabase& db) {
+    try {
+        if (db.HasCurrentSchema()) return true;
+    } catch (const wxSQLite3Exception& e) {
+        KvoCore::LogWarning(wxString::Format("Reading the schema version of %s: %s", db.GetPath(), e.GetMessage()));
+        return false;
+    }
+    KvoCore::LogWarning(wxString::Format("Database '%s' has no complete integrity schema", db.GetPath()));
+    return false;
 }
 
 void CAgentHost::AskPluginForStatus(CDom& dom) {

@@ -12,6 +12,10 @@
 #include "agent/QueryCommand.h"
 #include "core/GlobalOptions.h"
 
+namespace KvoCore {
+class CSqliteDatabase;
+}
+
 namespace KvoAgent {
 
 class CWorkdirLock;
@@ -40,6 +44,7 @@ private:
     int TakeWorkdir(CWorkdirLock& lock);
     int CheckDatabase();
     static void AskPluginForStatus(KvoCore::CDom& dom);
+    static bool HasSchema(KvoCore::CSqliteDatabase& db);
     int RunAgentScript();
     int RunRulesTool(int argc, char** argv);
     static void PrintHelp();

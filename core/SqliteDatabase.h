@@ -64,6 +64,8 @@ public:
     // Closes if open; an error while closing is logged, not thrown.
     void Close();
     bool IsOpenDb() const { return IsOpen(); }
+    // Whether the open file holds the integrity schema of this version. Throws wxSQLite3Exception.
+    bool HasCurrentSchema() { return GetUserVersion() >= SchemaVersion; }
     bool IsReadOnlyDb() const { return m_readOnly; }
     // Hides the base's Begin, whose default is DEFERRED (see above).
     void Begin(wxSQLite3TransactionType transactionType = WXSQLITE_TRANSACTION_IMMEDIATE);
