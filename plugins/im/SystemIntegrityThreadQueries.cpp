@@ -230,9 +230,13 @@ long long ClampToHighestId(KvoCore::CSqliteDatabase& db, const char* call, const
 }
 
 // Retention and the read share one transaction, so the caller gets the table as
-// it stood after the delete.
+// it stood after the delete. With nothing to delete it is a read transaction,
+// which never waits: a write one would wait behind a scanner's, and a scan
+// that commits and begins again at once kept a reader out for tens of seconds.
 void ReadEvents(KvoCore::CSqliteDatabase& db, EventRequest r, KvoCore::XMLObjectList& events) {
-    KvoCore::CSqliteTransaction transaction(db);
+    const bool mayDelete = r.retain < r.lastEventId;
+    KvoCore::CSqliteTransaction transaction(db, mayDelete ? WXSQLITE_TRANSACTION_IMMEDIATE
+                                                          : WXSQLITE_TRANSACTION_DEFERRED);
     r.lastEventId = ClampToHighestId(db, "GetEvents", "lastEventId", CSqlIntegrityEvents::ElementName(), r.lastEventId);
     DeleteRetiredEvents(db, r.lastEventId, r.retain);
     const unsigned int start = TickNow();

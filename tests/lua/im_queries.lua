@@ -125,6 +125,18 @@ t.equal(table.concat({ SLB.tonumber(SLB.im.ImScanType.ImRealtime), SLB.tonumber(
                      "|"), t.pick(status, "imScanType,status,interactive,percentComplete"),
         "a real-time scan of the agent's own in progress, one of two subscans done")
 t.equal(1, #I.GetEvents(dom, 0, 0, 1, 0, 1), "a window is served during the scan")
+-- ... and while a scanner holds the write lock, without waiting for it.
+local marker = workdir .. "/locked"
+local writer = assert(io.popen("sqlite3 '" .. dbPath .. "' >/dev/null", "w"))
+writer:write("BEGIN IMMEDIATE; DELETE FROM IntegrityEvents;\n.system touch '", marker, "'\n")
+writer:flush()
+for _ = 1, 200 do
+  if io.open(marker) then break end
+  os.execute("sleep 0.05")
+end
+t.equal(1, #(I.GetEvents(dom, 0, 0, 1, 0, 1) or {}), "a window beside a write lock")
+writer:write("ROLLBACK;\n")
+writer:close()
 sql("UPDATE Scans SET endTime=1700000060000;")
 dom:Set("zel.im.bNeedIncrementalScan", false)
 dom:Set("zel.im.bNeedPseudoRealtimeScan", false)
