@@ -36,10 +36,15 @@ void CEventQuery::ReadEvents(lua_State* L) {
     lua_getglobal(L, "events");
     if (lua_istable(L, -1)) {
         const int count = static_cast<int>(lua_rawlen(L, -1));
+        m_events.reserve(static_cast<size_t>(count));
         for (int i = 1; i <= count; ++i) {
             lua_rawgeti(L, -1, i);
             if (lua_istable(L, -1)) m_events.push_back(ReadEvent(L, lua_gettop(L)));
             lua_pop(L, 1);
+            // Each row is let go once read, so that a long window is not held twice.
+            lua_pushnil(L);
+            lua_rawseti(L, -2, i);
+            if (i % 256 == 0) lua_gc(L, LUA_GCSTEP, 0);
         }
     }
     lua_pop(L, 1);

@@ -59,6 +59,19 @@ void XMLObjectList::toLua(lua_State* L) const {
     }
 }
 
+void XMLObjectList::MoveToLua(lua_State* L) {
+    luaL_checkstack(L, 2, "XMLObjectList::MoveToLua");
+    lua_createtable(L, static_cast<int>(m_members.size()), 0);
+    int index = 0;
+    for (XMLObject*& member : m_members) {
+        member->toLua(L);
+        lua_rawseti(L, -2, ++index);
+        delete member;
+        member = nullptr;
+    }
+    m_members.clear();
+}
+
 bool XMLObjectList::ElementNameMatches(const wxString& name) const {
     return name == (m_inline ? ChildElementName() : GetElementName());
 }
