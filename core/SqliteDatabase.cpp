@@ -214,7 +214,7 @@ int CSqliteDatabase::GetUserVersion() {
 }
 
 bool CSqliteDatabase::CreateSchemaIfNeeded() {
-    if (GetUserVersion() >= SchemaVersion) return false;
+    if (HasCurrentSchema()) return false;
     // IMMEDIATE: two connections opening a new file at once take turns, and the
     // second one sees the version the first one wrote.
     CSqliteTransaction transaction(*this);

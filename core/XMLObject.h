@@ -97,6 +97,9 @@ public:
     // inline list under its members' element name + "s" (the name its members
     // show in XML, as in "Tag" -> "Tags").
     virtual void toLua(lua_State* L) const;
+    // The same table for an object the caller is about to delete: a list
+    // frees its members as it goes (XMLObjectList).
+    virtual void MoveToLua(lua_State* L) { toLua(L); }
     virtual void ToXML(wxOutputStream& out, unsigned int indent = 0) const;
     virtual void ToXML(wxTextOutputStream& out, unsigned int indent = 0) const;
 

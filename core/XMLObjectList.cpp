@@ -49,26 +49,27 @@ void XMLObjectList::ToXML(wxTextOutputStream& out, unsigned int indent) const {
     PrintChildElements(out, indent);
 }
 
-void XMLObjectList::toLua(lua_State* L) const {
+namespace {
+
+// An array of the members' tables; release deletes each member once pushed
+// (the caller then clears the list).
+void PushMembers(lua_State* L, const std::vector<XMLObject*>& members, bool release) {
     luaL_checkstack(L, 2, "XMLObjectList::toLua");
-    lua_createtable(L, static_cast<int>(m_members.size()), 0);
+    lua_createtable(L, static_cast<int>(members.size()), 0);
     int index = 0;
-    for (const XMLObject* member : m_members) {
+    for (XMLObject* member : members) {
         member->toLua(L);
         lua_rawseti(L, -2, ++index);
+        if (release) delete member;
     }
 }
 
+}  // namespace
+
+void XMLObjectList::toLua(lua_State* L) const { PushMembers(L, m_members, false); }
+
 void XMLObjectList::MoveToLua(lua_State* L) {
-    luaL_checkstack(L, 2, "XMLObjectList::MoveToLua");
-    lua_createtable(L, static_cast<int>(m_members.size()), 0);
-    int index = 0;
-    for (XMLObject*& member : m_members) {
-        member->toLua(L);
-        lua_rawseti(L, -2, ++index);
-        delete member;
-        member = nullptr;
-    }
+    PushMembers(L, m_members, true);
     m_members.clear();
 }
 

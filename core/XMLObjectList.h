@@ -32,7 +32,7 @@ public:
     void toLua(lua_State* L) const override;
     // The same array, each member deleted once it is pushed, so that a long
     // list is never held twice; the list is left empty.
-    void MoveToLua(lua_State* L);
+    void MoveToLua(lua_State* L) override;
     void ToXML(wxTextOutputStream& out, unsigned int indent = 0) const override;
     using XMLObject::ToXML;
     bool ElementNameMatches(const wxString& name) const override;

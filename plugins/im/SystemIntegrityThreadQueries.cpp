@@ -139,8 +139,10 @@ std::unique_ptr<CEntitys> TakeEntities(KvoCore::CSqliteDatabase& db, wxSQLite3Re
 // --- Events ---
 
 // The newest retain events the caller already holds stay, so that it can ask again.
+bool RetiresEvents(long long lastEventId, long long retain) { return retain < lastEventId; }
+
 void DeleteRetiredEvents(KvoCore::CSqliteDatabase& db, long long lastEventId, long long retain) {
-    if (retain >= lastEventId) return;
+    if (!RetiresEvents(lastEventId, retain)) return;
     const unsigned int start = TickNow();
     try {
         const int deleted =
@@ -234,9 +236,10 @@ long long ClampToHighestId(KvoCore::CSqliteDatabase& db, const char* call, const
 // which never waits: a write one would wait behind a scanner's, and a scan
 // that commits and begins again at once kept a reader out for tens of seconds.
 void ReadEvents(KvoCore::CSqliteDatabase& db, EventRequest r, KvoCore::XMLObjectList& events) {
-    const bool mayDelete = r.retain < r.lastEventId;
-    KvoCore::CSqliteTransaction transaction(db, mayDelete ? WXSQLITE_TRANSACTION_IMMEDIATE
-                                                          : WXSQLITE_TRANSACTION_DEFERRED);
+    // The clamp below only lowers the id, so it never adds a delete.
+    const bool deletes = RetiresEvents(r.lastEventId, r.retain);
+    KvoCore::CSqliteTransaction transaction(db,
+                                            deletes ? WXSQLITE_TRANSACTION_IMMEDIATE : WXSQLITE_TRANSACTION_DEFERRED);
     r.lastEventId = ClampToHighestId(db, "GetEvents", "lastEventId", CSqlIntegrityEvents::ElementName(), r.lastEventId);
     DeleteRetiredEvents(db, r.lastEventId, r.retain);
     const unsigned int start = TickNow();

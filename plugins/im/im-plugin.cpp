@@ -17,7 +17,6 @@
 #include <wx/thread.h>
 
 #include "core/Log.h"
-#include "core/XMLObjectList.h"
 #include "plugins/im/DecryptDatabase.h"
 #include "plugins/im/ImScanStatus.h"  // Queries
 #include "plugins/im/SystemIntegrityThread.h"
@@ -271,10 +270,7 @@ long long CheckInt64(lua_State* L, int idx) { return static_cast<long long>(luaL
 int PushQueryResult(lua_State* L, KvoCore::XMLObject* result, int status, const wxString& message) {
     if (result != nullptr) {
         const std::unique_ptr<KvoCore::XMLObject> owned(result);
-        if (owned->IsCollection())
-            static_cast<KvoCore::XMLObjectList&>(*owned).MoveToLua(L);
-        else
-            owned->toLua(L);
+        owned->MoveToLua(L);
         return 1;
     }
     lua_pushnil(L);
