@@ -234,11 +234,11 @@ bool CDom::FileGetSecurityInfo(const wxString& path, wxString& owner, wxString& 
 void CDom::FileSecurityInfoFromStatus(const struct stat& st, wxString& owner, wxString& ownerFriendly,
                                       wxString& group, wxString& groupFriendly, wxString& permissions,
                                       wxString& permissionsFriendly) const {
-    owner = wxString::Format("%u", static_cast<unsigned>(st.st_uid));
+    owner = toDecimalString(st.st_uid);
     if (!LookupUserId(st.st_uid, ownerFriendly)) ownerFriendly = owner;
-    group = wxString::Format("%u", static_cast<unsigned>(st.st_gid));
+    group = toDecimalString(st.st_gid);
     if (!LookupGroupId(st.st_gid, groupFriendly)) groupFriendly = group;
-    permissions = wxString::Format("%o", static_cast<unsigned>(st.st_mode & 07777));
+    permissions = toOctalString(st.st_mode & 07777);
     permissionsFriendly = PermissionText(st.st_mode);
 }
 

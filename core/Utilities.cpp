@@ -7,6 +7,8 @@
 
 #include <openssl/evp.h>
 
+#include <charconv>
+
 #include <wx/strconv.h>
 #include <wx/tokenzr.h>
 
@@ -200,6 +202,19 @@ bool fromList(const wxString& text, Int64Set& ids, wxChar separator) {
 void AddToMapSet(MapStringToInt64Set& map, const wxString& key, long long id) { map[key].insert(id); }
 
 wxString toString(bool value) { return value ? wxString("true") : wxString("false"); }
+
+namespace {
+template <typename Number>
+wxString NumberText(Number value, int base) {
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text, value, base).ptr;
+    return wxString::FromAscii(text, static_cast<size_t>(end - text));
+}
+}  // namespace
+
+wxString toDecimalString(long long value) { return NumberText(value, 10); }
+
+wxString toOctalString(unsigned long long value) { return NumberText(value, 8); }
 
 bool FileIsExecutable(const wxString& path, int fd) {
     struct stat st;

@@ -54,6 +54,10 @@ bool fromList(const wxString& text, Int64Set& ids, wxChar separator = ',');
 void AddToMapSet(MapStringToInt64Set& map, const wxString& key, long long id);
 
 wxString toString(bool value);  // "true" / "false"
+// The number in base 10 (or 8): as "%lld" / "%o" would write it, without a
+// format parse per value (the scanners write several per entity).
+wxString toDecimalString(long long value);
+wxString toOctalString(unsigned long long value);
 
 // True for a regular file with an execute bit, or whose content starts like an
 // executable (ELF or "#!"). fd, when not -1, is an open descriptor of the file.

@@ -262,7 +262,7 @@ void CFileIntegrityScanThread::RecordAttribute(const wxString&, const wxString& 
     const AttributeNames& n = Names();
     const wxString none;
     if (name == n.size) {
-        WriteAttribute(name, wxString::Format("%lld", m_size), none, entityIds, none);
+        WriteAttribute(name, KvoCore::toDecimalString(m_size), none, entityIds, none);
     } else if (name == n.md5 || name == n.sha1 || name == n.sha256) {
         const std::string& digest = name == n.md5 ? m_md5 : name == n.sha1 ? m_sha1 : m_sha256;
         // A digest that a failed read left unknown is recorded empty, so that
@@ -273,7 +273,7 @@ void CFileIntegrityScanThread::RecordAttribute(const wxString&, const wxString& 
             WriteAttribute(name, none, none, entityIds, none);
     } else if (name == n.blocksAllocated) {
         if (m_status.st_blocks != 0)
-            WriteAttribute(name, wxString::Format("%lld", static_cast<long long>(m_status.st_blocks)), none,
+            WriteAttribute(name, KvoCore::toDecimalString(m_status.st_blocks), none,
                            entityIds, none);
     } else if (name == n.growing) {
         WriteTrend(name, m_previousSize == -1 || m_previousSize <= m_size, entityIds);
@@ -285,7 +285,7 @@ void CFileIntegrityScanThread::RecordAttribute(const wxString&, const wxString& 
 }
 
 void CFileIntegrityScanThread::WriteTrend(const wxString& name, bool verdict, const KvoCore::Int64Set& entityIds) {
-    WriteAttribute(name, KvoCore::toString(verdict), wxString(), entityIds, wxString::Format("%lld", m_size));
+    WriteAttribute(name, KvoCore::toString(verdict), wxString(), entityIds, KvoCore::toDecimalString(m_size));
 }
 
 void CFileIntegrityScanThread::OnEntityUnchanged(const CSqlEntity&, const CSqlEntity& previous) {
@@ -299,7 +299,7 @@ void CFileIntegrityScanThread::OnEntityUnchanged(const CSqlEntity&, const CSqlEn
 
 void CFileIntegrityScanThread::UpdateInternalValue(long long entityId, const wxString& name) {
     wxSQLite3Statement& update = *m_updateInternalValueStmt;
-    update.Bind(1, wxString::Format("%lld", m_size));
+    update.Bind(1, KvoCore::toDecimalString(m_size));
     update.Bind(2, static_cast<wxLongLong>(entityId));
     update.Bind(3, name);
     update.ExecuteUpdate();

@@ -141,7 +141,7 @@ bool CDirectoryIntegrityScanThread::RecordDirectoryAttribute(const wxString& nam
     const AttributeNames& n = Names();
     const wxString none;
     auto writeNumber = [&](long long value) {
-        if (value != 0) WriteAttribute(name, wxString::Format("%lld", value), none, entityIds, none);
+        if (value != 0) WriteAttribute(name, KvoCore::toDecimalString(value), none, entityIds, none);
     };
     auto writeText = [&](const wxString& value, const wxString& friendly) {
         if (!value.empty()) WriteAttribute(name, value, friendly, entityIds, none);
