@@ -445,6 +445,7 @@ protected:
         std::unique_ptr<wxSQLite3Statement> insertIntegrityEvent;
         std::unique_ptr<wxSQLite3Statement> updateAttributeHash;  // ?1 hash, ?2 whenScanned, ?3 entityId
         std::unique_ptr<wxSQLite3Statement> updateEntity;
+        std::unique_ptr<wxSQLite3Statement> updateSupercededBy;  // ?1 supercededBy (or NULL), ?2 entityId
         std::unique_ptr<wxSQLite3Statement> updateSubscan;
     };
     // Valid while the database is open.
@@ -537,6 +538,8 @@ private:
     void CountRuleChange(long long integrityRuleId);
     void BeginTransaction();
     void UpdateEntityRow(CSqlEntity& entity);
+    // Writes only the row's supercededBy: a version's outcome changes nothing else of it.
+    void UpdateSupercededBy(const CSqlEntity& entity);
     void DeleteEntityRow(long long entityId);
     // Gives the digests that to holds as unknown (empty) the values that
     // from knows; the number filled.

@@ -52,6 +52,7 @@ std::vector<std::pair<const char*, wxSQLite3Statement*>> CIntegrityScanThread::S
         {"insertIntegrityEvent", insertIntegrityEvent.get()},
         {"updateAttributeHash", updateAttributeHash.get()},
         {"updateEntity", updateEntity.get()},
+        {"updateSupercededBy", updateSupercededBy.get()},
         {"updateSubscan", updateSubscan.get()},
     };
 }
@@ -229,6 +230,8 @@ void CIntegrityScanThread::PrepareStatements() {
                                                      entity.GetAttributeName(&entity.m_attributeHash),
                                                      entity.GetAttributeName(&entity.m_whenScanned), eId));
     prepare(s->updateEntity, entity.GetSQLUpdateStatement());
+    prepare(s->updateSupercededBy,
+            wxString::Format("UPDATE [%s] SET [%s]=?1 WHERE [%s]=?2;", entitys, eSuperceded, eId));
     prepare(s->updateSubscan, subscan.GetSQLUpdateStatement());
     m_statements = std::move(s);
 }

@@ -188,11 +188,11 @@ bool CIntegrityScanThread::DoPerEntityIncrementalScanProcessing(CSqlEntity& enti
         DeleteEntityRow(entity.m_entityId);
         AfterCommit([] { CSystemIntegrityThread::IncEntitiesDeletedCount(1); });
         SetCurrent(previous);
-        UpdateEntityRow(previous);
+        UpdateSupercededBy(previous);
         return true;
     }
     SetSupercededBy(previous, entity.m_entityId);
-    UpdateEntityRow(previous);
+    UpdateSupercededBy(previous);
     CountRuleChange(entity.m_integrityRuleId);
     AfterCommit([] { IncMetric("entitiesSuperceded", 1); });
     ReportIntegrityEvent(&previous, &entity, -1, static_cast<int>(entity.m_integrityRuleId), ChangeUpdate, 0, "", "");
@@ -457,6 +457,17 @@ void CIntegrityScanThread::UpdateEntityRow(CSqlEntity& entity) {
     wxSQLite3Statement& update = *Stmt().updateEntity;
     StatementRelease release(update);
     entity.SQLUpdate(*m_db, update);
+}
+
+void CIntegrityScanThread::UpdateSupercededBy(const CSqlEntity& entity) {
+    wxSQLite3Statement& update = *Stmt().updateSupercededBy;
+    StatementRelease release(update);
+    if (entity.IsAttributeNull(&entity.m_supercededBy))
+        update.BindNull(1);
+    else
+        update.Bind(1, static_cast<wxLongLong>(entity.m_supercededBy));
+    update.Bind(2, static_cast<wxLongLong>(entity.m_entityId));
+    update.ExecuteUpdate();
 }
 
 void CIntegrityScanThread::DeleteEntityRow(long long entityId) {

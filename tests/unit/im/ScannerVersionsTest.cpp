@@ -176,7 +176,8 @@ TEST_F(ScannerVersionsTest, PerEntityStatementsSearchTheirIndex) {
         {"olderCurrentEntitiesNewestFirst", keys}, {"previousVersionsOfEntity", keys}, {"currentEntitiesAtKey", keys},
         {"realtimeChangeDetailsOfKey", "INDEX RealtimeChangesKeyCanonical"},
         {"deleteRealtimeChange", "INDEX RealtimeChangesKeyCanonical"}, {"deleteEntity", "PRIMARY KEY"},
-        {"updateEntity", "PRIMARY KEY"}, {"updateAttributeHash", "PRIMARY KEY"}};
+        {"updateEntity", "PRIMARY KEY"}, {"updateSupercededBy", "PRIMARY KEY"},
+        {"updateAttributeHash", "PRIMARY KEY"}};
     size_t checked = 0;
     for (const auto& [name, statement] : m_scanner->Stmt().List()) {
         const auto it = wanted.find(name);
