@@ -110,30 +110,32 @@ XMLObject::~XMLObject() = default;
 
 void XMLObject::ReserveAttributes(size_t count) { m_attributes.reserve(count); }
 
+static_assert(sizeof(XMLObject::Attribute) == 32, "one word each for name, member and default, one for the rest");
+
 void XMLObject::Register(Attribute attribute) {
     m_attributes.push_back(std::move(attribute));
     ResetAttribute(m_attributes.back());
 }
 
 void XMLObject::AddAttribute(const CAttributeName& name, bool* member, bool defaultValue) {
-    Register({name, AttributeType::Bool, member, defaultValue ? 1 : 0, false, 0, m_nullByDefault, false});
+    Register({name, member, defaultValue ? 1 : 0, AttributeType::Bool, false, 0, m_nullByDefault, false});
 }
 
 void XMLObject::AddAttribute(const CAttributeName& name, int* member, int defaultValue, bool isKey) {
-    Register({name, AttributeType::Int, member, defaultValue, isKey, 0, m_nullByDefault, false});
+    Register({name, member, defaultValue, AttributeType::Int, isKey, 0, m_nullByDefault, false});
 }
 
 void XMLObject::AddAttribute(const CAttributeName& name, long long* member, long long defaultValue,
                              bool isKey) {
-    Register({name, AttributeType::Int64, member, defaultValue, isKey, 0, m_nullByDefault, false});
+    Register({name, member, defaultValue, AttributeType::Int64, isKey, 0, m_nullByDefault, false});
 }
 
 void XMLObject::AddAttribute(const CAttributeName& name, wxString* member, int flag) {
-    Register({name, AttributeType::String, member, 0, false, flag, m_nullByDefault, false});
+    Register({name, member, 0, AttributeType::String, false, static_cast<unsigned char>(flag), m_nullByDefault, false});
 }
 
 void XMLObject::AddAttribute(const CAttributeName& name, wxMemoryBuffer* member) {
-    Register({name, AttributeType::Blob, member, 0, false, 0, m_nullByDefault, false});
+    Register({name, member, 0, AttributeType::Blob, false, 0, m_nullByDefault, false});
 }
 
 void XMLObject::ReplaceAttribute(const wxString& oldName, const CAttributeName& newName, void* member,

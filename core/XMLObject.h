@@ -51,19 +51,21 @@ namespace KvoCore {
 
 class XMLObject {
 public:
-    enum class AttributeType { Bool, Int, Int64, String, Blob };
+    enum class AttributeType : unsigned char { Bool, Int, Int64, String, Blob };
 
     // Flag of string attributes: printed in XML even when empty.
     static const int StringAlwaysPrinted = 1;
 
-    // One registered attribute; a view handed to EnumAttributes.
+    // One registered attribute; a view handed to EnumAttributes. Every record
+    // holds one per column (a query's list holds thousands of records), so the
+    // small members share the last word.
     struct Attribute {
         CAttributeName name;
-        AttributeType type;
         void* member;
         long long defaultNumber;  // bool, int and int64 defaults
+        AttributeType type;
         bool isKey;
-        int flag;  // string flag
+        unsigned char flag;  // string flag
         bool isNull;
         bool parsed;  // set from XML
         // The value as XML/SQL text ("true"/"false", decimal, hex for blobs).
