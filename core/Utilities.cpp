@@ -176,7 +176,7 @@ wxString JoinList(const Items& items, wxChar separator, bool brackets, Format fo
 }  // namespace
 
 wxString toList(const Int64Set& ids, wxChar separator, bool brackets) {
-    return JoinList(ids, separator, brackets, [](long long id) { return wxString::Format("%lld", id); });
+    return JoinList(ids, separator, brackets, [](long long id) { return toDecimalString(id); });
 }
 
 wxString toList(const WxStringSet& items, wxChar separator, bool brackets) {

@@ -1,3 +1,4 @@
+#include "core/Utilities.h"
 #include "core/hmd/HmdSources.h"
 #include "core/hmd/HostMetaDataQueries.h"
 
@@ -10,7 +11,7 @@ bool GetHmdGroups(CHostMetaDataQueryResult& result, int /*flags*/, const wxStrin
     for (const auto& row : rows) {
         auto group = std::make_unique<CHostMetaData>("Group", BytesToText(row[0]));
         long long gid;
-        if (ParseDecimal(row[2], gid)) group->AppendAttribute("group", DecimalText(gid));
+        if (ParseDecimal(row[2], gid)) group->AppendAttribute("group", toDecimalString(gid));
         // No members, no attribute: an attribute holds at least one value.
         for (const std::string& member : SplitFields(row[3], ','))
             if (!member.empty()) group->AppendAttribute("members", BytesToText(member));

@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "core/Utilities.h"
 #include "core/hmd/HmdSources.h"
 #include "core/hmd/HostMetaDataQueries.h"
 
@@ -66,7 +67,7 @@ void AppendPackage(CHostMetaData& object, const Stanza& stanza, const std::strin
     for (const auto& [attribute, field] : {std::make_pair("version", "Version"), std::make_pair("manufacturer", "Maintainer")})
         if (stanza.count(field)) object.AppendAttribute(attribute, BytesToText(Field(stanza, field)));
     long long kib;
-    if (ParseDecimal(Field(stanza, "Installed-Size"), kib)) object.AppendAttribute("size", DecimalText(kib * 1024));
+    if (ParseDecimal(Field(stanza, "Installed-Size"), kib)) object.AppendAttribute("size", toDecimalString(kib * 1024));
     AppendInstalledDate(object, key, name);
     // "Source: name (version)" when the source's version differs from the binary's.
     std::string source = Field(stanza, "Source");

@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 
+#include "core/Utilities.h"
 #include "core/hmd/HmdProcfs.h"
 #include "core/hmd/HostMetaDataQueries.h"
 
@@ -82,7 +83,7 @@ void FindOwners(std::map<std::string, Port>& ports, const std::map<unsigned long
 }
 
 void AppendOwner(CHostMetaData& object, const HmdProcess& process, const HmdIdNames& names, long long bootTime) {
-    object.AppendAttribute("processId", DecimalText(process.pid));
+    object.AppendAttribute("processId", toDecimalString(process.pid));
     object.AppendAttribute("process", BytesToText(process.name));
     if (process.hasExe) object.AppendAttribute("path", BytesToText(process.exe));
     AppendProcessOwner(object, process, names);

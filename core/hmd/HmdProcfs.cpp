@@ -7,6 +7,8 @@
 
 #include <algorithm>
 
+#include "core/Utilities.h"
+
 namespace KvoCore {
 
 namespace {
@@ -144,11 +146,11 @@ wxString ProcessStartText(const HmdProcess& process, long long bootTime) {
 void AppendProcessOwner(CHostMetaData& object, const HmdProcess& process, const HmdIdNames& names) {
     wxString name;
     if (process.uid >= 0) {
-        object.AppendAttribute("userId", DecimalText(process.uid));
+        object.AppendAttribute("userId", toDecimalString(process.uid));
         if (names.UserName(process.uid, name)) object.AppendAttribute("user", name);
     }
     if (process.gid >= 0) {
-        object.AppendAttribute("groupId", DecimalText(process.gid));
+        object.AppendAttribute("groupId", toDecimalString(process.gid));
         if (names.GroupName(process.gid, name)) object.AppendAttribute("group", name);
     }
 }

@@ -1,5 +1,6 @@
 #include <map>
 
+#include "core/Utilities.h"
 #include "core/hmd/HmdProcfs.h"
 #include "core/hmd/HostMetaDataQueries.h"
 
@@ -14,14 +15,14 @@ wxString ProcessKey(const HmdProcess& process) {
 
 void AppendProcess(CHostMetaData& object, const HmdProcess& process, const std::map<long long, std::string>& namesByPid,
                    const HmdIdNames& names) {
-    object.AppendAttribute("processId", DecimalText(process.pid));
+    object.AppendAttribute("processId", toDecimalString(process.pid));
     object.AppendAttribute("commandLine", BytesToText(process.commandLine));
     // The parent's name, not its pid: it stays the same when the parent restarts.
     auto parent = namesByPid.find(process.parentPid);
     if (parent != namesByPid.end()) object.AppendAttribute("parent", BytesToText(parent->second));
     if (process.hasExe) object.AppendAttribute("path", BytesToText(process.exe));
     object.AppendAttribute("process", BytesToText(process.name));
-    if (process.threads >= 0) object.AppendAttribute("threads", DecimalText(process.threads));
+    if (process.threads >= 0) object.AppendAttribute("threads", toDecimalString(process.threads));
     AppendProcessOwner(object, process, names);
 }
 

@@ -68,7 +68,6 @@ wxString BytesToText(const std::string& bytes) {
     return wxString(bytes.data(), conv, bytes.size());
 }
 
-wxString DecimalText(long long value) { return wxString::Format("%lld", value); }
 
 static wxString FormatUtc(time_t seconds, const char* format) {
     struct tm parts;

@@ -27,7 +27,6 @@ bool ParseDecimal(const std::string& text, long long& value);
 // System bytes as text; bytes that are not UTF-8 map into the private-use area
 // the way file names do, so that a path here names the file the scanner saw.
 wxString BytesToText(const std::string& bytes);
-wxString DecimalText(long long value);
 wxString IsoDay(long long daysSinceEpoch);  // "2024-01-31"
 wxString IsoInstant(time_t seconds);        // "2024-01-31T12:34:56Z"
 

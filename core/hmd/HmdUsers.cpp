@@ -24,7 +24,7 @@ bool IsNoLogonShell(const std::string& shell) {
 
 void AppendNumber(CHostMetaData& user, const char* name, const std::string& field) {
     long long value;
-    if (ParseDecimal(field, value)) user.AppendAttribute(name, DecimalText(value));
+    if (ParseDecimal(field, value)) user.AppendAttribute(name, toDecimalString(value));
 }
 
 void AddPasswdAttributes(CHostMetaData& user, const Row& passwd, const std::vector<Row>& groups,

@@ -125,7 +125,7 @@ bool CFileIntegrityScanThread::ProcessExternalEntityAttribute(const CSqlEntity& 
         if (GetScanType() != 0) LoadPreviousSize(entity.m_keyCanonical);
         const bool verdict = m_previousSize == -1 ||
                              (name == "growing" ? m_previousSize <= m_size : m_size <= m_previousSize);
-        WriteAttribute(name, KvoCore::toString(verdict), wxString(), entityIds, wxString::Format("%lld", m_size));
+        WriteTrend(name, verdict, entityIds);
         return true;
     }
     if (name.StartsWith("flags")) {
