@@ -5,6 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <thread>
+
 #include <sqlite3.h>
 
 #include <wx/log.h>
@@ -59,6 +62,24 @@ bool IsJournalMode(const wxString& mode) {
     for (const char* known : kModes)
         if (mode.IsSameAs(known, false)) return true;
     return false;
+}
+
+// Leaving rollback mode upgrades a read of the header to the write lock, and
+// SQLite answers BUSY at once rather than wait there: two connections opening
+// the same new file would otherwise fail on each other. Waits as long as the
+// busy timeout would.
+wxString SwitchJournalMode(wxSQLite3Database& db, const wxString& mode) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+    const wxString sql = wxString::Format("PRAGMA journal_mode=%s", mode.Upper());
+    for (;;) {
+        try {
+            wxSQLite3ResultSet rs = db.ExecuteQuery(sql);
+            return rs.NextRow() ? rs.GetString(0) : wxString();
+        } catch (const wxSQLite3Exception& e) {
+            if ((e.GetErrorCode() & 0xff) != SQLITE_BUSY || std::chrono::steady_clock::now() >= deadline) throw;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
 }
 
 // wxSQLite3 writes "<text>[<code>]: <text>"; the text once is enough for a log line.
@@ -164,9 +185,7 @@ bool CSqliteDatabase::Open(const wxString& path, int syncMode, const wxString& j
         // The first read of the header: a file that is not a database fails here.
         const int version = GetUserVersion();
         if (!readOnly && !journalMode.empty()) {
-            wxSQLite3ResultSet rs = ExecuteQuery(wxString::Format("PRAGMA journal_mode=%s", journalMode.Upper()));
-            const wxString inForce = rs.NextRow() ? rs.GetString(0) : wxString();
-            rs.Finalize();
+            const wxString inForce = SwitchJournalMode(*this, journalMode);
             if (!inMemory && !inForce.IsSameAs(journalMode, false))
                 LogWarning(wxString::Format("Database '%s': journal mode %s requested, %s in force", path,
                                             journalMode, inForce));
