@@ -18,6 +18,7 @@
 #include "core/Log.h"
 #include "core/PageCipher.h"
 #include "core/SqliteTransaction.h"
+#include "core/StateKeys.h"
 
 namespace KvoCore {
 
@@ -26,6 +27,15 @@ namespace {
 // Long enough for a scanner's largest batch commit or a purge to finish while
 // another thread waits to write; a shorter wait turns load into lost writes.
 const int kBusyTimeoutMs = 60000;
+
+// SQLite counts every allocation under one process-wide mutex, which every
+// thread's connection then takes on each row; only the memory trace reads
+// those counts. Settable only before SQLite's first use, so decided once.
+bool CountsSqliteMemory() {
+    static const bool counts = LogTraceIsEnabled(Keys::kTraceMemory) ||
+                               sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) != SQLITE_OK;
+    return counts;
+}
 
 bool IsMemoryName(const wxString& path) { return path.empty() || path == ":memory:"; }
 
@@ -127,6 +137,7 @@ CSqliteDatabase::~CSqliteDatabase() {
 bool CSqliteDatabase::Open(const wxString& path, int syncMode, const wxString& journalMode, bool create,
                            bool readOnly) {
     if (IsOpen()) return true;
+    CountsSqliteMemory();
 
     auto fail = [this, &path](const wxString& reason) {
         m_openError = wxString::Format("Cannot open database '%s': %s", path, reason);
@@ -363,10 +374,14 @@ long long CSqliteDatabase::GetFreePageCount() {
 
 void CSqliteDatabase::DumpMemoryStats(const char* category) {
     if (!LogTraceIsEnabled(category)) return;
-    const long long used = sqlite3_memory_used();
-    const long long highwater = sqlite3_memory_highwater(0);
+    // Without counts SQLite would say 0 bytes; the connection's own figures still hold.
+    const wxString process = CountsSqliteMemory()
+                                 ? wxString::Format("SQLite memory: %lld bytes in use, highest %lld",
+                                                    static_cast<long long>(sqlite3_memory_used()),
+                                                    static_cast<long long>(sqlite3_memory_highwater(0)))
+                                 : wxString("SQLite memory: not counted (trace kvo.core.memory from the start)");
     if (!IsOpen()) {
-        KVO_TRACE(category, "SQLite memory: %lld bytes in use, highest %lld", used, highwater);
+        KVO_TRACE(category, "%s", process);
         return;
     }
     auto* db = static_cast<sqlite3*>(GetDatabaseHandle());
@@ -376,9 +391,7 @@ void CSqliteDatabase::DumpMemoryStats(const char* category) {
     sqlite3_db_status(db, SQLITE_DBSTATUS_CACHE_MISS, &cacheMiss, &highest, 0);
     sqlite3_db_status(db, SQLITE_DBSTATUS_CACHE_WRITE, &cacheWrite, &highest, 0);
     KVO_TRACE(category,
-              "SQLite memory: %lld bytes in use, highest %lld; %s: page cache %d bytes, %d hits, %d misses, "
-              "%d writes",
-              used, highwater, m_path, cacheUsed, cacheHit, cacheMiss, cacheWrite);
+              "%s; %s: page cache %d bytes, %d hits, %d misses, %d writes", process, m_path, cacheUsed, cacheHit, cacheMiss, cacheWrite);
 }
 
 }  // namespace KvoCore
