@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <tuple>
 #include <thread>
 
@@ -109,6 +110,27 @@ TEST_F(SqliteDatabaseTest, OpeningAnotherConnectionKeepsTheLocksOfTheOpenOnes) {
     ASSERT_EQ(system(command.utf8_str()), 0);
     EXPECT_TRUE(Exists(Path("si.db-wal")));
     EXPECT_EQ(Scalar(*writer, "SELECT [startTime] FROM [Scans]"), 100);
+}
+
+// A file still in rollback mode while another connection writes: the switch to
+// WAL waits for that writer instead of failing the open.
+TEST_F(SqliteDatabaseTest, SwitchToWalWaitsForAWriterInRollbackMode) {
+    wxSQLite3Database writer;
+    writer.Open(Path("rollback.db"));
+    writer.SetBusyTimeout(10000);
+    writer.ExecuteUpdate("CREATE TABLE [t]([x])");
+    writer.Begin(WXSQLITE_TRANSACTION_IMMEDIATE);
+    writer.ExecuteUpdate("INSERT INTO [t] VALUES(1)");
+    std::thread commitLater([&writer] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        writer.Commit();
+    });
+    auto db = NewDb();
+    const bool opened = db->OpenIntegrityDb(Path("rollback.db"), KvoCore::DbAccess::ReadWrite);
+    commitLater.join();
+    ASSERT_TRUE(opened) << db->GetOpenError();
+    EXPECT_EQ(Text(*db, "PRAGMA journal_mode"), "wal");
+    EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM [t]"), 1);
 }
 
 // The control thread, scanners and the real-time object write the same file.
