@@ -8,6 +8,8 @@
 #include <openssl/evp.h>
 
 #include <charconv>
+#include <cstring>
+#include <iterator>
 
 #include <wx/strconv.h>
 #include <wx/tokenzr.h>
@@ -215,6 +217,21 @@ wxString NumberText(Number value, int base) {
 wxString toDecimalString(long long value) { return NumberText(value, 10); }
 
 wxString toOctalString(unsigned long long value) { return NumberText(value, 8); }
+
+wxString fromUTF8Text(const char* text, size_t length) {
+    if (text == nullptr) return wxString();
+    const size_t n = strnlen(text, length);
+    // Nearly every key and value is short ASCII, widened here in one pass: the
+    // general converter measures the text, converts it again, then copies it.
+    wchar_t wide[256];
+    if (n > std::size(wide)) return wxString::FromUTF8(text, n);
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x80) return wxString::FromUTF8(text, n);
+        wide[i] = c;
+    }
+    return wxString(wide, n);
+}
 
 bool FileIsExecutable(const wxString& path, int fd) {
     struct stat st;

@@ -58,6 +58,9 @@ wxString toString(bool value);  // "true" / "false"
 // format parse per value (the scanners write several per entity).
 wxString toDecimalString(long long value);
 wxString toOctalString(unsigned long long value);
+// UTF-8 text up to its first NUL, as wxString::FromUTF8 reads it (invalid
+// text gives ""), in one pass when it is ASCII.
+wxString fromUTF8Text(const char* text, size_t length);
 
 // True for a regular file with an execute bit, or whose content starts like an
 // executable (ELF or "#!"). fd, when not -1, is an open descriptor of the file.

@@ -13,6 +13,7 @@
 #include <wx/wxsqlite3.h>
 #include <wx/xml/xml.h>
 
+#include "core/Utilities.h"
 #include "core/WxLogCapture.h"
 #include "core/XMLObjectList.h"
 
@@ -734,9 +735,13 @@ void XMLObject::LoadColumn(wxSQLite3ResultSet& row, int column, Attribute& attri
         case AttributeType::Int64:
             *static_cast<long long*>(attribute.member) = row.GetInt64(column).GetValue();
             break;
-        case AttributeType::String:
-            *static_cast<wxString*>(attribute.member) = row.GetString(column);
+        case AttributeType::String: {
+            // The raw bytes of the text: GetString converts every key and value twice.
+            int length = 0;
+            const unsigned char* text = row.GetBlob(column, length);
+            *static_cast<wxString*>(attribute.member) = fromUTF8Text(reinterpret_cast<const char*>(text), length);
             break;
+        }
         case AttributeType::Blob: {
             wxMemoryBuffer& buffer = *static_cast<wxMemoryBuffer*>(attribute.member);
             wxMemoryBuffer loaded = EmptyLike(buffer);
