@@ -390,8 +390,8 @@ void CSqliteDatabase::DumpMemoryStats(const char* category) {
     sqlite3_db_status(db, SQLITE_DBSTATUS_CACHE_HIT, &cacheHit, &highest, 0);
     sqlite3_db_status(db, SQLITE_DBSTATUS_CACHE_MISS, &cacheMiss, &highest, 0);
     sqlite3_db_status(db, SQLITE_DBSTATUS_CACHE_WRITE, &cacheWrite, &highest, 0);
-    KVO_TRACE(category,
-              "%s; %s: page cache %d bytes, %d hits, %d misses, %d writes", process, m_path, cacheUsed, cacheHit, cacheMiss, cacheWrite);
+    KVO_TRACE(category, "%s; %s: page cache %d bytes, %d hits, %d misses, %d writes", process, m_path, cacheUsed,
+              cacheHit, cacheMiss, cacheWrite);
 }
 
 }  // namespace KvoCore
