@@ -394,4 +394,22 @@ void CSqliteDatabase::DumpMemoryStats(const char* category) {
               cacheHit, cacheMiss, cacheWrite);
 }
 
+// Text with a NUL or beyond ASCII takes wxSQLite3's way, which ends at the NUL.
+void BindText(wxSQLite3Statement& statement, int index, const wxString& text) {
+    char narrow[256];
+    const size_t n = text.length();
+    if (n < sizeof narrow) {
+        const wchar_t* wide = text.wc_str();
+        size_t i = 0;
+        for (; i < n && wide[i] != 0 && static_cast<unsigned long>(wide[i]) < 0x80; ++i)
+            narrow[i] = static_cast<char>(wide[i]);
+        if (i == n) {
+            narrow[n] = '\0';
+            statement.Bind(index, static_cast<const char*>(narrow));
+            return;
+        }
+    }
+    statement.Bind(index, text);
+}
+
 }  // namespace KvoCore

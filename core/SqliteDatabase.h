@@ -119,4 +119,8 @@ private:
     std::unique_ptr<CHashAggregate> m_hash;
 };
 
+// Binds text as UTF-8, in one pass when it is short ASCII (nearly every key
+// and value); wxSQLite3's own bind measures each text before converting it.
+void BindText(wxSQLite3Statement& statement, int index, const wxString& text);
+
 }  // namespace KvoCore

@@ -13,6 +13,7 @@
 #include <wx/wxsqlite3.h>
 #include <wx/xml/xml.h>
 
+#include "core/SqliteDatabase.h"
 #include "core/Utilities.h"
 #include "core/WxLogCapture.h"
 #include "core/XMLObjectList.h"
@@ -538,26 +539,6 @@ namespace {
 
 wxString TableName(const XMLObject& object, const wxChar* table) {
     return Bracketed(table != nullptr ? wxString(table) : object.GetElementName() + wxT("s"));
-}
-
-// Short ASCII text (nearly every key and value) is narrowed here in one pass:
-// wxSQLite3 converts through a general converter that measures it first.
-// Text with a NUL or beyond ASCII takes wxSQLite3's way, which ends at the NUL.
-void BindText(wxSQLite3Statement& statement, int index, const wxString& text) {
-    char narrow[256];
-    const size_t n = text.length();
-    if (n < sizeof narrow) {
-        const wchar_t* wide = text.wc_str();
-        size_t i = 0;
-        for (; i < n && wide[i] != 0 && static_cast<unsigned long>(wide[i]) < 0x80; ++i)
-            narrow[i] = static_cast<char>(wide[i]);
-        if (i == n) {
-            narrow[n] = '\0';
-            statement.Bind(index, static_cast<const char*>(narrow));
-            return;
-        }
-    }
-    statement.Bind(index, text);
 }
 
 }  // namespace

@@ -298,8 +298,8 @@ wxSQLite3ResultSet CIntegrityScanThread::GetSubscanEntitys() {
     wxSQLite3Statement& select = *Stmt().subscanEntitys;
     select.Bind(1, static_cast<wxLongLong>(m_highestEntityIdAtStartOfScan));
     // Without a checkpoint every key sorts after the empty text.
-    select.Bind(2, m_subscan->m_checkpointInfo);
-    select.Bind(3, GetEntityType());
+    KvoCore::BindText(select, 2, m_subscan->m_checkpointInfo);
+    KvoCore::BindText(select, 3, GetEntityType());
     return select.ExecuteQuery();
 }
 

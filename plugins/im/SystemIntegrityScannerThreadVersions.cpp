@@ -94,8 +94,8 @@ bool CIntegrityScanThread::FindPreviousVersionOfEntity(const CSqlEntity& current
         wxSQLite3Statement& select = *Stmt().previousVersionsOfEntity;
         StatementRelease release(select);
         select.Bind(1, static_cast<wxLongLong>(m_highestEntityIdAtStartOfScan));
-        select.Bind(2, current.m_keyCanonical);
-        select.Bind(3, current.m_entityType);
+        KvoCore::BindText(select, 2, current.m_keyCanonical);
+        KvoCore::BindText(select, 3, current.m_entityType);
         select.Bind(4, static_cast<wxLongLong>(current.m_entitySetId));
         select.Bind(5, static_cast<wxLongLong>(current.m_integrityRuleId));
         wxSQLite3ResultSet rows = select.ExecuteQuery();
