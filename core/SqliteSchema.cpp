@@ -10,7 +10,7 @@
 
 namespace KvoCore {
 
-const int CSqliteDatabase::SchemaVersion = 3;
+const int CSqliteDatabase::SchemaVersion = 4;
 
 namespace {
 
@@ -321,7 +321,9 @@ const char* const kIndexes[] = {
     // The entity id alone: an entity has a handful of rows, and the attribute
     // name in every index entry made the index a quarter of the database.
     "CREATE INDEX IF NOT EXISTS [AttributesEntityId] ON [Attributes]([entityId])",
-    "CREATE INDEX IF NOT EXISTS [EntitysKeyCanonicalSet] ON [Entitys]([keyCanonical],[entitySetId],[integrityRuleId],[supercededBy])",
+    // Not on supercededBy: every scan flips it on each current row (to 0 at the
+    // start, back when seen), and each flip moved the row's long key in here.
+    "CREATE INDEX IF NOT EXISTS [EntitysKeySet] ON [Entitys]([keyCanonical],[entitySetId],[integrityRuleId])",
     "CREATE INDEX IF NOT EXISTS [EntitysSupercededBy] ON [Entitys]([supercededBy])",
     // Not on the rule id alone: that index also yields entityId order, and the
     // planner would then prefer it to the key lookup of the per-entity queries.
@@ -407,6 +409,7 @@ wxArrayString BuildStatements() {
 wxArrayString CSqliteDatabase::UpgradeStatements(int fromVersion) {
     wxArrayString statements;
     if (fromVersion < 3) statements.Add("DROP INDEX IF EXISTS [AttributesEntityIdName]");
+    if (fromVersion < 4) statements.Add("DROP INDEX IF EXISTS [EntitysKeyCanonicalSet]");
     if (fromVersion != 1) return statements;
     // The indexes and triggers dropped with the old tables come back with the schema statements.
     for (const char* table : kAutoincrementSince2) {

@@ -57,12 +57,15 @@ TEST_F(SqliteSchemaTest, SchemaIsRecordedAndReopeningKeepsRows) {
          "[startingHighestExistingEntityId] INTEGER,[endingHighestExistingEntityId] INTEGER,[incrementalScan] INTEGER)");
     Exec("INSERT INTO [Scans]([scanId]) VALUES(7)");
     Exec("CREATE INDEX [AttributesEntityIdName] ON [Attributes]([entityId],[name])");
+    Exec("CREATE INDEX [EntitysKeyCanonicalSet] ON [Entitys]([keyCanonical],[supercededBy])");
     Exec("PRAGMA user_version=1");
     m_db->Close();
     ASSERT_TRUE(m_db->OpenIntegrityDb(Path("si.db"), KvoCore::DbAccess::ReadWrite));
     EXPECT_EQ(Scalar(*m_db, "PRAGMA user_version"), KvoCore::CSqliteDatabase::SchemaVersion);
     EXPECT_EQ(Text(*m_db, "SELECT [name] FROM [IntegrityRules] WHERE [integrityRuleId]=3"), "etc");
-    EXPECT_EQ(Scalar(*m_db, "SELECT COUNT(*) FROM sqlite_master WHERE [name]='AttributesEntityIdName'"), 0);
+    EXPECT_EQ(Scalar(*m_db, "SELECT COUNT(*) FROM sqlite_master WHERE [name] IN "
+                            "('AttributesEntityIdName','EntitysKeyCanonicalSet')"),
+              0);
     // An open scan's rows go with it; its waiting entity sets wait again; its id never returns.
     Exec("INSERT INTO [Subscans]([scanId]) VALUES(7)");
     Exec("INSERT INTO [ScanIntegrityRuleIds]([scanId]) VALUES(7)");

@@ -168,7 +168,7 @@ TEST_F(ScannerVersionsTest, RowsOfAnInterruptedScanAreRemovedWhenTheEntityIsSeen
 // new file (the rename search by content) made a check of many new files run for hours.
 // (That search looks in a snapshot the scan takes once, indexed.)
 TEST_F(ScannerVersionsTest, PerEntityStatementsSearchTheirIndex) {
-    const std::string attributes = "INDEX AttributesEntityId ", keys = "INDEX EntitysKeyCanonicalSet";
+    const std::string attributes = "INDEX AttributesEntityId ", keys = "INDEX EntitysKeySet";
     const std::map<std::string, std::string> wanted = {
         {"attributeHash", attributes}, {"copyAttributes", attributes}, {"fillUnknownDigests", attributes},
         {"attributesOfTwoEntities", attributes}, {"attributesOfEntity", attributes}, {"attributeOfEntity", attributes},
