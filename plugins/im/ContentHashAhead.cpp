@@ -17,9 +17,10 @@ const size_t kReadWindow = 0x80000;
 
 }  // namespace
 
-CContentHashAhead::CContentHashAhead(const DigestRequest& request, size_t depth, bool ioPriorityIdle)
+CContentHashAhead::CContentHashAhead(const DigestRequest& request, size_t depth, bool ioPriorityIdle,
+                                     unsigned workers)
     : m_request(request), m_depth(std::max<size_t>(depth, 2)), m_ioPriorityIdle(ioPriorityIdle) {
-    m_worker = std::thread([this] { Run(); });
+    for (unsigned i = 0; i < std::max(workers, 1u); ++i) m_workers.emplace_back([this] { Run(); });
 }
 
 CContentHashAhead::~CContentHashAhead() { Stop(); }
@@ -32,7 +33,8 @@ void CContentHashAhead::Stop() {
     }
     m_stopping.store(true);
     m_changed.notify_all();
-    if (m_worker.joinable()) m_worker.join();
+    for (std::thread& worker : m_workers)
+        if (worker.joinable()) worker.join();
 }
 
 bool CContentHashAhead::WantsMore() const {
@@ -82,7 +84,8 @@ bool CContentHashAhead::Take(const wxString& key, const struct stat& status, con
 
 void CContentHashAhead::Run() {
     if (m_ioPriorityIdle) SetCallingThreadIoIdle();
-    m_buffer.resize(kReadWindow);
+    std::vector<unsigned char> buffer(kReadWindow);
+    long long counted = 0;
     for (;;) {
         std::shared_ptr<Item> item;
         {
@@ -98,8 +101,8 @@ void CContentHashAhead::Run() {
             item = *next;
             item->state = State::Reading;
         }
-        const bool whole = Read(*item);
-        StoreCpuTime();
+        const bool whole = Read(*item, buffer);
+        counted = CountCpuTime(counted);
         {
             std::lock_guard<std::mutex> guard(m_lock);
             item->whole = whole;
@@ -107,15 +110,18 @@ void CContentHashAhead::Run() {
         }
         m_changed.notify_all();
     }
-    StoreCpuTime();
+    CountCpuTime(counted);
 }
 
-void CContentHashAhead::StoreCpuTime() {
+long long CContentHashAhead::CountCpuTime(long long counted) {
     struct timespec cpu;
-    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu) == 0) m_cpuNanos.store(KvoCore::TimespecNanos(cpu));
+    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu) != 0) return counted;
+    const long long now = KvoCore::TimespecNanos(cpu);
+    m_cpuNanos.fetch_add(now - counted);
+    return now;
 }
 
-bool CContentHashAhead::Read(Item& item) {
+bool CContentHashAhead::Read(Item& item, std::vector<unsigned char>& buffer) {
     struct stat before;
     // Empty files may be pseudo-files that are read as streams: the scanner's own read knows them.
     if (lstat(item.path.c_str(), &before) != 0 || !S_ISREG(before.st_mode) || before.st_size <= 0) return false;
@@ -127,7 +133,7 @@ bool CContentHashAhead::Read(Item& item) {
         const bool dropCachedPages = !AnyPageCached(fd, opened.st_size);
         CContentDigests digests(m_request);
         struct stat after;
-        whole = ReadWhole(fd, opened.st_size, digests) && fstat(fd, &after) == 0 && SameFileVersion(after, opened);
+        whole = ReadWhole(fd, opened.st_size, digests, buffer) && fstat(fd, &after) == 0 && SameFileVersion(after, opened);
         // As the scanner's own reads: pages this read alone brought in do not stay.
         if (dropCachedPages) posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
         if (whole) {
@@ -140,16 +146,16 @@ bool CContentHashAhead::Read(Item& item) {
     return whole;
 }
 
-bool CContentHashAhead::ReadWhole(int fd, off_t size, CContentDigests& digests) {
+bool CContentHashAhead::ReadWhole(int fd, off_t size, CContentDigests& digests, std::vector<unsigned char>& buffer) {
     for (off_t offset = 0; offset < size;) {
         if (m_stopping.load()) return false;
         const size_t want = static_cast<size_t>(std::min<off_t>(static_cast<off_t>(kReadWindow), size - offset));
         ssize_t got;
         do {
-            got = pread(fd, m_buffer.data(), want, offset);
+            got = pread(fd, buffer.data(), want, offset);
         } while (got < 0 && errno == EINTR);
         if (got <= 0) return false;
-        digests.Update(m_buffer.data(), static_cast<size_t>(got));
+        digests.Update(buffer.data(), static_cast<size_t>(got));
         offset += got;
     }
     return true;

@@ -1,7 +1,8 @@
-// CContentHashAhead: reads and hashes, on a thread of its own, the content of
+// CContentHashAhead: reads and hashes, on threads of its own, the content of
 // the files a file scanner is about to gather, so that reading and hashing
-// take one core while the scanner writes the database on the other (SQLite
-// stays one writer).
+// run beside the scanner's database writes (SQLite stays one writer). With
+// more than one worker, files are read side by side: a baseline, whose
+// writes are light, otherwise waits on one thread's hashing.
 //
 // The scanner hands over keys in the order it gathers them and takes each
 // key's digests when it gets there. Digests are handed back only for a
@@ -11,7 +12,7 @@
 // as it would without the helper, so a read ahead never decides an outcome.
 //
 // Thread safety: the members are called by the scanner's thread only; the
-// worker thread is internal and joined by the destructor. At most `depth`
+// worker threads are internal and joined by the destructor. At most `depth`
 // keys wait at once, so a scanner that pauses (for its CPU limit, or a stop)
 // holds the helper back within that many files.
 #pragma once
@@ -40,11 +41,11 @@ public:
         long long size = 0;
     };
 
-    CContentHashAhead(const DigestRequest& request, size_t depth, bool ioPriorityIdle);
+    CContentHashAhead(const DigestRequest& request, size_t depth, bool ioPriorityIdle, unsigned workers = 1);
     // Stop()s.
     ~CContentHashAhead();
-    // Ends the worker (a read under way is abandoned) and waits for it; Take
-    // finds nothing more.
+    // Ends the workers (reads under way are abandoned) and waits for them;
+    // Take finds nothing more.
     void Stop();
     CContentHashAhead(const CContentHashAhead&) = delete;
     CContentHashAhead& operator=(const CContentHashAhead&) = delete;
@@ -61,9 +62,9 @@ public:
     // describes and every wanted kind was made. Keys handed over before it
     // are passed over. False: the caller hashes the key itself.
     bool Take(const wxString& key, const struct stat& status, const DigestRequest& wanted, Digests& out);
-    // Whether the worker has read every key handed over and not yet taken.
+    // Whether the workers have read every key handed over and not yet taken.
     bool Drained() const;
-    // CPU time the worker has used so far.
+    // CPU time the workers have used so far.
     long long CpuNanos() const { return m_cpuNanos.load(); }
 
 private:
@@ -78,23 +79,23 @@ private:
     };
 
     void Run();
-    void StoreCpuTime();
+    // Adds the calling worker's CPU time since `counted` to the total; returns the new mark.
+    long long CountCpuTime(long long counted);
     // Reads and hashes one file; false when it is no regular file read whole.
-    bool Read(Item& item);
-    bool ReadWhole(int fd, off_t size, CContentDigests& digests);
+    bool Read(Item& item, std::vector<unsigned char>& buffer);
+    bool ReadWhole(int fd, off_t size, CContentDigests& digests, std::vector<unsigned char>& buffer);
 
     const DigestRequest m_request;
     const size_t m_depth;
     const bool m_ioPriorityIdle;
     wxString m_lastKey;
-    std::vector<unsigned char> m_buffer;  // the worker's
     mutable std::mutex m_lock;
     std::condition_variable m_changed;
     std::deque<std::shared_ptr<Item>> m_items;  // handed over, not yet taken, in order
     bool m_stop = false;
     std::atomic<bool> m_stopping{false};
     std::atomic<long long> m_cpuNanos{0};
-    std::thread m_worker;
+    std::vector<std::thread> m_workers;
 };
 
 }  // namespace KvoPluginIm

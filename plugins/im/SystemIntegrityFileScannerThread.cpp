@@ -207,9 +207,9 @@ bool CFileIntegrityScanThread::TakeHashedAhead(const wxString& key, const HashRe
         HashRequest wider = m_hashAhead->Request();
         wider.Add(request);
         StopHashAhead();
-        m_hashAhead.reset(new CContentHashAhead(wider, s_HashAheadDepth, m_ioPriorityIdle));
+        m_hashAhead.reset(new CContentHashAhead(wider, s_HashAheadDepth, m_ioPriorityIdle, s_HashAheadWorkers));
     }
-    if (!m_hashAhead) m_hashAhead.reset(new CContentHashAhead(request, s_HashAheadDepth, m_ioPriorityIdle));
+    if (!m_hashAhead) m_hashAhead.reset(new CContentHashAhead(request, s_HashAheadDepth, m_ioPriorityIdle, s_HashAheadWorkers));
     HashAheadOf(key);
     CContentHashAhead::Digests digests;
     if (!m_hashAhead->Take(key, m_status, request, digests)) return false;

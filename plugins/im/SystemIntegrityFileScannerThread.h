@@ -60,7 +60,8 @@ public:
     long long GetPreviousSize() const { return m_previousSize; }
 
     // Keys whose content is read ahead of the attribute step at most.
-    static const size_t s_HashAheadDepth = 64;
+    static const size_t s_HashAheadDepth = 1024;
+    static const unsigned s_HashAheadWorkers = 2;
     // Content is read in windows of this size.
     static const unsigned long s_ReadWindow = 0x80000;
     // Files without a size are read in chunks of this size, waiting this long for data.

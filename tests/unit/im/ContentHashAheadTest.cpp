@@ -8,6 +8,7 @@
 
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "plugins/im/ContentHashAhead.h"
 #include "tests/unit/TempDir.h"
@@ -62,6 +63,31 @@ TEST(ContentHashAhead, HandsBackOnlyTheDigestOfTheVersionFound) {
         {"a", Status(dir.file("a")), sha256, "taken already"},
     };
     for (const auto& c : refused) EXPECT_FALSE(ahead.Take(c.key, c.status, c.wanted, digests)) << c.why;
+}
+
+// Workers read side by side and finish out of order; each key still gets its own file's digest.
+TEST(ContentHashAhead, WorkersSideBySideHandBackEachFilesOwnDigest) {
+    TempDir dir;
+    DigestRequest sha256;
+    sha256.sha256 = true;
+    CContentHashAhead ahead(sha256, 64, false, 3);
+    std::vector<std::string> keys, contents;
+    for (int i = 0; i < 40; ++i) {
+        keys.push_back("k" + std::to_string(100 + i));
+        // Sizes up to several read windows, so that reads overlap.
+        contents.push_back(std::string(static_cast<size_t>((i % 7) * 300000 + 1), static_cast<char>('a' + i % 26)));
+        Write(dir.file(keys.back()), contents.back());
+        ahead.Add(keys.back(), dir.file(keys.back()));
+    }
+    for (int wait = 0; wait < 1000 && !ahead.Drained(); ++wait) usleep(10000);
+    for (size_t i = 0; i < keys.size(); ++i) {
+        CContentHashAhead::Digests digests;
+        ASSERT_TRUE(ahead.Take(keys[i], Status(dir.file(keys[i])), sha256, digests)) << keys[i];
+        unsigned char expected[SHA256_DIGEST_LENGTH];
+        SHA256(reinterpret_cast<const unsigned char*>(contents[i].data()), contents[i].size(), expected);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(expected), sizeof expected), digests.sha256) << keys[i];
+    }
+    EXPECT_GT(ahead.CpuNanos(), 0);
 }
 
 }  // namespace
