@@ -10,6 +10,7 @@
 
 #include <lua.hpp>
 
+#include "core/CpuBudget.h"
 #include "core/Dom.h"
 #include "core/Log.h"
 #include "core/WakeHub.h"
@@ -23,9 +24,6 @@ thread_local CRunnable* t_current = nullptr;
 std::atomic<void (*)(lua_State*)> g_luaSetup{nullptr};
 
 const char* const kThreadCategory = Keys::kTraceThread;
-// Long enough to smooth out uneven work steps, short enough that idle time
-// earlier on does not buy a long burst at full speed.
-const long long kCpuWindowNs = 2000000000LL;
 
 long long ClockNanos(clockid_t clock) {
     struct timespec t;
@@ -92,6 +90,7 @@ wxThread::ExitCode CRunnable::Entry() {
         ~Finish() {
             // Also on unwinding: an owner polling isRunning() must see the end.
             self->m_finalCpuNs.store(ClockNanos(CLOCK_THREAD_CPUTIME_ID));
+            self->LeaveCpuBudget();
             self->m_cpuClockValid.store(false);
             self->m_running.store(false);
         }
@@ -227,26 +226,22 @@ void CRunnable::SetCPULimit(unsigned int percent) {
 }
 
 void CRunnable::ThrottleCpu() {
-    unsigned int limit = m_cpuLimit.load();
+    const unsigned int limit = m_cpuLimit.load();
     if (limit >= 100) {
-        m_windowLimit = 0;
+        LeaveCpuBudget();
         return;
     }
-    struct timespec wall;
-    clock_gettime(CLOCK_MONOTONIC, &wall);
+    CCpuBudget& budget = CCpuBudget::Instance();
     const long long cpu = UsedCpuNanos();
-    if (m_windowLimit != limit) {
-        m_windowLimit = limit;
-        m_windowWallStart = wall;
-        m_windowCpuStart = cpu;
+    if (m_budgetCounted < 0) {
+        budget.Join(ClockNanos(CLOCK_MONOTONIC));
+        m_budgetCounted = cpu;
         return;
     }
-    long long elapsed = TimespecNanos(wall) - TimespecNanos(m_windowWallStart);
-    long long used = cpu - m_windowCpuStart;
-    // The wall time that this much CPU needs to stay at the limit.
-    long long due = used * 100 / limit;
-    if (due > elapsed) {
-        long long sleepMs = (due - elapsed + 999999) / 1000000;
+    const long long sleepNs = budget.Spend(cpu - m_budgetCounted, limit, ClockNanos(CLOCK_MONOTONIC));
+    m_budgetCounted = cpu;
+    if (sleepNs > 0) {
+        long long sleepMs = (sleepNs + 999999) / 1000000;
         if (sleepMs > UINT_MAX - 1) sleepMs = UINT_MAX - 1;
         // Only a stop ends this sleep early; a wake-up stays pending for the
         // wait that follows, or the limit would not hold for a thread woken often.
@@ -254,15 +249,14 @@ void CRunnable::ThrottleCpu() {
         CWakeHub::Instance().WaitFor(static_cast<unsigned int>(sleepMs), [this, dom] {
             return m_exitRequested.load() || (dom && dom->StopRequested());
         });
-        clock_gettime(CLOCK_MONOTONIC, &wall);
-        elapsed = TimespecNanos(wall) - TimespecNanos(m_windowWallStart);
     }
-    // A new window only once the old one's debt is paid, so the share holds
-    // across windows.
-    if (elapsed >= kCpuWindowNs) {
-        m_windowWallStart = wall;
-        m_windowCpuStart = UsedCpuNanos();
-    }
+    budget.Settle(limit, ClockNanos(CLOCK_MONOTONIC));
+}
+
+void CRunnable::LeaveCpuBudget() {
+    if (m_budgetCounted < 0) return;
+    CCpuBudget::Instance().Leave();
+    m_budgetCounted = -1;
 }
 
 long long CRunnable::UsedCpuNanos() const {

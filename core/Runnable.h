@@ -112,7 +112,10 @@ public:
     bool HasWakeup() const { return m_woken.load(); }
 
 private:
+    // Under a CPU limit, sleeps until the process's limited threads are back
+    // within it (CCpuBudget).
     void ThrottleCpu();
+    void LeaveCpuBudget();
     // This thread's CPU time plus its helpers'.
     long long UsedCpuNanos() const;
 
@@ -140,12 +143,10 @@ private:
     clockid_t m_cpuClock{};
     std::atomic<bool> m_cpuClockValid{false};
     std::atomic<long long> m_finalCpuNs{-1};
-    // CPU limit accounting window (thread CPU time against wall time); only
-    // the thread itself touches these.
-    struct timespec m_windowWallStart {};
-    long long m_windowCpuStart = 0;
     std::function<long long()> m_helperCpu;
-    unsigned int m_windowLimit = 0;  // 0: no window open
+    // CPU time (own and helpers') already spent from the budget; -1: not
+    // spending from it. Only the thread itself touches it.
+    long long m_budgetCounted = -1;
 };
 
 }  // namespace KvoCore

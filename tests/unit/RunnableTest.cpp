@@ -240,3 +240,27 @@ TEST(RunnableCpuLimit, ABurstIsPaidForBeforeTestDestroyReturns) {
     EXPECT_LE(limited, 0.12);
     EXPECT_LT(unlimitedCallSeconds, 0.5) << "at 10 % that burst would cost 0.9 s of sleep; unlimited none";
 }
+
+TEST(RunnableCpuLimit, LimitedThreadsShareOneBudget) {
+    // Two scanners running at once under a 10 % limit use 10 % together.
+    std::atomic<long long> burntNs{0};
+    std::atomic<int> counting{0};
+    const long long wall0 = WallNs();
+    auto scanner = [&](FnThread& self) {
+        self.TestDestroy(0, nullptr);  // starts spending from the budget
+        ++counting;
+        while (counting.load() < 2) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const long long cpu0 = ThreadCpuNs();
+        Burn(100000000);
+        self.TestDestroy(0, nullptr);
+        burntNs += ThreadCpuNs() - cpu0;
+    };
+    FnThread a(scanner), b(scanner);
+    a.SetCPULimit(10);
+    b.SetCPULimit(10);
+    ASSERT_TRUE(a.start());
+    ASSERT_TRUE(b.start());
+    a.join();
+    b.join();
+    EXPECT_LE(double(burntNs.load()) / double(WallNs() - wall0), 0.12);
+}
