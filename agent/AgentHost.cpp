@@ -222,6 +222,9 @@ int CAgentHost::StartAgent() {
     dom.Set(PluginKeys::kDbPath, Narrow(dom.GetWorkdirWx() + "/si.db"));
     dom.Set(PluginKeys::kFeatureOn, true);
     dom.Set(PluginKeys::kRealtimeMode, false);
+    // One scanner per CPU: the directory scanner then walks beside the file
+    // scanner instead of before it. Their CPU limit is one budget.
+    dom.Set(PluginKeys::kThreadsPerCpu, 1LL);
     dom.Set(KvoCore::Keys::kLuaCpath, KvoCore::CInstallLayout::LibraryDirectory() + "/?.so");
     // Every Lua state of the agent's threads, the plug-in's scanners' included,
     // finds the agent's own modules (mirt) and can drive the real-time engine.

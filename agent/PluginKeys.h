@@ -8,6 +8,8 @@ namespace PluginKeys {
 inline constexpr char kDbPath[] = "zel.im.dbPath";
 inline constexpr char kFeatureOn[] = "zel.im.featureOn";
 inline constexpr char kRealtimeMode[] = "zel.im.realtimeMode";
+// Scanners running at once, per CPU (one at a time when absent).
+inline constexpr char kThreadsPerCpu[] = "zel.im.SystemIntegrity.ThreadsPerCpu";
 // Followed by the entity type: the queue of external entity records.
 inline constexpr char kExternalEntityQueuePrefix[] = "zel.im.ExternalEntity.";
 inline constexpr char kNeedRebuildBaseline[] = "zel.im.bNeedRebuildBaseline";
