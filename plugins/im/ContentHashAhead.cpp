@@ -20,7 +20,13 @@ const size_t kReadWindow = 0x80000;
 CContentHashAhead::CContentHashAhead(const DigestRequest& request, size_t depth, bool ioPriorityIdle,
                                      unsigned workers)
     : m_request(request), m_depth(std::max<size_t>(depth, 2)), m_ioPriorityIdle(ioPriorityIdle) {
-    for (unsigned i = 0; i < std::max(workers, 1u); ++i) m_workers.emplace_back([this] { Run(); });
+    try {
+        for (unsigned i = 0; i < std::max(workers, 1u); ++i) m_workers.emplace_back([this] { Run(); });
+    } catch (...) {
+        // A thread that could not start: those that did must not outlive a half-built object.
+        Stop();
+        throw;
+    }
 }
 
 CContentHashAhead::~CContentHashAhead() { Stop(); }
