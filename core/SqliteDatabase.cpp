@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include <sqlite3.h>
@@ -124,6 +125,29 @@ size_t NameTokenLength(const wxString& text) {
     return i;
 }
 
+// SQLite's own hook checkpoints after every commit once the log holds 1,000
+// frames. While another connection reads an older snapshot the log cannot be
+// rewound, so it stays that long, and every commit paid a checkpoint with two
+// fdatasync calls (two scanners side by side hold such snapshots nearly all
+// the time). Here a connection tries again only once the log has grown by as
+// much again.
+const int kCheckpointFrames = 1000;
+
+int PacedCheckpoint(void* context, sqlite3* db, const char* schema, int frames) {
+    if (frames < kCheckpointFrames) return SQLITE_OK;
+    // Only the main file is paced; an attached one keeps SQLite's own rule.
+    if (strcmp(schema, "main") == 0) {
+        int& triedAt = *static_cast<int*>(context);
+        // A rewound log counts from zero again.
+        if (frames < triedAt) triedAt = 0;
+        if (triedAt != 0 && frames - triedAt < kCheckpointFrames) return SQLITE_OK;
+        triedAt = frames;
+    }
+    // A checkpoint that cannot finish is no error of the commit that called it.
+    sqlite3_wal_checkpoint_v2(db, schema, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    return SQLITE_OK;
+}
+
 }  // namespace
 
 CSqliteDatabase::CSqliteDatabase(CDom& dom, const char* traceCategory)
@@ -204,6 +228,8 @@ bool CSqliteDatabase::Open(const wxString& path, int syncMode, const wxString& j
         ExecuteUpdate(wxString::Format("PRAGMA synchronous=%d", syncMode));
         // REPLACE deletes fire the delete triggers only with this on.
         ExecuteUpdate("PRAGMA recursive_triggers=ON");
+        m_checkpointTriedAt = 0;
+        sqlite3_wal_hook(static_cast<sqlite3*>(GetDatabaseHandle()), &PacedCheckpoint, &m_checkpointTriedAt);
         if (!m_hash) m_hash.reset(new CHashAggregate);
         if (!CreateFunction("HASH", 2, *m_hash)) throw wxSQLite3Exception(SQLITE_ERROR, "cannot register HASH");
         if (!readOnly && m_createsSchema) {

@@ -117,6 +117,7 @@ private:
     unsigned m_cipherId = 0;  // registered with CCipherVfs while open
     std::shared_ptr<const CPageCipher> m_cipher;
     std::unique_ptr<CHashAggregate> m_hash;
+    int m_checkpointTriedAt = 0;  // log frames at this connection's last checkpoint
 };
 
 // Binds text as UTF-8, in one pass when it is short ASCII (nearly every key

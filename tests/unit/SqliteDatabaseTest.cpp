@@ -133,6 +133,39 @@ TEST_F(SqliteDatabaseTest, SwitchToWalWaitsForAWriterInRollbackMode) {
     EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM [t]"), 1);
 }
 
+off_t SizeOf(const wxString& path) {
+    struct stat status;
+    return ::stat(path.fn_str(), &status) == 0 ? status.st_size : -1;
+}
+
+// A reader of an old snapshot keeps the write-ahead log from being rewound;
+// once it is gone, the log must be checkpointed and reused again rather than
+// grow for as long as the writer writes.
+TEST_F(SqliteDatabaseTest, TheLogIsReusedAgainOnceAnOldSnapshotIsLetGo) {
+    auto writer = OpenDb();
+    auto reader = OpenDb();
+    writer->ExecuteUpdate("CREATE TABLE [Filler]([b] BLOB)");
+    auto write = [&writer](int commits) {
+        for (int i = 0; i < commits; ++i) {
+            writer->Begin();
+            // About ten pages a commit.
+            writer->ExecuteUpdate("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<10) "
+                                  "INSERT INTO [Filler] SELECT randomblob(3900) FROM n");
+            writer->Commit();
+        }
+    };
+    reader->Begin(WXSQLITE_TRANSACTION_DEFERRED);
+    EXPECT_EQ(Scalar(*reader, "SELECT COUNT(*) FROM [Filler]"), 0);
+    write(300);
+    reader->Commit();
+    const off_t pinned = SizeOf(Path("si.db-wal"));
+    ASSERT_GT(pinned, 3000 * 4096);
+    write(600);
+    // Checkpoints are tried once per thousand frames (a frame: a page and its header).
+    EXPECT_LT(SizeOf(Path("si.db-wal")), pinned + 1100 * (4096 + 24));
+    EXPECT_EQ(Scalar(*reader, "SELECT COUNT(*) FROM [Filler]"), 9000);
+}
+
 // The control thread, scanners and the real-time object write the same file.
 // Both threads open a file that does not exist yet, so they also race to
 // create it and its schema, then each runs read-then-write transactions.
