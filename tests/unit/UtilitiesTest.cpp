@@ -65,6 +65,16 @@ TEST(Utilities, FileTimestampsOfARealFile) {
     EXPECT_EQ((std::vector<long long>{1000000000000000111LL, 1100000000000000222LL, 5, 1}),
               (std::vector<long long>{atime, mtime, size, S_ISREG(st.st_mode)}));
     EXPECT_GT(created, 1600000000LL * 1000000000LL) << "birth or change time of a file made now";
+    // Read with the birth time in one call, the status is still the one lstat gives:
+    // it is compared with the status the content was read under.
+    auto fields = [](const struct stat& s) {
+        return std::vector<long long>{static_cast<long long>(s.st_dev), static_cast<long long>(s.st_ino),
+                                      static_cast<long long>(s.st_nlink), s.st_uid, s.st_gid, s.st_blocks,
+                                      s.st_blksize, s.st_ctim.tv_sec, s.st_ctim.tv_nsec, s.st_mtim.tv_nsec};
+    };
+    struct stat plain;
+    ASSERT_EQ(0, lstat(path.c_str(), &plain));
+    EXPECT_EQ(fields(plain), fields(st));
     EXPECT_FALSE(GetFileTimestamps(dir.file("absent"), &atime, nullptr, nullptr, nullptr, nullptr));
     // A dangling link is examined itself, not its target.
     ASSERT_EQ(0, symlink("absent", dir.file("link").c_str()));
