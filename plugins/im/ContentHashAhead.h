@@ -12,7 +12,8 @@
 // as it would without the helper, so a read ahead never decides an outcome.
 //
 // Thread safety: the members are called by the scanner's thread only; the
-// worker threads are internal and joined by the destructor. At most `depth`
+// worker threads are internal, run at the lowest CPU priority, and are joined
+// by the destructor. At most `depth`
 // keys wait at once, so a scanner that pauses (for its CPU limit, or a stop)
 // holds the helper back within that many files.
 #pragma once

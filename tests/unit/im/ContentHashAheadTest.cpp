@@ -3,10 +3,16 @@
 // hashes itself.
 #include <gtest/gtest.h>
 #include <openssl/sha.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -88,6 +94,36 @@ TEST(ContentHashAhead, WorkersSideBySideHandBackEachFilesOwnDigest) {
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(expected), sizeof expected), digests.sha256) << keys[i];
     }
     EXPECT_GT(ahead.CpuNanos(), 0);
+}
+
+// Nice values of this process's threads.
+std::vector<int> ThreadNiceValues() {
+    std::vector<int> values;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream in(task.path() / "stat");
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        // The 19th field, counted after the command name's closing parenthesis (the 2nd field).
+        std::istringstream fields(text.substr(text.rfind(')') + 2));
+        std::string field;
+        for (int i = 3; i <= 19 && fields >> field; ++i)
+            if (i == 19) values.push_back(std::stoi(field));
+    }
+    return values;
+}
+
+// The scanner's own thread keeps its priority; the workers run at the lowest.
+TEST(ContentHashAhead, WorkersGiveWayToTheScanner) {
+    DigestRequest sha256;
+    sha256.sha256 = true;
+    const int before = getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)));
+    CContentHashAhead ahead(sha256, 8, false, 2);
+    long lowest = 0;
+    for (int wait = 0; wait < 500 && lowest < 2; ++wait, usleep(10000)) {
+        const std::vector<int> values = ThreadNiceValues();
+        lowest = std::count(values.begin(), values.end(), 19);
+    }
+    EXPECT_EQ(2, lowest);
+    EXPECT_EQ(before, getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid))));
 }
 
 }  // namespace
