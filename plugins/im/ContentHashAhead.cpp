@@ -36,9 +36,11 @@ void CContentHashAhead::Stop() {
         std::lock_guard<std::mutex> guard(m_lock);
         m_stop = true;
         m_items.clear();
+        m_waiting.clear();
     }
     m_stopping.store(true);
-    m_changed.notify_all();
+    m_work.notify_all();
+    m_done.notify_all();
     for (std::thread& worker : m_workers)
         if (worker.joinable()) worker.join();
 }
@@ -66,9 +68,10 @@ void CContentHashAhead::Add(const wxString& key, const std::string& path) {
     m_lastKey = key;
     {
         std::lock_guard<std::mutex> guard(m_lock);
-        m_items.push_back(std::move(item));
+        m_items.push_back(item);
+        m_waiting.push_back(std::move(item));
     }
-    m_changed.notify_all();
+    m_work.notify_one();
 }
 
 bool CContentHashAhead::Take(const wxString& key, const struct stat& status, const DigestRequest& wanted,
@@ -76,13 +79,27 @@ bool CContentHashAhead::Take(const wxString& key, const struct stat& status, con
     std::unique_lock<std::mutex> lock(m_lock);
     // Keys are handed over in the order they are gathered: those before key
     // were gathered without a digest (links, vanished files) or dropped.
-    while (!m_items.empty() && m_items.front()->key < key) m_items.pop_front();
+    auto letGo = [this] {
+        if (m_items.front()->state == State::Waiting) {
+            m_items.front()->state = State::Abandoned;
+            // Not started, so nothing handed over after it was started either:
+            // it is first in line, and leaves the line now, so that workers
+            // held back for long do not pile up keys nobody waits for.
+            if (!m_waiting.empty() && m_waiting.front() == m_items.front()) m_waiting.pop_front();
+        }
+        m_items.pop_front();
+    };
+    while (!m_items.empty() && m_items.front()->key < key) letGo();
     if (m_items.empty() || m_items.front()->key != key) return false;
     std::shared_ptr<Item> item = m_items.front();
-    m_items.pop_front();
+    letGo();
     // Not started: hashing it here is quicker than waiting for the worker.
-    if (item->state == State::Waiting) return false;
-    m_changed.wait(lock, [&item] { return item->state == State::Done; });
+    if (item->state == State::Abandoned) return false;
+    if (item->state != State::Done) {
+        m_awaited = item.get();
+        m_done.wait(lock, [&item] { return item->state == State::Done; });
+        m_awaited = nullptr;
+    }
     if (!item->whole || !m_request.Covers(wanted) || !SameFileVersion(item->examined, status)) return false;
     out = std::move(item->digests);
     return true;
@@ -102,25 +119,23 @@ void CContentHashAhead::Run() {
         std::shared_ptr<Item> item;
         {
             std::unique_lock<std::mutex> lock(m_lock);
-            auto next = m_items.end();
-            m_changed.wait(lock, [this, &next] {
-                next = std::find_if(m_items.begin(), m_items.end(), [](const std::shared_ptr<Item>& candidate) {
-                    return candidate->state == State::Waiting;
-                });
-                return m_stop || next != m_items.end();
-            });
+            m_work.wait(lock, [this] { return m_stop || !m_waiting.empty(); });
             if (m_stop) break;
-            item = *next;
+            item = std::move(m_waiting.front());
+            m_waiting.pop_front();
+            if (item->state != State::Waiting) continue;
             item->state = State::Reading;
         }
         const bool whole = Read(*item, buffer);
         counted = CountCpuTime(counted);
+        bool awaited;
         {
             std::lock_guard<std::mutex> guard(m_lock);
             item->whole = whole;
             item->state = State::Done;
+            awaited = m_awaited == item.get();
         }
-        m_changed.notify_all();
+        if (awaited) m_done.notify_one();
     }
     CountCpuTime(counted);
 }

@@ -69,7 +69,8 @@ public:
     long long CpuNanos() const { return m_cpuNanos.load(); }
 
 private:
-    enum class State { Waiting, Reading, Done };
+    // Abandoned: passed over or taken before a worker started it.
+    enum class State { Waiting, Reading, Done, Abandoned };
     struct Item {
         wxString key;
         std::string path;
@@ -91,8 +92,11 @@ private:
     const bool m_ioPriorityIdle;
     wxString m_lastKey;
     mutable std::mutex m_lock;
-    std::condition_variable m_changed;
-    std::deque<std::shared_ptr<Item>> m_items;  // handed over, not yet taken, in order
+    std::condition_variable m_work;  // workers: a key to read, or the stop
+    std::condition_variable m_done;  // the scanner: the key it waits for is read
+    std::deque<std::shared_ptr<Item>> m_items;    // handed over, not yet taken, in order
+    std::deque<std::shared_ptr<Item>> m_waiting;  // handed over, not yet started, in order
+    const Item* m_awaited = nullptr;              // the key the scanner waits for, if it does
     bool m_stop = false;
     std::atomic<bool> m_stopping{false};
     std::atomic<long long> m_cpuNanos{0};
