@@ -1,6 +1,7 @@
 # kvo-agent check: after a baseline, each kind of change on a tree is reported
 # as its events with the exit status of what changed; nothing changed leaves
-# the history as it was; a work directory without a baseline, or a changed
+# the history as it was; a burst of events is shown up to a bound, and the
+# user told where the rest are; a work directory without a baseline, or a changed
 # rule, gets a baseline first (exit 16); event mode 2 reports from the JSON
 # lines, and --json prints JSON lines; the agent's own work directory is never
 # recorded.
@@ -84,6 +85,18 @@ for i in $(seq 1200); do echo "burst file $i" >"$T/burst/f$i"; done
 expect_status 1 "check: a burst of new files" -- "$AGENT" --workdir "$W" --config "$WORK/rule.xml" check
 check "a burst: all 1200 creates are shown" [ "$(events | grep -c "^create $T/burst/f")" = 1200 ]
 check "a burst: none is shown twice" [ -z "$(events | uniq -d)" ]
+
+# A burst beyond what one look holds: the newest 4,000 are shown, the user is
+# told where the rest are, and the count is of them all.
+mkdir "$T/flood"
+(cd "$T/flood" && seq 4100 | xargs touch)
+expect_status 1 "check: a flood of new files" -- "$AGENT" --workdir "$W" --config "$WORK/rule.xml" check
+check "a flood: the newest 4000 creates are shown" [ "$(events | grep -c "^create $T/flood/")" = 4000 ]
+expect_text "$WORK/out" "completed in .*: 4100 created$" "a flood: the count is of every create"
+expect_text "$WORK/err" "more events came at once than could be shown; kvo-agent events lists them all" \
+    "a flood: the user is told where the rest are"
+rm -r "$T/flood"
+expect_status 2 "check: the flood removed" -- "$AGENT" --workdir "$W" --config "$WORK/rule.xml" check
 
 # More events kept than one query hands out, the newest recorded at a time
 # that narrows to a negative 32-bit number: the new event is still shown.
