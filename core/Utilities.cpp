@@ -42,10 +42,6 @@ long long Nanos(const struct statx_timestamp& ts) {
     return static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
 }
 
-}  // namespace
-
-namespace {
-
 // The status as lstat gives it, from a statx that also asked for the birth time.
 void StatusFromStatx(const struct statx& sx, struct stat& st) {
     st = {};

@@ -13,9 +13,9 @@
 //
 // Thread safety: the members are called by the scanner's thread only; the
 // worker threads are internal, run at the lowest CPU priority, and are joined
-// by the destructor. At most `depth`
-// keys wait at once, so a scanner that pauses (for its CPU limit, or a stop)
-// holds the helper back within that many files.
+// by the destructor. At most `depth` keys wait at once, so a scanner that
+// pauses (for its CPU limit, or a stop) holds the helper back within that
+// many files.
 #pragma once
 
 #include <sys/stat.h>
