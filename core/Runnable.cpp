@@ -1,8 +1,6 @@
 #include "core/Runnable.h"
 
 #include <pthread.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <climits>
@@ -79,7 +77,7 @@ wxThread::ExitCode CRunnable::Entry() {
     // thread keeps the creator's value.
     if (m_priority != wxPRIORITY_DEFAULT) {
         int nice = 20 - (2 * static_cast<int>(m_priority)) / 5;
-        if (setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), nice) != 0)
+        if (!SetCallingThreadNice(nice))
             KVO_TRACE(kThreadCategory, "Thread %s keeps its priority (nice %d refused)",
                       GetThreadName(), nice);
     }

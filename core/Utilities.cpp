@@ -1,7 +1,9 @@
 #include "core/Utilities.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <time.h>
 #include <unistd.h>
@@ -82,6 +84,10 @@ bool ReadStatus(const char* name, bool wantBirth, struct stat& st, long long& bo
 }
 
 }  // namespace
+
+bool SetCallingThreadNice(int nice) {
+    return setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), nice) == 0;
+}
 
 bool GetFileTimestamps(const wxString& path, long long* lastAccessed, long long* lastModified,
                        long long* created, long long* size, struct stat* status) {

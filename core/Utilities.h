@@ -27,6 +27,9 @@ long long TimespecNanos(const struct timespec& ts);
 // Times in nanoseconds since the epoch. created is the birth time where the file
 // system reports one (statx), else the status-change time. Any pointer may be
 // null. Does not follow a final symbolic link. False when the file cannot be examined.
+// Sets the calling thread's own nice value (on Linux each thread has one);
+// false (errno set) when refused, as raising priority is without privileges.
+bool SetCallingThreadNice(int nice);
 bool GetFileTimestamps(const wxString& path, long long* lastAccessed, long long* lastModified,
                        long long* created, long long* size, struct stat* status);
 // Nanoseconds since the epoch to milliseconds since the epoch.

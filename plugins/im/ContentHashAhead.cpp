@@ -112,7 +112,8 @@ void CContentHashAhead::Run() {
     // the other scanner and two workers, and the scanner lost a sixth of its
     // time waiting to run. A worker that falls behind costs nothing more
     // than the scanner reading that file itself.
-    SetCallingThreadCpuLowest();
+    const int kLowestPriority = 19;
+    KvoCore::SetCallingThreadNice(kLowestPriority);
     std::vector<unsigned char> buffer(kReadWindow);
     long long counted = 0;
     for (;;) {

@@ -3,7 +3,6 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -65,12 +64,6 @@ bool SetCallingThreadIoIdle() {
     // No libc wrapper; IOPRIO_WHO_PROCESS with id 0 is the calling thread alone.
     constexpr int kWhoProcess = 1, kClassIdle = 3, kClassShift = 13;
     return syscall(SYS_ioprio_set, kWhoProcess, 0, kClassIdle << kClassShift) == 0;
-}
-
-bool SetCallingThreadCpuLowest() {
-    // The nice value is the thread's own on Linux; the thread id names just this one.
-    constexpr int kLowest = 19;
-    return setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), kLowest) == 0;
 }
 
 }  // namespace KvoPluginIm

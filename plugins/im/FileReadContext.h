@@ -20,8 +20,6 @@ bool AnyPageCached(int fd, off_t size);
 int OpenForReading(const char* path, int flags);
 // Idle IO priority for the calling thread; false (errno set) when refused.
 bool SetCallingThreadIoIdle();
-// The lowest CPU priority (nice 19) for the calling thread alone; false (errno set) when refused.
-bool SetCallingThreadCpuLowest();
 
 struct FileReadContext {
     FileReadContext(int fd, long long size, const struct stat& examined, std::vector<unsigned char>& buffer)

@@ -98,7 +98,8 @@ void CDirectoryIntegrityScanThread::AddDirectoryAttributesOfInterest(const CSqlD
 void CDirectoryIntegrityScanThread::ReadEntityState(const wxString& path, bool wantStatus) {
     const AttributeNames& n = Names();
     const bool wantSecurity = Wants(n.permissions) || Wants(n.owner) || Wants(n.group);
-    // The birth time costs a statx of its own; ask for it only when a set wants it.
+    // The birth time needs statx, which not every file system answers in full:
+    // asked for only when a set wants it.
     if (wantStatus || wantSecurity) {
         m_statusRead = KvoCore::GetFileTimestamps(path, &m_lastAccessed, &m_lastModified,
                                                   Wants(n.created) ? &m_created : nullptr, &m_size, &m_status);
