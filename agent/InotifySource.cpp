@@ -160,7 +160,7 @@ void CInotifySource::WarnUnwatched() {
     m_warnedAt = m_unwatched;
     KvoCore::LogWarning(wxString::Format(
         "real-time: the inotify watch limit is reached; %lld directories are not watched (raise "
-        "fs.inotify.max_user_watches); pseudo-real-time scans cover them meanwhile",
+        "fs.inotify.max_user_watches); incremental scans cover them meanwhile",
         m_unwatched));
 }
 

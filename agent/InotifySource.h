@@ -3,7 +3,7 @@
 // as they come (their first entries reported as created), renames paired by
 // cookie, no user or process. Beyond the watch limit the directories left
 // unwatched are counted and a warning names the setting to raise; the
-// plug-in's pseudo-real-time scans cover them meanwhile.
+// engine has them covered by incremental scans meanwhile.
 #pragma once
 
 #include <map>

@@ -30,7 +30,7 @@ CRealtimeEngine::Mode CRealtimeEngine::ModeOf(const std::string& setting) {
 }
 
 CRealtimeEngine::CRealtimeEngine(KvoCore::CDom& dom, Mode mode, size_t queueCapacity)
-    : CRunnable("realtime-engine", &dom), m_dom(dom), m_mode(mode), m_queue(queueCapacity) {}
+    : CRunnable("realtime-engine", &dom), m_dom(dom), m_mode(mode), m_queue(queueCapacity), m_cover(m_dom) {}
 
 CRealtimeEngine::~CRealtimeEngine() {
     Stop();
@@ -97,12 +97,14 @@ void CRealtimeEngine::OnRun() {
         const bool readable = CRealtimePlatform::WaitReadable(m_source->Fd(), m_wakeFd, timeout);
         CRealtimePlatform::DrainWake(m_wakeFd);
         ApplyWatchList();
+        if (!m_source) break;  // neither source could watch
         if (readable) {
             m_source->Read(*this);
         } else {
             m_source->Idle(*this);
             EndMissedEpisode();
         }
+        m_cover.Follow(m_source->UnwatchedDirs());
     }
     EndMissedEpisode();
 }

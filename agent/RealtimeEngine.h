@@ -6,7 +6,8 @@
 // Nothing is lost unseen: a kernel queue overflow, a change whose path
 // cannot be found, or a full queue ask the plug-in for an incremental scan
 // (state key zel.im.bNeedIncrementalScan) and are logged once per episode
-// with their count. What runs, how many directories it watches and how many
+// with their count. Directories left unwatched (the inotify watch limit) are
+// covered by incremental scans instead (CUnwatchedCover). What runs, how many directories it watches and how many
 // changes were deferred to scans are published as state keys (AgentKeys.h).
 //
 // Begin, start and Stop belong to the owner; Watch and Next may be called
@@ -22,6 +23,7 @@
 #include "agent/ChangeSink.h"
 #include "agent/ChangeSource.h"
 #include "agent/RealtimeQueue.h"
+#include "agent/UnwatchedCover.h"
 #include "agent/WatchList.h"
 #include "core/Dom.h"
 #include "core/Runnable.h"
@@ -71,6 +73,7 @@ private:
     long long m_missed = 0;
     std::string m_missedWhy;
     long long m_deferred = 0;
+    CUnwatchedCover m_cover;
 };
 
 }  // namespace KvoAgent

@@ -1,0 +1,56 @@
+# The inotify engine beyond the watch limit, lowered in a user namespace of
+# the agent's own so that the machine's limit stays as it is: the warning
+# names the setting to raise, status counts the unwatched directories, and a
+# change in one of them is reported by the incremental scan that covers them,
+# once, as a change in a watched one is reported at once.
+source "$(dirname "$0")/common.bash" "$@"
+AGENT=$(cd "$(dirname "$AGENT")" && pwd)/$(basename "$AGENT")
+if ! unshare -Ur true 2>/dev/null; then
+    echo "SKIP: this host does not allow user namespaces"
+    exit 77
+fi
+T=$WORK/t
+for i in 1 2 3 4 5 6; do mkdir -p "$T/d$i" && echo v1 >"$T/d$i/f"; done
+cat >"$WORK/config.xml" <<EOF2
+<SecurityConfiguration>
+<AgentConfiguration systemIntegrityAllowOnChange="true" systemIntegrityEventMode="2"
+  systemIntegrityOnchangeBackoffMinMS="500" systemIntegrityOnchangeBackoffMaxMS="2000"/>
+<IntegrityRules><IntegrityRule id="1" name="Tree" identifier="1001" severity="2" allowOnChange="true">
+  <FileSet base="$T"><Include key="**"/><Attributes><STANDARD/><sha256/></Attributes></FileSet>
+</IntegrityRule></IntegrityRules></SecurityConfiguration>
+EOF2
+W=$WORK/w
+A=("$AGENT" --workdir "$W" --config "$WORK/config.xml")
+expect_status 0 "the baseline" -- "${A[@]}" baseline
+until_true() { local n=$(($1 * 10)); shift; for _ in $(seq $n); do "$@" && return 0; sleep 0.1; done; return 1; }
+
+: >"$W/kvo-agent.log"
+# Seven directories, four watches.
+unshare -Ur sh -c 'echo 4 >/proc/sys/user/max_inotify_watches && exec "$@"' sh \
+    "${A[@]}" --set kvo.realtime=inotify run >"$WORK/run.out" 2>&1 &
+agent=$!
+until_true 30 grep -q "real-time: watching 1 directories" "$W/kvo-agent.log" ||
+    { echo "FAIL: the engine did not start"; cat "$WORK/run.out"; }
+# The start check, then the first scan that covers the unwatched directories.
+scans_completed() { [ "$(grep -c "integrity scan completed" "$W/kvo-agent.log")" -ge 2 ]; }
+until_true 60 scans_completed || { echo "FAIL: the first two scans did not end"; cat "$W/kvo-agent.log"; }
+expect_text "$W/kvo-agent.log" \
+    "the inotify watch limit is reached; 3 directories are not watched (raise fs.inotify.max_user_watches)" \
+    "the warning names the count and the setting"
+expect_text "$W/kvo-agent.log" "incremental scans cover the directories that are not watched" "the cover is logged"
+"${A[@]}" status >"$WORK/status"
+expect_text "$WORK/status" "^real-time engine: inotify, 4 directories watched, 3 unwatched," "status counts them"
+
+for i in 1 2 3 4 5 6; do echo v2 >>"$T/d$i/f"; done
+updated() { [ "$(grep -c "\"$T/d[1-6]/f\"" "$W/events.jsonl")" -ge "$1" ]; }
+check "the three watched files reported at once" until_true 30 updated 3
+# The next scan that covers the others follows the last one by ten seconds.
+check "the three unwatched ones by the next scan" until_true 90 updated 6
+sleep 3
+check "each of the six files reported once, as updated" \
+    [ "$(python3 -c 'import json, sys
+seen = [(e["key"], e["operationType"]) for e in map(json.loads, open(sys.argv[1])) if e["key"].startswith(sys.argv[2])]
+print(len(seen), len(set(seen)), sorted(set(op for _, op in seen)))' "$W/events.jsonl" "$T/d")" = "6 6 ['update']" ]
+kill -TERM $agent && wait $agent
+check "the agent stopped cleanly" [ $? -eq 0 ]
+finish
