@@ -16,7 +16,7 @@
 // (UDP datagrams, or TCP with octet counting).
 //
 // A CEF line is assembled by the caller in a byte buffer:
-//   AppendHeaderCEF        "CEF:0|kvo|kvo-agent|0.1.0|"
+//   AppendHeaderCEF        "CEF:0|kvo|kvo-agent|<version>|"
 //   (caller)               "sigid|name|severity|"
 //   AppendHostIdentityCEF  "dvchost=<host name>" and, from format level 2,
 //                          " dvc=<IPv4 address>" (the first non-loopback IPv4

@@ -20,7 +20,9 @@ trap 'stop_agent; kill $NOTIFY_PID 2>/dev/null; dpkg --purge kvo-agent >/dev/nul
 [ -d /run/systemd/system ] && systemctl mask --runtime kvo-agent
 
 version=$(dpkg-parsechangelog -l "$SRC/debian/changelog" -S Version)
-for v in "$version" "$version+upgrade1"; do
+# A newer upstream version: the programs must report it once it is installed.
+upgrade=${version%-*}+upgrade1-1
+for v in "$version" "$upgrade"; do
     make -C "$SRC" --no-print-directory package PACKAGE_WORK="$WORK/deb" PACKAGE_OUT="$WORK/$v" \
         PACKAGE_VERSION="$([ "$v" = "$version" ] || echo "$v")" >"$WORK/build.log" 2>&1 ||
         { echo "FAIL: make package $v:"; tail -30 "$WORK/build.log"; exit 1; }
@@ -32,6 +34,7 @@ check "lintian finds no error or warning: $(cat "$WORK/lintian")" [ $status -eq 
 sed 's/^/    lintian: /' "$WORK/lintian"
 
 check "the package installs" dpkg -i "$deb"
+check "the agent reports the package's version [$(kvo-agent --version)]" [ "$(kvo-agent --version)" = "kvo-agent ${version%-*}" ]
 check "a private work directory" [ "$(stat -c %a "$STATE")" = 700 ]
 check "the configuration is a conffile" dpkg-query -W -f='${Conffiles}' kvo-agent | grep -q /etc/kvo/kvo-agent.xml
 check "the man pages are found" man -w kvo-agent.xml kvo-agent
@@ -60,7 +63,8 @@ check "a new file in /etc is reported" [ "$(events)" = 1 ]
 checks=$(grep -c '^8002|' "$STATE/agent-events.log")
 
 # Upgraded while it runs; then restarted as systemd restarts it after an upgrade.
-check "the newer package installs over the running agent" dpkg -i "$WORK/$version+upgrade1"/kvo-agent_*.deb
+check "the newer package installs over the running agent" dpkg -i "$WORK/$upgrade"/kvo-agent_*.deb
+check "and reports its version [$(kvo-agent --version)]" [ "$(kvo-agent --version)" = "kvo-agent ${upgrade%-*}" ]
 stop_agent
 check "systemd is told STOPPING" grep -q STOPPING=1 "$WORK/notified"
 start_agent 2

@@ -8,6 +8,7 @@
 
 #include "core/Syslogger.h"
 #include "core/Utilities.h"
+#include "core/Version.h"
 #include "plugins/im/SqlEntity.h"
 #include "tests/unit/SyslogTestSupport.h"
 #include "tests/unit/im/ScannerFrameworkTestSupport.h"
@@ -15,7 +16,7 @@
 namespace KvoTest {
 namespace {
 
-const char* const kHeader = "CEF:0|kvo|kvo-agent|0.1.0|";
+const std::string kHeader = std::string("CEF:0|kvo|kvo-agent|") + KvoCore::kAgentVersion + "|";
 
 class CSyslogScanner : public CScriptedScanThread {
 public:
