@@ -14,6 +14,10 @@ namespace {
 const unsigned long long kMask = FAN_CREATE | FAN_DELETE | FAN_MODIFY | FAN_ATTRIB | FAN_RENAME | FAN_ONDIR;
 // Remembered directory handles; past this the map starts again.
 const size_t kMaxDirs = 65536;
+// A change in a directory that is gone by the time its event is read waits
+// this long for the removal of that directory to tell where it was.
+const long long kParkMs = 1000;
+const size_t kMaxParked = 65536;
 
 unsigned long long FsidOf(const __kernel_fsid_t& fsid) {
     return (static_cast<unsigned long long>(static_cast<unsigned int>(fsid.val[0])) << 32) |
@@ -80,26 +84,68 @@ bool CFanotifySource::MarkFilesystemOf(const std::string& dir, std::string& erro
 
 void CFanotifySource::Read(CChangeSink& sink) {
     char buffer[64 * 1024];
-    // A record with a name is only 4-byte aligned in the buffer: each is read
-    // from an aligned copy of its own.
-    alignas(fanotify_event_metadata) char record[4096];
     for (;;) {
         const ssize_t length = CRealtimePlatform::Read(m_fd, buffer, sizeof buffer);
-        if (length <= 0) return;
+        if (length <= 0) break;
         size_t offset = 0;
         while (offset + sizeof(fanotify_event_metadata) <= static_cast<size_t>(length)) {
             fanotify_event_metadata event;
             memcpy(&event, buffer + offset, sizeof event);
             if (event.event_len < sizeof event || offset + event.event_len > static_cast<size_t>(length)) break;
             if (event.fd >= 0) CRealtimePlatform::Close(event.fd);
-            if (event.event_len > sizeof record) {
+            if (event.event_len > kMaxRecord) {
                 sink.Missed(1, "an event was too large to read");
             } else {
-                memcpy(record, buffer + offset, event.event_len);
-                HandleEvent(*reinterpret_cast<const fanotify_event_metadata*>(record), sink);
+                HandleRecord(std::string(buffer + offset, event.event_len), sink);
             }
             offset += event.event_len;
         }
+    }
+    RetryParked(sink);
+}
+
+void CFanotifySource::Idle(CChangeSink& sink) { RetryParked(sink); }
+
+void CFanotifySource::HandleRecord(std::string&& bytes, CChangeSink& sink) {
+    // A record with a name is only 4-byte aligned in the buffer: it is read
+    // from an aligned copy of its own.
+    alignas(fanotify_event_metadata) char record[kMaxRecord];
+    memcpy(record, bytes.data(), bytes.size());
+    const auto& event = *reinterpret_cast<const fanotify_event_metadata*>(record);
+    if (HandleEvent(event, sink, nullptr)) return;
+    if (m_parked.size() >= kMaxParked) {
+        sink.Missed(1, "a changed directory could not be found by its handle");
+        return;
+    }
+    // Who made the change is asked now, while the process may still run.
+    Parked parked{std::move(bytes), CRealtimePlatform::NowMillis(), {}, {}};
+    if (event.pid > 0) m_identity.Lookup(event.pid, parked.user, parked.process);
+    m_parked.push_back(std::move(parked));
+}
+
+// A directory found again may be the one another parked change needs: round
+// again until no more are found. Those that waited too long cost a scan.
+void CFanotifySource::RetryParked(CChangeSink& sink) {
+    if (m_parked.empty()) return;
+    alignas(fanotify_event_metadata) char record[kMaxRecord];
+    m_lookupOnly = true;
+    for (bool found = true; found;) {
+        found = false;
+        for (auto it = m_parked.begin(); it != m_parked.end();) {
+            memcpy(record, it->bytes.data(), it->bytes.size());
+            if (HandleEvent(*reinterpret_cast<const fanotify_event_metadata*>(record), sink, &*it)) {
+                it = m_parked.erase(it);
+                found = true;
+            } else {
+                ++it;
+            }
+        }
+    }
+    m_lookupOnly = false;
+    const long long now = CRealtimePlatform::NowMillis();
+    while (!m_parked.empty() && now - m_parked.front().at >= kParkMs) {
+        sink.Missed(1, "a changed directory could not be found by its handle");
+        m_parked.pop_front();
     }
 }
 
@@ -107,29 +153,43 @@ bool CFanotifySource::DirectoryOf(const void* info, std::string& dir, std::strin
     const auto* fid = static_cast<const fanotify_event_info_fid*>(info);
     auto* handle = reinterpret_cast<file_handle*>(const_cast<unsigned char*>(fid->handle));
     name = reinterpret_cast<const char*>(handle->f_handle + handle->handle_bytes);
-    const unsigned long long fsid = FsidOf(fid->fsid);
-    std::string key(reinterpret_cast<const char*>(&fsid), sizeof fsid);
-    key.append(reinterpret_cast<const char*>(&handle->handle_type), sizeof handle->handle_type);
-    key.append(reinterpret_cast<const char*>(handle->f_handle), handle->handle_bytes);
+    std::string key = KeyOf(info);
     const auto known = m_dirs.find(key);
     if (known != m_dirs.end()) {
         dir = known->second;
         return true;
     }
-    const auto mount = m_mountFds.find(fsid);
+    const auto gone = m_gone.find(key);
+    if (gone != m_gone.end()) {
+        dir = gone->second;
+        return true;
+    }
+    // A handle that could not be opened once is of a directory that is gone.
+    if (m_lookupOnly) return false;
+    const auto mount = m_mountFds.find(FsidOf(fid->fsid));
     if (mount == m_mountFds.end() || !CRealtimePlatform::PathOfHandle(mount->second, handle, dir)) return false;
     if (m_dirs.size() >= kMaxDirs) m_dirs.clear();
     m_dirs.emplace(std::move(key), dir);
     return true;
 }
 
-void CFanotifySource::HandleEvent(const fanotify_event_metadata& event, CChangeSink& sink) {
+std::string CFanotifySource::KeyOf(const void* info) {
+    const auto* fid = static_cast<const fanotify_event_info_fid*>(info);
+    const auto* handle = reinterpret_cast<const file_handle*>(fid->handle);
+    const unsigned long long fsid = FsidOf(fid->fsid);
+    std::string key(reinterpret_cast<const char*>(&fsid), sizeof fsid);
+    key.append(reinterpret_cast<const char*>(&handle->handle_type), sizeof handle->handle_type);
+    key.append(reinterpret_cast<const char*>(handle->f_handle), handle->handle_bytes);
+    return key;
+}
+
+bool CFanotifySource::HandleEvent(const fanotify_event_metadata& event, CChangeSink& sink, const Parked* parked) {
     if (event.mask & FAN_Q_OVERFLOW) {
         sink.Missed(1, "the kernel's fanotify queue overflowed");
-        return;
+        return true;
     }
     const bool isDir = (event.mask & FAN_ONDIR) != 0;
-    std::string path, oldPath, newPath;
+    std::string path, oldPath, newPath, entry;
     const char* at = reinterpret_cast<const char*>(&event) + event.metadata_len;
     const char* end = reinterpret_cast<const char*>(&event) + event.event_len;
     while (at + sizeof(fanotify_event_info_header) <= end) {
@@ -137,12 +197,11 @@ void CFanotifySource::HandleEvent(const fanotify_event_metadata& event, CChangeS
         if (header->len == 0) break;
         std::string dir, name;
         const int type = header->info_type;
-        if (type == FAN_EVENT_INFO_TYPE_DFID_NAME || type == FAN_EVENT_INFO_TYPE_OLD_DFID_NAME ||
-            type == FAN_EVENT_INFO_TYPE_NEW_DFID_NAME) {
-            if (!DirectoryOf(header, dir, name)) {
-                sink.Missed(1, "a changed directory could not be found by its handle");
-                return;
-            }
+        if (type == FAN_EVENT_INFO_TYPE_FID) {
+            entry = KeyOf(header);
+        } else if (type == FAN_EVENT_INFO_TYPE_DFID_NAME || type == FAN_EVENT_INFO_TYPE_OLD_DFID_NAME ||
+                   type == FAN_EVENT_INFO_TYPE_NEW_DFID_NAME) {
+            if (!DirectoryOf(header, dir, name)) return false;
             std::string& target = type == FAN_EVENT_INFO_TYPE_OLD_DFID_NAME   ? oldPath
                                    : type == FAN_EVENT_INFO_TYPE_NEW_DFID_NAME ? newPath
                                                                                : path;
@@ -150,6 +209,20 @@ void CFanotifySource::HandleEvent(const fanotify_event_metadata& event, CChangeS
         }
         at += header->len;
     }
+    // A removed directory's handle can no longer be opened: the changes made
+    // in it before, read after, find it here.
+    if (isDir && (event.mask & FAN_DELETE) && !entry.empty() && !path.empty()) {
+        if (m_gone.size() >= kMaxDirs) m_gone.clear();
+        m_gone[entry] = path;
+    }
+    m_who = parked;
+    Report(event, isDir, path, oldPath, newPath, sink);
+    m_who = nullptr;
+    return true;
+}
+
+void CFanotifySource::Report(const fanotify_event_metadata& event, bool isDir, const std::string& path,
+                             const std::string& oldPath, const std::string& newPath, CChangeSink& sink) {
     const int pid = event.pid;
     if (event.mask & FAN_RENAME) {
         // Paths under a renamed directory are no longer where they were remembered.
@@ -179,7 +252,12 @@ void CFanotifySource::Emit(CChangeSink& sink, const char* operation, const std::
     notification.time = CRealtimePlatform::NowMillis();
     if (pid > 0) {
         notification.pid = std::to_string(pid);
-        m_identity.Lookup(pid, notification.procUser, notification.processName);
+        if (m_who != nullptr) {
+            notification.procUser = m_who->user;
+            notification.processName = m_who->process;
+        } else {
+            m_identity.Lookup(pid, notification.procUser, notification.processName);
+        }
     }
     sink.Deliver(std::move(notification));
 }

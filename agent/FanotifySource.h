@@ -4,8 +4,12 @@
 // root's when extensions are watched); events outside the watch list are
 // dropped here. Directory handles are resolved to paths through a
 // descriptor on their filesystem and remembered until a directory is renamed.
+// A change read after its directory was removed (an rm -rf) waits up to a
+// second for the removal's own event, which names the directory's handle and
+// where it was; only a change whose directory stays unknown costs a scan.
 #pragma once
 
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -32,13 +36,31 @@ public:
     bool Watch(const CWatchList& list, std::string& error) override;
     void Read(CChangeSink& sink) override;
     long long WatchedDirs() const override { return static_cast<long long>(m_list.Dirs().size()); }
+    int IdleTimeoutMs() const override { return m_parked.empty() ? -1 : 100; }
+    void Idle(CChangeSink& sink) override;
 
 private:
+    // A change whose directory could not be found yet, with who made it.
+    struct Parked {
+        std::string bytes;
+        long long at;
+        std::string user;
+        std::string process;
+    };
+    static const size_t kMaxRecord = 4096;
+
     explicit CFanotifySource(int fd) : m_fd(fd) {}
     bool MarkFilesystemOf(const std::string& dir, std::string& error);
-    void HandleEvent(const fanotify_event_metadata& event, CChangeSink& sink);
+    void HandleRecord(std::string&& bytes, CChangeSink& sink);
+    void RetryParked(CChangeSink& sink);
+    // False, reporting nothing, when a directory of the event cannot be found.
+    bool HandleEvent(const fanotify_event_metadata& event, CChangeSink& sink, const Parked* parked);
+    void Report(const fanotify_event_metadata& event, bool isDir, const std::string& path,
+                const std::string& oldPath, const std::string& newPath, CChangeSink& sink);
     // The directory of a handle record, or false when it cannot be found.
     bool DirectoryOf(const void* info, std::string& dir, std::string& name);
+    // The identity of the object a handle record names.
+    static std::string KeyOf(const void* info);
     void Emit(CChangeSink& sink, const char* operation, const std::string& path, const std::string& oldPath,
               int pid);
 
@@ -46,6 +68,10 @@ private:
     CWatchList m_list;
     std::map<unsigned long long, int> m_mountFds;  // filesystem id -> descriptor of a directory on it
     std::unordered_map<std::string, std::string> m_dirs;  // handle -> directory path
+    std::unordered_map<std::string, std::string> m_gone;  // handle -> path of a removed directory
+    std::deque<Parked> m_parked;
+    bool m_lookupOnly = false;          // while retrying: a handle that failed once stays gone
+    const Parked* m_who = nullptr;      // while reporting a parked change
     CProcessIdentity m_identity;
 };
 

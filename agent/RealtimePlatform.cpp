@@ -21,8 +21,11 @@
 namespace KvoAgent {
 
 int CRealtimePlatform::FanotifyInit(std::string& error) {
-    const int fd = fanotify_init(FAN_CLASS_NOTIF | FAN_REPORT_DFID_NAME | FAN_CLOEXEC | FAN_NONBLOCK,
-                                 O_RDONLY | O_LARGEFILE | O_CLOEXEC);
+    const unsigned int flags = FAN_CLASS_NOTIF | FAN_CLOEXEC | FAN_NONBLOCK;
+    const unsigned int eventFlags = O_RDONLY | O_LARGEFILE | O_CLOEXEC;
+    int fd = fanotify_init(flags | FAN_REPORT_DFID_NAME_TARGET, eventFlags);
+    // Kernels before 5.17 give no handle of the entry itself.
+    if (fd < 0 && errno == EINVAL) fd = fanotify_init(flags | FAN_REPORT_DFID_NAME, eventFlags);
     if (fd < 0) error = strerror(errno);
     return fd;
 }

@@ -15,7 +15,8 @@ namespace KvoAgent {
 class CRealtimePlatform {
 public:
     // fanotify for whole filesystems, reporting directory handles and names
-    // (and renames as one event); -1 with the reason when refused.
+    // (and renames as one event), and the handle of the entry itself where
+    // the kernel gives it; -1 with the reason when refused.
     static int FanotifyInit(std::string& error);
     static bool FanotifyMarkFilesystem(int fd, const std::string& path, unsigned long long mask, std::string& error);
     static int InotifyInit(std::string& error);

@@ -88,4 +88,26 @@ print(len(keys), len(set(keys)))' "$W/events.jsonl" "$T/flood/")" = "300 300" ]
 "${A[@]}" status >"$WORK/status"
 expect_text "$WORK/status" "^real-time engine: fanotify, 1 directories watched, 0 unwatched, [1-9][0-9]* changes left to scans$" "status shows the engine"
 stop_agent
+
+# Trees removed while the agent reads nothing (stopped): the changes in their
+# directories are read after the directories are gone. The tree outside the
+# watch list costs nothing; the one inside is reported file by file, without a scan.
+for d in "$WORK/outside/a/b/c" "$T/gone/x/y"; do
+    mkdir -p "$d" && for sub in "$d" "${d%/*}" "${d%/*/*}"; do for i in 1 2 3; do echo x >"$sub/f$i.conf"; done; done
+done
+start_agent --set kvo.realtime=fanotify
+gone() { [ "$(grep -c "\"$T/gone/" "$W/events.jsonl")" -ge "$1" ]; }
+until_true 30 gone 9 || echo "FAIL: the start check did not report the tree to remove"
+kill -STOP $agent
+rm -rf "$WORK/outside/a" "$T/gone"
+kill -CONT $agent
+until_true 30 gone 18
+sleep 2
+check "each of the 9 removed files reported once as deleted" [ "$(python3 -c 'import json, sys
+keys = [e["key"] for e in map(json.loads, open(sys.argv[1])) if e["key"].startswith(sys.argv[2]) and e["operationType"] == "delete"]
+print(len(keys), len(set(keys)))' "$W/events.jsonl" "$T/gone/")" = "9 9" ]
+check "no scan was asked for" [ -z "$(grep "could not be reported one by one" "$W/kvo-agent.log")" ]
+"${A[@]}" status >"$WORK/status"
+expect_text "$WORK/status" "^real-time engine: fanotify, 1 directories watched, 0 unwatched, 0 changes left to scans$" "status: nothing left to scans"
+stop_agent
 finish
