@@ -27,11 +27,36 @@ else
   dom:Log("info", "real-time engine: none (" .. tostring(reason) .. ")")
 end
 dom:ConditionRaise("kvo.realtime.decided")
-if not engine then return end
 
 local CONFIG = "zel.im.configProcessed"
 dom:ConditionRegister(CONFIG)
 local configSeen = 0
+
+-- The control loop reads once, at its start, whether real-time notifications
+-- come: a reload that turns on-change on or off is followed after a restart,
+-- and the log says so rather than leave it unnoticed.
+local allowedAtStart, allowedLast = settings.allowOnChange, settings.allowOnChange
+local function followAllowed(allowed)
+  if allowed == allowedLast then return end
+  allowedLast = allowed
+  if allowed == allowedAtStart then return end
+  dom:Log("warning", allowed
+    and "real-time: the configuration now allows on-change; the real-time engine starts when the agent restarts"
+    or "real-time: the configuration no longer allows on-change; the real-time engine runs until the agent restarts")
+end
+
+if not engine then
+  -- An engine that could not start, or was turned off, is no reload's to follow.
+  if allowedAtStart then return end
+  repeat
+    local count = dom:ConditionQuery(CONFIG) or 0
+    if count ~= configSeen then
+      configSeen = count
+      followAllowed(E.Settings(dom).allowOnChange)
+    end
+  until dom:ShouldExit(500)
+  return
+end
 local current, nextUpdate = nil, 0
 local retiring = {}  -- replaced objects, each until its changes have settled
 local lastChange = -math.huge
@@ -42,6 +67,7 @@ end
 
 local function reopen()
   settings = E.Settings(dom)
+  followAllowed(settings.allowOnChange)
   if current then retiring[#retiring + 1] = {object = current, closeAt = E.Clock() + settleAll()} end
   current = O(dom, settings.settleMs, settings.maxDelayMs)
   O.Register(current, dom)

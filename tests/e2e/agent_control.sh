@@ -14,11 +14,12 @@ done
 mkdir -p "$WORK/later"
 echo "a file the second rule watches" >"$WORK/later/added.conf"
 
-# config CPU_LIMIT [SECOND_RULE]: the tree's rule, and with a second argument a rule over "later" too.
+# config CPU_LIMIT [SECOND_RULE [ALLOW_ON_CHANGE]]: the tree's rule, and with a second argument a
+# rule over "later" too.
 config() {
     cat <<XML
 <SecurityConfiguration>
-  <AgentConfiguration systemIntegrityAllowOnChange="false" systemIntegrityCPULimit="$1"/>
+  <AgentConfiguration systemIntegrityAllowOnChange="${3:-false}" systemIntegrityCPULimit="$1"/>
   <IntegrityRules>
     <IntegrityRule id="1" name="Tree" identifier="1001" severity="2" allowOnChange="false">
       <FileSet base="$T"><Include key="**/*.conf"/><Attributes><STANDARD/><sha256/></Attributes></FileSet>
@@ -81,10 +82,13 @@ check "the events before the one kept are purged" [ "$("${A[@]}" events | grep -
 check "only the agent's own scans ran" [ "$(sqlite3 "$W/si.db" "SELECT COUNT(*) FROM [Scans];")" = 2 ]
 
 # A rule added to the configuration is taken up on SIGHUP: the agent records its baseline.
-config 100 second >"$WORK/config.xml"
+# On-change allowed from now on needs a restart, and the log says so.
+config 100 second true >"$WORK/config.xml"
 kill -HUP $pid
 has_later() { "${A[@]}" entities --limit 2000 | grep -q "^[0-9]* File \[1002 - Later\] $WORK/later/added.conf$"; }
 check "after SIGHUP the new rule's file is in the baseline" until_ok has_later
+check "on-change turned on by a reload is said to need a restart" \
+    until_ok grep -q "the configuration now allows on-change; the real-time engine starts when the agent restarts" "$W/kvo-agent.log"
 # Listing reads rows as they are recorded: the baseline may still be completing.
 idle() { "${A[@]}" status | grep -q "^integrity scan: idle"; }
 check "the new rule's baseline completes" until_ok idle
