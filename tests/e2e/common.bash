@@ -40,6 +40,27 @@ expect_text() {
     fi
 }
 
+# until_true SECONDS COMMAND...: true once COMMAND succeeds within SECONDS.
+until_true() {
+    local end=$((SECONDS + $1))
+    shift
+    until "$@"; do [ $SECONDS -lt "$end" ] || return 1; sleep 0.1; done
+}
+
+# realtime_config BASE [ELEMENT]: one rule over BASE that allows on-change, its
+# events as JSON lines, a settle time of 500 ms; ELEMENT (a Syslog) goes beside it.
+realtime_config() {
+    cat <<XML
+<SecurityConfiguration>
+<AgentConfiguration systemIntegrityAllowOnChange="true" systemIntegrityEventMode="2"
+  systemIntegrityOnchangeBackoffMinMS="500" systemIntegrityOnchangeBackoffMaxMS="2000"/>
+${2:-}
+<IntegrityRules><IntegrityRule id="1" name="Tree" identifier="1001" severity="2" allowOnChange="true">
+  <FileSet base="$1"><Include key="**"/><Attributes><STANDARD/><sha256/></Attributes></FileSet>
+</IntegrityRule></IntegrityRules></SecurityConfiguration>
+XML
+}
+
 # config_xml AGENT_ATTRIBUTES RULE_ATTRIBUTES SETS: a configuration of one rule, without on-change.
 config_xml() {
     printf '<SecurityConfiguration>\n<AgentConfiguration systemIntegrityAllowOnChange="false" %s/>\n<IntegrityRules>\n' "$1"

@@ -125,11 +125,6 @@ P=$WORK/p
 "$AGENT" --workdir "$P" --config "$WORK/onchange.xml" --trace zel.im.scanner.onChange \
     --set zel.im.OnChange.ProcessCheckFrequency=5 --set kvo.realtime=off run >"$WORK/run.out" 2>&1 &
 RUN=$!
-until_true() {  # until_true SECONDS COMMAND...: COMMAND succeeded within SECONDS
-    local end=$((SECONDS + $1))
-    shift
-    until "$@"; do [ $SECONDS -lt "$end" ] || return 1; sleep 0.1; done
-}
 check "a pseudo-real-time scan of host objects closed" until_true 240 eval \
     '[ "$(sqlite3 "$P/si.db" "SELECT COUNT(*) FROM [Scans] WHERE [incrementalScan]=3 AND [endTime]>0;" 2>/dev/null)" = 1 ]'
 polls=$(grep -c pidsRunningNow "$P/kvo-agent.log")

@@ -11,15 +11,7 @@ start_rsyslog
 T=$WORK/t
 mkdir -p "$T/flood"
 for f in py-fanotify py-inotify a-fanotify a-inotify m-fanotify m-inotify; do echo "$f" >"$T/$f.conf"; done
-cat >"$WORK/config.xml" <<EOF2
-<SecurityConfiguration>
-<AgentConfiguration systemIntegrityAllowOnChange="true" systemIntegrityEventMode="2"
-  systemIntegrityOnchangeBackoffMinMS="500" systemIntegrityOnchangeBackoffMaxMS="2000"/>
-<Syslog server="127.0.0.1" port="$UDP_PORT" protocol="udp" format="2"/>
-<IntegrityRules><IntegrityRule id="1" name="Tree" identifier="1001" severity="2" allowOnChange="true">
-  <FileSet base="$T"><Include key="**"/><Attributes><STANDARD/><sha256/></Attributes></FileSet>
-</IntegrityRule></IntegrityRules></SecurityConfiguration>
-EOF2
+realtime_config "$T" "<Syslog server=\"127.0.0.1\" port=\"$UDP_PORT\" protocol=\"udp\" format=\"2\"/>" >"$WORK/config.xml"
 # The work directory lies inside the watched tree: the engine must keep out of it.
 W=$T/w
 A=("$AGENT" --workdir "$W" --config "$WORK/config.xml")
@@ -29,8 +21,6 @@ events() { python3 -c 'import json, sys
 for e in map(json.loads, open(sys.argv[1])):
     if e.get("isKey", e["key"]) == sys.argv[2]: print(e["operationType"], e.get("user", "-"), e.get("processName", "-"))' "$W/events.jsonl" "$1"; }
 matches() { [[ $1 =~ $2 ]]; }
-# until SECONDS COMMAND...: true once COMMAND succeeds.
-until_true() { local n=$(($1 * 10)); shift; for _ in $(seq $n); do "$@" && return 0; sleep 0.1; done; return 1; }
 start_agent() {
     : >"$W/kvo-agent.log"
     "${A[@]}" "$@" run >"$WORK/run.out" 2>&1 & agent=$!

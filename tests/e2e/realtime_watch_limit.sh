@@ -11,18 +11,10 @@ if ! unshare -Ur true 2>/dev/null; then
 fi
 T=$WORK/t
 for i in 1 2 3 4 5 6; do mkdir -p "$T/d$i" && echo v1 >"$T/d$i/f"; done
-cat >"$WORK/config.xml" <<EOF2
-<SecurityConfiguration>
-<AgentConfiguration systemIntegrityAllowOnChange="true" systemIntegrityEventMode="2"
-  systemIntegrityOnchangeBackoffMinMS="500" systemIntegrityOnchangeBackoffMaxMS="2000"/>
-<IntegrityRules><IntegrityRule id="1" name="Tree" identifier="1001" severity="2" allowOnChange="true">
-  <FileSet base="$T"><Include key="**"/><Attributes><STANDARD/><sha256/></Attributes></FileSet>
-</IntegrityRule></IntegrityRules></SecurityConfiguration>
-EOF2
+realtime_config "$T" >"$WORK/config.xml"
 W=$WORK/w
 A=("$AGENT" --workdir "$W" --config "$WORK/config.xml")
 expect_status 0 "the baseline" -- "${A[@]}" baseline
-until_true() { local n=$(($1 * 10)); shift; for _ in $(seq $n); do "$@" && return 0; sleep 0.1; done; return 1; }
 
 : >"$W/kvo-agent.log"
 # Seven directories, four watches.
