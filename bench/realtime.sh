@@ -138,6 +138,8 @@ def wait_for(test, seconds):
         time.sleep(0.01)
     return False
 if not wait_for(lambda: "real-time: watching 1 dir" in open(log).read(), 60): sys.exit("the engine did not start")
+# Changes made while the start's check walks the tree are that scan's to report, not the engine's.
+if not wait_for(lambda: "integrity scan completed" in open(log).read(), 600): sys.exit("the start check did not end")
 seen, lock = {}, threading.Lock()
 creates = []
 def tail():
