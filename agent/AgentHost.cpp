@@ -12,6 +12,7 @@
 #include <lua.hpp>
 #include <wx/filename.h>
 
+#include "agent/AgentKeys.h"
 #include "agent/CommandHelp.h"
 #include "agent/ConfigReloader.h"
 #include "agent/ControlClient.h"
@@ -408,15 +409,17 @@ int CAgentHost::RunAgentScript() {
     KvoCore::LogInfo(wxString::Format("kvo-agent %s running in %s; SIGINT or SIGTERM stops it",
                                       KvoCore::kAgentVersion, dom.GetWorkdirWx()));
     // Until a signal asks for the stop, or the script ends by itself. A
-    // reloaded configuration, and real-time changes that have settled into
-    // si.db, wake the control thread, which would otherwise take them up only
-    // after its pause between rounds.
+    // reloaded configuration, real-time changes that have settled into si.db,
+    // and the engine's requests for a scan wake the control thread, which
+    // would otherwise take them up only after its pause between rounds.
     const unsigned int kScriptPollMs = 200;
     dom.ConditionRegister(KvoCore::Keys::kConfigUpdated);
     dom.ConditionRegister(PluginKeys::kOnChangeDataAvailable);
-    long long reloads = 0, seen = 0, settled = 0;
+    dom.ConditionRegister(AgentKeys::kRealtimeScanAsked);
+    long long reloads = 0, seen = 0, settled = 0, asked = 0, askedSeen = 0;
     dom.ConditionQuery(KvoCore::Keys::kConfigUpdated, seen);
     dom.ConditionQuery(PluginKeys::kOnChangeDataAvailable, settled);
+    dom.ConditionQuery(AgentKeys::kRealtimeScanAsked, askedSeen);
     CServiceWatch service(dom, agent);
     while (agent.isRunning() && !dom.StopRequested()) {
         if (startCheck.Poll()) agent.Awaken();
@@ -426,6 +429,8 @@ int CAgentHost::RunAgentScript() {
         settled = count;
         if (dom.ConditionQuery(KvoCore::Keys::kConfigUpdated, reloads) && reloads != seen) agent.Awaken();
         seen = reloads;
+        if (dom.ConditionQuery(AgentKeys::kRealtimeScanAsked, asked) && asked != askedSeen) agent.Awaken();
+        askedSeen = asked;
         service.Poll();
     }
     service.Stopping();

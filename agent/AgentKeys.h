@@ -17,5 +17,8 @@ inline constexpr char kRealtimeWatchedDirs[] = "kvo.realtime.watchedDirs";
 inline constexpr char kRealtimeUnwatchedDirs[] = "kvo.realtime.unwatchedDirs";
 // Notifications the engine could not deliver, each covered by an incremental scan.
 inline constexpr char kRealtimeDeferred[] = "kvo.realtime.deferred";
+// Raised by the engine each time it asks for an incremental scan: the host
+// wakes the control thread, which would otherwise see it after its pause.
+inline constexpr char kRealtimeScanAsked[] = "kvo.realtime.scanAsked";
 
 }  // namespace AgentKeys

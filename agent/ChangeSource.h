@@ -26,6 +26,9 @@ public:
     virtual void Idle(CChangeSink&) {}
     virtual long long WatchedDirs() const = 0;
     virtual long long UnwatchedDirs() const { return 0; }
+    // Whether some of the watch list reaches no notification (unwatched
+    // directories, or files by extension that the source cannot follow).
+    virtual bool LeavesGaps() const { return UnwatchedDirs() > 0; }
 };
 
 }  // namespace KvoAgent

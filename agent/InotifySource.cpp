@@ -36,6 +36,10 @@ bool CInotifySource::Watch(const CWatchList& list, std::string&) {
     m_list = list;
     for (const auto& dir : list.Dirs()) AddTree(dir, nullptr);
     WarnUnwatched();
+    if (list.HasExtensions())
+        KvoCore::LogWarning(
+            "real-time: inotify cannot watch files by their extension across the host (sets based at the root); "
+            "incremental scans cover them");
     return true;
 }
 

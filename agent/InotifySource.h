@@ -3,7 +3,9 @@
 // as they come (their first entries reported as created), renames paired by
 // cookie, no user or process. Beyond the watch limit the directories left
 // unwatched are counted and a warning names the setting to raise; the
-// engine has them covered by incremental scans meanwhile.
+// engine has them covered by incremental scans meanwhile, as it has files
+// watched by their extension (sets based at the root), which inotify cannot
+// follow across the whole host.
 #pragma once
 
 #include <map>
@@ -33,6 +35,8 @@ public:
     void Idle(CChangeSink& sink) override { FlushMove(sink); }
     long long WatchedDirs() const override { return static_cast<long long>(m_wdPath.size()); }
     long long UnwatchedDirs() const override { return m_unwatched; }
+    // Files by extension would need a watch on every directory of the host.
+    bool LeavesGaps() const override { return m_unwatched > 0 || m_list.HasExtensions(); }
 
 private:
     explicit CInotifySource(int fd) : m_fd(fd) {}

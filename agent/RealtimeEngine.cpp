@@ -30,7 +30,11 @@ CRealtimeEngine::Mode CRealtimeEngine::ModeOf(const std::string& setting) {
 }
 
 CRealtimeEngine::CRealtimeEngine(KvoCore::CDom& dom, Mode mode, size_t queueCapacity)
-    : CRunnable("realtime-engine", &dom), m_dom(dom), m_mode(mode), m_queue(queueCapacity), m_cover(m_dom) {}
+    : CRunnable("realtime-engine", &dom),
+      m_dom(dom),
+      m_mode(mode),
+      m_queue(queueCapacity),
+      m_cover(m_dom, [this] { AskForScan(); }) {}
 
 CRealtimeEngine::~CRealtimeEngine() {
     Stop();
@@ -104,7 +108,7 @@ void CRealtimeEngine::OnRun() {
             m_source->Idle(*this);
             EndMissedEpisode();
         }
-        m_cover.Follow(m_source->UnwatchedDirs());
+        m_cover.Follow(m_source->LeavesGaps());
     }
     EndMissedEpisode();
 }
@@ -146,7 +150,7 @@ void CRealtimeEngine::Deliver(CRealtimeNotification&& notification) {
 void CRealtimeEngine::Missed(long long count, const std::string& why) {
     if (m_missed == 0) {
         m_missedWhy = why;
-        m_dom.Set(PluginKeys::kNeedIncrementalScan, true);
+        AskForScan();
     }
     m_missed += count;
 }
@@ -155,13 +159,18 @@ void CRealtimeEngine::Missed(long long count, const std::string& why) {
 // followed by one that sees its last change.
 void CRealtimeEngine::EndMissedEpisode() {
     if (m_missed == 0) return;
-    m_dom.Set(PluginKeys::kNeedIncrementalScan, true);
+    AskForScan();
     KvoCore::LogWarning(wxString::Format(
         "real-time: %lld changes could not be reported one by one (%s); an incremental scan was requested",
         m_missed, wxString::FromUTF8(m_missedWhy)));
     m_deferred += m_missed;
     m_missed = 0;
     Publish();
+}
+
+void CRealtimeEngine::AskForScan() {
+    m_dom.Set(PluginKeys::kNeedIncrementalScan, true);
+    m_dom.ConditionRaise(AgentKeys::kRealtimeScanAsked);
 }
 
 void CRealtimeEngine::Publish() {

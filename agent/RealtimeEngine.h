@@ -57,6 +57,7 @@ private:
     void Deliver(CRealtimeNotification&& notification) override;
     void Missed(long long count, const std::string& why) override;
     void EndMissedEpisode();
+    void AskForScan();
     void ApplyWatchList();
     void Publish();
 

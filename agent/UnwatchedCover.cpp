@@ -1,67 +1,59 @@
 #include "agent/UnwatchedCover.h"
 
+#include <wx/wxsqlite3.h>
+
 #include <algorithm>
 
 #include "agent/PluginKeys.h"
 #include "core/Log.h"
+#include "core/SqliteDatabase.h"
+#include "core/StateKeys.h"
+#include "core/Utilities.h"
 
 namespace KvoAgent {
 
 namespace {
 
-const std::chrono::milliseconds kShortestPause(10000);
+const long long kShortestPauseMs = 10000;
 const int kPauseFactor = 10;
-// A scan that neither completes nor is followed by another within this long
-// was not the one asked for: ask again.
-const std::chrono::hours kLongestWait(1);
 
 }  // namespace
 
-CUnwatchedCover::CUnwatchedCover(KvoCore::CDom& dom) : m_dom(dom) {
-    m_dom.ConditionRegister(PluginKeys::kScanCompleted);
-    m_dom.ConditionRegister(PluginKeys::kScanInitiated);
-}
+CUnwatchedCover::CUnwatchedCover(KvoCore::CDom& dom, std::function<void()> askForScan)
+    : m_dom(dom), m_askForScan(std::move(askForScan)) {}
 
-void CUnwatchedCover::Follow(long long unwatched) {
-    const Clock::time_point now = Clock::now();
-    if (unwatched <= 0) {
-        // A scan already asked for runs all the same; the next episode starts afresh.
+CUnwatchedCover::~CUnwatchedCover() = default;
+
+void CUnwatchedCover::Follow(bool gaps) {
+    if (!gaps) {
+        // A scan already asked for runs all the same; the next gap starts afresh.
         m_covering = false;
-        m_state = State::Idle;
+        m_asked = false;
+        m_db.reset();
         return;
     }
-    switch (m_state) {
-        case State::Idle:
-            if (!m_covering || now >= m_due) Ask();
-            break;
-        case State::Asked:
-            // The plug-in clears the flag as it starts the scan; until then,
-            // whatever completes is an earlier scan.
-            if (Asking()) {
-                m_completedBefore = Count(PluginKeys::kScanCompleted);
-            } else {
-                m_initiated = Count(PluginKeys::kScanInitiated);
-                m_startedAt = now;
-                m_state = State::Running;
-            }
-            break;
-        case State::Running:
-            if (Served()) {
-                m_due = now + std::max<Clock::duration>(kShortestPause, (now - m_startedAt) * kPauseFactor);
-                m_state = State::Idle;
-            } else if (now - m_startedAt > kLongestWait) {
-                Ask();
-            }
-            break;
+    if (!m_asked) {
+        if (!m_covering || Clock::now() >= m_due) Ask();
+        return;
+    }
+    // Read before si.db: the plug-in clears the flag only once the scan's row is there.
+    const bool asking = Asking();
+    const long long took = ServedIn();
+    if (took >= 0) {
+        m_due = Clock::now() + std::chrono::milliseconds(std::max(kShortestPauseMs, took * kPauseFactor));
+        m_asked = false;
+    } else if (!asking && took == kNoneStarted) {
+        // Cleared by a scan of another kind that started as it was set.
+        m_askForScan();
     }
 }
 
 void CUnwatchedCover::Ask() {
-    if (!m_covering) KvoCore::LogInfo("real-time: incremental scans cover the directories that are not watched");
+    if (!m_covering) KvoCore::LogInfo("real-time: incremental scans cover what is not watched");
     m_covering = true;
-    m_completedBefore = Count(PluginKeys::kScanCompleted);
-    m_dom.Set(PluginKeys::kNeedIncrementalScan, true);
-    m_state = State::Asked;
+    m_asked = true;
+    m_askedAt = KvoCore::TimeNowMillis();
+    m_askForScan();
 }
 
 bool CUnwatchedCover::Asking() const {
@@ -69,17 +61,31 @@ bool CUnwatchedCover::Asking() const {
     return m_dom.Get(PluginKeys::kNeedIncrementalScan, asking) && asking;
 }
 
-// Scans run one at a time: the one asked for is over once a scan completes,
-// or once another starts (a scan begun just as the flag was set may have
-// cleared it, and only incremental and baseline scans say they completed).
-bool CUnwatchedCover::Served() const {
-    return Count(PluginKeys::kScanCompleted) > m_completedBefore || Count(PluginKeys::kScanInitiated) > m_initiated;
-}
-
-long long CUnwatchedCover::Count(const char* condition) const {
-    long long count = 0;
-    m_dom.ConditionQuery(condition, count);
-    return count;
+long long CUnwatchedCover::ServedIn() {
+    try {
+        if (!m_db) {
+            m_db.reset(new KvoCore::CSqliteDatabase(m_dom, KvoCore::Keys::kTraceAgent));
+            if (!m_db->OpenIntegrityDb(m_dom.GetWxString(PluginKeys::kDbPath), KvoCore::DbAccess::ReadOnly))
+                throw wxSQLite3Exception(WXSQLITE_ERROR, "cannot open the integrity database");
+        }
+        wxSQLite3Statement query = m_db->PrepareStatement(
+            "SELECT [startTime], [endTime] FROM [Scans] WHERE [incrementalScan] IN (0, 1) AND [startTime]>=?1 "
+            "ORDER BY [scanId] LIMIT 1;");
+        query.Bind(1, static_cast<wxLongLong>(m_askedAt));
+        wxSQLite3ResultSet row = query.ExecuteQuery();
+        if (!row.NextRow()) return kNoneStarted;
+        if (row.IsNull(1)) return kRunning;
+        return std::max<long long>(0, row.GetInt64(1).GetValue() - row.GetInt64(0).GetValue());
+    } catch (const wxSQLite3Exception& e) {
+        if (!m_unreadable)
+            KvoCore::LogWarning(wxString::Format(
+                "real-time: cannot read the scans in the integrity database (%s); scans are asked for what is "
+                "not watched every ten seconds",
+                e.GetMessage()));
+        m_unreadable = true;
+        m_db.reset();
+        return 0;
+    }
 }
 
 }  // namespace KvoAgent
