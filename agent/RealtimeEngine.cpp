@@ -5,7 +5,6 @@
 #include "agent/AgentKeys.h"
 #include "agent/FanotifySource.h"
 #include "agent/InotifySource.h"
-#include "agent/PluginKeys.h"
 #include "agent/RealtimePlatform.h"
 #include "core/Log.h"
 
@@ -34,7 +33,8 @@ CRealtimeEngine::CRealtimeEngine(KvoCore::CDom& dom, Mode mode, size_t queueCapa
       m_dom(dom),
       m_mode(mode),
       m_queue(queueCapacity),
-      m_cover(m_dom, [this] { AskForScan(); }) {}
+      m_scanRequest(m_dom),
+      m_cover(m_scanRequest) {}
 
 CRealtimeEngine::~CRealtimeEngine() {
     Stop();
@@ -108,7 +108,7 @@ void CRealtimeEngine::OnRun() {
             m_source->Idle(*this);
             EndMissedEpisode();
         }
-        m_cover.Follow(m_source->LeavesGaps());
+        m_cover.Follow(m_source->LeavesGaps(), m_scanRequest.Follow());
     }
     EndMissedEpisode();
 }
@@ -150,7 +150,7 @@ void CRealtimeEngine::Deliver(CRealtimeNotification&& notification) {
 void CRealtimeEngine::Missed(long long count, const std::string& why) {
     if (m_missed == 0) {
         m_missedWhy = why;
-        AskForScan();
+        m_scanRequest.Ask();
     }
     m_missed += count;
 }
@@ -159,18 +159,13 @@ void CRealtimeEngine::Missed(long long count, const std::string& why) {
 // followed by one that sees its last change.
 void CRealtimeEngine::EndMissedEpisode() {
     if (m_missed == 0) return;
-    AskForScan();
+    m_scanRequest.Ask();
     KvoCore::LogWarning(wxString::Format(
         "real-time: %lld changes could not be reported one by one (%s); an incremental scan was requested",
         m_missed, wxString::FromUTF8(m_missedWhy)));
     m_deferred += m_missed;
     m_missed = 0;
     Publish();
-}
-
-void CRealtimeEngine::AskForScan() {
-    m_dom.Set(PluginKeys::kNeedIncrementalScan, true);
-    m_dom.ConditionRaise(AgentKeys::kRealtimeScanAsked);
 }
 
 void CRealtimeEngine::Publish() {

@@ -5,8 +5,7 @@
 //
 // Nothing is lost unseen: a kernel queue overflow, a change whose path
 // cannot be found, or a full queue ask the plug-in for an incremental scan
-// (state key zel.im.bNeedIncrementalScan) and are logged once per episode
-// with their count. Directories left unwatched (the inotify watch limit) are
+// (CScanRequest) and are logged once per episode with their count. Directories left unwatched (the inotify watch limit) are
 // covered by incremental scans instead (CUnwatchedCover). What runs, how many directories it watches and how many
 // changes were deferred to scans are published as state keys (AgentKeys.h).
 //
@@ -23,6 +22,7 @@
 #include "agent/ChangeSink.h"
 #include "agent/ChangeSource.h"
 #include "agent/RealtimeQueue.h"
+#include "agent/ScanRequest.h"
 #include "agent/UnwatchedCover.h"
 #include "agent/WatchList.h"
 #include "core/Dom.h"
@@ -57,7 +57,6 @@ private:
     void Deliver(CRealtimeNotification&& notification) override;
     void Missed(long long count, const std::string& why) override;
     void EndMissedEpisode();
-    void AskForScan();
     void ApplyWatchList();
     void Publish();
 
@@ -74,6 +73,7 @@ private:
     long long m_missed = 0;
     std::string m_missedWhy;
     long long m_deferred = 0;
+    CScanRequest m_scanRequest;
     CUnwatchedCover m_cover;
 };
 
