@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "agent/RealtimePlatform.h"
+#include "core/Log.h"
 
 namespace KvoAgent {
 
@@ -48,9 +49,41 @@ bool CFanotifySource::Watch(const CWatchList& list, std::string& error) {
     if (list.HasExtensions()) dirs.push_back("/");
     for (const auto& dir : dirs)
         if (!MarkFilesystemOf(dir, error)) return false;
+    m_unmarked = 0;
+    if (list.HasExtensions()) MarkEveryFilesystem();
     m_list = list;
     m_dirs.clear();
     return true;
+}
+
+// Files by extension may be on any filesystem. These marks keep no descriptor
+// open, so that each filesystem can still be unmounted: a handle on one is
+// resolved through its mount point, opened for the moment.
+void CFanotifySource::MarkEveryFilesystem() {
+    for (const std::string& mount : CRealtimePlatform::LocalMounts()) {
+        unsigned long long fsid = 0;
+        if (!CRealtimePlatform::FilesystemId(mount, fsid) || m_mountFds.count(fsid) > 0 ||
+            m_otherMounts.count(fsid) > 0)
+            continue;
+        std::string error;
+        if (CRealtimePlatform::FanotifyMarkFilesystem(m_fd, mount, kMask, error)) {
+            m_otherMounts[fsid] = mount;
+            continue;
+        }
+        ++m_unmarked;
+        KvoCore::LogWarning(wxString::FromUTF8("real-time: fanotify cannot watch the filesystem at " + mount + " (" +
+                                               error + "); incremental scans cover the files by extension there"));
+    }
+}
+
+int CFanotifySource::MountFdOf(unsigned long long fsid, bool& opened) {
+    opened = false;
+    const auto kept = m_mountFds.find(fsid);
+    if (kept != m_mountFds.end()) return kept->second;
+    const auto other = m_otherMounts.find(fsid);
+    if (other == m_otherMounts.end()) return -1;
+    opened = true;
+    return CRealtimePlatform::OpenDirectory(other->second);
 }
 
 // A directory that does not exist yet is covered through the filesystem of
@@ -166,8 +199,11 @@ bool CFanotifySource::DirectoryOf(const void* info, std::string& dir, std::strin
     }
     // A handle that could not be opened once is of a directory that is gone.
     if (m_lookupOnly) return false;
-    const auto mount = m_mountFds.find(FsidOf(fid->fsid));
-    if (mount == m_mountFds.end() || !CRealtimePlatform::PathOfHandle(mount->second, handle, dir)) return false;
+    bool opened = false;
+    const int mountFd = MountFdOf(FsidOf(fid->fsid), opened);
+    const bool found = mountFd >= 0 && CRealtimePlatform::PathOfHandle(mountFd, handle, dir);
+    if (opened) CRealtimePlatform::Close(mountFd);
+    if (!found) return false;
     if (m_dirs.size() >= kMaxDirs) m_dirs.clear();
     m_dirs.emplace(std::move(key), dir);
     return true;

@@ -1,7 +1,8 @@
 // CFanotifySource: changes of whole filesystems through fanotify, with the
 // directory handle and name of each change and the pid that made it. One
-// filesystem mark per filesystem that holds a watched directory (and the
-// root's when extensions are watched); events outside the watch list are
+// filesystem mark per filesystem that holds a watched directory, and on every
+// filesystem of the host's files when extensions are watched (one that cannot
+// be marked is left to incremental scans); events outside the watch list are
 // dropped here. Directory handles are resolved to paths through a
 // descriptor on their filesystem and remembered until a directory is renamed.
 // A change read after its directory was removed (an rm -rf) waits up to a
@@ -37,6 +38,7 @@ public:
     void Read(CChangeSink& sink) override;
     long long WatchedDirs() const override { return static_cast<long long>(m_list.Dirs().size()); }
     int IdleTimeoutMs() const override { return m_parked.empty() ? -1 : 100; }
+    bool LeavesGaps() const override { return m_unmarked > 0; }
     void Idle(CChangeSink& sink) override;
 
 private:
@@ -51,6 +53,10 @@ private:
 
     explicit CFanotifySource(int fd) : m_fd(fd) {}
     bool MarkFilesystemOf(const std::string& dir, std::string& error);
+    void MarkEveryFilesystem();
+    // A descriptor on the filesystem, -1 when none is marked; opened tells
+    // that the caller closes it.
+    int MountFdOf(unsigned long long fsid, bool& opened);
     void HandleRecord(std::string&& bytes, CChangeSink& sink);
     void RetryParked(CChangeSink& sink);
     // False, reporting nothing, when a directory of the event cannot be found.
@@ -67,6 +73,8 @@ private:
     int m_fd;
     CWatchList m_list;
     std::map<unsigned long long, int> m_mountFds;  // filesystem id -> descriptor of a directory on it
+    std::map<unsigned long long, std::string> m_otherMounts;  // marked for extensions only: id -> mount point
+    long long m_unmarked = 0;                                 // filesystems that could not be marked
     std::unordered_map<std::string, std::string> m_dirs;  // handle -> directory path
     std::unordered_map<std::string, std::string> m_gone;  // handle -> path of a removed directory
     std::deque<Parked> m_parked;

@@ -17,6 +17,8 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <set>
+#include <sstream>
 
 namespace KvoAgent {
 
@@ -120,6 +122,23 @@ bool CRealtimePlatform::Exists(const std::string& path) {
 
 namespace {
 
+// Mount points in /proc/self/mountinfo write space, tab, newline and
+// backslash as three octal digits after a backslash.
+std::string Unescaped(const std::string& field) {
+    const auto octal = [](char c) { return c >= '0' && c <= '7'; };
+    std::string text;
+    for (size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size() && octal(field[i + 1]) && octal(field[i + 2]) &&
+            octal(field[i + 3])) {
+            text += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0'));
+            i += 3;
+        } else {
+            text += field[i];
+        }
+    }
+    return text;
+}
+
 template <typename Visit>
 void ListDirectory(const std::string& dir, Visit visit) {
     DIR* handle = opendir(dir.c_str());
@@ -139,6 +158,29 @@ void ListDirectory(const std::string& dir, Visit visit) {
 }
 
 }  // namespace
+
+std::vector<std::string> CRealtimePlatform::LocalMounts() {
+    // Kernel views and the like hold no files of the host's own; an NFS
+    // share changes on its server (and scans leave it out too).
+    static const std::set<std::string> kSkipped = {
+        "autofs",  "binfmt_misc", "bpf",     "cgroup",    "cgroup2",    "configfs", "debugfs",
+        "devpts",  "efivarfs",    "fusectl", "hugetlbfs", "mqueue",     "nfs",      "nfs4",
+        "nfsd",    "nsfs",        "proc",    "pstore",    "rpc_pipefs", "securityfs", "selinuxfs",
+        "sysfs",   "tracefs"};
+    std::vector<std::string> mounts;
+    std::ifstream in("/proc/self/mountinfo");
+    std::string line;
+    while (std::getline(in, line)) {
+        const size_t dash = line.find(" - ");
+        if (dash == std::string::npos) continue;
+        std::istringstream head(line.substr(0, dash)), tail(line.substr(dash + 3));
+        std::string id, parent, device, root, point, type;
+        head >> id >> parent >> device >> root >> point;
+        tail >> type;
+        if (!point.empty() && kSkipped.count(type) == 0) mounts.push_back(Unescaped(point));
+    }
+    return mounts;
+}
 
 std::vector<std::string> CRealtimePlatform::Subdirectories(const std::string& dir) {
     std::vector<std::string> dirs;

@@ -39,6 +39,9 @@ public:
     // The current path of a directory handle, through a descriptor on its filesystem.
     static bool PathOfHandle(int mountFd, file_handle* handle, std::string& path);
     static bool Exists(const std::string& path);
+    // Mount points of the filesystems that hold the host's files (no kernel
+    // views, no NFS shares).
+    static std::vector<std::string> LocalMounts();
     // Subdirectories of dir (links not followed), full paths without a trailing "/".
     static std::vector<std::string> Subdirectories(const std::string& dir);
     // Entries of dir, full paths, directories with a trailing "/".

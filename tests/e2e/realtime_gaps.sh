@@ -1,6 +1,7 @@
 # What the inotify engine cannot watch is covered by incremental scans: the
 # log says so, and a change there is reported by the next such scan, once.
-#  - Files by extension across the host (a set based at the root).
+#  - Files by extension across the host (a set based at the root); fanotify
+#    watches them on every filesystem, without keeping one from unmounting.
 #  - Directories beyond the watch limit, lowered in a user namespace of the
 #    agent's own so that the machine's limit stays as it is: the warning names
 #    the setting to raise, and status counts them; a change in a watched one
@@ -30,6 +31,31 @@ echo other >"$E/sub/three.txt"
 kvox_reported() { [ "$(reports "$WORK/x" "$E/")" = "2 2 ['create', 'update']" ]; }
 check "the two .kvox files reported by the next scan, once [$(reports "$WORK/x" "$E/")]" until_true 60 kvox_reported
 stop "extensions"
+
+# The same set with fanotify, and a file on a filesystem of its own: that
+# filesystem is marked too, and can still be unmounted while the agent runs.
+M=$E/mnt
+mkdir -p "$M"
+if mount -t tmpfs kvo-e2e "$M" 2>/dev/null; then
+    trap 'umount "$M" 2>/dev/null; [ -n "${KEEP_WORK:-}" ] || rm -rf "$WORK"' EXIT
+    echo v1 >"$M/four.kvox"
+    : >"$WORK/x/kvo-agent.log"
+    "${X[@]}" --set kvo.realtime=fanotify run >"$WORK/run.out" 2>&1 &
+    agent=$!
+    # Once the engine watches and the scans of the start have ended, a write is the engine's to report.
+    settled() { grep -q "real-time: watching" "$WORK/x/kvo-agent.log" &&
+        "${X[@]}" status 2>/dev/null | grep -qz "integrity scan: idle.*pending scans: none"; }
+    until_true 60 settled || echo "FAIL: the start's scans did not end"
+    python3 -c 'import sys; open(sys.argv[1], "a").write("by python\n")' "$M/four.kvox"
+    by_python() { python3 -c 'import json, sys
+print(any(e["key"] == sys.argv[2] and e["operationType"] == "update" and "python3" in e.get("processName", "")
+          for e in map(json.loads, open(sys.argv[1]))))' "$WORK/x/events.jsonl" "$M/four.kvox" | grep -q True; }
+    check "a file by extension on another filesystem reported at once, with who wrote it" until_true 30 by_python
+    check "that filesystem can still be unmounted while the agent runs" umount "$M"
+    stop "fanotify"
+else
+    echo "SKIP: a file by extension on another filesystem: tmpfs cannot be mounted here"
+fi
 
 if ! unshare -Ur true 2>/dev/null; then
     echo "SKIP: the watch limit: this host does not allow user namespaces"
