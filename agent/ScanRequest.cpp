@@ -13,6 +13,12 @@
 
 namespace KvoAgent {
 
+namespace {
+
+const std::chrono::milliseconds kLookEvery(200);
+
+}  // namespace
+
 CScanRequest::CScanRequest(KvoCore::CDom& dom) : m_dom(dom) {}
 
 CScanRequest::~CScanRequest() = default;
@@ -22,11 +28,16 @@ void CScanRequest::Ask() {
     m_open = true;
     m_started = false;
     m_askedAt = KvoCore::TimeNowMillis();
+    m_nextLook = Clock::time_point();
     Raise();
 }
 
 long long CScanRequest::Follow() {
     if (!m_open) return kNoneStarted;
+    // A busy engine turns its loop for every read: si.db is asked now and then.
+    const Clock::time_point now = Clock::now();
+    if (now < m_nextLook) return kRunning;
+    m_nextLook = now + kLookEvery;
     // The flag before si.db: the plug-in clears it only once the scan's row is there.
     const bool flagSet = FlagSet();
     const long long took = ServedIn();

@@ -10,6 +10,7 @@
 // Used by the engine's own thread only.
 #pragma once
 
+#include <chrono>
 #include <memory>
 
 #include "core/Dom.h"
@@ -35,6 +36,7 @@ public:
     long long Follow();
 
 private:
+    using Clock = std::chrono::steady_clock;
     static const long long kNoneStarted = -2;
     static const long long kRunning = -1;
 
@@ -47,6 +49,7 @@ private:
     bool m_open = false;        // asked for, not yet seen through
     bool m_started = false;     // a scan started since the request
     long long m_askedAt = 0;    // TimeNowMillis, the clock of Scans.startTime
+    Clock::time_point m_nextLook;
     bool m_unreadable = false;  // said once
 };
 
