@@ -129,7 +129,7 @@ void CFanotifySource::Read(CChangeSink& sink) {
             if (event.event_len > kMaxRecord) {
                 sink.Missed(1, "an event was too large to read");
             } else {
-                HandleRecord(std::string(buffer + offset, event.event_len), sink);
+                HandleRecord(buffer + offset, event.event_len, sink);
             }
             offset += event.event_len;
         }
@@ -139,11 +139,11 @@ void CFanotifySource::Read(CChangeSink& sink) {
 
 void CFanotifySource::Idle(CChangeSink& sink) { RetryParked(sink); }
 
-void CFanotifySource::HandleRecord(std::string&& bytes, CChangeSink& sink) {
+void CFanotifySource::HandleRecord(const char* bytes, size_t length, CChangeSink& sink) {
     // A record with a name is only 4-byte aligned in the buffer: it is read
     // from an aligned copy of its own.
     alignas(fanotify_event_metadata) char record[kMaxRecord];
-    memcpy(record, bytes.data(), bytes.size());
+    memcpy(record, bytes, length);
     const auto& event = *reinterpret_cast<const fanotify_event_metadata*>(record);
     if (HandleEvent(event, sink, nullptr)) return;
     if (m_parked.size() >= kMaxParked) {
@@ -151,7 +151,7 @@ void CFanotifySource::HandleRecord(std::string&& bytes, CChangeSink& sink) {
         return;
     }
     // Who made the change is asked now, while the process may still run.
-    Parked parked{std::move(bytes), CRealtimePlatform::NowMillis(), {}, {}};
+    Parked parked{std::string(bytes, length), CRealtimePlatform::NowMillis(), {}, {}};
     if (event.pid > 0) m_identity.Lookup(event.pid, parked.user, parked.process);
     m_parked.push_back(std::move(parked));
 }
@@ -251,36 +251,35 @@ bool CFanotifySource::HandleEvent(const fanotify_event_metadata& event, CChangeS
         if (m_gone.size() >= kMaxDirs) m_gone.clear();
         m_gone[entry] = path;
     }
-    m_who = parked;
-    Report(event, isDir, path, oldPath, newPath, sink);
-    m_who = nullptr;
+    Report(event, isDir, path, oldPath, newPath, parked, sink);
     return true;
 }
 
 void CFanotifySource::Report(const fanotify_event_metadata& event, bool isDir, const std::string& path,
-                             const std::string& oldPath, const std::string& newPath, CChangeSink& sink) {
+                             const std::string& oldPath, const std::string& newPath, const Parked* parked,
+                             CChangeSink& sink) {
     const int pid = event.pid;
     if (event.mask & FAN_RENAME) {
         // Paths under a renamed directory are no longer where they were remembered.
         if (isDir) m_dirs.clear();
         const bool from = !oldPath.empty() && m_list.Covers(oldPath);
         const bool to = !newPath.empty() && m_list.Covers(newPath);
-        if (from && to) Emit(sink, "rename", newPath, oldPath, pid);
-        else if (from) Emit(sink, "delete", oldPath, "", pid);
-        else if (to) Emit(sink, "create", newPath, "", pid);
+        if (from && to) Emit(sink, "rename", newPath, oldPath, pid, parked);
+        else if (from) Emit(sink, "delete", oldPath, "", pid, parked);
+        else if (to) Emit(sink, "create", newPath, "", pid, parked);
     }
     if (path.empty() || !m_list.Covers(path)) return;
     const bool created = event.mask & FAN_CREATE, deleted = event.mask & FAN_DELETE;
     // Merged in the kernel's queue, a create and a delete keep no order: what
     // exists now says which came last.
-    if (created && deleted && CRealtimePlatform::Exists(path)) Emit(sink, "delete", path, "", pid);
-    if (created) Emit(sink, "create", path, "", pid);
-    if (event.mask & (FAN_MODIFY | FAN_ATTRIB)) Emit(sink, "update", path, "", pid);
-    if (deleted && !(created && CRealtimePlatform::Exists(path))) Emit(sink, "delete", path, "", pid);
+    if (created && deleted && CRealtimePlatform::Exists(path)) Emit(sink, "delete", path, "", pid, parked);
+    if (created) Emit(sink, "create", path, "", pid, parked);
+    if (event.mask & (FAN_MODIFY | FAN_ATTRIB)) Emit(sink, "update", path, "", pid, parked);
+    if (deleted && !(created && CRealtimePlatform::Exists(path))) Emit(sink, "delete", path, "", pid, parked);
 }
 
 void CFanotifySource::Emit(CChangeSink& sink, const char* operation, const std::string& path,
-                           const std::string& oldPath, int pid) {
+                           const std::string& oldPath, int pid, const Parked* parked) {
     CRealtimeNotification notification;
     notification.operationType = operation;
     notification.realpath = path;
@@ -288,9 +287,9 @@ void CFanotifySource::Emit(CChangeSink& sink, const char* operation, const std::
     notification.time = CRealtimePlatform::NowMillis();
     if (pid > 0) {
         notification.pid = std::to_string(pid);
-        if (m_who != nullptr) {
-            notification.procUser = m_who->user;
-            notification.processName = m_who->process;
+        if (parked != nullptr) {
+            notification.procUser = parked->user;
+            notification.processName = parked->process;
         } else {
             m_identity.Lookup(pid, notification.procUser, notification.processName);
         }

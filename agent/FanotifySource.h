@@ -57,18 +57,19 @@ private:
     // A descriptor on the filesystem, -1 when none is marked; opened tells
     // that the caller closes it.
     int MountFdOf(unsigned long long fsid, bool& opened);
-    void HandleRecord(std::string&& bytes, CChangeSink& sink);
+    void HandleRecord(const char* bytes, size_t length, CChangeSink& sink);
     void RetryParked(CChangeSink& sink);
     // False, reporting nothing, when a directory of the event cannot be found.
     bool HandleEvent(const fanotify_event_metadata& event, CChangeSink& sink, const Parked* parked);
+    // parked: the change waited for its directory, and who made it was asked then.
     void Report(const fanotify_event_metadata& event, bool isDir, const std::string& path,
-                const std::string& oldPath, const std::string& newPath, CChangeSink& sink);
+                const std::string& oldPath, const std::string& newPath, const Parked* parked, CChangeSink& sink);
     // The directory of a handle record, or false when it cannot be found.
     bool DirectoryOf(const void* info, std::string& dir, std::string& name);
     // The identity of the object a handle record names.
     static std::string KeyOf(const void* info);
     void Emit(CChangeSink& sink, const char* operation, const std::string& path, const std::string& oldPath,
-              int pid);
+              int pid, const Parked* parked);
 
     int m_fd;
     CWatchList m_list;
@@ -79,7 +80,6 @@ private:
     std::unordered_map<std::string, std::string> m_gone;  // handle -> path of a removed directory
     std::deque<Parked> m_parked;
     bool m_lookupOnly = false;          // while retrying: a handle that failed once stays gone
-    const Parked* m_who = nullptr;      // while reporting a parked change
     CProcessIdentity m_identity;
 };
 

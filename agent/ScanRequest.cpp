@@ -66,15 +66,22 @@ long long CScanRequest::ServedIn() {
             m_db.reset(new KvoCore::CSqliteDatabase(m_dom, KvoCore::Keys::kTraceAgent));
             if (!m_db->OpenIntegrityDb(m_dom.GetWxString(PluginKeys::kDbPath), KvoCore::DbAccess::ReadOnly))
                 throw wxSQLite3Exception(WXSQLITE_ERROR, "cannot open the integrity database");
+            m_query = m_db->PrepareStatement(
+                "SELECT [startTime], [endTime] FROM [Scans] WHERE [incrementalScan] IN (0, 1) AND [startTime]>=?1 "
+                "ORDER BY [scanId] LIMIT 1;");
         }
-        wxSQLite3Statement query = m_db->PrepareStatement(
-            "SELECT [startTime], [endTime] FROM [Scans] WHERE [incrementalScan] IN (0, 1) AND [startTime]>=?1 "
-            "ORDER BY [scanId] LIMIT 1;");
-        query.Bind(1, static_cast<wxLongLong>(m_askedAt));
-        wxSQLite3ResultSet row = query.ExecuteQuery();
-        if (!row.NextRow()) return kNoneStarted;
-        if (row.IsNull(1)) return kRunning;
-        return std::max<long long>(0, row.GetInt64(1).GetValue() - row.GetInt64(0).GetValue());
+        m_query.Bind(1, static_cast<wxLongLong>(m_askedAt));
+        long long took = kNoneStarted;
+        {
+            // The result set shares the statement: it must not finalize it.
+            wxSQLite3ResultSet row = m_query.ExecuteQuery();
+            if (row.NextRow())
+                took = row.IsNull(1) ? kRunning
+                                     : std::max<long long>(0, row.GetInt64(1).GetValue() - row.GetInt64(0).GetValue());
+        }
+        // No snapshot of si.db is held between looks.
+        m_query.Reset();
+        return took;
     } catch (const wxSQLite3Exception& e) {
         if (!m_unreadable)
             KvoCore::LogWarning(wxString::Format(
@@ -82,6 +89,7 @@ long long CScanRequest::ServedIn() {
                 "served once asked",
                 e.GetMessage()));
         m_unreadable = true;
+        m_query = wxSQLite3Statement();
         m_db.reset();
         return 0;
     }

@@ -13,6 +13,8 @@
 #include <chrono>
 #include <memory>
 
+#include <wx/wxsqlite3.h>
+
 #include "core/Dom.h"
 
 namespace KvoCore {
@@ -46,6 +48,7 @@ private:
 
     KvoCore::CDom m_dom;
     std::unique_ptr<KvoCore::CSqliteDatabase> m_db;
+    wxSQLite3Statement m_query;  // prepared once per connection
     bool m_open = false;        // asked for, not yet seen through
     bool m_started = false;     // a scan started since the request
     long long m_askedAt = 0;    // TimeNowMillis, the clock of Scans.startTime
