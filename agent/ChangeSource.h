@@ -24,6 +24,9 @@ public:
     virtual int IdleTimeoutMs() const { return -1; }
     // Called when the wait ended without anything to read.
     virtual void Idle(CChangeSink&) {}
+    // Called when a filesystem was mounted or unmounted: one mounted in a
+    // watched tree is watched from then on.
+    virtual void MountsChanged(CChangeSink&) {}
     virtual long long WatchedDirs() const = 0;
     virtual long long UnwatchedDirs() const { return 0; }
     // Whether some of the watch list reaches no notification (unwatched

@@ -49,31 +49,56 @@ bool CFanotifySource::Watch(const CWatchList& list, std::string& error) {
     if (list.HasExtensions()) dirs.push_back("/");
     for (const auto& dir : dirs)
         if (!MarkFilesystemOf(dir, error)) return false;
-    m_unmarked = 0;
-    if (list.HasExtensions()) MarkEveryFilesystem();
     m_list = list;
     m_dirs.clear();
+    m_unmarked = 0;
+    MarkOtherFilesystems();
     return true;
 }
 
-// Files by extension may be on any filesystem. These marks keep no descriptor
-// open, so that each filesystem can still be unmounted: a handle on one is
-// resolved through its mount point, opened for the moment.
-void CFanotifySource::MarkEveryFilesystem() {
-    for (const std::string& mount : CRealtimePlatform::LocalMounts()) {
+void CFanotifySource::MountsChanged(CChangeSink&) {
+    // A mount may hide a directory whose path is remembered.
+    m_dirs.clear();
+    m_unmarked = 0;
+    std::set<std::string> unmarkable;
+    for (const auto& dir : m_list.Dirs()) {
+        std::string error;
+        if (!MarkFilesystemOf(dir, error)) Unmarkable(dir, error, unmarkable);
+    }
+    MarkOtherFilesystems(&unmarkable);
+}
+
+// The filesystems mounted in a watched tree, and every one when files are
+// watched by extension. These marks keep no descriptor open, so that each
+// filesystem can still be unmounted: a handle on one is resolved through its
+// mount point, opened for the moment. Marked again after every change of the
+// mount table, since an unmount takes the mark with it.
+void CFanotifySource::MarkOtherFilesystems(std::set<std::string>* unmarkable) {
+    std::set<std::string> failed;
+    if (unmarkable == nullptr) unmarkable = &failed;
+    std::map<unsigned long long, std::string> marked;
+    for (const auto& mount : CRealtimePlatform::LocalMounts()) {
+        if (!m_list.HasExtensions() && !m_list.Covers(CWatchList::WithSlash(mount.point))) continue;
         unsigned long long fsid = 0;
-        if (!CRealtimePlatform::FilesystemId(mount, fsid) || m_mountFds.count(fsid) > 0 ||
-            m_otherMounts.count(fsid) > 0)
+        if (!CRealtimePlatform::FilesystemId(mount.point, fsid) || m_mountFds.count(fsid) > 0 ||
+            marked.count(fsid) > 0)
             continue;
         std::string error;
-        if (CRealtimePlatform::FanotifyMarkFilesystem(m_fd, mount, kMask, error)) {
-            m_otherMounts[fsid] = mount;
-            continue;
-        }
-        ++m_unmarked;
-        KvoCore::LogWarning(wxString::FromUTF8("real-time: fanotify cannot watch the filesystem at " + mount + " (" +
-                                               error + "); incremental scans cover the files by extension there"));
+        if (CRealtimePlatform::FanotifyMarkFilesystem(m_fd, mount.point, kMask, error))
+            marked[fsid] = mount.point;
+        else
+            Unmarkable(mount.point, error, *unmarkable);
     }
+    m_otherMounts.swap(marked);
+    m_warned.swap(*unmarkable);
+}
+
+void CFanotifySource::Unmarkable(const std::string& path, const std::string& error, std::set<std::string>& unmarkable) {
+    ++m_unmarked;
+    unmarkable.insert(path);
+    if (m_warned.count(path) == 0)
+        KvoCore::LogWarning(wxString::FromUTF8("real-time: fanotify cannot watch the filesystem at " + path + " (" +
+                                               error + "); incremental scans cover it"));
 }
 
 int CFanotifySource::MountFdOf(unsigned long long fsid, bool& opened) {
@@ -83,7 +108,7 @@ int CFanotifySource::MountFdOf(unsigned long long fsid, bool& opened) {
     const auto other = m_otherMounts.find(fsid);
     if (other == m_otherMounts.end()) return -1;
     opened = true;
-    return CRealtimePlatform::OpenDirectory(other->second);
+    return CRealtimePlatform::OpenDirectoryOn(other->second, fsid);
 }
 
 // A directory that does not exist yet is covered through the filesystem of

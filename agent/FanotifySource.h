@@ -1,6 +1,7 @@
 // CFanotifySource: changes of whole filesystems through fanotify, with the
 // directory handle and name of each change and the pid that made it. One
-// filesystem mark per filesystem that holds a watched directory, and on every
+// filesystem mark per filesystem that holds a watched directory or is mounted
+// in a watched tree (followed as the host mounts and unmounts), and on every
 // filesystem of the host's files when extensions are watched (one that cannot
 // be marked is left to incremental scans); events outside the watch list are
 // dropped here. Directory handles are resolved to paths through a
@@ -13,6 +14,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <unordered_map>
 
@@ -40,6 +42,7 @@ public:
     int IdleTimeoutMs() const override { return m_parked.empty() ? -1 : 100; }
     bool LeavesGaps() const override { return m_unmarked > 0; }
     void Idle(CChangeSink& sink) override;
+    void MountsChanged(CChangeSink& sink) override;
 
 private:
     // A change whose directory could not be found yet, with who made it.
@@ -53,7 +56,9 @@ private:
 
     explicit CFanotifySource(int fd) : m_fd(fd) {}
     bool MarkFilesystemOf(const std::string& dir, std::string& error);
-    void MarkEveryFilesystem();
+    // unmarkable collects the paths that could not be marked, warned once each.
+    void MarkOtherFilesystems(std::set<std::string>* unmarkable = nullptr);
+    void Unmarkable(const std::string& path, const std::string& error, std::set<std::string>& unmarkable);
     // A descriptor on the filesystem, -1 when none is marked; opened tells
     // that the caller closes it.
     int MountFdOf(unsigned long long fsid, bool& opened);
@@ -74,8 +79,9 @@ private:
     int m_fd;
     CWatchList m_list;
     std::map<unsigned long long, int> m_mountFds;  // filesystem id -> descriptor of a directory on it
-    std::map<unsigned long long, std::string> m_otherMounts;  // marked for extensions only: id -> mount point
+    std::map<unsigned long long, std::string> m_otherMounts;  // marked without a descriptor: id -> mount point
     long long m_unmarked = 0;                                 // filesystems that could not be marked
+    std::set<std::string> m_warned;                           // where they are, said once
     std::unordered_map<std::string, std::string> m_dirs;  // handle -> directory path
     std::unordered_map<std::string, std::string> m_gone;  // handle -> path of a removed directory
     std::deque<Parked> m_parked;

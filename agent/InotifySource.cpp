@@ -34,6 +34,7 @@ bool CInotifySource::Watch(const CWatchList& list, std::string&) {
     m_unwatched = 0;
     m_warnedAt = 0;
     m_list = list;
+    m_mounts = CoveredMounts();
     for (const auto& dir : list.Dirs()) AddTree(dir, nullptr);
     WarnUnwatched();
     if (list.HasExtensions())
@@ -59,6 +60,36 @@ void CInotifySource::AddTree(const std::string& dir, CChangeSink* sink) {
         for (const auto& entry : CRealtimePlatform::Entries(dir))
             if (m_list.Covers(entry)) Emit(*sink, "create", entry);
     for (const auto& sub : CRealtimePlatform::Subdirectories(dir)) AddTree(sub + "/", sink);
+}
+
+std::set<std::pair<int, std::string>> CInotifySource::CoveredMounts() const {
+    std::set<std::pair<int, std::string>> covered;
+    for (auto& mount : CRealtimePlatform::LocalMounts()) {
+        std::string dir = CWatchList::WithSlash(mount.point);
+        if (m_list.Covers(dir)) covered.emplace(mount.id, std::move(dir));
+    }
+    return covered;
+}
+
+// A watch is on a directory, not on its path: a filesystem mounted in a
+// watched tree hides the directories watched there, and its unmount shows
+// them again. Each mount point that came or went is watched anew where its
+// path now leads, what is there reported as created.
+void CInotifySource::MountsChanged(CChangeSink& sink) {
+    std::set<std::pair<int, std::string>> now = CoveredMounts();
+    std::set<std::string> changed;
+    for (const auto& mount : now)
+        if (m_mounts.count(mount) == 0) changed.insert(mount.second);
+    for (const auto& mount : m_mounts)
+        if (now.count(mount) == 0) changed.insert(mount.second);
+    m_mounts.swap(now);
+    for (const auto& dir : changed) {
+        const auto known = m_pathWd.find(dir);
+        if (known != m_pathWd.end() && CRealtimePlatform::InotifyAddWatch(m_fd, dir, kMask) == known->second) continue;
+        RemoveTree(dir);
+        AddTree(dir, &sink);
+    }
+    WarnUnwatched();
 }
 
 void CInotifySource::RemoveTree(const std::string& dir) {

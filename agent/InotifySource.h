@@ -1,6 +1,7 @@
 // CInotifySource: changes through inotify where fanotify is not available:
 // a watch on every directory of the watched trees, added for new directories
-// as they come (their first entries reported as created), renames paired by
+// and for filesystems mounted there as they come (their first entries
+// reported as created), renames paired by
 // cookie, no user or process. Beyond the watch limit the directories left
 // unwatched are counted and a warning names the setting to raise; the
 // engine has them covered by incremental scans meanwhile, as it has files
@@ -10,6 +11,7 @@
 
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <unordered_map>
 
@@ -33,6 +35,7 @@ public:
     // A move out waits this long for its move in.
     int IdleTimeoutMs() const override { return m_moveCookie != 0 ? 20 : -1; }
     void Idle(CChangeSink& sink) override { FlushMove(sink); }
+    void MountsChanged(CChangeSink& sink) override;
     long long WatchedDirs() const override { return static_cast<long long>(m_wdPath.size()); }
     long long UnwatchedDirs() const override { return m_unwatched; }
     // Files by extension would need a watch on every directory of the host.
@@ -44,6 +47,8 @@ private:
     // sink, reports what is already inside as created.
     void AddTree(const std::string& dir, CChangeSink* sink);
     void RemoveTree(const std::string& dir);
+    // The mounts at or below the watched directories: id and mount point with a trailing "/".
+    std::set<std::pair<int, std::string>> CoveredMounts() const;
     void MoveTree(const std::string& from, const std::string& to);
     void HandleEvent(const inotify_event& event, CChangeSink& sink);
     // A move out that found no move in: the entry left the watched trees.
@@ -55,6 +60,7 @@ private:
     CWatchList m_list;
     std::unordered_map<int, std::string> m_wdPath;  // watch -> directory, with a trailing "/"
     std::map<std::string, int> m_pathWd;
+    std::set<std::pair<int, std::string>> m_mounts;  // CoveredMounts() when last looked at
     long long m_unwatched = 0;
     long long m_warnedAt = 0;
     unsigned int m_moveCookie = 0;

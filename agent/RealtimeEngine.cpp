@@ -94,14 +94,22 @@ void CRealtimeEngine::Stop() {
 }
 
 void CRealtimeEngine::OnRun() {
+    // Without it a filesystem mounted in a watched tree stays unwatched until a reload.
+    const int mounts = CRealtimePlatform::OpenMountTable();
+    if (mounts < 0) KvoCore::LogWarning("real-time: cannot follow mounts (/proc/self/mountinfo cannot be read)");
     while (!TestDestroy()) {
         int timeout = m_source->IdleTimeoutMs();
         if (timeout < 0 || timeout > kLongestWaitMs) timeout = kLongestWaitMs;
         if (m_missed > 0) timeout = std::min(timeout, kEpisodeQuietMs);
-        const bool readable = CRealtimePlatform::WaitReadable(m_source->Fd(), m_wakeFd, timeout);
+        bool mountsChanged = false;
+        const bool readable = CRealtimePlatform::WaitReadable(m_source->Fd(), m_wakeFd, mounts, timeout, mountsChanged);
         CRealtimePlatform::DrainWake(m_wakeFd);
         ApplyWatchList();
         if (!m_source) break;  // neither source could watch
+        if (mountsChanged) {
+            m_source->MountsChanged(*this);
+            Publish();
+        }
         if (readable) {
             m_source->Read(*this);
         } else {
@@ -110,6 +118,7 @@ void CRealtimeEngine::OnRun() {
         }
         m_cover.Follow(m_source->LeavesGaps(), m_scanRequest.Follow());
     }
+    CRealtimePlatform::Close(mounts);
     EndMissedEpisode();
 }
 

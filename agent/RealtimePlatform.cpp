@@ -15,12 +15,25 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <set>
 #include <sstream>
 
 namespace KvoAgent {
+
+namespace {
+
+// As the kernel writes it in fanotify's events.
+unsigned long long FsidOf(const struct statfs& info) {
+    uint32_t words[2];
+    static_assert(sizeof words == sizeof info.f_fsid, "fsid is two words");
+    memcpy(words, &info.f_fsid, sizeof words);
+    return (static_cast<unsigned long long>(words[0]) << 32) | words[1];
+}
+
+}  // namespace
 
 int CRealtimePlatform::FanotifyInit(std::string& error) {
     const unsigned int flags = FAN_CLASS_NOTIF | FAN_CLOEXEC | FAN_NONBLOCK;
@@ -67,11 +80,16 @@ void CRealtimePlatform::DrainWake(int wakeFd) {
     }
 }
 
-bool CRealtimePlatform::WaitReadable(int fd, int wakeFd, int ms) {
-    struct pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
-    if (poll(fds, 2, ms) <= 0) return false;
+bool CRealtimePlatform::WaitReadable(int fd, int wakeFd, int mountsFd, int ms, bool& mountsChanged) {
+    // The mount table is always readable; the kernel flags a change with POLLPRI.
+    struct pollfd fds[3] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}, {mountsFd, POLLPRI, 0}};
+    mountsChanged = false;
+    if (poll(fds, mountsFd >= 0 ? 3 : 2, ms) <= 0) return false;
+    mountsChanged = mountsFd >= 0 && (fds[2].revents & (POLLPRI | POLLERR)) != 0;
     return (fds[0].revents & POLLIN) != 0;
 }
+
+int CRealtimePlatform::OpenMountTable() { return open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC); }
 
 ssize_t CRealtimePlatform::Read(int fd, void* buffer, size_t size) {
     const ssize_t n = read(fd, buffer, size);
@@ -87,13 +105,20 @@ int CRealtimePlatform::OpenDirectory(const std::string& path) {
     return open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
+int CRealtimePlatform::OpenDirectoryOn(const std::string& path, unsigned long long fsid) {
+    const int fd = OpenDirectory(path);
+    struct statfs info {};
+    if (fd >= 0 && (fstatfs(fd, &info) != 0 || FsidOf(info) != fsid)) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 bool CRealtimePlatform::FilesystemId(const std::string& path, unsigned long long& fsid) {
     struct statfs info {};
     if (statfs(path.c_str(), &info) != 0) return false;
-    uint32_t words[2];
-    static_assert(sizeof words == sizeof info.f_fsid, "fsid is two words");
-    memcpy(words, &info.f_fsid, sizeof words);
-    fsid = (static_cast<unsigned long long>(words[0]) << 32) | words[1];
+    fsid = FsidOf(info);
     return true;
 }
 
@@ -159,7 +184,7 @@ void ListDirectory(const std::string& dir, Visit visit) {
 
 }  // namespace
 
-std::vector<std::string> CRealtimePlatform::LocalMounts() {
+std::vector<CRealtimePlatform::Mount> CRealtimePlatform::LocalMounts() {
     // Kernel views and the like hold no files of the host's own; an NFS
     // share changes on its server (and scans leave it out too).
     static const std::set<std::string> kSkipped = {
@@ -167,7 +192,7 @@ std::vector<std::string> CRealtimePlatform::LocalMounts() {
         "devpts",  "efivarfs",    "fusectl", "hugetlbfs", "mqueue",     "nfs",      "nfs4",
         "nfsd",    "nsfs",        "proc",    "pstore",    "rpc_pipefs", "securityfs", "selinuxfs",
         "sysfs",   "tracefs"};
-    std::vector<std::string> mounts;
+    std::vector<Mount> mounts;
     std::ifstream in("/proc/self/mountinfo");
     std::string line;
     while (std::getline(in, line)) {
@@ -177,7 +202,7 @@ std::vector<std::string> CRealtimePlatform::LocalMounts() {
         std::string id, parent, device, root, point, type;
         head >> id >> parent >> device >> root >> point;
         tail >> type;
-        if (!point.empty() && kSkipped.count(type) == 0) mounts.push_back(Unescaped(point));
+        if (!point.empty() && kSkipped.count(type) == 0) mounts.push_back({atoi(id.c_str()), Unescaped(point)});
     }
     return mounts;
 }

@@ -27,21 +27,30 @@ public:
     static int WakeFdCreate();
     static void Wake(int wakeFd);
     static void DrainWake(int wakeFd);
-    // Waits at most ms (negative: forever); true when fd has something to read.
-    static bool WaitReadable(int fd, int wakeFd, int ms);
+    // Waits at most ms (negative: forever); true when fd has something to
+    // read. mountsFd (or -1) is an open mount table: mountsChanged tells that
+    // a filesystem was mounted or unmounted since the last wait.
+    static bool WaitReadable(int fd, int wakeFd, int mountsFd, int ms, bool& mountsChanged);
+    static int OpenMountTable();
     // Bytes read, 0 when nothing is waiting, -1 on an error.
     static ssize_t Read(int fd, void* buffer, size_t size);
     static void Close(int fd);
 
     static int OpenDirectory(const std::string& path);
+    // A descriptor on path only while the filesystem there is still fsid:
+    // a handle decoded through another one would name some other file.
+    static int OpenDirectoryOn(const std::string& path, unsigned long long fsid);
     // The filesystem id statfs gives for path, as the kernel reports it in events.
     static bool FilesystemId(const std::string& path, unsigned long long& fsid);
     // The current path of a directory handle, through a descriptor on its filesystem.
     static bool PathOfHandle(int mountFd, file_handle* handle, std::string& path);
     static bool Exists(const std::string& path);
-    // Mount points of the filesystems that hold the host's files (no kernel
-    // views, no NFS shares).
-    static std::vector<std::string> LocalMounts();
+    struct Mount {
+        int id;             // the kernel's, new for every mount
+        std::string point;  // without a trailing "/"
+    };
+    // The filesystems that hold the host's files (no kernel views, no NFS shares).
+    static std::vector<Mount> LocalMounts();
     // Subdirectories of dir (links not followed), full paths without a trailing "/".
     static std::vector<std::string> Subdirectories(const std::string& dir);
     // Entries of dir, full paths, directories with a trailing "/".
