@@ -18,8 +18,11 @@ public:
     // Follows a new watch list. False when the source cannot serve it at all
     // (the engine then falls back to another source).
     virtual bool Watch(const CWatchList& list, std::string& error) = 0;
-    // Reads what is waiting and hands it to the sink.
+    // Reads what is waiting, at most kReadsPerTurn buffers, and hands it to
+    // the sink. The engine turns in between: changes that never stop coming
+    // must not keep it from stopping or from following a new watch list.
     virtual void Read(CChangeSink& sink) = 0;
+    static constexpr int kReadsPerTurn = 16;
     // How long the engine may wait before calling Idle (negative: forever).
     virtual int IdleTimeoutMs() const { return -1; }
     // Called when the wait ended without anything to read.

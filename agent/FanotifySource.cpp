@@ -39,82 +39,66 @@ std::unique_ptr<CFanotifySource> CFanotifySource::Create(std::string& error) {
     return std::unique_ptr<CFanotifySource>(new CFanotifySource(fd));
 }
 
-CFanotifySource::~CFanotifySource() {
-    for (const auto& mount : m_mountFds) CRealtimePlatform::Close(mount.second);
-    CRealtimePlatform::Close(m_fd);
-}
+CFanotifySource::~CFanotifySource() { CRealtimePlatform::Close(m_fd); }
 
 bool CFanotifySource::Watch(const CWatchList& list, std::string& error) {
-    std::vector<std::string> dirs = list.Dirs();
-    if (list.HasExtensions()) dirs.push_back("/");
-    for (const auto& dir : dirs)
-        if (!MarkFilesystemOf(dir, error)) return false;
     m_list = list;
     m_dirs.clear();
-    m_unmarked = 0;
-    MarkOtherFilesystems();
-    return true;
+    return MarkFilesystems(&error);
 }
 
 void CFanotifySource::MountsChanged(CChangeSink&) {
     // A mount may hide a directory whose path is remembered.
     m_dirs.clear();
-    m_unmarked = 0;
-    std::set<std::string> unmarkable;
-    for (const auto& dir : m_list.Dirs()) {
-        std::string error;
-        if (!MarkFilesystemOf(dir, error)) Unmarkable(dir, error, unmarkable);
-    }
-    MarkOtherFilesystems(&unmarkable);
+    MarkFilesystems(nullptr);
 }
 
-// The filesystems mounted in a watched tree, and every one when files are
-// watched by extension. These marks keep no descriptor open, so that each
-// filesystem can still be unmounted: a handle on one is resolved through its
-// mount point, opened for the moment. Marked again after every change of the
-// mount table, since an unmount takes the mark with it.
-void CFanotifySource::MarkOtherFilesystems(std::set<std::string>* unmarkable) {
-    std::set<std::string> failed;
-    if (unmarkable == nullptr) unmarkable = &failed;
+// Marked again after every change of the mount table, since an unmount takes
+// a filesystem's mark with it and the same filesystem may come back.
+bool CFanotifySource::MarkFilesystems(std::string* error) {
+    const std::vector<CRealtimePlatform::Mount> mounts = CRealtimePlatform::LocalMounts();
     std::map<unsigned long long, std::string> marked;
-    for (const auto& mount : CRealtimePlatform::LocalMounts()) {
+    std::set<std::string> unmarkable;
+    m_unmarked = 0;
+    std::vector<std::string> dirs = m_list.Dirs();
+    if (m_list.HasExtensions()) dirs.push_back("/");
+    for (const auto& dir : dirs) {
+        std::string why;
+        if (MarkFilesystemOf(dir, mounts, marked, why)) continue;
+        if (error != nullptr) {
+            *error = why;
+            return false;
+        }
+        Unmarkable(dir, why, unmarkable);
+    }
+    // Filesystems mounted in a watched tree, and every one for files by extension.
+    for (const auto& mount : mounts) {
         if (!m_list.HasExtensions() && !m_list.Covers(CWatchList::WithSlash(mount.point))) continue;
         unsigned long long fsid = 0;
-        if (!CRealtimePlatform::FilesystemId(mount.point, fsid) || m_mountFds.count(fsid) > 0 ||
-            marked.count(fsid) > 0)
-            continue;
-        std::string error;
-        if (CRealtimePlatform::FanotifyMarkFilesystem(m_fd, mount.point, kMask, error))
+        if (!CRealtimePlatform::FilesystemId(mount.point, fsid) || marked.count(fsid) > 0) continue;
+        std::string why;
+        if (CRealtimePlatform::FanotifyMarkFilesystem(m_fd, mount.point, kMask, why))
             marked[fsid] = mount.point;
         else
-            Unmarkable(mount.point, error, *unmarkable);
+            Unmarkable(mount.point, why, unmarkable);
     }
-    m_otherMounts.swap(marked);
-    m_warned.swap(*unmarkable);
-}
-
-void CFanotifySource::Unmarkable(const std::string& path, const std::string& error, std::set<std::string>& unmarkable) {
-    ++m_unmarked;
-    unmarkable.insert(path);
-    if (m_warned.count(path) == 0)
-        KvoCore::LogWarning(wxString::FromUTF8("real-time: fanotify cannot watch the filesystem at " + path + " (" +
-                                               error + "); incremental scans cover it"));
-}
-
-int CFanotifySource::MountFdOf(unsigned long long fsid, bool& opened) {
-    opened = false;
-    const auto kept = m_mountFds.find(fsid);
-    if (kept != m_mountFds.end()) return kept->second;
-    const auto other = m_otherMounts.find(fsid);
-    if (other == m_otherMounts.end()) return -1;
-    opened = true;
-    return CRealtimePlatform::OpenDirectoryOn(other->second, fsid);
+    // A filesystem no longer wanted (a watched directory now lies on another)
+    // would go on flooding the queue with changes of no interest.
+    for (const auto& [fsid, path] : m_marked) {
+        unsigned long long now = 0;
+        if (marked.count(fsid) == 0 && CRealtimePlatform::FilesystemId(path, now) && now == fsid)
+            CRealtimePlatform::FanotifyUnmarkFilesystem(m_fd, path, kMask);
+    }
+    m_marked.swap(marked);
+    m_warned.swap(unmarkable);
+    return true;
 }
 
 // A directory that does not exist yet is covered through the filesystem of
 // its nearest existing ancestor: the filter is by path, so it is reported
 // once it is created.
-bool CFanotifySource::MarkFilesystemOf(const std::string& dir, std::string& error) {
+bool CFanotifySource::MarkFilesystemOf(const std::string& dir, const std::vector<CRealtimePlatform::Mount>& mounts,
+                                       std::map<unsigned long long, std::string>& marked, std::string& error) {
     std::string existing = dir;
     while (existing.size() > 1 && !CRealtimePlatform::Exists(existing)) {
         if (existing.back() == '/') existing.pop_back();
@@ -125,24 +109,42 @@ bool CFanotifySource::MarkFilesystemOf(const std::string& dir, std::string& erro
         error = "cannot read the filesystem of " + existing;
         return false;
     }
-    if (m_mountFds.count(fsid) > 0) return true;
-    const int mountFd = CRealtimePlatform::OpenDirectory(existing);
-    if (mountFd < 0) {
-        error = "cannot open " + existing;
-        return false;
-    }
+    if (marked.count(fsid) > 0) return true;
     if (!CRealtimePlatform::FanotifyMarkFilesystem(m_fd, existing, kMask, error)) {
         error = "cannot mark the filesystem of " + existing + ": " + error;
-        CRealtimePlatform::Close(mountFd);
         return false;
     }
-    m_mountFds[fsid] = mountFd;
+    marked[fsid] = MountPointOf(existing, fsid, mounts);
     return true;
+}
+
+// Where handles on the filesystem are opened: its mount point, which stays
+// while directories below come and go, or else the directory itself.
+std::string CFanotifySource::MountPointOf(const std::string& dir, unsigned long long fsid,
+                                          const std::vector<CRealtimePlatform::Mount>& mounts) {
+    const std::string path = CWatchList::WithSlash(dir);
+    std::string best;
+    for (const auto& mount : mounts) {
+        const std::string point = CWatchList::WithSlash(mount.point);
+        unsigned long long id = 0;
+        if (point.size() > best.size() && path.compare(0, point.size(), point) == 0 &&
+            CRealtimePlatform::FilesystemId(mount.point, id) && id == fsid)
+            best = point;
+    }
+    return best.empty() ? dir : best;
+}
+
+void CFanotifySource::Unmarkable(const std::string& path, const std::string& error, std::set<std::string>& unmarkable) {
+    ++m_unmarked;
+    unmarkable.insert(path);
+    if (m_warned.count(path) == 0)
+        KvoCore::LogWarning(wxString::FromUTF8("real-time: fanotify cannot watch the filesystem at " + path + " (" +
+                                               error + "); incremental scans cover it"));
 }
 
 void CFanotifySource::Read(CChangeSink& sink) {
     char buffer[64 * 1024];
-    for (;;) {
+    for (int reads = 0; reads < kReadsPerTurn; ++reads) {
         const ssize_t length = CRealtimePlatform::Read(m_fd, buffer, sizeof buffer);
         if (length <= 0) break;
         size_t offset = 0;
@@ -224,10 +226,12 @@ bool CFanotifySource::DirectoryOf(const void* info, std::string& dir, std::strin
     }
     // A handle that could not be opened once is of a directory that is gone.
     if (m_lookupOnly) return false;
-    bool opened = false;
-    const int mountFd = MountFdOf(FsidOf(fid->fsid), opened);
+    const auto marked = m_marked.find(FsidOf(fid->fsid));
+    if (marked == m_marked.end()) return false;
+    // Opened for the moment, so that every filesystem can still be unmounted.
+    const int mountFd = CRealtimePlatform::OpenDirectoryOn(marked->second, marked->first);
     const bool found = mountFd >= 0 && CRealtimePlatform::PathOfHandle(mountFd, handle, dir);
-    if (opened) CRealtimePlatform::Close(mountFd);
+    CRealtimePlatform::Close(mountFd);
     if (!found) return false;
     if (m_dirs.size() >= kMaxDirs) m_dirs.clear();
     m_dirs.emplace(std::move(key), dir);
@@ -262,6 +266,10 @@ bool CFanotifySource::HandleEvent(const fanotify_event_metadata& event, CChangeS
             entry = KeyOf(header);
         } else if (type == FAN_EVENT_INFO_TYPE_DFID_NAME || type == FAN_EVENT_INFO_TYPE_OLD_DFID_NAME ||
                    type == FAN_EVENT_INFO_TYPE_NEW_DFID_NAME) {
+            // Read after its filesystem left the watch (unmounted, or no longer
+            // where a watched directory is): nothing watched is there.
+            if (m_marked.count(FsidOf(reinterpret_cast<const fanotify_event_info_fid*>(header)->fsid)) == 0)
+                return true;
             if (!DirectoryOf(header, dir, name)) return false;
             std::string& target = type == FAN_EVENT_INFO_TYPE_OLD_DFID_NAME   ? oldPath
                                    : type == FAN_EVENT_INFO_TYPE_NEW_DFID_NAME ? newPath

@@ -4,8 +4,9 @@
 // in a watched tree (followed as the host mounts and unmounts), and on every
 // filesystem of the host's files when extensions are watched (one that cannot
 // be marked is left to incremental scans); events outside the watch list are
-// dropped here. Directory handles are resolved to paths through a
-// descriptor on their filesystem and remembered until a directory is renamed.
+// dropped here. Directory handles are resolved to paths through the mount
+// point of their filesystem, opened for the moment so that no filesystem is
+// kept from unmounting, and remembered until a directory is renamed.
 // A change read after its directory was removed (an rm -rf) waits up to a
 // second for the removal's own event, which names the directory's handle and
 // where it was; only a change whose directory stays unknown costs a scan.
@@ -17,9 +18,11 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "agent/ChangeSource.h"
 #include "agent/ProcessIdentity.h"
+#include "agent/RealtimePlatform.h"
 
 struct fanotify_event_metadata;
 
@@ -55,13 +58,15 @@ private:
     static const size_t kMaxRecord = 4096;
 
     explicit CFanotifySource(int fd) : m_fd(fd) {}
-    bool MarkFilesystemOf(const std::string& dir, std::string& error);
-    // unmarkable collects the paths that could not be marked, warned once each.
-    void MarkOtherFilesystems(std::set<std::string>* unmarkable = nullptr);
+    // error given: a watched directory whose filesystem cannot be marked
+    // fails the whole; without, it is warned about and left to scans.
+    bool MarkFilesystems(std::string* error);
+    bool MarkFilesystemOf(const std::string& dir, const std::vector<CRealtimePlatform::Mount>& mounts,
+                          std::map<unsigned long long, std::string>& marked, std::string& error);
+    static std::string MountPointOf(const std::string& dir, unsigned long long fsid,
+                                    const std::vector<CRealtimePlatform::Mount>& mounts);
+    // Counts a filesystem that cannot be marked; unmarkable collects where, warned once each.
     void Unmarkable(const std::string& path, const std::string& error, std::set<std::string>& unmarkable);
-    // A descriptor on the filesystem, -1 when none is marked; opened tells
-    // that the caller closes it.
-    int MountFdOf(unsigned long long fsid, bool& opened);
     void HandleRecord(const char* bytes, size_t length, CChangeSink& sink);
     void RetryParked(CChangeSink& sink);
     // False, reporting nothing, when a directory of the event cannot be found.
@@ -78,10 +83,9 @@ private:
 
     int m_fd;
     CWatchList m_list;
-    std::map<unsigned long long, int> m_mountFds;  // filesystem id -> descriptor of a directory on it
-    std::map<unsigned long long, std::string> m_otherMounts;  // marked without a descriptor: id -> mount point
-    long long m_unmarked = 0;                                 // filesystems that could not be marked
-    std::set<std::string> m_warned;                           // where they are, said once
+    std::map<unsigned long long, std::string> m_marked;  // filesystem id -> where its handles are opened
+    long long m_unmarked = 0;                            // filesystems that could not be marked
+    std::set<std::string> m_warned;                      // where they are, said once
     std::unordered_map<std::string, std::string> m_dirs;  // handle -> directory path
     std::unordered_map<std::string, std::string> m_gone;  // handle -> path of a removed directory
     std::deque<Parked> m_parked;

@@ -114,7 +114,7 @@ void CInotifySource::MoveTree(const std::string& from, const std::string& to) {
 
 void CInotifySource::Read(CChangeSink& sink) {
     alignas(inotify_event) char buffer[64 * 1024];
-    for (;;) {
+    for (int reads = 0; reads < kReadsPerTurn; ++reads) {
         const ssize_t length = CRealtimePlatform::Read(m_fd, buffer, sizeof buffer);
         if (length <= 0) break;
         for (ssize_t at = 0; at < length;) {

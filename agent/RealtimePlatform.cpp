@@ -52,6 +52,10 @@ bool CRealtimePlatform::FanotifyMarkFilesystem(int fd, const std::string& path, 
     return false;
 }
 
+void CRealtimePlatform::FanotifyUnmarkFilesystem(int fd, const std::string& path, unsigned long long mask) {
+    fanotify_mark(fd, FAN_MARK_REMOVE | FAN_MARK_FILESYSTEM, mask, AT_FDCWD, path.c_str());
+}
+
 int CRealtimePlatform::InotifyInit(std::string& error) {
     const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (fd < 0) error = strerror(errno);

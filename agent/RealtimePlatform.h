@@ -19,6 +19,7 @@ public:
     // the kernel gives it; -1 with the reason when refused.
     static int FanotifyInit(std::string& error);
     static bool FanotifyMarkFilesystem(int fd, const std::string& path, unsigned long long mask, std::string& error);
+    static void FanotifyUnmarkFilesystem(int fd, const std::string& path, unsigned long long mask);
     static int InotifyInit(std::string& error);
     // The watch descriptor, or -1 with errno kept (ENOSPC: the watch limit).
     static int InotifyAddWatch(int fd, const std::string& dir, unsigned int mask);

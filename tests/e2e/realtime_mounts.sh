@@ -1,18 +1,21 @@
-# A filesystem mounted in a watched tree is watched too, by either engine,
-# whether it was there when the agent started or came while it runs. It can
-# be unmounted while the agent runs, and the directory its unmount shows again
-# is watched again (inotify watches directories, not paths).
+# Filesystems and the real-time engines, fanotify and inotify alike. The
+# watched tree is a filesystem of its own, with one mounted in it before the
+# agent starts and one while it runs: changes on each are reported at once;
+# each can be unmounted while the agent runs; what an unmount shows again is
+# watched (inotify watches directories, not paths), and so is a filesystem
+# mounted again where the watched tree was.
 source "$(dirname "$0")/common.bash" "$@"
 AGENT=$(cd "$(dirname "$AGENT")" && pwd)/$(basename "$AGENT")
 T=$WORK/t
-mkdir -p "$T/early" "$T/late"
-echo v1 >"$T/late/hidden"
-if ! mount -t tmpfs kvo-e2e "$T/early" 2>/dev/null; then
+mkdir -p "$T"
+if ! mount -t tmpfs kvo-e2e "$T" 2>/dev/null; then
     echo "SKIP: tmpfs cannot be mounted here"
     finish
     exit
 fi
-trap 'umount "$T/late" 2>/dev/null; umount "$T/early"; [ -n "${KEEP_WORK:-}" ] || rm -rf "$WORK"' EXIT
+unmount_all() { for m in "$T/late" "$T/early" "$T"; do umount "$m" 2>/dev/null; done; }
+trap 'unmount_all; [ -n "${KEEP_WORK:-}" ] || rm -rf "$WORK"' EXIT
+umount "$T"
 realtime_config "$T" >"$WORK/config.xml"
 # reported WORKDIR KEY OPERATION
 reported() { python3 -c 'import json, sys
@@ -20,6 +23,8 @@ sys.exit(not any(e["key"] == sys.argv[2] and e["operationType"] == sys.argv[3] f
     "$1/events.jsonl" "$2" "$3"; }
 
 for engine in fanotify inotify; do
+    mount -t tmpfs kvo-e2e "$T" && mkdir "$T/early" "$T/late" && mount -t tmpfs kvo-e2e "$T/early"
+    echo v1 >"$T/late/hidden"
     W=$WORK/$engine
     A=("$AGENT" --workdir "$W" --config "$WORK/config.xml")
     expect_status 0 "the baseline ($engine)" -- "${A[@]}" baseline
@@ -40,8 +45,16 @@ for engine in fanotify inotify; do
     sleep 1
     echo "v2 $engine" >>"$T/late/hidden"
     check "$engine: the directory the unmount showed again is watched" until_true 30 reported "$W" "$T/late/hidden" update
+
+    umount "$T/early"
+    check "$engine: the watched tree's own filesystem can be unmounted while the agent runs" umount "$T"
+    mount -t tmpfs kvo-e2e "$T"
+    sleep 1
+    echo again >"$T/again"
+    check "$engine: a filesystem mounted again there is watched" until_true 30 reported "$W" "$T/again" create
     kill -TERM $agent && wait $agent
     check "the agent stopped cleanly ($engine)" [ $? -eq 0 ]
     check "$engine: nothing warned [$(grep " WARN" "$W/kvo-agent.log")]" test -z "$(grep " WARN" "$W/kvo-agent.log")"
+    umount "$T"
 done
 finish
