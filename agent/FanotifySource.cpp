@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/fanotify.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "agent/RealtimePlatform.h"
@@ -57,7 +58,7 @@ void CFanotifySource::MountsChanged(CChangeSink&) {
 // a filesystem's mark with it and the same filesystem may come back.
 bool CFanotifySource::MarkFilesystems(std::string* error) {
     const std::vector<CRealtimePlatform::Mount> mounts = CRealtimePlatform::LocalMounts();
-    std::map<unsigned long long, std::string> marked;
+    Marks marked;
     std::set<std::string> unmarkable;
     m_unmarked = 0;
     std::vector<std::string> dirs = m_list.Dirs();
@@ -75,19 +76,26 @@ bool CFanotifySource::MarkFilesystems(std::string* error) {
     for (const auto& mount : mounts) {
         if (!m_list.HasExtensions() && !m_list.Covers(CWatchList::WithSlash(mount.point))) continue;
         unsigned long long fsid = 0;
-        if (!CRealtimePlatform::FilesystemId(mount.point, fsid) || marked.count(fsid) > 0) continue;
+        if (!CRealtimePlatform::FilesystemId(mount.point, fsid)) continue;
+        const auto known = marked.find(fsid);
         std::string why;
-        if (CRealtimePlatform::FanotifyMarkFilesystem(m_fd, mount.point, kMask, why))
-            marked[fsid] = mount.point;
+        if (known != marked.end())
+            AddPlace(known->second, mount.point);
+        else if (CRealtimePlatform::FanotifyMarkFilesystem(m_fd, mount.point, kMask, why))
+            marked[fsid] = {mount.point};
         else
             Unmarkable(mount.point, why, unmarkable);
     }
     // A filesystem no longer wanted (a watched directory now lies on another)
     // would go on flooding the queue with changes of no interest.
-    for (const auto& [fsid, path] : m_marked) {
-        unsigned long long now = 0;
-        if (marked.count(fsid) == 0 && CRealtimePlatform::FilesystemId(path, now) && now == fsid)
-            CRealtimePlatform::FanotifyUnmarkFilesystem(m_fd, path, kMask);
+    for (const auto& [fsid, places] : m_marked) {
+        if (marked.count(fsid) > 0) continue;
+        for (const std::string& place : places) {
+            unsigned long long now = 0;
+            if (!CRealtimePlatform::FilesystemId(place, now) || now != fsid) continue;
+            CRealtimePlatform::FanotifyUnmarkFilesystem(m_fd, place, kMask);
+            break;
+        }
     }
     m_marked.swap(marked);
     m_warned.swap(unmarkable);
@@ -98,7 +106,7 @@ bool CFanotifySource::MarkFilesystems(std::string* error) {
 // its nearest existing ancestor: the filter is by path, so it is reported
 // once it is created.
 bool CFanotifySource::MarkFilesystemOf(const std::string& dir, const std::vector<CRealtimePlatform::Mount>& mounts,
-                                       std::map<unsigned long long, std::string>& marked, std::string& error) {
+                                       Marks& marked, std::string& error) {
     std::string existing = dir;
     while (existing.size() > 1 && !CRealtimePlatform::Exists(existing)) {
         if (existing.back() == '/') existing.pop_back();
@@ -109,13 +117,21 @@ bool CFanotifySource::MarkFilesystemOf(const std::string& dir, const std::vector
         error = "cannot read the filesystem of " + existing;
         return false;
     }
-    if (marked.count(fsid) > 0) return true;
+    const auto known = marked.find(fsid);
+    if (known != marked.end()) {
+        AddPlace(known->second, MountPointOf(existing, fsid, mounts));
+        return true;
+    }
     if (!CRealtimePlatform::FanotifyMarkFilesystem(m_fd, existing, kMask, error)) {
         error = "cannot mark the filesystem of " + existing + ": " + error;
         return false;
     }
-    marked[fsid] = MountPointOf(existing, fsid, mounts);
+    marked[fsid] = {MountPointOf(existing, fsid, mounts)};
     return true;
+}
+
+void CFanotifySource::AddPlace(std::vector<std::string>& places, const std::string& place) {
+    if (std::find(places.begin(), places.end(), place) == places.end()) places.push_back(place);
 }
 
 // Where handles on the filesystem are opened: its mount point, which stays
@@ -227,15 +243,39 @@ bool CFanotifySource::DirectoryOf(const void* info, std::string& dir, std::strin
     // A handle that could not be opened once is of a directory that is gone.
     if (m_lookupOnly) return false;
     const auto marked = m_marked.find(FsidOf(fid->fsid));
-    if (marked == m_marked.end()) return false;
-    // Opened for the moment, so that every filesystem can still be unmounted.
-    const int mountFd = CRealtimePlatform::OpenDirectoryOn(marked->second, marked->first);
-    const bool found = mountFd >= 0 && CRealtimePlatform::PathOfHandle(mountFd, handle, dir);
-    CRealtimePlatform::Close(mountFd);
-    if (!found) return false;
+    if (marked == m_marked.end() || !ResolveHandle(marked->first, marked->second, handle, name, dir)) return false;
     if (m_dirs.size() >= kMaxDirs) m_dirs.clear();
     m_dirs.emplace(std::move(key), dir);
     return true;
+}
+
+// A handle names a directory wherever its filesystem is mounted, and each
+// mount gives it another path: a bind mount in a watched tree makes a watched
+// path of one that would otherwise lie outside. The first path the watch list
+// covers is taken, else the first found; a directory that no place reaches is
+// outside the watch (an empty dir). Each place is opened for the moment, so
+// that every filesystem can still be unmounted. False: the directory is gone.
+bool CFanotifySource::ResolveHandle(unsigned long long fsid, const std::vector<std::string>& places,
+                                    file_handle* handle, const std::string& name, std::string& dir) const {
+    using HandlePath = CRealtimePlatform::HandlePath;
+    bool known = false;
+    dir.clear();
+    for (const std::string& place : places) {
+        const int mountFd = CRealtimePlatform::OpenDirectoryOn(place, fsid);
+        std::string path;
+        const HandlePath found = mountFd >= 0 ? CRealtimePlatform::PathOfHandle(mountFd, handle, path) : HandlePath::Gone;
+        CRealtimePlatform::Close(mountFd);
+        if (found == HandlePath::Gone) continue;
+        known = true;
+        if (found == HandlePath::Outside) continue;
+        const std::string inside = CWatchList::WithSlash(path);
+        if (m_list.Covers(inside) || m_list.Covers(inside + name) || m_list.Covers(inside + name + "/")) {
+            dir = path;
+            return true;
+        }
+        if (dir.empty()) dir = path;
+    }
+    return known;
 }
 
 std::string CFanotifySource::KeyOf(const void* info) {
@@ -274,7 +314,7 @@ bool CFanotifySource::HandleEvent(const fanotify_event_metadata& event, CChangeS
             std::string& target = type == FAN_EVENT_INFO_TYPE_OLD_DFID_NAME   ? oldPath
                                    : type == FAN_EVENT_INFO_TYPE_NEW_DFID_NAME ? newPath
                                                                                : path;
-            target = Joined(dir, name, isDir);
+            if (!dir.empty()) target = Joined(dir, name, isDir);
         }
         at += header->len;
     }

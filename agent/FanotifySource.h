@@ -61,8 +61,11 @@ private:
     // error given: a watched directory whose filesystem cannot be marked
     // fails the whole; without, it is warned about and left to scans.
     bool MarkFilesystems(std::string* error);
-    bool MarkFilesystemOf(const std::string& dir, const std::vector<CRealtimePlatform::Mount>& mounts,
-                          std::map<unsigned long long, std::string>& marked, std::string& error);
+    // Filesystem id -> the mount points (or directories) its handles are opened at.
+    using Marks = std::map<unsigned long long, std::vector<std::string>>;
+    bool MarkFilesystemOf(const std::string& dir, const std::vector<CRealtimePlatform::Mount>& mounts, Marks& marked,
+                          std::string& error);
+    static void AddPlace(std::vector<std::string>& places, const std::string& place);
     static std::string MountPointOf(const std::string& dir, unsigned long long fsid,
                                     const std::vector<CRealtimePlatform::Mount>& mounts);
     // Counts a filesystem that cannot be marked; unmarkable collects where, warned once each.
@@ -74,8 +77,11 @@ private:
     // parked: the change waited for its directory, and who made it was asked then.
     void Report(const fanotify_event_metadata& event, bool isDir, const std::string& path,
                 const std::string& oldPath, const std::string& newPath, const Parked* parked, CChangeSink& sink);
-    // The directory of a handle record, or false when it cannot be found.
+    // The directory of a handle record (empty: one no watched path reaches),
+    // or false when it cannot be found.
     bool DirectoryOf(const void* info, std::string& dir, std::string& name);
+    bool ResolveHandle(unsigned long long fsid, const std::vector<std::string>& places, file_handle* handle,
+                       const std::string& name, std::string& dir) const;
     // The identity of the object a handle record names.
     static std::string KeyOf(const void* info);
     void Emit(CChangeSink& sink, const char* operation, const std::string& path, const std::string& oldPath,
@@ -83,7 +89,7 @@ private:
 
     int m_fd;
     CWatchList m_list;
-    std::map<unsigned long long, std::string> m_marked;  // filesystem id -> where its handles are opened
+    Marks m_marked;
     long long m_unmarked = 0;                            // filesystems that could not be marked
     std::set<std::string> m_warned;                      // where they are, said once
     std::unordered_map<std::string, std::string> m_dirs;  // handle -> directory path

@@ -66,15 +66,23 @@ std::set<std::pair<int, std::string>> CInotifySource::CoveredMounts() const {
     std::set<std::pair<int, std::string>> covered;
     for (auto& mount : CRealtimePlatform::LocalMounts()) {
         std::string dir = CWatchList::WithSlash(mount.point);
-        if (m_list.Covers(dir)) covered.emplace(mount.id, std::move(dir));
+        if (m_list.Covers(dir) || !WatchedBelow(dir).empty()) covered.emplace(mount.id, std::move(dir));
     }
     return covered;
 }
 
+std::vector<std::string> CInotifySource::WatchedBelow(const std::string& dir) const {
+    std::vector<std::string> below;
+    for (const auto& watched : m_list.Dirs())
+        if (watched.size() > dir.size() && Below(watched, dir)) below.push_back(watched);
+    return below;
+}
+
 // A watch is on a directory, not on its path: a filesystem mounted in a
-// watched tree hides the directories watched there, and its unmount shows
-// them again. Each mount point that came or went is watched anew where its
-// path now leads, what is there reported as created.
+// watched tree, or above one, hides the directories watched there, and its
+// unmount shows them again. Each watched path that a mount point came to or
+// went from is watched anew where it now leads, what is there reported as
+// created.
 void CInotifySource::MountsChanged(CChangeSink& sink) {
     std::set<std::pair<int, std::string>> now = CoveredMounts();
     std::set<std::string> changed;
@@ -83,11 +91,16 @@ void CInotifySource::MountsChanged(CChangeSink& sink) {
     for (const auto& mount : m_mounts)
         if (now.count(mount) == 0) changed.insert(mount.second);
     m_mounts.swap(now);
-    for (const auto& dir : changed) {
-        const auto known = m_pathWd.find(dir);
-        if (known != m_pathWd.end() && CRealtimePlatform::InotifyAddWatch(m_fd, dir, kMask) == known->second) continue;
-        RemoveTree(dir);
-        AddTree(dir, &sink);
+    for (const auto& point : changed) {
+        std::vector<std::string> dirs = WatchedBelow(point);
+        if (m_list.Covers(point)) dirs = {point};
+        for (const auto& dir : dirs) {
+            const auto known = m_pathWd.find(dir);
+            if (known != m_pathWd.end() && CRealtimePlatform::InotifyAddWatch(m_fd, dir, kMask) == known->second)
+                continue;
+            RemoveTree(dir);
+            AddTree(dir, &sink);
+        }
     }
     WarnUnwatched();
 }

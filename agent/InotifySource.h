@@ -14,6 +14,7 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "agent/ChangeSource.h"
 
@@ -47,8 +48,11 @@ private:
     // sink, reports what is already inside as created.
     void AddTree(const std::string& dir, CChangeSink* sink);
     void RemoveTree(const std::string& dir);
-    // The mounts at or below the watched directories: id and mount point with a trailing "/".
+    // The mounts at, below or above the watched directories: id and mount
+    // point with a trailing "/".
     std::set<std::pair<int, std::string>> CoveredMounts() const;
+    // The watched directories below dir.
+    std::vector<std::string> WatchedBelow(const std::string& dir) const;
     void MoveTree(const std::string& from, const std::string& to);
     void HandleEvent(const inotify_event& event, CChangeSink& sink);
     // A move out that found no move in: the entry left the watched trees.

@@ -126,22 +126,27 @@ bool CRealtimePlatform::FilesystemId(const std::string& path, unsigned long long
     return true;
 }
 
-bool CRealtimePlatform::PathOfHandle(int mountFd, file_handle* handle, std::string& path) {
+CRealtimePlatform::HandlePath CRealtimePlatform::PathOfHandle(int mountFd, file_handle* handle, std::string& path) {
     const int fd = open_by_handle_at(mountFd, handle, O_PATH | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) return HandlePath::Gone;
     char link[64];
     char target[PATH_MAX];
     snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
     const ssize_t n = readlink(link, target, sizeof target - 1);
+    struct stat opened {}, named {};
+    const bool statted = n > 0 && fstat(fd, &opened) == 0;
     close(fd);
-    if (n <= 0) return false;
+    if (!statted) return HandlePath::Gone;
     path.assign(target, static_cast<size_t>(n));
     // A directory removed since the event has no path any more.
     static const std::string kDeleted = " (deleted)";
-    if (path[0] != '/' || (path.size() > kDeleted.size() &&
-                           path.compare(path.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0))
-        return false;
-    return true;
+    if (path.size() > kDeleted.size() && path.compare(path.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0)
+        return HandlePath::Gone;
+    // Decoded through a mount that does not reach it (a bind mount of another
+    // subtree), the kernel names some other place: the path must lead back.
+    if (path[0] != '/') return HandlePath::Outside;
+    if (stat(path.c_str(), &named) != 0) return errno == ENOENT ? HandlePath::Gone : HandlePath::Outside;
+    return named.st_dev == opened.st_dev && named.st_ino == opened.st_ino ? HandlePath::Found : HandlePath::Outside;
 }
 
 bool CRealtimePlatform::Exists(const std::string& path) {

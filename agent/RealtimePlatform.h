@@ -43,8 +43,10 @@ public:
     static int OpenDirectoryOn(const std::string& path, unsigned long long fsid);
     // The filesystem id statfs gives for path, as the kernel reports it in events.
     static bool FilesystemId(const std::string& path, unsigned long long& fsid);
-    // The current path of a directory handle, through a descriptor on its filesystem.
-    static bool PathOfHandle(int mountFd, file_handle* handle, std::string& path);
+    // The current path of a directory handle, through a descriptor on a
+    // mount of its filesystem: Outside when that mount does not reach it.
+    enum class HandlePath { Found, Outside, Gone };
+    static HandlePath PathOfHandle(int mountFd, file_handle* handle, std::string& path);
     static bool Exists(const std::string& path);
     struct Mount {
         int id;             // the kernel's, new for every mount

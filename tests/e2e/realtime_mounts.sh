@@ -1,30 +1,35 @@
 # Filesystems and the real-time engines, fanotify and inotify alike. The
-# watched tree is a filesystem of its own, with one mounted in it before the
-# agent starts and one while it runs: changes on each are reported at once;
-# each can be unmounted while the agent runs; what an unmount shows again is
-# watched (inotify watches directories, not paths), and so is a filesystem
-# mounted again where the watched tree was.
+# watched tree B lies on a filesystem of its own, with one mounted in it
+# before the agent starts and one while it runs, and a directory from outside
+# B bound into it: changes on each are reported at once, the bound one under
+# its watched path whichever path it was changed through; each can be
+# unmounted while the agent runs; what an unmount shows again is watched
+# (inotify watches directories, not paths), and so is a filesystem mounted
+# again where B's was.
 source "$(dirname "$0")/common.bash" "$@"
 AGENT=$(cd "$(dirname "$AGENT")" && pwd)/$(basename "$AGENT")
 T=$WORK/t
-mkdir -p "$T"
+B=$T/b
+mkdir -p "$T" "$WORK/staging"
 if ! mount -t tmpfs kvo-e2e "$T" 2>/dev/null; then
     echo "SKIP: tmpfs cannot be mounted here"
     finish
     exit
 fi
-unmount_all() { for m in "$T/late" "$T/early" "$T"; do umount "$m" 2>/dev/null; done; }
+unmount_all() { for m in "$B/bound" "$B/late" "$B/early" "$T" "$WORK/staging"; do umount "$m" 2>/dev/null; done; }
 trap 'unmount_all; [ -n "${KEEP_WORK:-}" ] || rm -rf "$WORK"' EXIT
 umount "$T"
-realtime_config "$T" >"$WORK/config.xml"
+realtime_config "$B" >"$WORK/config.xml"
 # reported WORKDIR KEY OPERATION
 reported() { python3 -c 'import json, sys
 sys.exit(not any(e["key"] == sys.argv[2] and e["operationType"] == sys.argv[3] for e in map(json.loads, open(sys.argv[1]))))' \
     "$1/events.jsonl" "$2" "$3"; }
 
 for engine in fanotify inotify; do
-    mount -t tmpfs kvo-e2e "$T" && mkdir "$T/early" "$T/late" && mount -t tmpfs kvo-e2e "$T/early"
-    echo v1 >"$T/late/hidden"
+    mount -t tmpfs kvo-e2e "$T" && mkdir -p "$B/early" "$B/late" "$B/bound" "$T/outside"
+    mount -t tmpfs kvo-e2e "$B/early" && mount --bind "$T/outside" "$B/bound"
+    echo v1 >"$B/late/hidden"
+    echo v1 >"$T/outside/file"
     W=$WORK/$engine
     A=("$AGENT" --workdir "$W" --config "$WORK/config.xml")
     expect_status 0 "the baseline ($engine)" -- "${A[@]}" baseline
@@ -33,28 +38,32 @@ for engine in fanotify inotify; do
     settled() { grep -q "real-time: watching" "$W/kvo-agent.log" &&
         "${A[@]}" status 2>/dev/null | grep -qz "integrity scan: idle.*pending scans: none"; }
     until_true 60 settled || echo "FAIL: the start's scans did not end ($engine)"
-    mount -t tmpfs kvo-e2e "$T/late"
+    mount -t tmpfs kvo-e2e "$B/late"
     sleep 1
-    echo new >"$T/early/$engine"
-    echo new >"$T/late/$engine"
+    echo new >"$B/early/$engine"
+    echo new >"$B/late/$engine"
+    echo v2 >>"$T/outside/file"
     check "$engine: a file on a filesystem mounted before the start reported at once" \
-        until_true 30 reported "$W" "$T/early/$engine" create
+        until_true 30 reported "$W" "$B/early/$engine" create
     check "$engine: a file on a filesystem mounted while the agent runs reported at once" \
-        until_true 30 reported "$W" "$T/late/$engine" create
-    check "$engine: that filesystem can be unmounted while the agent runs" umount "$T/late"
+        until_true 30 reported "$W" "$B/late/$engine" create
+    check "$engine: a file bound into the tree, changed through its own path, reported under the watched one" \
+        until_true 30 reported "$W" "$B/bound/file" update
+    check "$engine: that filesystem can be unmounted while the agent runs" umount "$B/late"
     sleep 1
-    echo "v2 $engine" >>"$T/late/hidden"
-    check "$engine: the directory the unmount showed again is watched" until_true 30 reported "$W" "$T/late/hidden" update
+    echo "v2 $engine" >>"$B/late/hidden"
+    check "$engine: the directory the unmount showed again is watched" until_true 30 reported "$W" "$B/late/hidden" update
 
-    umount "$T/early"
-    check "$engine: the watched tree's own filesystem can be unmounted while the agent runs" umount "$T"
-    mount -t tmpfs kvo-e2e "$T"
+    umount "$B/early" "$B/bound"
+    check "$engine: the filesystem of the watched tree can be unmounted while the agent runs" umount "$T"
+    # Mounted again with the tree already in it, as a disk would come back.
+    mount -t tmpfs kvo-e2e "$WORK/staging" && mkdir "$WORK/staging/b" && mount --bind "$WORK/staging" "$T"
     sleep 1
-    echo again >"$T/again"
-    check "$engine: a filesystem mounted again there is watched" until_true 30 reported "$W" "$T/again" create
+    echo again >"$B/again"
+    check "$engine: a filesystem mounted again there is watched" until_true 30 reported "$W" "$B/again" create
     kill -TERM $agent && wait $agent
     check "the agent stopped cleanly ($engine)" [ $? -eq 0 ]
     check "$engine: nothing warned [$(grep " WARN" "$W/kvo-agent.log")]" test -z "$(grep " WARN" "$W/kvo-agent.log")"
-    umount "$T"
+    umount "$T" "$WORK/staging"
 done
 finish
