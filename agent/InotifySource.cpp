@@ -17,6 +17,12 @@ const unsigned int kMask =
 
 bool Below(const std::string& path, const std::string& dir) { return path.compare(0, dir.size(), dir) == 0; }
 
+// The directory that holds dir (both with a trailing "/").
+std::string Parent(const std::string& dir) {
+    if (dir.size() <= 1) return dir;
+    return dir.substr(0, dir.rfind('/', dir.size() - 2) + 1);
+}
+
 }  // namespace
 
 std::unique_ptr<CInotifySource> CInotifySource::Create(std::string& error) {
@@ -29,13 +35,19 @@ CInotifySource::~CInotifySource() { CRealtimePlatform::Close(m_fd); }
 
 bool CInotifySource::Watch(const CWatchList& list, std::string&) {
     for (const auto& watch : m_wdPath) CRealtimePlatform::InotifyRemoveWatch(m_fd, watch.first);
+    for (const auto& anchor : m_anchorWd)
+        if (m_wdPath.count(anchor.first) == 0) CRealtimePlatform::InotifyRemoveWatch(m_fd, anchor.first);
     m_wdPath.clear();
     m_pathWd.clear();
+    m_anchorWd.clear();
     m_unwatched = 0;
     m_warnedAt = 0;
     m_list = list;
     m_mounts = CoveredMounts();
-    for (const auto& dir : list.Dirs()) AddTree(dir, nullptr);
+    for (const auto& dir : list.Dirs()) {
+        AddTree(dir, nullptr);
+        Anchor(dir, nullptr);
+    }
     WarnUnwatched();
     if (list.HasExtensions())
         KvoCore::LogWarning(
@@ -105,6 +117,36 @@ void CInotifySource::MountsChanged(CChangeSink& sink) {
     WarnUnwatched();
 }
 
+// A watch dies with its directory: a watched directory removed and made
+// again, or made only after the start, is seen through a watch on its nearest
+// existing ancestor, which moves down as the missing directories come.
+void CInotifySource::Anchor(const std::string& dir, CChangeSink* sink) {
+    for (;;) {
+        std::string at = Parent(dir);
+        while (at.size() > 1 && !CRealtimePlatform::Exists(at)) at = Parent(at);
+        const int wd = CRealtimePlatform::InotifyAddWatch(m_fd, at, kMask);
+        if (wd >= 0) m_anchorWd[wd] = at;
+        // A directory made on the way since it was looked for: go deeper.
+        if (at == Parent(dir) || wd < 0) break;
+        std::string next = dir.substr(0, dir.find('/', at.size()) + 1);
+        if (!CRealtimePlatform::Exists(next)) break;
+    }
+    if (sink != nullptr && m_pathWd.count(dir) == 0 && CRealtimePlatform::Exists(dir)) {
+        Emit(*sink, "create", dir);
+        AddTree(dir, sink);
+    }
+}
+
+void CInotifySource::HandleAnchorEvent(const inotify_event& event, CChangeSink& sink) {
+    const auto anchor = m_anchorWd.find(event.wd);
+    if (anchor == m_anchorWd.end() || !(event.mask & (IN_CREATE | IN_MOVED_TO)) || !(event.mask & IN_ISDIR) ||
+        event.len == 0)
+        return;
+    const std::string made = anchor->second + event.name + "/";
+    for (const auto& dir : m_list.Dirs())
+        if (Below(dir, made) && m_pathWd.count(dir) == 0) Anchor(dir, &sink);
+}
+
 void CInotifySource::RemoveTree(const std::string& dir) {
     for (auto it = m_pathWd.lower_bound(dir); it != m_pathWd.end() && Below(it->first, dir);) {
         CRealtimePlatform::InotifyRemoveWatch(m_fd, it->second);
@@ -152,9 +194,20 @@ void CInotifySource::HandleEvent(const inotify_event& event, CChangeSink& sink) 
             m_pathWd.erase(watch->second);
             m_wdPath.erase(watch);
         }
+        const auto anchor = m_anchorWd.find(event.wd);
+        if (anchor != m_anchorWd.end()) {
+            // Removed itself: the watch moves up to what is left.
+            const std::string gone = anchor->second;
+            m_anchorWd.erase(anchor);
+            for (const auto& dir : m_list.Dirs())
+                if (Below(dir, gone) && m_pathWd.count(dir) == 0) Anchor(dir, &sink);
+        }
         return;
     }
-    if (watch == m_wdPath.end()) return;
+    if (watch == m_wdPath.end()) {
+        HandleAnchorEvent(event, sink);
+        return;
+    }
     const bool isDir = (event.mask & IN_ISDIR) != 0;
     std::string path = watch->second;
     if (event.len > 0 && event.name[0] != '\0') path += std::string(event.name) + (isDir ? "/" : "");

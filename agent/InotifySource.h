@@ -1,7 +1,8 @@
 // CInotifySource: changes through inotify where fanotify is not available:
 // a watch on every directory of the watched trees, added for new directories
 // and for filesystems mounted there as they come (their first entries
-// reported as created), renames paired by
+// reported as created), and one on the nearest existing ancestor of each
+// watched directory, so that one made (again) is seen; renames paired by
 // cookie, no user or process. Beyond the watch limit the directories left
 // unwatched are counted and a warning names the setting to raise; the
 // engine has them covered by incremental scans meanwhile, as it has files
@@ -48,6 +49,10 @@ private:
     // sink, reports what is already inside as created.
     void AddTree(const std::string& dir, CChangeSink* sink);
     void RemoveTree(const std::string& dir);
+    // Watches the nearest existing ancestor of a watched directory; with a
+    // sink, the directory itself once it is there (reported as created).
+    void Anchor(const std::string& dir, CChangeSink* sink);
+    void HandleAnchorEvent(const inotify_event& event, CChangeSink& sink);
     // The mounts at, below or above the watched directories: id and mount
     // point with a trailing "/".
     std::set<std::pair<int, std::string>> CoveredMounts() const;
@@ -65,6 +70,7 @@ private:
     std::unordered_map<int, std::string> m_wdPath;  // watch -> directory, with a trailing "/"
     std::map<std::string, int> m_pathWd;
     std::set<std::pair<int, std::string>> m_mounts;  // CoveredMounts() when last looked at
+    std::map<int, std::string> m_anchorWd;            // watch -> ancestor of a watched directory
     long long m_unwatched = 0;
     long long m_warnedAt = 0;
     unsigned int m_moveCookie = 0;
