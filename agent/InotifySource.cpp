@@ -114,6 +114,9 @@ void CInotifySource::MountsChanged(CChangeSink& sink) {
             AddTree(dir, &sink);
         }
     }
+    // A watched directory not there yet may now be made on another filesystem.
+    for (const auto& dir : m_list.Dirs())
+        if (m_pathWd.count(dir) == 0) Anchor(dir, &sink);
     WarnUnwatched();
 }
 

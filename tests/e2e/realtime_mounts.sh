@@ -5,7 +5,7 @@
 # its watched path whichever path it was changed through; each can be
 # unmounted while the agent runs; what an unmount shows again is watched
 # (inotify watches directories, not paths), and so is a filesystem mounted
-# again where B's was.
+# again where B's was, with B on it or B made on it afterwards.
 source "$(dirname "$0")/common.bash" "$@"
 AGENT=$(cd "$(dirname "$AGENT")" && pwd)/$(basename "$AGENT")
 T=$WORK/t
@@ -61,9 +61,14 @@ for engine in fanotify inotify; do
     sleep 1
     echo again >"$B/again"
     check "$engine: a filesystem mounted again there is watched" until_true 30 reported "$W" "$B/again" create
+    # And mounted empty, the tree made on it afterwards.
+    umount "$T" "$WORK/staging" && mount -t tmpfs kvo-e2e "$T"
+    sleep 1
+    mkdir "$B" && echo afresh >"$B/afresh"
+    check "$engine: a tree made on a filesystem mounted there is watched" until_true 30 reported "$W" "$B/afresh" create
     kill -TERM $agent && wait $agent
     check "the agent stopped cleanly ($engine)" [ $? -eq 0 ]
     check "$engine: nothing warned [$(grep " WARN" "$W/kvo-agent.log")]" test -z "$(grep " WARN" "$W/kvo-agent.log")"
-    umount "$T" "$WORK/staging"
+    umount "$T"
 done
 finish
