@@ -61,6 +61,27 @@ ${2:-}
 XML
 }
 
+# start_realtime ENGINE: the baseline with "${A[@]}" (work directory $W), then
+# the agent run there with that real-time engine, in the background ($agent),
+# until the engine watches and the start's scans have ended.
+start_realtime() {
+    expect_status 0 "the baseline ($1)" -- "${A[@]}" baseline
+    "${A[@]}" --set kvo.realtime="$1" run >"$WORK/run.out" 2>&1 &
+    agent=$!
+    until_true 60 realtime_settled || echo "FAIL: the start's scans did not end ($1)"
+}
+realtime_settled() {
+    grep -q "real-time: watching" "$W/kvo-agent.log" &&
+        "${A[@]}" status 2>/dev/null | grep -qz "integrity scan: idle.*pending scans: none"
+}
+
+# reported WORKDIR KEY OPERATION: true once WORKDIR's JSON events hold OPERATION on KEY.
+reported() {
+    python3 -c 'import json, sys
+sys.exit(not any(e["key"] == sys.argv[2] and e["operationType"] == sys.argv[3] for e in map(json.loads, open(sys.argv[1]))))' \
+        "$1/events.jsonl" "$2" "$3"
+}
+
 # config_xml AGENT_ATTRIBUTES RULE_ATTRIBUTES SETS: a configuration of one rule, without on-change.
 config_xml() {
     printf '<SecurityConfiguration>\n<AgentConfiguration systemIntegrityAllowOnChange="false" %s/>\n<IntegrityRules>\n' "$1"

@@ -20,10 +20,6 @@ unmount_all() { for m in "$B/bound" "$B/late" "$B/early" "$T" "$WORK/staging"; d
 trap 'unmount_all; [ -n "${KEEP_WORK:-}" ] || rm -rf "$WORK"' EXIT
 umount "$T"
 realtime_config "$B" >"$WORK/config.xml"
-# reported WORKDIR KEY OPERATION
-reported() { python3 -c 'import json, sys
-sys.exit(not any(e["key"] == sys.argv[2] and e["operationType"] == sys.argv[3] for e in map(json.loads, open(sys.argv[1]))))' \
-    "$1/events.jsonl" "$2" "$3"; }
 
 for engine in fanotify inotify; do
     mount -t tmpfs kvo-e2e "$T" && mkdir -p "$B/early" "$B/late" "$B/bound" "$T/outside"
@@ -32,12 +28,7 @@ for engine in fanotify inotify; do
     echo v1 >"$T/outside/file"
     W=$WORK/$engine
     A=("$AGENT" --workdir "$W" --config "$WORK/config.xml")
-    expect_status 0 "the baseline ($engine)" -- "${A[@]}" baseline
-    "${A[@]}" --set kvo.realtime=$engine run >"$WORK/run.out" 2>&1 &
-    agent=$!
-    settled() { grep -q "real-time: watching" "$W/kvo-agent.log" &&
-        "${A[@]}" status 2>/dev/null | grep -qz "integrity scan: idle.*pending scans: none"; }
-    until_true 60 settled || echo "FAIL: the start's scans did not end ($engine)"
+    start_realtime $engine
     mount -t tmpfs kvo-e2e "$B/late"
     sleep 1
     echo new >"$B/early/$engine"

@@ -6,21 +6,12 @@ AGENT=$(cd "$(dirname "$AGENT")" && pwd)/$(basename "$AGENT")
 P=$WORK/p
 B=$P/b
 realtime_config "$B" >"$WORK/config.xml"
-# reported WORKDIR KEY OPERATION
-reported() { python3 -c 'import json, sys
-sys.exit(not any(e["key"] == sys.argv[2] and e["operationType"] == sys.argv[3] for e in map(json.loads, open(sys.argv[1]))))' \
-    "$1/events.jsonl" "$2" "$3"; }
 
 for engine in fanotify inotify; do
     mkdir -p "$B" && echo v1 >"$B/old"
     W=$WORK/$engine
     A=("$AGENT" --workdir "$W" --config "$WORK/config.xml")
-    expect_status 0 "the baseline ($engine)" -- "${A[@]}" baseline
-    "${A[@]}" --set kvo.realtime=$engine run >"$WORK/run.out" 2>&1 &
-    agent=$!
-    settled() { grep -q "real-time: watching" "$W/kvo-agent.log" &&
-        "${A[@]}" status 2>/dev/null | grep -qz "integrity scan: idle.*pending scans: none"; }
-    until_true 60 settled || echo "FAIL: the start's scans did not end ($engine)"
+    start_realtime $engine
     rm -rf "$P"
     check "$engine: the removed file reported" until_true 30 reported "$W" "$B/old" delete
     mkdir -p "$B"
