@@ -107,11 +107,7 @@ bool CFanotifySource::MarkFilesystems(std::string* error) {
 // once it is created.
 bool CFanotifySource::MarkFilesystemOf(const std::string& dir, const std::vector<CRealtimePlatform::Mount>& mounts,
                                        Marks& marked, std::string& error) {
-    std::string existing = dir;
-    while (existing.size() > 1 && !CRealtimePlatform::Exists(existing)) {
-        if (existing.back() == '/') existing.pop_back();
-        existing.erase(existing.rfind('/') + 1);
-    }
+    const std::string existing = CRealtimePlatform::NearestExisting(dir);
     unsigned long long fsid = 0;
     if (!CRealtimePlatform::FilesystemId(existing, fsid)) {
         error = "cannot read the filesystem of " + existing;
@@ -240,10 +236,15 @@ bool CFanotifySource::DirectoryOf(const void* info, std::string& dir, std::strin
         dir = gone->second;
         return true;
     }
-    // A handle that could not be opened once is of a directory that is gone.
-    if (m_lookupOnly) return false;
     const auto marked = m_marked.find(FsidOf(fid->fsid));
-    if (marked == m_marked.end() || !ResolveHandle(marked->first, marked->second, handle, name, dir)) return false;
+    // Read after its filesystem left the watch (unmounted, or no longer where
+    // a watched directory is): nothing watched is there.
+    if (marked == m_marked.end()) {
+        dir.clear();
+        return true;
+    }
+    // A handle that could not be opened once is of a directory that is gone.
+    if (m_lookupOnly || !ResolveHandle(marked->first, marked->second, handle, name, dir)) return false;
     if (m_dirs.size() >= kMaxDirs) m_dirs.clear();
     m_dirs.emplace(std::move(key), dir);
     return true;
@@ -306,10 +307,6 @@ bool CFanotifySource::HandleEvent(const fanotify_event_metadata& event, CChangeS
             entry = KeyOf(header);
         } else if (type == FAN_EVENT_INFO_TYPE_DFID_NAME || type == FAN_EVENT_INFO_TYPE_OLD_DFID_NAME ||
                    type == FAN_EVENT_INFO_TYPE_NEW_DFID_NAME) {
-            // Read after its filesystem left the watch (unmounted, or no longer
-            // where a watched directory is): nothing watched is there.
-            if (m_marked.count(FsidOf(reinterpret_cast<const fanotify_event_info_fid*>(header)->fsid)) == 0)
-                return true;
             if (!DirectoryOf(header, dir, name)) return false;
             std::string& target = type == FAN_EVENT_INFO_TYPE_OLD_DFID_NAME   ? oldPath
                                    : type == FAN_EVENT_INFO_TYPE_NEW_DFID_NAME ? newPath

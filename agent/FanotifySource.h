@@ -77,7 +77,8 @@ private:
     // parked: the change waited for its directory, and who made it was asked then.
     void Report(const fanotify_event_metadata& event, bool isDir, const std::string& path,
                 const std::string& oldPath, const std::string& newPath, const Parked* parked, CChangeSink& sink);
-    // The directory of a handle record (empty: one no watched path reaches),
+    // The directory of a handle record (empty: one no watched path reaches,
+    // or on a filesystem no longer watched),
     // or false when it cannot be found.
     bool DirectoryOf(const void* info, std::string& dir, std::string& name);
     bool ResolveHandle(unsigned long long fsid, const std::vector<std::string>& places, file_handle* handle,

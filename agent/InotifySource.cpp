@@ -17,12 +17,6 @@ const unsigned int kMask =
 
 bool Below(const std::string& path, const std::string& dir) { return path.compare(0, dir.size(), dir) == 0; }
 
-// The directory that holds dir (both with a trailing "/").
-std::string Parent(const std::string& dir) {
-    if (dir.size() <= 1) return dir;
-    return dir.substr(0, dir.rfind('/', dir.size() - 2) + 1);
-}
-
 }  // namespace
 
 std::unique_ptr<CInotifySource> CInotifySource::Create(std::string& error) {
@@ -125,12 +119,11 @@ void CInotifySource::MountsChanged(CChangeSink& sink) {
 // existing ancestor, which moves down as the missing directories come.
 void CInotifySource::Anchor(const std::string& dir, CChangeSink* sink) {
     for (;;) {
-        std::string at = Parent(dir);
-        while (at.size() > 1 && !CRealtimePlatform::Exists(at)) at = Parent(at);
+        const std::string at = CRealtimePlatform::NearestExisting(CWatchList::Parent(dir));
         const int wd = CRealtimePlatform::InotifyAddWatch(m_fd, at, kMask);
         if (wd >= 0) m_anchorWd[wd] = at;
         // A directory made on the way since it was looked for: go deeper.
-        if (at == Parent(dir) || wd < 0) break;
+        if (at == CWatchList::Parent(dir) || wd < 0) break;
         std::string next = dir.substr(0, dir.find('/', at.size()) + 1);
         if (!CRealtimePlatform::Exists(next)) break;
     }

@@ -21,6 +21,8 @@
 #include <set>
 #include <sstream>
 
+#include "agent/WatchList.h"
+
 namespace KvoAgent {
 
 namespace {
@@ -152,6 +154,12 @@ CRealtimePlatform::HandlePath CRealtimePlatform::PathOfHandle(int mountFd, file_
 bool CRealtimePlatform::Exists(const std::string& path) {
     struct stat status {};
     return lstat(path.c_str(), &status) == 0;
+}
+
+std::string CRealtimePlatform::NearestExisting(const std::string& dir) {
+    std::string at = dir;
+    while (at.size() > 1 && !Exists(at)) at = CWatchList::Parent(at);
+    return at;
 }
 
 namespace {

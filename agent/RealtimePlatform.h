@@ -48,6 +48,8 @@ public:
     enum class HandlePath { Found, Outside, Gone };
     static HandlePath PathOfHandle(int mountFd, file_handle* handle, std::string& path);
     static bool Exists(const std::string& path);
+    // dir, or else its nearest ancestor that exists (both with a trailing "/").
+    static std::string NearestExisting(const std::string& dir);
     struct Mount {
         int id;             // the kernel's, new for every mount
         std::string point;  // without a trailing "/"

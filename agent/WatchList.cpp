@@ -8,6 +8,11 @@ std::string CWatchList::WithSlash(const std::string& dir) {
     return !dir.empty() && dir.back() == '/' ? dir : dir + "/";
 }
 
+std::string CWatchList::Parent(const std::string& dir) {
+    if (dir.size() <= 1) return dir;
+    return dir.substr(0, dir.rfind('/', dir.size() - 2) + 1);
+}
+
 CWatchList::CWatchList(const std::vector<std::string>& dirs, const std::vector<std::string>& extensions,
                        const std::string& workdir)
     : m_extensions(extensions.begin(), extensions.end()), m_workdir(WithSlash(workdir)) {

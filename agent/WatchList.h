@@ -24,6 +24,8 @@ public:
     bool HasExtensions() const { return !m_extensions.empty(); }
 
     static std::string WithSlash(const std::string& dir);
+    // The directory that holds dir (both with a trailing "/"); "/" for "/".
+    static std::string Parent(const std::string& dir);
 
 private:
     static bool Below(const std::string& path, const std::string& dir);
