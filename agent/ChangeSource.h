@@ -2,6 +2,7 @@
 // into notifications for a watch list. Used by the engine's thread only.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "agent/ChangeSink.h"
@@ -35,6 +36,13 @@ public:
     // Whether some of the watch list reaches no notification (unwatched
     // directories, or files by extension that the source cannot follow).
     virtual bool LeavesGaps() const { return UnwatchedDirs() > 0; }
+
+protected:
+    // A directory that arrives whole (moved in) brings entries no notification
+    // told of: hands each covered path in the tree at dir (ending with "/") to
+    // report, directories before what they hold. Links are not followed.
+    static void ForEachCovered(const CWatchList& list, const std::string& dir,
+                               const std::function<void(const std::string&)>& report);
 };
 
 }  // namespace KvoAgent

@@ -334,9 +334,14 @@ void CFanotifySource::Report(const fanotify_event_metadata& event, bool isDir, c
         if (isDir) m_dirs.clear();
         const bool from = !oldPath.empty() && m_list.Covers(oldPath);
         const bool to = !newPath.empty() && m_list.Covers(newPath);
-        if (from && to) Emit(sink, "rename", newPath, oldPath, pid, parked);
-        else if (from) Emit(sink, "delete", oldPath, "", pid, parked);
-        else if (to) Emit(sink, "create", newPath, "", pid, parked);
+        if (from && to) {
+            Emit(sink, "rename", newPath, oldPath, pid, parked);
+        } else {
+            if (from) Emit(sink, "delete", oldPath, "", pid, parked);
+            else if (isDir && !oldPath.empty()) Left(oldPath, pid, parked, sink);
+            if (isDir && !newPath.empty()) Arrived(newPath, pid, parked, sink);
+            else if (to) Emit(sink, "create", newPath, "", pid, parked);
+        }
     }
     if (path.empty() || !m_list.Covers(path)) return;
     const bool created = event.mask & FAN_CREATE, deleted = event.mask & FAN_DELETE;
@@ -346,6 +351,26 @@ void CFanotifySource::Report(const fanotify_event_metadata& event, bool isDir, c
     if (created) Emit(sink, "create", path, "", pid, parked);
     if (event.mask & (FAN_MODIFY | FAN_ATTRIB)) Emit(sink, "update", path, "", pid, parked);
     if (deleted && !(created && CRealtimePlatform::Exists(path))) Emit(sink, "delete", path, "", pid, parked);
+}
+
+// A directory above watched ones moved away takes them along: they are gone
+// from their paths (what they held goes with them, for the receiver).
+void CFanotifySource::Left(const std::string& dir, int pid, const Parked* parked, CChangeSink& sink) {
+    for (const auto& watched : m_list.DirsWithin(dir)) Emit(sink, "delete", watched, "", pid, parked);
+}
+
+// A directory moved in brings what it holds, of which no notification told;
+// so does one moved to a path above watched directories.
+void CFanotifySource::Arrived(const std::string& dir, int pid, const Parked* parked, CChangeSink& sink) {
+    std::vector<std::string> trees;
+    if (m_list.Covers(dir)) trees.push_back(dir);
+    else
+        for (const auto& watched : m_list.DirsWithin(dir))
+            if (CRealtimePlatform::Exists(watched)) trees.push_back(watched);
+    for (const auto& tree : trees) {
+        Emit(sink, "create", tree, "", pid, parked);
+        ForEachCovered(m_list, tree, [&](const std::string& path) { Emit(sink, "create", path, "", pid, parked); });
+    }
 }
 
 void CFanotifySource::Emit(CChangeSink& sink, const char* operation, const std::string& path,

@@ -77,6 +77,9 @@ private:
     // parked: the change waited for its directory, and who made it was asked then.
     void Report(const fanotify_event_metadata& event, bool isDir, const std::string& path,
                 const std::string& oldPath, const std::string& newPath, const Parked* parked, CChangeSink& sink);
+    // A directory that left path, or came to it, by a rename.
+    void Left(const std::string& dir, int pid, const Parked* parked, CChangeSink& sink);
+    void Arrived(const std::string& dir, int pid, const Parked* parked, CChangeSink& sink);
     // The directory of a handle record (empty: one no watched path reaches,
     // or on a filesystem no longer watched),
     // or false when it cannot be found.

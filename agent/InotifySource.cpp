@@ -2,6 +2,7 @@
 
 #include <sys/inotify.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -12,8 +13,9 @@ namespace KvoAgent {
 
 namespace {
 
-const unsigned int kMask =
-    IN_CREATE | IN_DELETE | IN_MODIFY | IN_ATTRIB | IN_MOVED_FROM | IN_MOVED_TO | IN_ONLYDIR | IN_DONT_FOLLOW;
+// IN_MOVE_SELF tells that an anchor moved away with the watched trees below it.
+const unsigned int kMask = IN_CREATE | IN_DELETE | IN_MODIFY | IN_ATTRIB | IN_MOVED_FROM | IN_MOVED_TO | IN_MOVE_SELF |
+                           IN_ONLYDIR | IN_DONT_FOLLOW;
 
 bool Below(const std::string& path, const std::string& dir) { return path.compare(0, dir.size(), dir) == 0; }
 
@@ -78,9 +80,8 @@ std::set<std::pair<int, std::string>> CInotifySource::CoveredMounts() const {
 }
 
 std::vector<std::string> CInotifySource::WatchedBelow(const std::string& dir) const {
-    std::vector<std::string> below;
-    for (const auto& watched : m_list.Dirs())
-        if (watched.size() > dir.size() && Below(watched, dir)) below.push_back(watched);
+    std::vector<std::string> below = m_list.DirsWithin(dir);
+    below.erase(std::remove(below.begin(), below.end(), dir), below.end());
     return below;
 }
 
@@ -135,12 +136,43 @@ void CInotifySource::Anchor(const std::string& dir, CChangeSink* sink) {
 
 void CInotifySource::HandleAnchorEvent(const inotify_event& event, CChangeSink& sink) {
     const auto anchor = m_anchorWd.find(event.wd);
-    if (anchor == m_anchorWd.end() || !(event.mask & (IN_CREATE | IN_MOVED_TO)) || !(event.mask & IN_ISDIR) ||
-        event.len == 0)
+    if (anchor == m_anchorWd.end()) return;
+    if (event.mask & IN_MOVE_SELF) {
+        const std::string moved = anchor->second;
+        AnchorMoved(moved, sink);
         return;
-    const std::string made = anchor->second + event.name + "/";
-    for (const auto& dir : m_list.Dirs())
-        if (Below(dir, made) && m_pathWd.count(dir) == 0) Anchor(dir, &sink);
+    }
+    if (!(event.mask & IN_ISDIR) || event.len == 0) return;
+    const std::string entry = anchor->second + event.name + "/";
+    if (event.mask & IN_MOVED_FROM) TreesLeft(entry, sink);
+    if (event.mask & (IN_CREATE | IN_MOVED_TO))
+        for (const auto& dir : m_list.DirsWithin(entry))
+            if (m_pathWd.count(dir) == 0) Anchor(dir, &sink);
+}
+
+// The watches went along with the trees moved away from dir (a watched
+// directory or one above): what they see is no longer at the watched paths.
+void CInotifySource::TreesLeft(const std::string& dir, CChangeSink& sink) {
+    for (const auto& watched : m_list.DirsWithin(dir)) {
+        if (m_pathWd.count(watched) == 0) continue;
+        RemoveTree(watched);
+        if (m_list.Covers(watched)) Emit(sink, "delete", watched);
+    }
+}
+
+// An anchor moved itself (a directory above it was not watched): a new one
+// is found for each watched directory below it, there again or not.
+void CInotifySource::AnchorMoved(const std::string& moved, CChangeSink& sink) {
+    for (auto it = m_anchorWd.begin(); it != m_anchorWd.end();) {
+        if (it->second != moved) {
+            ++it;
+            continue;
+        }
+        CRealtimePlatform::InotifyRemoveWatch(m_fd, it->first);
+        it = m_anchorWd.erase(it);
+    }
+    TreesLeft(moved, sink);
+    for (const auto& dir : m_list.DirsWithin(moved)) Anchor(dir, &sink);
 }
 
 void CInotifySource::RemoveTree(const std::string& dir) {
@@ -185,6 +217,8 @@ void CInotifySource::HandleEvent(const inotify_event& event, CChangeSink& sink) 
     }
     if (m_moveCookie != 0 && !((event.mask & IN_MOVED_TO) && event.cookie == m_moveCookie)) FlushMove(sink);
     const auto watch = m_wdPath.find(event.wd);
+    // A watched directory moved: its parent, always watched, told where.
+    if ((event.mask & IN_MOVE_SELF) && watch != m_wdPath.end()) return;
     if (event.mask & IN_IGNORED) {
         if (watch != m_wdPath.end()) {
             m_pathWd.erase(watch->second);
@@ -195,8 +229,8 @@ void CInotifySource::HandleEvent(const inotify_event& event, CChangeSink& sink) 
             // Removed itself: the watch moves up to what is left.
             const std::string gone = anchor->second;
             m_anchorWd.erase(anchor);
-            for (const auto& dir : m_list.Dirs())
-                if (Below(dir, gone) && m_pathWd.count(dir) == 0) Anchor(dir, &sink);
+            for (const auto& dir : m_list.DirsWithin(gone))
+                if (m_pathWd.count(dir) == 0) Anchor(dir, &sink);
         }
         return;
     }
@@ -220,6 +254,9 @@ void CInotifySource::HandleEvent(const inotify_event& event, CChangeSink& sink) 
             if (from && to) Emit(sink, "rename", path, m_movedFrom);
             else if (from) Emit(sink, "delete", m_movedFrom);
             else if (to) Emit(sink, "create", path);
+            // Moved in from a place not watched: what it holds arrives with it.
+            if (isDir && from != to) RemoveTree(path);
+            if (isDir && to && !from) AddTree(path, &sink);
             return;
         }
         if (m_list.Covers(path)) Emit(sink, "create", path);

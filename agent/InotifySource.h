@@ -53,6 +53,9 @@ private:
     // sink, the directory itself once it is there (reported as created).
     void Anchor(const std::string& dir, CChangeSink* sink);
     void HandleAnchorEvent(const inotify_event& event, CChangeSink& sink);
+    // Watched trees at or below dir were moved away from their paths.
+    void TreesLeft(const std::string& dir, CChangeSink& sink);
+    void AnchorMoved(const std::string& moved, CChangeSink& sink);
     // The mounts at, below or above the watched directories: id and mount
     // point with a trailing "/".
     std::set<std::pair<int, std::string>> CoveredMounts() const;

@@ -28,6 +28,13 @@ CWatchList::CWatchList(const std::vector<std::string>& dirs, const std::vector<s
 
 bool CWatchList::Below(const std::string& path, const std::string& dir) { return path.compare(0, dir.size(), dir) == 0; }
 
+std::vector<std::string> CWatchList::DirsWithin(const std::string& dir) const {
+    std::vector<std::string> within;
+    for (const auto& watched : m_dirs)
+        if (Below(watched, dir)) within.push_back(watched);
+    return within;
+}
+
 bool CWatchList::Covers(const std::string& path) const {
     if (Below(WithSlash(path), m_workdir)) return false;
     const std::string asDir = WithSlash(path);

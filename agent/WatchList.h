@@ -21,6 +21,8 @@ public:
     bool Covers(const std::string& path) const;
     // The watched directories, each with a trailing "/", none inside another.
     const std::vector<std::string>& Dirs() const { return m_dirs; }
+    // The watched directories at or below dir (ending with "/").
+    std::vector<std::string> DirsWithin(const std::string& dir) const;
     bool HasExtensions() const { return !m_extensions.empty(); }
 
     static std::string WithSlash(const std::string& dir);

@@ -159,14 +159,22 @@ void CFileIntegrityScanThread::GatherAttributes(const wxString& key, EntityInfoL
     // The status is read whatever the sets want: it tells a file that
     // vanished since matching, and it is the version the content must match.
     ReadEntityState(path, true);
-    if (!m_vanished) HashWanted(key, path, followLinks, noFollow);
-    if (m_vanished) {
+    // A directory is never a File version: the next walk would find no such file.
+    m_gatheredDirectory = !m_vanished && IsDirectory(path);
+    if (!m_vanished && !m_gatheredDirectory) HashWanted(key, path, followLinks, noFollow);
+    if (m_vanished || m_gatheredDirectory) {
         DropVanishedEntities(key, entities);
         return;
     }
     m_previousSize = -1;
     if (GetScanType() != 0 && (Wants(n.growing) || Wants(n.shrinking))) LoadPreviousSize(key);
     GatherAttributesOfEntity(key, m_attributesOfInterest);
+}
+
+bool CFileIntegrityScanThread::IsDirectory(const wxString& path) const {
+    if (S_ISDIR(m_status.st_mode)) return true;
+    struct stat target {};
+    return S_ISLNK(m_status.st_mode) && stat(path.fn_str(), &target) == 0 && S_ISDIR(target.st_mode);
 }
 
 void CFileIntegrityScanThread::HashWanted(const wxString& key, const wxString& path, const HashRequest& followLinks,

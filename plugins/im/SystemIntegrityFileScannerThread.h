@@ -97,6 +97,9 @@ private:
     void UpdateInternalValue(long long entityId, const wxString& name);
     // The path the file-system calls use: keys that are hex strings stand for raw bytes.
     static wxString FileSystemPath(const wxString& key);
+    bool GatheredAnotherType() const override { return m_gatheredDirectory; }
+    // The walk lists directories, and links to them, as directories.
+    bool IsDirectory(const wxString& path) const;
 
     CFileIntegrityKeyMatch m_fileMatcher;
     long long m_previousSize = -1;
@@ -114,6 +117,7 @@ private:
     ReadFailure m_readFailure = ReadFailure::None;
     // This run handed the scan over (in memory only: a restarted thread starts the hand-over again).
     bool m_externalEntities = false;
+    bool m_gatheredDirectory = false;
     wxString m_readFailureReason;
 };
 

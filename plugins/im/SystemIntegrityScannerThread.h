@@ -382,6 +382,10 @@ protected:
     // Whether a delete notification is checked against the key's present
     // state: a host object that several processes share outlives one of them.
     virtual bool ReexamineDeletedKeys() const { return false; }
+    // Whether the last key gathered was there but is not of this scanner's
+    // type (a directory, to a file scanner): dropped like one that vanished,
+    // though what lies below it is still there.
+    virtual bool GatheredAnotherType() const { return false; }
 
     // Milliseconds since startTick when the stats trace is on and they exceed
     // s_StatsMinMsec; else 0.

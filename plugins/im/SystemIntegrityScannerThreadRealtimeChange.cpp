@@ -163,7 +163,7 @@ bool CIntegrityScanThread::ProcessRealtimeChange(const wxString& entityType, con
     }
     // What lies below a path goes where it goes.
     if (!separator.empty() && rename) HandleRenamedEntity(entitySets, oldKey, keyCanonical, detail);
-    if (!separator.empty() && (code == ChangeDelete || vanished))
+    if (!separator.empty() && (code == ChangeDelete || (vanished && !GatheredAnotherType())))
         HandleRenamedEntity(entitySets, keyCanonical, wxString(), detail);
     return true;
 }

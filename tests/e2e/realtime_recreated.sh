@@ -1,14 +1,19 @@
-# A watched tree removed with the directory above it and made again while
-# the agent runs (a deployment that replaces a directory) is watched again,
-# by fanotify and inotify alike: a file written there is reported at once.
+# A watched tree replaced while the agent runs, as deployments do, by
+# fanotify and inotify alike: removed with the directory above it and made
+# again; swapped for a tree moved in beside it; carried off with the directory
+# above it, another put in its place. What left is reported deleted, what came
+# is reported created, what is written there afterwards at once, and nothing
+# written in the trees moved away. A directory made in the tree is no file:
+# a check afterwards finds nothing to report.
 source "$(dirname "$0")/common.bash" "$@"
 AGENT=$(cd "$(dirname "$AGENT")" && pwd)/$(basename "$AGENT")
 P=$WORK/p
 B=$P/b
 realtime_config "$B" >"$WORK/config.xml"
+not_reported() { ! reported "$@"; }
 
 for engine in fanotify inotify; do
-    mkdir -p "$B" && echo v1 >"$B/old"
+    mkdir -p "$B/sub" && echo v1 >"$B/old" && echo s >"$B/sub/s"
     W=$WORK/$engine
     A=("$AGENT" --workdir "$W" --config "$WORK/config.xml")
     start_realtime $engine
@@ -18,8 +23,28 @@ for engine in fanotify inotify; do
     sleep 1
     echo new >"$B/new"
     check "$engine: a file in the tree made again reported at once" until_true 30 reported "$W" "$B/new" create
+
+    mkdir -p "$P/b.next/sub2" && echo t >"$P/b.next/sub2/t"
+    mv "$B" "$P/b.prev" && mv "$P/b.next" "$B"
+    check "$engine: swapped: the file that left reported" until_true 30 reported "$W" "$B/new" delete
+    check "$engine: swapped: the file that came reported" until_true 30 reported "$W" "$B/sub2/t" create
+    echo x >"$P/b.prev/x"
+    echo y >"$B/sub2/y"
+    check "$engine: swapped: a file written in the new tree reported" until_true 30 reported "$W" "$B/sub2/y" create
+
+    mkdir -p "$WORK/q/b" && echo u >"$WORK/q/b/u"
+    mv "$P" "$WORK/p.prev" && mv "$WORK/q" "$P"
+    check "$engine: the parent swapped: what left reported" until_true 30 reported "$W" "$B/sub2/y" delete
+    check "$engine: the parent swapped: what came reported" until_true 30 reported "$W" "$B/u" create
+    echo z >"$WORK/p.prev/b/z"
+    mkdir "$B/made" && echo v >"$B/v"
+    check "$engine: the parent swapped: a file written reported" until_true 30 reported "$W" "$B/v" create
+    check "$engine: nothing written in trees moved away reported" not_reported "$W" "$B/x" create
+    check "$engine: ... nor in the parent moved away" not_reported "$W" "$B/z" create
+    check "$engine: a directory made is no file" not_reported "$W" "$B/made" create
     kill -TERM $agent && wait $agent
     check "the agent stopped cleanly ($engine)" [ $? -eq 0 ]
-    rm -rf "$P"
+    expect_status 0 "$engine: a check finds nothing the engine missed or made up" -- "${A[@]}" check
+    rm -rf "$P" "$WORK/p.prev"
 done
 finish
