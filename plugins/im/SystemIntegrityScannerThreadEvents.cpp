@@ -249,7 +249,10 @@ void CIntegrityScanThread::ReportDenormalizedIntegrityEvent(const CSqlEntity* wa
     AddString(object, "integrityEventId", wxString::Format("%ld", static_cast<long>(GetIntegrityEventId())));
     AddString(object, "eventTime", wxString::Format("%lld", eventTime));
     AddString(object, "eventType", "integrityMonitoring");
-    AddString(object, "entityType", GetEntityType());
+    // The scanner's own type, but for the files a directory's rename or
+    // delete carries with it.
+    const CSqlEntity* latest = is != nullptr ? is : was;
+    AddString(object, "entityType", latest != nullptr ? latest->m_entityType : GetEntityType());
     AddString(object, "integrityRuleId", wxString::Format("%ld", static_cast<long>(integrityRuleId)));
     AddString(object, "operationType", OperationType(change));
     if (!process.empty()) AddString(object, "processName", process);

@@ -63,6 +63,24 @@ bool OperationsExclude(const wxString& operations, int change) {
     return true;
 }
 
+// The walk starts at a set's search base and records only what lies below
+// it: a change of the base itself names no entity of the set.
+bool IsWalkStart(const CSqlEntitySet& set, wxString key, const CSystemIntegrityKeyMatch& matcher) {
+    wxString base = set.GetSearchBase();
+    const wxString separator = matcher.GetEntityKeySeparator();
+    if (base.empty() || separator.empty() || set.GetSearchRegEx() != nullptr) return false;
+    for (wxString* path : {&base, &key})
+        if (path->length() > separator.length() && path->EndsWith(separator)) path->RemoveLast(separator.length());
+    return key.IsSameAs(base, matcher.EntityKeysAreCaseSensitive());
+}
+
+bool ExaminesAny(const KvoCore::XMLObjectList& entitySets, const wxString& key,
+                 const CSystemIntegrityKeyMatch& matcher) {
+    for (const KvoCore::XMLObject* member : entitySets.Children())
+        if (!IsWalkStart(*static_cast<const CSqlEntitySet*>(member), key, matcher)) return true;
+    return false;
+}
+
 EntityInfo* RowOfSet(const EntityInfoList& rows, long long entitySetId) {
     for (const std::unique_ptr<EntityInfo>& row : rows)
         if (row->m_entity.m_entitySetId == entitySetId) return row.get();
@@ -100,7 +118,7 @@ bool CIntegrityScanThread::ProcessRealtimeChange(const wxString& entityType, con
         !CreateNewEntitiesForRealtimeChange(entityType, keyCanonical, entitySets, severities, detail, true, fresh))
         return false;
     // Examined and found gone: what it was is deleted, whatever the notification said.
-    const bool vanished = gather && !entitySets.empty() && fresh.empty();
+    const bool vanished = gather && ExaminesAny(entitySets, keyCanonical, *GetKeyMatcher()) && fresh.empty();
 
     std::set<long long> paired;
     std::vector<long long> unchanged;
@@ -283,6 +301,7 @@ bool CIntegrityScanThread::CreateNewEntitiesForRealtimeChange(const wxString& en
                                                               EntityInfoList& rows) {
     for (KvoCore::XMLObject* member : entitySets.Children()) {
         CSqlEntitySet* set = static_cast<CSqlEntitySet*>(member);
+        if (IsWalkStart(*set, key, *GetKeyMatcher())) continue;
         auto info = std::make_unique<EntityInfo>(set, false);
         CSqlEntity& entity = info->m_entity;
         entity.SetFound(entityType, set->m_entitySetId, set->m_integrityRuleId, key, key, detail.m_whenChangedLast);
@@ -341,14 +360,17 @@ void CIntegrityScanThread::HandleRenamedEntity(const KvoCore::XMLObjectList&, co
         {
             wxSQLite3Statement select = Db().PrepareStatement(wxString::Format(
                 "SELECT e.*,s.[%1$s] AS [setOperations] FROM [%2$ss] AS e JOIN [%3$s] AS s ON s.[%4$s]=e.[%4$s] "
-                "WHERE e.[%5$s]>?1 AND e.[%5$s]<?2 AND e.[%6$s]=?3 AND e.[%7$s] IS NULL AND s.[onChange]=1 ORDER BY "
-                "e.[%5$s];",
+                "WHERE e.[%5$s]>?1 AND e.[%5$s]<?2 AND e.[%6$s]=?3 AND e.[%7$s] IS NULL AND s.[onChange]=1 AND "
+                "(e.[%8$s] IS NULL OR e.[%8$s]<=?4) ORDER BY e.[%5$s];",
                 setNames.GetAttributeName(&setNames.m_operations), CSqlEntity::ElementName(), setTable,
                 names.GetAttributeName(&names.m_entitySetId), names.GetAttributeName(&names.m_keyCanonical),
-                names.GetAttributeName(&names.m_entityType), names.GetAttributeName(&names.m_supercededBy)));
+                names.GetAttributeName(&names.m_entityType), names.GetAttributeName(&names.m_supercededBy),
+                names.GetAttributeName(&names.m_whenScanned)));
             select.Bind(1, below);
             select.Bind(2, upper);
             select.Bind(3, type);
+            // What the other scanner recorded there since (a tree moved in) stays.
+            select.Bind(4, static_cast<wxLongLong>(detail.m_whenChangedLast));
             wxSQLite3ResultSet rows = select.ExecuteQuery();
             while (rows.NextRow()) {
                 CSqlEntity* entity = new CSqlEntity();

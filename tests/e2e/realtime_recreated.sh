@@ -3,17 +3,26 @@
 # again; swapped for a tree moved in beside it; carried off with the directory
 # above it, another put in its place. What left is reported deleted, what came
 # is reported created, what is written there afterwards at once, and nothing
-# written in the trees moved away. A directory made in the tree is no file:
-# a check afterwards finds nothing to report.
+# written in the trees moved away. Each event names its entity's type, also
+# for the files a directory's move carries. A directory made where only files
+# are watched is no file. A check afterwards finds nothing to report.
 source "$(dirname "$0")/common.bash" "$@"
 AGENT=$(cd "$(dirname "$AGENT")" && pwd)/$(basename "$AGENT")
 P=$WORK/p
 B=$P/b
-realtime_config "$B" >"$WORK/config.xml"
+F=$WORK/files
+realtime_config "$B" | sed "s|</FileSet>|&<DirectorySet base=\"$B\"><Include key=\"**\"/></DirectorySet>\
+<FileSet base=\"$F\"><Include key=\"**\"/></FileSet>|" >"$WORK/config.xml"
 not_reported() { ! reported "$@"; }
+types_right() {
+    python3 -c 'import json, os, sys
+dirs = {"b", "sub", "sub2", "made"}
+sys.exit(any(e["entityType"] != ("Directory" if os.path.basename(e["key"].split(" -> ")[-1]) in dirs else "File")
+             for e in map(json.loads, open(sys.argv[1]))))' "$1/events.jsonl"
+}
 
 for engine in fanotify inotify; do
-    mkdir -p "$B/sub" && echo v1 >"$B/old" && echo s >"$B/sub/s"
+    mkdir -p "$B/sub" "$F" && echo v1 >"$B/old" && echo s >"$B/sub/s"
     W=$WORK/$engine
     A=("$AGENT" --workdir "$W" --config "$WORK/config.xml")
     start_realtime $engine
@@ -37,14 +46,15 @@ for engine in fanotify inotify; do
     check "$engine: the parent swapped: what left reported" until_true 30 reported "$W" "$B/sub2/y" delete
     check "$engine: the parent swapped: what came reported" until_true 30 reported "$W" "$B/u" create
     echo z >"$WORK/p.prev/b/z"
-    mkdir "$B/made" && echo v >"$B/v"
+    mkdir "$B/made" "$F/made" && echo v >"$B/v" && echo w >"$F/made/w"
     check "$engine: the parent swapped: a file written reported" until_true 30 reported "$W" "$B/v" create
+    check "$engine: a file in a directory made where files are watched reported" until_true 30 reported "$W" "$F/made/w" create
     check "$engine: nothing written in trees moved away reported" not_reported "$W" "$B/x" create
     check "$engine: ... nor in the parent moved away" not_reported "$W" "$B/z" create
-    check "$engine: a directory made is no file" not_reported "$W" "$B/made" create
+    check "$engine: each event names its entity's type" types_right "$W"
     kill -TERM $agent && wait $agent
     check "the agent stopped cleanly ($engine)" [ $? -eq 0 ]
     expect_status 0 "$engine: a check finds nothing the engine missed or made up" -- "${A[@]}" check
-    rm -rf "$P" "$WORK/p.prev"
+    rm -rf "$P" "$WORK/p.prev" "$F"
 done
 finish
