@@ -254,6 +254,11 @@ void CInotifySource::HandleEvent(const inotify_event& event, CChangeSink& sink) 
             if (from && to) Emit(sink, "rename", path, m_movedFrom);
             else if (from) Emit(sink, "delete", m_movedFrom);
             else if (to) Emit(sink, "create", path);
+            // What was made in a directory just before it moved is found gone
+            // where it was made: told again where it is now (what the move
+            // carried is found unchanged).
+            if (from && to && isDir)
+                ForEachCovered(m_list, path, [&](const std::string& entry) { Emit(sink, "create", entry); });
             // Moved in from a place not watched: what it holds arrives with it.
             if (isDir && from != to) RemoveTree(path);
             if (isDir && to && !from) AddTree(path, &sink);

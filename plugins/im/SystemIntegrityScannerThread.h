@@ -377,6 +377,8 @@ protected:
     // first is superseded by it, any other deleted; replaced is already settled.
     void RetireRenameTargets(CSqlEntitys& targets, const CSqlEntity& is, long long replaced);
     void LoadCurrentEntities(const wxString& entityType, const wxString& keyCanonical, CSqlEntitys& entities);
+    // The current version of was's set at keyCanonical, when there is one.
+    bool VersionRecordedAt(const CSqlEntity& was, const wxString& keyCanonical, CSqlEntity& there);
     // The sets wait for the next incremental scan (their search base changed).
     void QueueIncrementalScanOf(const wxString& entityType, const KvoCore::Int64Set& entitySetIds);
     // Whether a delete notification is checked against the key's present

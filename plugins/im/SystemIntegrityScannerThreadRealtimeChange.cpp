@@ -275,6 +275,19 @@ void CIntegrityScanThread::LoadCurrentEntities(const wxString& entityType, const
     entities.SQLLoad(rows);
 }
 
+bool CIntegrityScanThread::VersionRecordedAt(const CSqlEntity& was, const wxString& keyCanonical, CSqlEntity& there) {
+    wxSQLite3Statement& select = *Stmt().currentEntitiesAtKey;
+    StatementRelease release(select);
+    select.Bind(1, was.m_entityType);
+    select.Bind(2, keyCanonical);
+    wxSQLite3ResultSet rows = select.ExecuteQuery();
+    while (rows.NextRow()) {
+        there.SQLLoad(rows);
+        if (there.m_entitySetId == was.m_entitySetId) return true;
+    }
+    return false;
+}
+
 void CIntegrityScanThread::QueueIncrementalScanOf(const wxString& entityType, const KvoCore::Int64Set& entitySetIds) {
     const CSqlScanEntitySetId row;
     const wxString scanId = row.GetAttributeName(&row.m_scanId);
@@ -387,7 +400,10 @@ void CIntegrityScanThread::HandleRenamedEntity(const KvoCore::XMLObjectList&, co
         for (size_t i = 0; i < descendants.size(); ++i) {
             CSqlEntity& was = descendants.at(i);
             CSqlEntity moved;
-            if (!newBelow.empty()) {
+            if (!newBelow.empty() && VersionRecordedAt(was, newBelow + was.m_keyCanonical.Mid(below.length()), moved)) {
+                // Told again where it is now, and recorded there before the move came
+                // to be processed: that version is the moved one.
+            } else if (!newBelow.empty()) {
                 started = KvoCore::SystemTickCount();
                 MoveVersion(was, newBelow + was.m_keyCanonical.Mid(below.length()),
                             newBelow + was.m_key.Mid(below.length()), detail.m_whenChangedLast, moved);
