@@ -3,7 +3,10 @@
 #pragma once
 
 #include <functional>
+#include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "agent/ChangeSink.h"
 #include "agent/WatchList.h"
@@ -43,6 +46,20 @@ protected:
     // report, directories before what they hold. Links are not followed.
     static void ForEachCovered(const CWatchList& list, const std::string& dir,
                                const std::function<void(const std::string&)>& report);
+
+    // Mount points (with a trailing "/") at, below or above the watched
+    // directories that came and went since the last call; the first call
+    // (after a new watch list) only takes note of them.
+    struct MountChanges {
+        std::vector<std::string> came, went;
+    };
+    MountChanges FollowMounts(const CWatchList& list, bool first);
+    // What a filesystem unmounted in a watched tree held is gone from there,
+    // and no notification names it: a scan finds it.
+    static void UnmountsMissed(const MountChanges& changes, CChangeSink& sink);
+
+private:
+    std::set<std::pair<int, std::string>> m_mounts;  // id and point, when last looked at
 };
 
 }  // namespace KvoAgent

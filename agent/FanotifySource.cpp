@@ -45,13 +45,20 @@ CFanotifySource::~CFanotifySource() { CRealtimePlatform::Close(m_fd); }
 bool CFanotifySource::Watch(const CWatchList& list, std::string& error) {
     m_list = list;
     m_dirs.clear();
+    FollowMounts(m_list, true);
     return MarkFilesystems(&error);
 }
 
-void CFanotifySource::MountsChanged(CChangeSink&) {
+void CFanotifySource::MountsChanged(CChangeSink& sink) {
     // A mount may hide a directory whose path is remembered.
     m_dirs.clear();
     MarkFilesystems(nullptr);
+    const MountChanges changes = FollowMounts(m_list, false);
+    UnmountsMissed(changes, sink);
+    // What a mount shows, or an unmount shows again, no notification names.
+    std::set<std::string> changed(changes.came.begin(), changes.came.end());
+    changed.insert(changes.went.begin(), changes.went.end());
+    for (const auto& point : changed) Arrived(point, 0, nullptr, sink);
 }
 
 // Marked again after every change of the mount table, since an unmount takes

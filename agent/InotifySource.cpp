@@ -39,7 +39,7 @@ bool CInotifySource::Watch(const CWatchList& list, std::string&) {
     m_unwatched = 0;
     m_warnedAt = 0;
     m_list = list;
-    m_mounts = CoveredMounts();
+    FollowMounts(m_list, true);
     for (const auto& dir : list.Dirs()) {
         AddTree(dir, nullptr);
         Anchor(dir, nullptr);
@@ -70,15 +70,6 @@ void CInotifySource::AddTree(const std::string& dir, CChangeSink* sink) {
     for (const auto& sub : CRealtimePlatform::Subdirectories(dir)) AddTree(sub + "/", sink);
 }
 
-std::set<std::pair<int, std::string>> CInotifySource::CoveredMounts() const {
-    std::set<std::pair<int, std::string>> covered;
-    for (auto& mount : CRealtimePlatform::LocalMounts()) {
-        std::string dir = CWatchList::WithSlash(mount.point);
-        if (m_list.Covers(dir) || !WatchedBelow(dir).empty()) covered.emplace(mount.id, std::move(dir));
-    }
-    return covered;
-}
-
 std::vector<std::string> CInotifySource::WatchedBelow(const std::string& dir) const {
     std::vector<std::string> below = m_list.DirsWithin(dir);
     below.erase(std::remove(below.begin(), below.end(), dir), below.end());
@@ -91,14 +82,13 @@ std::vector<std::string> CInotifySource::WatchedBelow(const std::string& dir) co
 // went from is watched anew where it now leads, what is there reported as
 // created.
 void CInotifySource::MountsChanged(CChangeSink& sink) {
-    std::set<std::pair<int, std::string>> now = CoveredMounts();
-    std::set<std::string> changed;
-    for (const auto& mount : now)
-        if (m_mounts.count(mount) == 0) changed.insert(mount.second);
-    for (const auto& mount : m_mounts)
-        if (now.count(mount) == 0) changed.insert(mount.second);
-    m_mounts.swap(now);
+    const MountChanges changes = FollowMounts(m_list, false);
+    UnmountsMissed(changes, sink);
+    std::set<std::string> changed(changes.came.begin(), changes.came.end());
+    changed.insert(changes.went.begin(), changes.went.end());
     for (const auto& point : changed) {
+        // Another directory is there now.
+        if (m_list.Covers(point)) Emit(sink, "update", point);
         std::vector<std::string> dirs = WatchedBelow(point);
         if (m_list.Covers(point)) dirs = {point};
         for (const auto& dir : dirs) {

@@ -56,9 +56,6 @@ private:
     // Watched trees at or below dir were moved away from their paths.
     void TreesLeft(const std::string& dir, CChangeSink& sink);
     void AnchorMoved(const std::string& moved, CChangeSink& sink);
-    // The mounts at, below or above the watched directories: id and mount
-    // point with a trailing "/".
-    std::set<std::pair<int, std::string>> CoveredMounts() const;
     // The watched directories below dir.
     std::vector<std::string> WatchedBelow(const std::string& dir) const;
     void MoveTree(const std::string& from, const std::string& to);
@@ -72,7 +69,6 @@ private:
     CWatchList m_list;
     std::unordered_map<int, std::string> m_wdPath;  // watch -> directory, with a trailing "/"
     std::map<std::string, int> m_pathWd;
-    std::set<std::pair<int, std::string>> m_mounts;  // CoveredMounts() when last looked at
     std::map<int, std::string> m_anchorWd;            // watch -> ancestor of a watched directory
     long long m_unwatched = 0;
     long long m_warnedAt = 0;

@@ -75,6 +75,14 @@ realtime_settled() {
         "${A[@]}" status 2>/dev/null | grep -qz "integrity scan: idle.*pending scans: none"
 }
 
+# quiet: with "${A[@]}" (work directory $W), the scans are idle and no event came for three seconds.
+quiet() {
+    local before
+    before=$(stat -c %s "$W/events.jsonl" 2>/dev/null)
+    sleep 3
+    realtime_settled && [ "$(stat -c %s "$W/events.jsonl" 2>/dev/null)" = "$before" ]
+}
+
 # reported WORKDIR KEY OPERATION: true once WORKDIR's JSON events hold OPERATION on KEY.
 reported() {
     python3 -c 'import json, sys

@@ -44,13 +44,6 @@ for n in range(count):
     except OSError:
         pass  # a path another step took away
 PY
-# quiet: the scans are idle and no event came for three seconds.
-quiet() {
-    local before
-    before=$(stat -c %s "$W/events.jsonl" 2>/dev/null)
-    sleep 3
-    realtime_settled && [ "$(stat -c %s "$W/events.jsonl" 2>/dev/null)" = "$before" ]
-}
 
 for engine in fanotify inotify; do
     for seed in 3 4; do
