@@ -343,7 +343,7 @@ void CFanotifySource::Report(const fanotify_event_metadata& event, bool isDir, c
         const bool to = !newPath.empty() && m_list.Covers(newPath);
         if (from && to) {
             Emit(sink, "rename", newPath, oldPath, pid, parked);
-            if (isDir) Moved(newPath, pid, parked, sink);
+            if (isDir) Moved(oldPath, newPath, pid, parked, sink);
         } else {
             if (from) Emit(sink, "delete", oldPath, "", pid, parked);
             else if (isDir && !oldPath.empty()) Left(oldPath, pid, parked, sink);
@@ -368,10 +368,13 @@ void CFanotifySource::Left(const std::string& dir, int pid, const Parked* parked
 }
 
 // What was made in a directory just before it moved is found gone where it
-// was made: every entry is told again where it is now (one the move carried
-// is found unchanged).
-void CFanotifySource::Moved(const std::string& dir, int pid, const Parked* parked, CChangeSink& sink) {
-    ForEachCovered(m_list, dir, [&](const std::string& path) { Emit(sink, "create", path, "", pid, parked); });
+// was made: every entry is told moved too, from where it was to where it is
+// now (one the directory's move carried already is found unchanged).
+void CFanotifySource::Moved(const std::string& from, const std::string& to, int pid, const Parked* parked,
+                            CChangeSink& sink) {
+    ForEachCovered(m_list, to, [&](const std::string& path) {
+        Emit(sink, "rename", path, from + path.substr(to.size()), pid, parked);
+    });
 }
 
 // A directory moved in brings what it holds, of which no notification told;

@@ -80,7 +80,7 @@ private:
     // A directory that left path, or came to it, by a rename.
     void Left(const std::string& dir, int pid, const Parked* parked, CChangeSink& sink);
     void Arrived(const std::string& dir, int pid, const Parked* parked, CChangeSink& sink);
-    void Moved(const std::string& dir, int pid, const Parked* parked, CChangeSink& sink);
+    void Moved(const std::string& from, const std::string& to, int pid, const Parked* parked, CChangeSink& sink);
     // The directory of a handle record (empty: one no watched path reaches,
     // or on a filesystem no longer watched),
     // or false when it cannot be found.

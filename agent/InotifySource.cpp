@@ -245,10 +245,12 @@ void CInotifySource::HandleEvent(const inotify_event& event, CChangeSink& sink) 
             else if (from) Emit(sink, "delete", m_movedFrom);
             else if (to) Emit(sink, "create", path);
             // What was made in a directory just before it moved is found gone
-            // where it was made: told again where it is now (what the move
-            // carried is found unchanged).
+            // where it was made: every entry is told moved too (one the
+            // directory's move carried already is found unchanged).
             if (from && to && isDir)
-                ForEachCovered(m_list, path, [&](const std::string& entry) { Emit(sink, "create", entry); });
+                ForEachCovered(m_list, path, [&](const std::string& entry) {
+                    Emit(sink, "rename", entry, m_movedFrom + entry.substr(path.size()));
+                });
             // Moved in from a place not watched: what it holds arrives with it.
             if (isDir && from != to) RemoveTree(path);
             if (isDir && to && !from) AddTree(path, &sink);

@@ -1,4 +1,5 @@
-# A watched tree replaced while the agent runs, as deployments do, by
+# A directory renamed in a watched tree gives one rename per entity it holds,
+# no more. A watched tree replaced while the agent runs, as deployments do, by
 # fanotify and inotify alike: removed with the directory above it and made
 # again; swapped for a tree moved in beside it; carried off with the directory
 # above it, another put in its place. What left is reported deleted, what came
@@ -16,16 +17,20 @@ realtime_config "$B" | sed "s|</FileSet>|&<DirectorySet base=\"$B\"><Include key
 not_reported() { ! reported "$@"; }
 types_right() {
     python3 -c 'import json, os, sys
-dirs = {"b", "sub", "sub2", "made"}
+dirs = {"b", "sub", "sub.renamed", "sub2", "made"}
 sys.exit(any(e["entityType"] != ("Directory" if os.path.basename(e["key"].split(" -> ")[-1]) in dirs else "File")
              for e in map(json.loads, open(sys.argv[1]))))' "$1/events.jsonl"
 }
 
 for engine in fanotify inotify; do
-    mkdir -p "$B/sub" "$F" && echo v1 >"$B/old" && echo s >"$B/sub/s"
+    mkdir -p "$B/sub" "$F" && echo v1 >"$B/old" && for i in $(seq 20); do echo $i >"$B/sub/s$i"; done
     W=$WORK/$engine
     A=("$AGENT" --workdir "$W" --config "$WORK/config.xml")
     start_realtime $engine
+    mv "$B/sub" "$B/sub.renamed"
+    until_true 60 quiet
+    renamed="$(grep sub.renamed "$W/events.jsonl" | grep -c '"operationType":"rename"') of $(grep -c sub.renamed "$W/events.jsonl")"
+    check "$engine: a directory of 20 files renamed: 21 events, each a rename [$renamed]" [ "$renamed" = "21 of 21" ]
     rm -rf "$P"
     check "$engine: the removed file reported" until_true 30 reported "$W" "$B/old" delete
     mkdir -p "$B"
