@@ -21,6 +21,13 @@ dirs = {"b", "sub", "sub.renamed", "sub2", "made"}
 sys.exit(any(e["entityType"] != ("Directory" if os.path.basename(e["key"].split(" -> ")[-1]) in dirs else "File")
              for e in map(json.loads, open(sys.argv[1]))))' "$1/events.jsonl"
 }
+# swapped LABEL DIR ASIDE NEW LEFT CAME: DIR moved ASIDE and NEW moved into its
+# place; the file LEFT, gone with DIR, is reported deleted, and CAME, come with NEW, created.
+swapped() {
+    mv "$2" "$3" && mv "$4" "$2"
+    check "$engine: $1: what left reported" until_true 30 reported "$W" "$5" delete
+    check "$engine: $1: what came reported" until_true 30 reported "$W" "$6" create
+}
 
 for engine in fanotify inotify; do
     mkdir -p "$B/sub" "$F" && echo v1 >"$B/old" && for i in $(seq 20); do echo $i >"$B/sub/s$i"; done
@@ -39,17 +46,13 @@ for engine in fanotify inotify; do
     check "$engine: a file in the tree made again reported at once" until_true 30 reported "$W" "$B/new" create
 
     mkdir -p "$P/b.next/sub2" && echo t >"$P/b.next/sub2/t"
-    mv "$B" "$P/b.prev" && mv "$P/b.next" "$B"
-    check "$engine: swapped: the file that left reported" until_true 30 reported "$W" "$B/new" delete
-    check "$engine: swapped: the file that came reported" until_true 30 reported "$W" "$B/sub2/t" create
+    swapped "the tree swapped" "$B" "$P/b.prev" "$P/b.next" "$B/new" "$B/sub2/t"
     echo x >"$P/b.prev/x"
     echo y >"$B/sub2/y"
     check "$engine: swapped: a file written in the new tree reported" until_true 30 reported "$W" "$B/sub2/y" create
 
     mkdir -p "$WORK/q/b" && echo u >"$WORK/q/b/u"
-    mv "$P" "$WORK/p.prev" && mv "$WORK/q" "$P"
-    check "$engine: the parent swapped: what left reported" until_true 30 reported "$W" "$B/sub2/y" delete
-    check "$engine: the parent swapped: what came reported" until_true 30 reported "$W" "$B/u" create
+    swapped "the parent swapped" "$P" "$WORK/p.prev" "$WORK/q" "$B/sub2/y" "$B/u"
     echo z >"$WORK/p.prev/b/z"
     mkdir "$B/made" "$F/made" && echo v >"$B/v" && echo w >"$F/made/w"
     check "$engine: the parent swapped: a file written reported" until_true 30 reported "$W" "$B/v" create
