@@ -63,7 +63,9 @@ for engine in fanotify inotify; do
     kill -TERM $agent && wait $agent
     check "the agent stopped cleanly ($engine)" [ $? -eq 0 ]
     expect_status 0 "$engine: a check finds nothing the engine left out" -- "${A[@]}" check
-    warned=$(grep " WARN" "$W/kvo-agent.log" | grep -v "(a filesystem was unmounted in a watched tree)")
+    # The scan an unmount asks for may read a file while the test writes it.
+    warned=$(grep " WARN" "$W/kvo-agent.log" | grep -v -e "(a filesystem was unmounted in a watched tree)" \
+        -e "(changed while read)")
     check "$engine: nothing warned but the unmounts [$warned]" test -z "$warned"
     umount "$T"
 done
