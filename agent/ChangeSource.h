@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "agent/ChangeSink.h"
+#include "agent/RealtimePlatform.h"
 #include "agent/WatchList.h"
 
 namespace KvoAgent {
@@ -47,13 +48,15 @@ protected:
     static void ForEachCovered(const CWatchList& list, const std::string& dir,
                                const std::function<void(const std::string&)>& report);
 
-    // Mount points (with a trailing "/") at, below or above the watched
-    // directories that came and went since the last call; the first call
-    // (after a new watch list) only takes note of them.
+    // Of the mounts at, below or above the watched directories: the points
+    // (with a trailing "/") where one came or went since the last call, and
+    // how many went. The first call (after a new watch list) only takes note.
     struct MountChanges {
-        std::vector<std::string> came, went;
+        std::set<std::string> points;
+        long long unmounted = 0;
     };
-    MountChanges FollowMounts(const CWatchList& list, bool first);
+    MountChanges FollowMounts(const CWatchList& list, const std::vector<CRealtimePlatform::Mount>& mounts,
+                              bool first);
     // What a filesystem unmounted in a watched tree held is gone from there,
     // and no notification names it: a scan finds it.
     static void UnmountsMissed(const MountChanges& changes, CChangeSink& sink);

@@ -45,26 +45,25 @@ CFanotifySource::~CFanotifySource() { CRealtimePlatform::Close(m_fd); }
 bool CFanotifySource::Watch(const CWatchList& list, std::string& error) {
     m_list = list;
     m_dirs.clear();
-    FollowMounts(m_list, true);
-    return MarkFilesystems(&error);
+    const std::vector<CRealtimePlatform::Mount> mounts = CRealtimePlatform::LocalMounts();
+    FollowMounts(m_list, mounts, true);
+    return MarkFilesystems(mounts, &error);
 }
 
 void CFanotifySource::MountsChanged(CChangeSink& sink) {
     // A mount may hide a directory whose path is remembered.
     m_dirs.clear();
-    MarkFilesystems(nullptr);
-    const MountChanges changes = FollowMounts(m_list, false);
+    const std::vector<CRealtimePlatform::Mount> mounts = CRealtimePlatform::LocalMounts();
+    MarkFilesystems(mounts, nullptr);
+    const MountChanges changes = FollowMounts(m_list, mounts, false);
     UnmountsMissed(changes, sink);
     // What a mount shows, or an unmount shows again, no notification names.
-    std::set<std::string> changed(changes.came.begin(), changes.came.end());
-    changed.insert(changes.went.begin(), changes.went.end());
-    for (const auto& point : changed) Arrived(point, 0, nullptr, sink);
+    for (const auto& point : changes.points) Arrived(point, 0, nullptr, sink);
 }
 
 // Marked again after every change of the mount table, since an unmount takes
 // a filesystem's mark with it and the same filesystem may come back.
-bool CFanotifySource::MarkFilesystems(std::string* error) {
-    const std::vector<CRealtimePlatform::Mount> mounts = CRealtimePlatform::LocalMounts();
+bool CFanotifySource::MarkFilesystems(const std::vector<CRealtimePlatform::Mount>& mounts, std::string* error) {
     Marks marked;
     std::set<std::string> unmarkable;
     m_unmarked = 0;

@@ -60,7 +60,7 @@ private:
     explicit CFanotifySource(int fd) : m_fd(fd) {}
     // error given: a watched directory whose filesystem cannot be marked
     // fails the whole; without, it is warned about and left to scans.
-    bool MarkFilesystems(std::string* error);
+    bool MarkFilesystems(const std::vector<CRealtimePlatform::Mount>& mounts, std::string* error);
     // Filesystem id -> the mount points (or directories) its handles are opened at.
     using Marks = std::map<unsigned long long, std::vector<std::string>>;
     bool MarkFilesystemOf(const std::string& dir, const std::vector<CRealtimePlatform::Mount>& mounts, Marks& marked,

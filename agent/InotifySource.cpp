@@ -2,7 +2,6 @@
 
 #include <sys/inotify.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -39,7 +38,7 @@ bool CInotifySource::Watch(const CWatchList& list, std::string&) {
     m_unwatched = 0;
     m_warnedAt = 0;
     m_list = list;
-    FollowMounts(m_list, true);
+    FollowMounts(m_list, CRealtimePlatform::LocalMounts(), true);
     for (const auto& dir : list.Dirs()) {
         AddTree(dir, nullptr);
         Anchor(dir, nullptr);
@@ -70,28 +69,19 @@ void CInotifySource::AddTree(const std::string& dir, CChangeSink* sink) {
     for (const auto& sub : CRealtimePlatform::Subdirectories(dir)) AddTree(sub + "/", sink);
 }
 
-std::vector<std::string> CInotifySource::WatchedBelow(const std::string& dir) const {
-    std::vector<std::string> below = m_list.DirsWithin(dir);
-    below.erase(std::remove(below.begin(), below.end(), dir), below.end());
-    return below;
-}
-
 // A watch is on a directory, not on its path: a filesystem mounted in a
 // watched tree, or above one, hides the directories watched there, and its
 // unmount shows them again. Each watched path that a mount point came to or
 // went from is watched anew where it now leads, what is there reported as
 // created.
 void CInotifySource::MountsChanged(CChangeSink& sink) {
-    const MountChanges changes = FollowMounts(m_list, false);
+    const MountChanges changes = FollowMounts(m_list, CRealtimePlatform::LocalMounts(), false);
     UnmountsMissed(changes, sink);
-    std::set<std::string> changed(changes.came.begin(), changes.came.end());
-    changed.insert(changes.went.begin(), changes.went.end());
-    for (const auto& point : changed) {
+    for (const auto& point : changes.points) {
+        const bool covered = m_list.Covers(point);
         // Another directory is there now.
-        if (m_list.Covers(point)) Emit(sink, "update", point);
-        std::vector<std::string> dirs = WatchedBelow(point);
-        if (m_list.Covers(point)) dirs = {point};
-        for (const auto& dir : dirs) {
+        if (covered) Emit(sink, "update", point);
+        for (const auto& dir : covered ? std::vector<std::string>{point} : m_list.DirsWithin(point)) {
             const auto known = m_pathWd.find(dir);
             if (known != m_pathWd.end() && CRealtimePlatform::InotifyAddWatch(m_fd, dir, kMask) == known->second)
                 continue;
@@ -100,8 +90,7 @@ void CInotifySource::MountsChanged(CChangeSink& sink) {
         }
     }
     // A watched directory not there yet may now be made on another filesystem.
-    for (const auto& dir : m_list.Dirs())
-        if (m_pathWd.count(dir) == 0) Anchor(dir, &sink);
+    AnchorUnwatched("/", sink);
     WarnUnwatched();
 }
 
@@ -135,9 +124,12 @@ void CInotifySource::HandleAnchorEvent(const inotify_event& event, CChangeSink& 
     if (!(event.mask & IN_ISDIR) || event.len == 0) return;
     const std::string entry = anchor->second + event.name + "/";
     if (event.mask & IN_MOVED_FROM) TreesLeft(entry, sink);
-    if (event.mask & (IN_CREATE | IN_MOVED_TO))
-        for (const auto& dir : m_list.DirsWithin(entry))
-            if (m_pathWd.count(dir) == 0) Anchor(dir, &sink);
+    if (event.mask & (IN_CREATE | IN_MOVED_TO)) AnchorUnwatched(entry, sink);
+}
+
+void CInotifySource::AnchorUnwatched(const std::string& within, CChangeSink& sink) {
+    for (const auto& dir : m_list.DirsWithin(within))
+        if (m_pathWd.count(dir) == 0) Anchor(dir, &sink);
 }
 
 // The watches went along with the trees moved away from dir (a watched
@@ -162,7 +154,7 @@ void CInotifySource::AnchorMoved(const std::string& moved, CChangeSink& sink) {
         it = m_anchorWd.erase(it);
     }
     TreesLeft(moved, sink);
-    for (const auto& dir : m_list.DirsWithin(moved)) Anchor(dir, &sink);
+    AnchorUnwatched(moved, sink);
 }
 
 void CInotifySource::RemoveTree(const std::string& dir) {
@@ -219,8 +211,7 @@ void CInotifySource::HandleEvent(const inotify_event& event, CChangeSink& sink) 
             // Removed itself: the watch moves up to what is left.
             const std::string gone = anchor->second;
             m_anchorWd.erase(anchor);
-            for (const auto& dir : m_list.DirsWithin(gone))
-                if (m_pathWd.count(dir) == 0) Anchor(dir, &sink);
+            AnchorUnwatched(gone, sink);
         }
         return;
     }

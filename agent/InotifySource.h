@@ -56,8 +56,8 @@ private:
     // Watched trees at or below dir were moved away from their paths.
     void TreesLeft(const std::string& dir, CChangeSink& sink);
     void AnchorMoved(const std::string& moved, CChangeSink& sink);
-    // The watched directories below dir.
-    std::vector<std::string> WatchedBelow(const std::string& dir) const;
+    // Anchors the watched directories at or below within that have no watch.
+    void AnchorUnwatched(const std::string& within, CChangeSink& sink);
     void MoveTree(const std::string& from, const std::string& to);
     void HandleEvent(const inotify_event& event, CChangeSink& sink);
     // A move out that found no move in: the entry left the watched trees.

@@ -400,13 +400,13 @@ void CIntegrityScanThread::HandleRenamedEntity(const KvoCore::XMLObjectList&, co
         for (size_t i = 0; i < descendants.size(); ++i) {
             CSqlEntity& was = descendants.at(i);
             CSqlEntity moved;
-            if (!newBelow.empty() && VersionRecordedAt(was, newBelow + was.m_keyCanonical.Mid(below.length()), moved)) {
-                // Told again where it is now, and recorded there before the move came
-                // to be processed: that version is the moved one.
-            } else if (!newBelow.empty()) {
+            // A version recorded at the new key since (the entry's own change came
+            // first) is the moved one: never a second current one.
+            const wxString newCanonical = newBelow + was.m_keyCanonical.Mid(below.length());
+            if (!newBelow.empty() && !VersionRecordedAt(was, newCanonical, moved)) {
                 started = KvoCore::SystemTickCount();
-                MoveVersion(was, newBelow + was.m_keyCanonical.Mid(below.length()),
-                            newBelow + was.m_key.Mid(below.length()), detail.m_whenChangedLast, moved);
+                MoveVersion(was, newCanonical, newBelow + was.m_key.Mid(below.length()), detail.m_whenChangedLast,
+                            moved);
                 if (const unsigned elapsed = StatsElapsedMsec(started))
                     TraceStats(wxString::Format("%u msec copying attributes to renamed %s '%s'", elapsed, type,
                                                 moved.m_key));
